@@ -1,0 +1,94 @@
+#include "app/CommandLine.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+int parseInt(const std::string& opt, const std::string& v, int lo, int hi)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || errno != 0 || n < lo || n > hi)
+        throw ECommandLineError(opt + ": expected an integer from " + std::to_string(lo) + " to " +
+                                std::to_string(hi) + ", got '" + v + "'");
+    return static_cast<int>(n);
+}
+
+double parseSeconds(const std::string& opt, const std::string& v)
+{
+    char* end = nullptr;
+    const double d = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end != '\0' || !std::isfinite(d) || d <= 0)
+        throw ECommandLineError(opt + ": expected a positive number of seconds, got '" + v + "'");
+    return d;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<std::string>* rest)
+{
+    CommandLine cl;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](const std::string& opt) -> std::string {
+            if (i + 1 >= args.size()) throw ECommandLineError(opt + ": missing value");
+            return args[++i];
+        };
+        if (a == "--help" || a == "-h") cl.help = true;
+        else if (a == "--version") cl.version = true;
+        else if (a == "--list-devices") cl.listDevices = true;
+        else if (a == "--demo-chain") cl.demoChain = true;
+        else if (a == "--stats") cl.stats = true;
+        else if (a == "--audio") {
+            cl.audio = value(a);
+            if (cl.audio != "portaudio" && cl.audio != "simulated")
+                throw ECommandLineError("--audio: expected 'portaudio' or 'simulated', got '" + cl.audio + "'");
+        } else if (a == "--settings") cl.settingsFile = value(a);
+        else if (a == "--set") {
+            const std::string v = value(a);
+            const auto eq = v.find('=');
+            if (eq == std::string::npos || eq == 0)
+                throw ECommandLineError("--set: expected NAME=VALUE, got '" + v + "'");
+            cl.sets.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+        } else if (a == "--sim-input") {
+            const std::string v = value(a);
+            const auto eq = v.find('=');
+            if (eq == std::string::npos)
+                throw ECommandLineError("--sim-input: expected K=SIGNAL, got '" + v + "'");
+            const int k = parseInt("--sim-input", v.substr(0, eq), 1, 12);
+            cl.simInputs[k] = v.substr(eq + 1);
+        } else if (a == "--screenshot") cl.screenshot = value(a);
+        else if (a == "--after") cl.screenshotAfterMs = parseInt(a, value(a), 0, 3600000);
+        else if (a == "--run-for") cl.runForSeconds = parseSeconds(a, value(a));
+        else if (rest && !a.empty() && a[0] == '-' && a.rfind("--", 0) != 0) {
+            rest->push_back(a);  // a Qt option such as -platform offscreen
+            if (i + 1 < args.size() && args[i + 1][0] != '-') rest->push_back(args[++i]);
+        } else
+            throw ECommandLineError("unknown option '" + a + "' (see --help)");
+    }
+    return cl;
+}
+
+std::string CommandLineUsage()
+{
+    return "Usage: tarvolin [options]\n"
+           "  --help                 show this text and exit\n"
+           "  --version              show the version and exit\n"
+           "  --list-devices         list the input and output devices with their ids and exit\n"
+           "  --audio portaudio|simulated\n"
+           "                         choose the audio back end (default: PortAudio when it has\n"
+           "                         an input device, else simulated)\n"
+           "  --sim-input K=SIGNAL   signal of simulated input K (1-12), left/right separated by '/':\n"
+           "                         sine:HZ:DBFS, noise:DBFS, silence, gated:HZ:DBFS:ON_MS:OFF_MS,\n"
+           "                         file:PATH\n"
+           "  --settings FILE        use FILE as the settings store\n"
+           "  --set NAME=VALUE       write a setting before start (repeatable)\n"
+           "  --screenshot FILE      save the main window as PNG and exit without saving settings\n"
+           "  --after MS             delay before the screenshot (default 1500)\n"
+           "  --run-for SECONDS      exit after that long, saving settings as a normal close\n"
+           "  --stats                print run statistics as JSON at exit\n"
+           "  --demo-chain           show one simulated recorder feeding two bars and two scopes\n";
+}

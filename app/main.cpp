@@ -1,0 +1,50 @@
+// Program entry.
+#include "app/CommandLine.h"
+
+#include <QApplication>
+#include <QLabel>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+static bool haveDisplay()
+{
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform) return true;
+    const char* x = std::getenv("DISPLAY");
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (w && *w);
+}
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> qtArgs;
+    CommandLine cl;
+    try {
+        cl = ParseCommandLine(args, &qtArgs);
+    } catch (const ECommandLineError& e) {
+        std::cerr << "tarvolin: " << e.what() << "\n";
+        return 2;
+    }
+    if (cl.help) {
+        std::cout << CommandLineUsage();
+        return 0;
+    }
+    if (cl.version) {
+        std::cout << "Tarvolin " << TARVOLIN_VERSION << "\n";
+        return 0;
+    }
+    if (!haveDisplay()) {
+        std::cerr << "tarvolin: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "
+                     "to run without one, start it as: QT_QPA_PLATFORM=offscreen tarvolin\n";
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QLabel label("Tarvolin");
+    label.setWindowTitle("Tarvolin");
+    label.resize(400, 300);
+    label.show();
+    return app.exec();
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs that are not yet present.
+# Silent when everything is installed. Usage: deps.sh [run|test]
+set -euo pipefail
+what=${1:-run}
+pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev portaudio19-dev libasound2-dev
+      libjack-jackd2-dev fonts-liberation)
+if [ "$what" = test ]; then
+  pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins
+         clang libclang-rt-14-dev xvfb xauth)
+fi
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq >/dev/null
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Install what's missing, build, and run every test.
+#   ./test.sh              normal build (warnings are errors)
+#   ./test.sh --sanitize   the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/deps.sh test
+dir=build/test; extra=()
+if [ "${1:-}" = --sanitize ]; then
+  dir=build/sanitize; extra=(-DTARVOLIN_SANITIZE=ON)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp
+fi
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVOLIN_WERROR=ON "${extra[@]}" >/dev/null
+cmake --build "$dir"
+export QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}; chmod 700 "$XDG_RUNTIME_DIR"
+# A private sound server for the real-audio tests; they skip themselves when it is absent.
+source scripts/audio-server.sh
+audio_server_start || echo "note: sound server did not start; real-audio tests will be skipped" >&2
+trap audio_server_stop EXIT
+ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300
