@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 scripts/deps.sh test
 dir=build/test; extra=()
 if [ "${1:-}" = --sanitize ]; then
-  dir=build/sanitize; extra=(-DTARVOLIN_SANITIZE=ON)
+  dir=build/sanitize; extra=(-DTARVOLIN_SANITIZE=ON -DTARVOLIN_BENCH=OFF)
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp
