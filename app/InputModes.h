@@ -1,0 +1,19 @@
+// Input modes: index 0 ... 4 for 2, 4, 8, 16 or 24 channels.
+#pragma once
+
+constexpr int InputModeCount = 5;
+
+// An index outside 0 ... 4 selects the nearest entry.
+int ClampInputMode(int mode);
+int ChannelsForMode(int mode);   // 2, 4, 8, 16, 24
+int RecordersForMode(int mode);  // 1, 2, 4, 8, 12
+
+struct TModeWindowWidth {
+    int maxWidth;  // set first
+    int width;
+};
+// The main window's maximum width and width for a mode, in pixels.
+TModeWindowWidth WindowWidthForMode(int mode);
+
+// Whether the input list of recorder k (1 ... 12) is enabled in a mode.
+bool InputListEnabled(int mode, int k);

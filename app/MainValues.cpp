@@ -1,0 +1,162 @@
+#include "app/MainValues.h"
+
+#include "app/InputModes.h"
+
+TStripValues DesignStripValues(int n)
+{
+    TStripValues v;
+    v.Sensitivy = n <= 2 ? -40 : (n <= 10 ? -50 : -52);
+    return v;
+}
+
+namespace {
+
+TColor ReadColor(TStoreAccess& s, const std::string& name, TColor def)
+{
+    return static_cast<TColor>(s.ReadInt(name, static_cast<int>(def)));
+}
+
+void WriteColor(TStoreAccess& s, const std::string& name, TColor c) { s.WriteInt(name, static_cast<int>(c)); }
+
+}  // namespace
+
+void CloseAllRecorders(TMainTarget& target)
+{
+    for (int k = 1; k <= RecorderCount; ++k) {
+        try {
+            target.CloseRecorder(k);
+        } catch (...) {
+            // a recorder that cannot be closed is skipped silently
+        }
+    }
+}
+
+int StartRecordersOfMode(TMainTarget& target, int mode)
+{
+    int started = 0;
+    for (int k = 1; k <= RecordersForMode(mode); ++k) {
+        try {
+            target.StartRecorder(k);
+            ++started;
+        } catch (...) {
+            // a recorder that cannot start leaves its two bars at rest
+        }
+    }
+    return started;
+}
+
+void RestoreMainValues(TStoreAccess& s, TMainTarget& t)
+{
+    t.SetLoggingOn();
+
+    for (int n = 1; n <= StripCount; ++n) {
+        TStripValues v = t.StripValues(n);
+        v.PeakDelay = 49;
+        v.PeakSpeed = 1;
+        v.Decay = s.ReadInt(NumberedName("Level Decay", n), v.Decay);
+        v.NumPeaks = s.ReadInt(NumberedName("Level NumPeaks", n), v.NumPeaks);
+        v.Sensitivy = s.ReadInt(NumberedName("Level Sensi", n), v.Sensitivy);
+        v.Bar1Color = ReadColor(s, NumberedName("Level Bar1Color", n), v.Bar1Color);
+        v.Bar2Color = ReadColor(s, NumberedName("Level Bar2Color", n), v.Bar2Color);
+        v.Bar3Color = ReadColor(s, NumberedName("Level Bar3Color", n), v.Bar3Color);
+        v.Point1 = s.ReadInt(NumberedName("Level Point1", n), v.Point1);
+        v.Point2 = s.ReadInt(NumberedName("Level Point2", n), v.Point2);
+        v.LEDColor = ReadColor(s, NumberedName("LedColor", n), v.LEDColor);
+        t.ApplyStripValues(n, v);
+    }
+
+    TWindowPlacement p = t.Placement();
+    p.Left = s.ReadInt("Window Left", p.Left);
+    p.Top = s.ReadInt("Window top", p.Top);
+    p.Height = s.ReadInt("Window height", p.Height);
+    p.Width = s.ReadInt("Input Mode", p.Width);
+    t.ApplyPlacement(p);
+
+    for (int n = 1; n <= StripCount; ++n) t.SetLabelText(n, s.ReadText(NumberedName("Edit ", n), ""));
+
+    TLevelSetValues lv = t.LevelSetValues();
+    lv.PeaksNr = s.ReadInt("Peaks nr", lv.PeaksNr);
+    lv.PSpotSpace = s.ReadInt("PSpot Space", lv.PSpotSpace);
+    lv.ArlamSec = s.ReadInt("arlam sec", 10);
+    lv.ArlamFile = s.ReadText("arlam file", "");
+    lv.LeavePeaks = s.ReadBool("Leave Peaks", lv.LeavePeaks);
+    t.ApplyLevelSetStart(lv);
+
+    t.ApplyInputMode(s.ReadInt("rg Mode", t.InputMode()));
+
+    lv = t.LevelSetValues();
+    const int standard = s.ReadInt("rg Mode Din", lv.MeterStandard);
+    const int integralMs = s.ReadInt("rg Integral ms", lv.IntegralMs);
+    const int reference = s.ReadInt("rg Integral", 0);
+    t.ApplyStandard(standard, integralMs, reference);
+
+    t.ApplySampleRate(s.ReadInt("Samplerate", t.SampleRateIndex()));
+    t.ApplyStereo(s.ReadInt("rg Stereo", t.LevelSetValues().Stereo));
+
+    lv = t.LevelSetValues();
+    lv.DbValue = s.ReadInt("db_value", lv.DbValue);
+    lv.DbValue2 = s.ReadInt("db_value2", lv.DbValue2);
+    lv.SecValue = s.ReadInt("sec_value", lv.SecValue);
+    lv.NEdit2 = s.ReadInt("nEdit2", lv.NEdit2);
+    lv.Detect = s.ReadBool("cb detect", lv.Detect);
+    t.ApplyDetector(lv);
+
+    if (!s.ReadBool("is Sound", false)) t.ShowInputSetupModal();
+
+    for (int k = 1; k <= RecorderCount; ++k) t.SetRecorderDevice(k, s.ReadInt(NumberedName("multi_", k), 0));
+    t.SetAlarmOutDevice(s.ReadInt("out", 0));
+
+    CloseAllRecorders(t);
+    StartRecordersOfMode(t, t.InputMode());
+
+    t.ShowCorrelation();
+}
+
+void SaveMainValues(TStoreAccess& s, TMainTarget& t)
+{
+    for (int n = 1; n <= StripCount; ++n) {
+        const TStripValues v = t.StripValues(n);
+        s.WriteInt(NumberedName("Level Decay", n), v.Decay);
+        s.WriteInt(NumberedName("Level NumPeaks", n), v.NumPeaks);
+        s.WriteInt(NumberedName("Level Sensi", n), v.Sensitivy);
+        WriteColor(s, NumberedName("Level Bar1Color", n), v.Bar1Color);
+        WriteColor(s, NumberedName("Level Bar2Color", n), v.Bar2Color);
+        WriteColor(s, NumberedName("Level Bar3Color", n), v.Bar3Color);
+        s.WriteInt(NumberedName("Level Point1", n), v.Point1);
+        s.WriteInt(NumberedName("Level Point2", n), v.Point2);
+        WriteColor(s, NumberedName("LedColor", n), v.LEDColor);
+        s.WriteInt(NumberedName("Level Delay", n), v.PeakDelay);
+        s.WriteInt(NumberedName("Level Speed", n), v.PeakSpeed);
+    }
+
+    const TWindowPlacement p = t.Placement();
+    s.WriteInt("Window Left", p.Left);
+    s.WriteInt("Window Top", p.Top);
+    s.WriteInt("Window height", p.Height);
+    s.WriteInt("Input Mode", p.Width);
+
+    const TLevelSetValues lv = t.LevelSetValues();
+    s.WriteInt("rg Mode Din", lv.MeterStandard);
+    s.WriteInt("rg Integral ms", lv.IntegralMs);
+    s.WriteInt("rg Integral", lv.Reference);
+    s.WriteInt("rg Stereo", lv.Stereo);
+    s.WriteInt("Peaks nr", lv.PeaksNr);
+    s.WriteInt("PSpot Space", lv.PSpotSpace);
+    s.WriteBool("Leave Peaks", lv.LeavePeaks);
+    s.WriteBool("Stay Top", lv.StayTop);
+    s.WriteInt("db_value", lv.DbValue);
+    s.WriteInt("db_value2", lv.DbValue2);
+    s.WriteInt("sec_value", lv.SecValue);
+    s.WriteInt("nEdit2", lv.NEdit2);
+    s.WriteBool("cb detect", lv.Detect);
+    s.WriteInt("arlam sec", lv.ArlamSec);
+    s.WriteText("arlam file", lv.ArlamFile);
+
+    s.WriteInt("rg Mode", t.InputMode());
+
+    const TCorreValues c = t.CorreValues();
+    s.WriteInt("wtop", c.Top);
+    s.WriteInt("wleft", c.Left);
+    s.WriteInt("speed", c.Speed);
+    s.WriteInt("Channel", c.Channel);
+}

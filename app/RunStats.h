@@ -1,0 +1,25 @@
+// Statistics of one run of the program, printed as one JSON object at exit.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+struct TRunStats {
+    double seconds = 0;
+    double cpu_seconds = 0;
+    int sample_rate = 0;
+    int recorders_running = 0;
+    std::array<uint64_t, 12> buffers{};  // buffers delivered per recorder
+    std::array<uint64_t, 24> blocks{};   // ProcessBlock calls per bar
+    std::array<uint64_t, 24> paints{};   // paint events per bar
+    uint64_t trigger_cycles = 0;
+    uint64_t dropped_buffers = 0;
+    long max_rss_kb = 0;
+};
+
+std::string RunStatsJson(const TRunStats& s);
+
+// CPU seconds used by this process so far and its peak resident size.
+double ProcessCpuSeconds();
+long ProcessMaxRssKb();
