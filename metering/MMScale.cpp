@@ -1,0 +1,619 @@
+#include "metering/MMScale.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace ScaleMath {
+
+int MulDiv(int a, int b, int c)
+{
+    if (c == 0) return -1;
+    const int64_t p = static_cast<int64_t>(a) * b;
+    const int64_t ap = p < 0 ? -p : p;
+    const int64_t ac = c < 0 ? -static_cast<int64_t>(c) : c;
+    int64_t q = (ap + ac / 2) / ac;
+    if ((p < 0) != (c < 0)) q = -q;
+    if (q > INT32_MAX || q < INT32_MIN) return -1;
+    return static_cast<int>(q);
+}
+
+int RoundDiv(int a, int b, int c)
+{
+    if (c == 0) return 0;
+    const int64_t q = (static_cast<int64_t>(a) * b + c / 2) / c;
+    return static_cast<int>(std::clamp<int64_t>(q, INT32_MIN, INT32_MAX));
+}
+
+int Round(long double x)
+{
+    const long double r = std::nearbyint(x);  // default mode: halves to even
+    if (r >= static_cast<long double>(INT32_MAX)) return INT32_MAX;
+    if (r <= static_cast<long double>(INT32_MIN)) return INT32_MIN;
+    return static_cast<int>(r);
+}
+
+}  // namespace ScaleMath
+
+using ScaleMath::MulDiv;
+using ScaleMath::RoundDiv;
+
+// ---------------------------------------------------------------- canvas
+
+std::vector<TScaleRect> LineSpans(const TScaleOp& op)
+{
+    std::vector<TScaleRect> spans;
+    const int x1 = op.X1, y1 = op.Y1, x2 = op.X2, y2 = op.Y2;
+    if (x1 == x2 && y1 == y2) return spans;
+    if (y1 == y2) {
+        // Start included, end excluded, in either direction.
+        const int lo = x2 > x1 ? x1 : x2 + 1;
+        const int hi = x2 > x1 ? x2 : x1 + 1;
+        spans.push_back({lo, y1, hi, y1 + 1});
+        return spans;
+    }
+    if (x1 == x2) {
+        const int lo = y2 > y1 ? y1 : y2 + 1;
+        const int hi = y2 > y1 ? y2 : y1 + 1;
+        spans.push_back({x1, lo, x1 + 1, hi});
+        return spans;
+    }
+    // Bresenham from the start point, stopping before the end point.
+    const int64_t dx = std::llabs(static_cast<int64_t>(x2) - x1);
+    const int64_t dy = std::llabs(static_cast<int64_t>(y2) - y1);
+    const int sx = x2 > x1 ? 1 : -1, sy = y2 > y1 ? 1 : -1;
+    int64_t err = dx - dy;
+    int x = x1, y = y1;
+    const int64_t steps = std::max(dx, dy);
+    for (int64_t n = 0; n < steps; ++n) {
+        spans.push_back({x, y, x + 1, y + 1});
+        const int64_t e2 = 2 * err;
+        if (e2 > -dy) {
+            err -= dy;
+            x += sx;
+        }
+        if (e2 < dx) {
+            err += dx;
+            y += sy;
+        }
+    }
+    return spans;
+}
+
+TScaleCanvas::TScaleCanvas(int width, int height, const IScaleTextMeasure* measure)
+    : FWidth(std::max(0, width)), FHeight(std::max(0, height)), FMeasure(measure)
+{
+}
+
+void TScaleCanvas::Line(int x1, int y1, int x2, int y2)
+{
+    TScaleOp op;
+    op.Kind = TScaleOpKind::Line;
+    op.X1 = x1;
+    op.Y1 = y1;
+    op.X2 = x2;
+    op.Y2 = y2;
+    op.Color = PenColor;
+    FOps.push_back(op);
+}
+
+void TScaleCanvas::FillRect(int left, int top, int right, int bottom)
+{
+    TScaleOp op;
+    op.Kind = TScaleOpKind::FillRect;
+    op.X1 = left;
+    op.Y1 = top;
+    op.X2 = right;
+    op.Y2 = bottom;
+    op.Color = BrushColor;
+    FOps.push_back(op);
+}
+
+void TScaleCanvas::TextOut(int x, int y, const std::string& text)
+{
+    TScaleOp op;
+    op.Kind = TScaleOpKind::Text;
+    op.X1 = x;
+    op.Y1 = y;
+    op.Color = FontColor;
+    op.Back = BrushColor;
+    op.Opaque = TextOpaque;
+    op.Text = text;
+    FOps.push_back(op);
+}
+
+int TScaleCanvas::TextWidth(const std::string& text) const
+{
+    return FMeasure ? FMeasure->TextWidth(text) : 0;
+}
+
+int TScaleCanvas::TextHeight(const std::string& text) const
+{
+    return FMeasure ? FMeasure->TextHeight(text) : 0;
+}
+
+// ---------------------------------------------------------------- tick row
+
+void TMMCustomScale::Changed()
+{
+    if (OnChange) OnChange(this);
+}
+
+void TMMCustomScale::setVisible(bool v)
+{
+    if (v == FVisible) return;
+    FVisible = v;
+    Changed();
+}
+
+void TMMCustomScale::setColor(TColor c)
+{
+    FColor = FColor2 = FColor3 = c;
+    Changed();
+}
+
+void TMMCustomScale::setMiddleColor(TColor c)
+{
+    if (c == FColor2) return;
+    FColor2 = c;
+    Changed();
+}
+
+void TMMCustomScale::setTopColor(TColor c)
+{
+    if (c == FColor3) return;
+    FColor3 = c;
+    Changed();
+}
+
+void TMMCustomScale::setStyle(TMMScaleStyle s)
+{
+    if (s != stLowered && s != stRaised) s = stColor;
+    if (s == FStyle) return;
+    FStyle = s;
+    Changed();
+}
+
+void TMMCustomScale::setTickCount(int v)
+{
+    v = std::clamp(v, 2, MaxScaleCount);
+    if (v == FTickCount) return;
+    FTickCount = v;
+    Changed();
+}
+
+void TMMCustomScale::setEnlargeEvery(int v)
+{
+    v = std::max(v, 1);
+    if (v == FEnlargeEvery) return;
+    FEnlargeEvery = v;
+    Changed();
+}
+
+void TMMCustomScale::setSize(int v)
+{
+    v = std::clamp(v, 1, MaxScaleCount);
+    if (v == FSize) return;
+    FSize = v;
+    Changed();
+}
+
+void TMMCustomScale::setOrigin(TMMScaleOrigin v)
+{
+    if (v != soOuter) v = soInner;
+    if (v == FOrigin) return;
+    FOrigin = v;
+    Changed();
+}
+
+void TMMCustomScale::setConnect(bool v)
+{
+    if (v == FConnect) return;
+    FConnect = v;
+    Changed();
+}
+
+void TMMCustomScale::SetZoneColors(TColor low, TColor middle, TColor top)
+{
+    FColor = low;
+    FColor2 = middle;
+    FColor3 = top;
+}
+
+void TMMCustomScale::SetZones(int z1, int z2)
+{
+    FZ1 = z1;
+    FZ2 = z2;
+}
+
+int TMMCustomScale::BandWidth() const
+{
+    return FSize + (FConnect ? 1 : 0) + (FConnect && FStyle != stColor ? 1 : 0);
+}
+
+void TMMCustomScale::Assign(const TMMCustomScale& src)
+{
+    if (&src != this) {
+        FVisible = src.FVisible;
+        FColor = src.FColor;
+        FColor2 = src.FColor2;
+        FColor3 = src.FColor3;
+        FStyle = src.FStyle;
+        FTickCount = src.FTickCount;
+        FEnlargeEvery = src.FEnlargeEvery;
+        FSize = src.FSize;
+        FOrigin = src.FOrigin;
+        FConnect = src.FConnect;
+    }
+    Changed();
+}
+
+void TMMCustomScale::DrawLine(int x1, int y1, int x2, int y2, TColor color)
+{
+    TScaleCanvas& c = *FCanvas;
+    if (FStyle == stColor) {
+        c.PenColor = color;
+        c.Line(x1, y1, x2, y2);
+        return;
+    }
+    // Relief: the second copy one pixel down for a mostly horizontal line,
+    // otherwise one pixel right (left when the line slopes the other way).
+    const int64_t dx = static_cast<int64_t>(x2) - x1, dy = static_cast<int64_t>(y2) - y1;
+    int sx = 0, sy = 0;
+    if (std::llabs(dx) > std::llabs(dy))
+        sy = 1;
+    else
+        sx = (dx != 0 && (dx < 0) != (dy < 0)) ? -1 : 1;
+    const TColor first = FStyle == stLowered ? clBlack : clWhite;
+    const TColor second = FStyle == stLowered ? clWhite : clBlack;
+    c.PenColor = first;
+    c.Line(x1, y1, x2, y2);
+    c.PenColor = second;
+    c.Line(x1 + sx, y1 + sy, x2 + sx, y2 + sy);
+}
+
+void TMMCustomScale::DrawScale(TScaleCanvas* canvas, const TScaleRect& r, bool firstSide)
+{
+    setCanvas(canvas);
+    DrawScale(r, firstSide);
+}
+
+void TMMCustomScale::DrawScale(const TScaleRect& r, bool firstSide)
+{
+    if (!FCanvas) throw EMMScaleError("Canvas needed for this operation");
+
+    const bool horizontal = (r.Bottom - r.Top) < (r.Right - r.Left);
+    const float L = static_cast<float>(horizontal ? r.Right - r.Left : r.Bottom - r.Top);
+
+    const bool zones = FStyle == stColor && !(FColor == FColor2 && FColor2 == FColor3) &&
+                       0 <= FZ1 && FZ1 <= FZ2 && FZ2 <= FTickCount;
+    float z1 = 0, z2 = 0, step = 0;
+    if (zones) {
+        z1 = static_cast<float>(static_cast<long double>(FZ1) / FTickCount * L);
+        z2 = static_cast<float>(static_cast<long double>(FZ2) / FTickCount * L);
+        step = static_cast<float>(static_cast<long double>(L) / FTickCount);
+    }
+    const bool inner = firstSide ? FOrigin == soInner : FOrigin == soOuter;
+    const int cv = FConnect && FStyle != stColor ? 1 : 0;
+
+    if (FConnect) {
+        // Base line: start and end along the row, the fixed coordinate across it.
+        int start, end, across;
+        if (horizontal) {
+            across = inner ? r.Bottom - cv : r.Top - 1;
+            start = r.Left;
+            end = r.Right + 1;
+        } else {
+            across = inner ? r.Right - cv - 1 : r.Left;
+            start = r.Top + 1;
+            end = r.Bottom + 1;
+        }
+        auto piece = [&](int a, int b, TColor col) {
+            if (horizontal)
+                DrawLine(a, across, b, across, col);
+            else
+                DrawLine(across, a, across, b, col);
+        };
+        if (zones) {
+            const int m1 = start + static_cast<int>(std::trunc(static_cast<long double>(z1) + step));
+            const int m2 = start + static_cast<int>(std::trunc(static_cast<long double>(z2) + step));
+            piece(start, m1, FColor);
+            piece(m1, m2, FColor2);
+            piece(m2, end, FColor3);
+        } else {
+            piece(start, end, FColor);
+        }
+    }
+
+    for (int c = 0; c < FTickCount; ++c) {
+        const float pos = static_cast<float>(static_cast<long double>(L) / (FTickCount - 1) * c);
+        const int len = c % FEnlargeEvery == 0 ? FSize : FSize / 2;
+        TColor col = FColor;
+        if (zones) col = pos > z2 ? FColor3 : (pos > z1 ? FColor2 : FColor);
+        if (horizontal) {
+            const int x = static_cast<int>(std::trunc(static_cast<long double>(r.Left) + pos));
+            if (inner)
+                DrawLine(x, r.Bottom - len, x, r.Bottom, col);
+            else
+                DrawLine(x, r.Top, x, r.Top + len, col);
+        } else {
+            const int y = ScaleMath::Round(static_cast<long double>(r.Top) + pos);
+            if (inner)
+                DrawLine(r.Right - len - cv, y, r.Right - cv, y, col);
+            else
+                DrawLine(r.Left + cv, y, r.Left + cv + len, y, col);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- level scale
+
+TMMCustomLevelScale::TMMCustomLevelScale()
+{
+    FScale.OnChange = [this](TMMCustomScale*) { Changed(); };
+}
+
+void TMMCustomLevelScale::Changed()
+{
+    if (OnChange) OnChange(this);
+}
+
+void TMMCustomLevelScale::setScaleTicks(int v)
+{
+    FScaleTicks = std::clamp(v, 2, MaxScaleCount);
+    Changed();
+}
+
+void TMMCustomLevelScale::setSensitivy(int v)
+{
+    FSensitivy = std::clamp(v, -90, -9);
+    Changed();
+}
+
+void TMMCustomLevelScale::setLogAmp(bool v)
+{
+    FLogAmp = v;
+    Changed();
+}
+
+void TMMCustomLevelScale::setPoint1(int v)
+{
+    FPoint1 = std::clamp(v, 1, 100);
+    Changed();
+}
+
+void TMMCustomLevelScale::setPoint2(int v)
+{
+    FPoint2 = std::clamp(v, 1, 100);
+    Changed();
+}
+
+void TMMCustomLevelScale::setScale1Color(TColor c)
+{
+    FScale1Color = c;
+    Changed();
+}
+
+void TMMCustomLevelScale::setScale2Color(TColor c)
+{
+    FScale2Color = c;
+    Changed();
+}
+
+void TMMCustomLevelScale::setScale3Color(TColor c)
+{
+    FScale3Color = c;
+    Changed();
+}
+
+void TMMCustomLevelScale::setKind(TMMLevelKind k)
+{
+    if (k != lkVertical) k = lkHorizontal;
+    FKind = k;
+    if ((k == lkHorizontal && FWidth < FHeight) || (k == lkVertical && FHeight < FWidth))
+        std::swap(FWidth, FHeight);
+    Changed();
+}
+
+void TMMCustomLevelScale::setDirection(TMMLevelDirection d)
+{
+    if (d != dirReversed && d != dirSymetric) d = dirNormal;
+    FDirection = d;
+    Changed();
+}
+
+void TMMCustomLevelScale::setScalePos(TMMScalePos p)
+{
+    if (p != spAboveOrLeft && p != spBelowOrRight) p = spBoth;
+    FScalePos = p;
+    Changed();
+}
+
+void TMMCustomLevelScale::setColor(TColor c)
+{
+    FColor = c;
+    Changed();
+}
+
+void TMMCustomLevelScale::setWidth(int v)
+{
+    FWidth = std::max(0, v);
+    Changed();
+}
+
+void TMMCustomLevelScale::setHeight(int v)
+{
+    FHeight = std::max(0, v);
+    Changed();
+}
+
+void TMMCustomLevelScale::setBounds(int width, int height)
+{
+    FWidth = std::max(0, width);
+    FHeight = std::max(0, height);
+    Changed();
+}
+
+int TMMCustomLevelScale::LabelSpacing(int length, int textSize, int n)
+{
+    if (n < 1) return 1;
+    if (textSize < 1) return 1;
+    for (int k = 1; k <= n; ++k) {
+        const int64_t span = static_cast<int64_t>(n / k) * textSize;
+        if (length / span >= 1) return k;
+    }
+    return n;
+}
+
+int TMMCustomLevelScale::LabelValue(int m, int n, int sensitivy, bool logAmp)
+{
+    if (n < 1) return 0;
+    if (logAmp) return MulDiv(m, sensitivy, n);
+    const float lo = static_cast<float>(32767.0L / std::pow(10.0L, -sensitivy / 20.0L));
+    const long double a = (static_cast<long double>(lo) +
+                           (32767.0L - static_cast<long double>(lo)) * m / n) / 32767.0L;
+    return ScaleMath::Round(20.0L * std::log10(a));
+}
+
+std::string TMMCustomLevelScale::LabelText(int value, bool vertical)
+{
+    if (vertical) {
+        switch (value) {
+        case -2: case -3: case -7: case -8: case -12: case -13: case -17: case -18:
+        case -22: case -24: case -27: case -29:
+            return "--";
+        default:
+            break;
+        }
+    }
+    return std::to_string(value);
+}
+
+void TMMCustomLevelScale::Paint(TScaleCanvas& canvas)
+{
+    const bool vertical = FKind == lkVertical;
+    const bool reversed = FDirection == dirReversed;
+
+    canvas.BrushColor = FColor;
+    canvas.FillRect(0, 0, FWidth, FHeight);
+    TScaleRect r{0, 0, FWidth, FHeight};
+
+    const int half = (vertical ? canvas.TextHeight("0") : canvas.TextWidth("0")) / 2;
+
+    if (FScale.Visible()) {
+        int p1, p2;
+        if (vertical != reversed) {
+            FScale.SetZoneColors(FScale3Color, FScale2Color, FScale1Color);
+            p1 = 100 - FPoint2;
+            p2 = 100 - FPoint1;
+        } else {
+            FScale.SetZoneColors(FScale1Color, FScale2Color, FScale3Color);
+            p1 = FPoint1;
+            p2 = FPoint2;
+        }
+        FScale.SetZones(MulDiv(p1 - 1, FScale.TickCount(), 100),
+                        MulDiv(p2 - 1, FScale.TickCount(), 100));
+        FScale.setCanvas(&canvas);
+        const int b = FScale.BandWidth();
+        if (FScalePos == spAboveOrLeft || FScalePos == spBoth) {
+            if (vertical) {
+                if (reversed)
+                    FScale.DrawScale({r.Left, r.Top - half, r.Left + b, r.Bottom - half - 1}, true);
+                else
+                    FScale.DrawScale({r.Left, r.Top + half, r.Left + b, r.Bottom + half - 1}, true);
+                r.Left += b;
+            } else {
+                if (reversed)
+                    FScale.DrawScale({r.Left + half, r.Top, r.Right + half - 1, r.Top + b}, true);
+                else
+                    FScale.DrawScale({r.Left - half - 1, r.Top, r.Right - half - 1, r.Top + b}, true);
+                r.Top += b;
+            }
+        }
+        if (FScalePos == spBelowOrRight || FScalePos == spBoth) {
+            if (vertical) {
+                if (reversed)
+                    FScale.DrawScale({r.Right - b, r.Top - half, r.Right, r.Bottom - half - 1}, false);
+                else
+                    FScale.DrawScale({r.Right - b, r.Top + half, r.Right, r.Bottom + half - 1}, false);
+                r.Right -= b;
+            } else {
+                if (reversed)
+                    FScale.DrawScale({r.Left + half, r.Bottom - b, r.Right + half - 1, r.Bottom}, false);
+                else
+                    FScale.DrawScale({r.Left - half - 1, r.Bottom - b, r.Right - half - 1, r.Bottom},
+                                     false);
+                r.Bottom -= b;
+            }
+        }
+    }
+
+    if (r.Top <= r.Bottom && r.Left <= r.Right) PaintLabels(canvas, r);
+}
+
+void TMMCustomLevelScale::PaintLabels(TScaleCanvas& canvas, const TScaleRect& r)
+{
+    const bool vertical = FKind == lkVertical;
+    const bool reversed = FDirection == dirReversed;
+    const bool symmetric = FDirection == dirSymetric;
+
+    const int TH = canvas.TextHeight("W");
+    const int CW = canvas.TextWidth(std::to_string(FSensitivy));
+    const int N = FScaleTicks - 1;
+
+    int D = vertical ? FHeight : FWidth;
+    if (symmetric) D /= 2;
+    const int k = LabelSpacing(D, vertical ? TH : CW, N);
+
+    // Walk upwards in i for a vertical scale without dirReversed and for a
+    // horizontal one with it; downwards otherwise.
+    const bool ascending = vertical != reversed;
+    // With logAmp, m counts from the 0 dB end; without, from the empty end.
+    const bool logFromEnd = vertical == reversed;
+    const bool linFromEnd = ascending;
+
+    const int cx = r.Right - (r.Right - r.Left) / 2;
+    const int xr = cx - CW / 2 + CW - 1;
+    const long double limit2 = FPoint2 * 32767.0L / 100.0L;
+    const long double limit1 = FPoint1 * 32767.0L / 100.0L;
+
+    for (int j = 0; j <= N; ++j) {
+        if (j % k != 0) continue;
+        const int i = ascending ? j : N - j;
+
+        int h = MulDiv(32767, i, N);
+        if (ascending) h = 32767 - h;
+        canvas.FontColor = h > limit2 ? FScale3Color : (h > limit1 ? FScale2Color : FScale1Color);
+
+        const int m = FLogAmp ? (logFromEnd ? N - i : i) : (linFromEnd ? N - i : i);
+        const int value = LabelValue(m, N, FSensitivy, FLogAmp);
+        const std::string text = LabelText(value, vertical);
+        const std::string mirror = "+" + std::to_string(std::abs(value));
+        const int W = canvas.TextWidth(text);
+
+        if (vertical && !symmetric) {
+            int y = RoundDiv(i, r.Bottom - r.Top - 1, N);
+            if (reversed) y -= TH;
+            if (y < 0 || static_cast<int64_t>(y) + TH > FHeight) continue;
+            canvas.TextOut(xr - W, r.Top + y, text);
+        } else if (vertical) {
+            const int halfH = (r.Bottom - r.Top) / 2;
+            const int y = RoundDiv(i, (r.Bottom - r.Top - 1) / 2, N);
+            if (y < 0 || static_cast<int64_t>(y) + TH > halfH) continue;
+            canvas.TextOut(xr - W, r.Top + halfH + 1 + y - TH / 2, text);
+            if (i > 0) canvas.TextOut(xr - W, r.Top + halfH + 1 - y - TH / 2, mirror);
+        } else if (!symmetric) {
+            int x = RoundDiv(i, r.Right - r.Left - 1, N);
+            if (!reversed) x -= W;
+            if (x < 0 || static_cast<int64_t>(x) + W > FWidth) continue;
+            canvas.TextOut(r.Left + x, r.Top + (r.Bottom - r.Top - TH) / 2, text);
+        } else {
+            const int halfW = (r.Right - r.Left) / 2;
+            const int x = RoundDiv(i, (r.Right - r.Left - 1) / 2, N);
+            if (x < 0 || W > x) continue;
+            const int y = r.Top + (r.Bottom - r.Top - TH) / 2;
+            canvas.TextOut(r.Left + x - W / 2, y, text);
+            if (i < N) canvas.TextOut(r.Left + 2 * halfW - x - 1 - W / 2, y, mirror);
+        }
+    }
+}

@@ -1,0 +1,110 @@
+#include "metering/qt/MMLevelScale.h"
+
+#include "metering/qt/MMBevelPaint.h"
+
+#include <QPainter>
+#include <QResizeEvent>
+
+#include <utility>
+
+int TQtTextMeasure::TextWidth(const std::string& text) const
+{
+    return FMetrics.horizontalAdvance(QString::fromStdString(text));
+}
+
+int TQtTextMeasure::TextHeight(const std::string&) const
+{
+    return FMetrics.height();
+}
+
+void InstallScaleFontSubstitutes()
+{
+    static const bool done = [] {
+        for (const char* design : {"Small Fonts", "MS Sans Serif", "Tahoma"})
+            QFont::insertSubstitution(design, "Liberation Sans");
+        return true;
+    }();
+    (void)done;
+}
+
+QFont DefaultScaleLabelFont()
+{
+    InstallScaleFontSubstitutes();
+    QFont f("Small Fonts");
+    f.setPixelSize(10);
+    f.setStyleStrategy(QFont::NoAntialias);
+    return f;
+}
+
+void PaintScaleOps(QPainter& p, const std::vector<TScaleOp>& ops, const QFont& font)
+{
+    p.save();
+    p.setFont(font);
+    const QFontMetrics fm(font);
+    for (const TScaleOp& op : ops) {
+        switch (op.Kind) {
+        case TScaleOpKind::Line:
+            for (const TScaleRect& s : LineSpans(op))
+                p.fillRect(QRect(s.Left, s.Top, s.Right - s.Left, s.Bottom - s.Top),
+                           ToQColor(op.Color));
+            break;
+        case TScaleOpKind::FillRect:
+            if (op.X2 > op.X1 && op.Y2 > op.Y1)
+                p.fillRect(QRect(op.X1, op.Y1, op.X2 - op.X1, op.Y2 - op.Y1), ToQColor(op.Color));
+            break;
+        case TScaleOpKind::Text: {
+            const QString text = QString::fromStdString(op.Text);
+            if (op.Opaque)
+                p.fillRect(QRect(op.X1, op.Y1, fm.horizontalAdvance(text), fm.height()),
+                           ToQColor(op.Back));
+            p.setPen(ToQColor(op.Color));
+            p.drawText(QPoint(op.X1, op.Y1 + fm.ascent()), text);
+            break;
+        }
+        }
+    }
+    p.restore();
+}
+
+TMMLevelScale::TMMLevelScale(QWidget* parent) : QWidget(parent)
+{
+    QWidget::setFont(DefaultScaleLabelFont());
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    resize(FCore.Width(), FCore.Height());
+    FCore.OnChange = [this](TMMCustomLevelScale*) { update(); };
+}
+
+void TMMLevelScale::setKind(TMMLevelKind k)
+{
+    FCore.setKind(k);
+    if (FCore.Width() != width() || FCore.Height() != height())
+        resize(FCore.Width(), FCore.Height());
+}
+
+void TMMLevelScale::setFont(const QFont& f)
+{
+    QWidget::setFont(f);
+    update();
+}
+
+void TMMLevelScale::resizeEvent(QResizeEvent* e)
+{
+    FCore.setBounds(e->size().width(), e->size().height());
+    QWidget::resizeEvent(e);
+}
+
+void TMMLevelScale::paintEvent(QPaintEvent*)
+{
+    if (FCore.Width() != width() || FCore.Height() != height()) {
+        // A resize of a hidden widget may not have been delivered yet.
+        auto notify = std::move(FCore.OnChange);
+        FCore.setBounds(width(), height());
+        FCore.OnChange = std::move(notify);
+    }
+    const QFont f = font();
+    TQtTextMeasure measure(f);
+    TScaleCanvas canvas(width(), height(), &measure);
+    FCore.Paint(canvas);
+    QPainter p(this);
+    PaintScaleOps(p, canvas.Ops(), f);
+}
