@@ -1,0 +1,85 @@
+// Off-screen pixel buffer of the display components, without Qt.
+// 8 bits per pixel (indices into a palette holding the 20 static colours at
+// entries 0 .. 9 and 246 .. 255; every colour is drawn as its nearest entry)
+// or 24 bits per pixel (B, G, R bytes). Row 0 is the top row; rows are
+// padded to 4 bytes. Drawing is serialised by one process-wide lock.
+#pragma once
+
+#include "audio/MMUtils.h"
+#include "metering/MMTypes.h"
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class EMMDIBError : public EMMError {
+public:
+    using EMMError::EMMError;
+};
+
+// A rectangle, right and bottom exclusive.
+struct TMMRect {
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
+    int Width() const { return Right - Left; }
+    int Height() const { return Bottom - Top; }
+    bool operator==(const TMMRect& o) const
+    {
+        return Left == o.Left && Top == o.Top && Right == o.Right && Bottom == o.Bottom;
+    }
+};
+
+// The lock held by every component while it draws into a canvas.
+std::recursive_mutex& DIBDrawLock();
+
+class TMMDIBCanvas {
+public:
+    // `ownerClass` starts the text of the "initialized for drawing" error.
+    explicit TMMDIBCanvas(std::string ownerClass = "TMMDIBCanvas");
+
+    int Width() const { return fWidth; }
+    int Height() const { return fHeight; }
+    int BitCount() const { return fBitCount; }
+    int Stride() const { return fStride; }
+
+    // Both refuse while the canvas is prepared for drawing; SetBitCount
+    // accepts only 8 and 24. Sizes are cut to 0 .. 16384.
+    void SetSize(int width, int height);
+    void SetBitCount(int bits);
+
+    // Prepare for drawing / release; BeginDraw takes DIBDrawLock().
+    void BeginDraw();
+    void EndDraw();
+    bool Drawing() const { return fDrawing > 0; }
+
+    uint8_t* Bits() { return fBits.data(); }
+    const uint8_t* Bits() const { return fBits.data(); }
+
+    // All drawing is clipped to the canvas.
+    void FillRect(const TMMRect& r, TColor c);
+    // Every second pixel of every second row, from the top-left pixel of r.
+    void FillRectDoted(const TMMRect& r, TColor c);
+    // Copies a canvas of the same size and depth (otherwise does nothing).
+    void CopyFrom(const TMMDIBCanvas& src);
+
+    // The colour a pixel holds (after palette matching); black outside.
+    TColor Pixel(int x, int y) const;
+
+    // The 8-bit palette: 20 static colours, the rest black.
+    static const std::array<TColor, 256>& Palette();
+    // Nearest palette entry (squared RGB distance, lowest index on a tie).
+    static uint8_t NearestIndex(TColor c);
+
+private:
+    void allocate(int width, int height, int bits);
+    void checkNotDrawing() const;
+    uint8_t indexOf(TColor c) const;  // NearestIndex with a one-entry cache
+
+    std::string fOwner;
+    int fWidth = 0, fHeight = 0, fBitCount = 8, fStride = 0;
+    int fDrawing = 0;
+    std::vector<uint8_t> fBits;
+    mutable TColor fCachedColor = clBlack;
+    mutable uint8_t fCachedIndex = 0;
+};

@@ -1,0 +1,598 @@
+#include "metering/MMLevel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+using namespace mmlevel;
+
+namespace {
+
+// Holds the drawing lock and the canvas prepared, also through exceptions.
+class DrawGuard {
+public:
+    explicit DrawGuard(TMMDIBCanvas& c) : fCanvas(c) { fCanvas.BeginDraw(); }
+    ~DrawGuard() { fCanvas.EndDraw(); }
+    DrawGuard(const DrawGuard&) = delete;
+    DrawGuard& operator=(const DrawGuard&) = delete;
+
+private:
+    TMMDIBCanvas& fCanvas;
+};
+
+inline int16_t load16(const uint8_t* p)
+{
+    int16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline int32_t absSat(int32_t v)
+{
+    if (v >= 0) return v;
+    return v == std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::max() : -v;
+}
+
+// Running maximum of |m| over n frames; `pick` forms m from one frame.
+template <typename Pick>
+inline int32_t peakOf(const uint8_t* p, int n, int frameBytes, Pick pick)
+{
+    int32_t h = 0;
+    for (int i = 0; i < n; ++i, p += frameBytes) h = std::max(h, absSat(pick(p)));
+    return h;
+}
+
+}  // namespace
+
+TMMCustomLevel::TMMCustomLevel()
+{
+    calcBlockBytes();
+    calcDrawArea();
+    CalcSpots();
+}
+
+// ---- properties -------------------------------------------------------------
+
+void TMMCustomLevel::setEnabled(bool v)
+{
+    if (v == fEnabled) return;
+    const bool before = TickWanted();
+    fEnabled = v;
+    if (!v)
+        ResetData();
+    else
+        CalcSpots();
+    tickStateChanged(before);
+    Invalidate();
+}
+
+void TMMCustomLevel::setVisible(bool v) { fVisible = v; }
+
+void TMMCustomLevel::setKind(TMMLevelKind v)
+{
+    if (v == fKind) return;
+    fKind = v;
+    if ((v == lkHorizontal && fWidth < fHeight) || (v == lkVertical && fHeight < fWidth))
+        std::swap(fWidth, fHeight);
+    calcDrawArea();
+    CalcSpots();
+}
+
+void TMMCustomLevel::setDirection(TMMLevelDirection v)
+{
+    fDirection = v;
+    RenderBackground();
+    Invalidate();
+}
+
+void TMMCustomLevel::setSpotWidth(int v)
+{
+    const int l = fKind == lkHorizontal ? fDrawWidth : fDrawHeight;
+    fSpotWidth = std::max(std::min(v, l / 3), 1);
+    CalcSpots();
+}
+
+void TMMCustomLevel::setSpotSpace(int v)
+{
+    fSpotSpace = std::clamp(v, 0, 10);
+    CalcSpots();
+}
+
+void TMMCustomLevel::setPoint1(int v)
+{
+    fPoint1 = std::clamp(v, 1, 100);
+    CalcSpots();
+}
+
+void TMMCustomLevel::setPoint2(int v)
+{
+    fPoint2 = std::clamp(v, 1, 100);
+    CalcSpots();
+}
+
+void TMMCustomLevel::setColorOf(TColor& slot, TColor c)
+{
+    slot = c & 0x00FFFFFF;
+    RenderBackground();
+    Invalidate();
+}
+
+void TMMCustomLevel::setActiveDoted(bool v)
+{
+    fActiveDoted = v;
+    RenderBackground();
+    Invalidate();
+}
+
+void TMMCustomLevel::setInactiveDoted(bool v)
+{
+    fInactiveDoted = v;
+    RenderBackground();
+    Invalidate();
+}
+
+void TMMCustomLevel::setBitLength(TMMBits v)
+{
+    fBitLength = v == b16Bit ? b16Bit : b8Bit;
+    calcBlockBytes();
+    Invalidate();
+}
+
+void TMMCustomLevel::setMode(int v)
+{
+    fMode = std::clamp(v, 0, 3);
+    calcBlockBytes();
+    Invalidate();
+}
+
+void TMMCustomLevel::setChannel(TMMChannel v)
+{
+    fChannel = (v == chLeft || v == chRight) ? v : chBoth;
+    calcBlockBytes();
+    Invalidate();
+}
+
+void TMMCustomLevel::setSamples(int v)
+{
+    fSamples = std::clamp(v, 1, 1 << 20);
+    calcBlockBytes();
+}
+
+void TMMCustomLevel::calcBlockBytes() { fBlockBytes = (fBitLength + 1) * (fMode + 1) * fSamples; }
+
+void TMMCustomLevel::setGain(int v)
+{
+    if (v < -8 || v > 32) return;
+    fGain = v;
+    fGainScale = v + 8;
+    Invalidate();
+}
+
+void TMMCustomLevel::setSensitivy(int v) { fSensitivy = std::clamp(v, -90, -9); }
+
+void TMMCustomLevel::setLogAmp(bool v)
+{
+    fLogAmp = v;
+    Invalidate();
+}
+
+void TMMCustomLevel::setDecayMode(TMMDecayMode v)
+{
+    fDecayMode = (v >= dmNone && v <= dmUniform) ? v : dmNone;
+    resetDecay();
+}
+
+void TMMCustomLevel::setDecay(int v)
+{
+    v = std::clamp(v, 1, 16);
+    if (v == fDecay) return;
+    fDecay = v;
+    fDecayFactor = DecayFactorFor(v);
+    fDecayLength = DecayLengthFor(v);
+    if (fDecayMode == dmUniform) resetDecay();
+}
+
+void TMMCustomLevel::setNumPeaks(int v)
+{
+    const bool before = TickWanted();
+    fNumPeaks = std::clamp(v, 0, 5);
+    fPeakCounter = 0;
+    tickStateChanged(before);
+    Invalidate();
+}
+
+void TMMCustomLevel::setPeakDelay(int v)
+{
+    fPeakDelay = std::clamp(v, 0, 50);
+    fPeakCounter = 0;
+    Invalidate();
+}
+
+void TMMCustomLevel::setPeakSpeed(int v)
+{
+    fPeakSpeed = std::clamp(v, 0, 50);
+    fPeakCounter = 0;
+    Invalidate();
+}
+
+void TMMCustomLevel::setDCOffsetL(int v) { fDCOffsetL = std::clamp(v, -65535, 65535); }
+void TMMCustomLevel::setDCOffsetR(int v) { fDCOffsetR = std::clamp(v, -65535, 65535); }
+
+int TMMCustomLevel::Value() const
+{
+    return SpotToPercent(fBarSpots, fSensitivy, fNumSpots, fLogAmp, fGainScale);
+}
+
+void TMMCustomLevel::setValue(int v)
+{
+    v = std::clamp(v, 0, 100);
+    UpdateLevel(RoundEven(static_cast<long double>(v) * MaxValue / 100));
+}
+
+void TMMCustomLevel::SetBounds(int width, int height)
+{
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    if (width == fWidth && height == fHeight) return;
+    fWidth = width;
+    fHeight = height;
+    calcDrawArea();
+    CalcSpots();
+}
+
+void TMMCustomLevel::setBevel(const TMMBevel& b)
+{
+    fBevel = b;
+    calcDrawArea();
+    CalcSpots();
+}
+
+void TMMCustomLevel::setBitDepth(int bits)
+{
+    fWork.SetBitCount(bits);
+    fBack.SetBitCount(bits);
+    RenderBackground();
+    Invalidate();
+}
+
+void TMMCustomLevel::setMeterStandard(int v) { fMeterStandard = std::clamp(v, 0, 0xFFFF); }
+
+void TMMCustomLevel::setIntegralLength(int v) { fIntegralLength = std::clamp(v, 1, IntegralMax); }
+
+void TMMCustomLevel::setOnDrawBar(TMMLevelDrawBar handler)
+{
+    fOnDrawBar = std::move(handler);
+    if (!fOnDrawBar) RenderBackground();
+    Invalidate();
+}
+
+void TMMCustomLevel::tickStateChanged(bool before)
+{
+    const bool now = TickWanted();
+    if (now != before && OnTickWanted) OnTickWanted(now);
+}
+
+// ---- connector operations ---------------------------------------------------
+
+void TMMCustomLevel::SetWaveFormat(const WaveFormat* format)
+{
+    if (!IsValidPcmFormat(format)) throw EMMLevelError("Invalid WaveFormat");
+    setBitLength(static_cast<TMMBits>(format->wBitsPerSample / 8 - 1));
+    setMode(format->nChannels - 1);
+}
+
+void TMMCustomLevel::ResetData()
+{
+    fBarSpots = 0;
+    fPeakSpot = 0;
+    fPeakCounter = 0;
+    resetDecay();
+    Invalidate();
+}
+
+void TMMCustomLevel::resetDecay()
+{
+    fDecayPos = 0;
+    fDecayCount = 0;
+    fDecaySum = 0;
+    fDecayValue = 0.0f;
+    std::fill(std::begin(fDecayRing), std::end(fDecayRing), 0);
+}
+
+int32_t TMMCustomLevel::analyse(const void* data) const
+{
+    const auto* p = static_cast<const uint8_t*>(data);
+    const int n = fSamples;
+    // Frames of two or more channels take left and right from their first
+    // two samples and step over the whole frame.
+    const int channels = fMode == mMono ? 1 : fMode + 1;
+    const int32_t dl = fDCOffsetL, dr = fDCOffsetR;
+    if (fBitLength == b16Bit) {
+        const int fb = 2 * channels;
+        if (channels == 1) return peakOf(p, n, fb, [dl](const uint8_t* q) { return load16(q) - dl; });
+        switch (fChannel) {
+        case chLeft:
+            return peakOf(p, n, fb, [dl](const uint8_t* q) { return load16(q) - dl; });
+        case chRight:
+            return peakOf(p, n, fb, [dr](const uint8_t* q) { return load16(q + 2) - dr; });
+        default:
+            return peakOf(p, n, fb, [dl, dr](const uint8_t* q) {
+                return (load16(q) - dl + load16(q + 2) - dr) / 2;
+            });
+        }
+    }
+    const int fb = channels;
+    if (channels == 1) return peakOf(p, n, fb, [dl](const uint8_t* q) { return (q[0] - dl - 128) * 256; });
+    switch (fChannel) {
+    case chLeft:
+        return peakOf(p, n, fb, [dl](const uint8_t* q) { return (q[0] - dl - 128) * 256; });
+    case chRight:
+        return peakOf(p, n, fb, [dr](const uint8_t* q) { return (q[1] - dr - 128) * 256; });
+    default:
+        return peakOf(p, n, fb, [dl, dr](const uint8_t* q) {
+            return ((q[0] - dl + q[1] - dr) / 2 - 128) * 256;
+        });
+    }
+}
+
+void TMMCustomLevel::ProcessBlock(const void* data)
+{
+    if (!fEnabled || !fVisible || !data) return;
+    updateFromPeak(analyse(data));
+}
+
+void TMMCustomLevel::updateFromPeak(int32_t peak)
+{
+    fLastBlockPeak = peak;
+    if (peak >= MaxValue && OnPcmOverflow) OnPcmOverflow(this);
+
+    long double h = peak;
+    const int std = fMeterStandard;
+    for (int k = 0; k < 3; ++k) {
+        if (!fRef[k]) continue;
+        const long double f = RefFactor(std, static_cast<TMMRef>(k));
+        if (f > 0) h = h * 0.707L * f;
+    }
+
+    if (!fIntegralOn) {
+        fLastAverage = TruncSat(h);
+        UpdateLevel(TruncSat(DisplayCurve(std, h, false)));
+        return;
+    }
+
+    const int n = fIntegralLength;
+    const int c = fIntegralFill;
+    int32_t a;
+    if (c < n) {  // filling: the window holds reference-scaled peaks
+        fIntegralWindow[c] = TruncSat(h);
+        if (c > 0) {
+            int64_t sum = 0;
+            for (int i = 0; i < c; ++i) sum += fIntegralWindow[i];
+            a = TruncSat(static_cast<long double>(sum) / c);
+            fLastAverage = a;
+        } else {
+            a = fLastAverage;
+        }
+        UpdateLevel(a);
+        fIntegralFill = c + 1;
+        return;
+    }
+    std::memmove(&fIntegralWindow[1], &fIntegralWindow[0], sizeof(int32_t) * static_cast<size_t>(n));
+    fIntegralWindow[0] = TruncSat(DisplayCurve(std, h, true));
+    int64_t sum = 0;
+    for (int i = 0; i < n; ++i) sum += fIntegralWindow[i];
+    a = TruncSat(static_cast<long double>(sum) / n);
+    fLastAverage = a;
+    UpdateLevel(a);
+}
+
+void TMMCustomLevel::UpdateLevel(int32_t a)
+{
+    int32_t v = absSat(a);
+    fCurrentLevel = v;
+    if (v == 0 && fBarSpots == 0 && !fPeakChanged) return;
+
+    if (fDecayMode != dmNone) {
+        if (++fDecayPos >= fDecayLength) fDecayPos = 0;
+        fDecayCount = std::min(fDecayCount + 1, fDecayLength);
+        switch (fDecayMode) {
+        case dmStepUp:
+            fDecayValue = static_cast<float>(static_cast<long double>(fDecayValue) * fDecayFactor);
+            if (v > fDecayValue)
+                fDecayValue = static_cast<float>(v);
+            else
+                v = TruncSat(fDecayValue);
+            break;
+        case dmExponential:
+            fDecayValue = static_cast<float>(static_cast<long double>(fDecayValue) * fDecayFactor +
+                                             (1.0L - static_cast<long double>(fDecayFactor)) * v);
+            v = TruncSat(std::floor(static_cast<long double>(fDecayValue)));
+            break;
+        case dmUniform:
+            fDecaySum += static_cast<int64_t>(v) - fDecayRing[fDecayPos];
+            fDecayRing[fDecayPos] = v;
+            v = static_cast<int32_t>(fDecaySum / fDecayCount);
+            break;
+        default:
+            break;
+        }
+    }
+
+    const int64_t g = static_cast<int64_t>(v) * fGainScale / 8;
+    int64_t p = LevelToSpot(g, fSensitivy, fNumSpots, fLogAmp);
+    if (fDirection == dirSymetric) p /= 2;
+    if (p > fNumSpots) {
+        if (OnGainOverflow) OnGainOverflow(this);
+        p = fNumSpots;
+    }
+    if (p >= fPeakSpot && p > 0 && fNumPeaks > 0) {
+        fPeakChanged = true;
+        fPeakSpot = static_cast<int>(p);
+        fPeakCounter = fLeaveMaxPeak ? 10000 : 2 * fPeakDelay + 1;
+    }
+    if (p == fBarSpots && !fPeakChanged) return;
+    fPeakChanged = false;
+    fBarSpots = static_cast<int>(p);
+    if (fEnabled && fVisible) Invalidate();
+}
+
+void TMMCustomLevel::PeakTick()
+{
+    if (fPeakSpot <= 0) return;
+    if (--fPeakCounter > 0) return;
+    if (fPeakSpeed == 0) {
+        fPeakSpot = 0;
+        fPeakCounter = 0;
+    } else {
+        --fPeakSpot;
+        fPeakCounter = fLeaveMaxPeak ? 10000 : fPeakSpeed;
+    }
+    fPeakChanged = true;
+}
+
+// ---- geometry ---------------------------------------------------------------
+
+void TMMCustomLevel::calcDrawArea()
+{
+    const int inset = fBevel.TotalWidth();
+    fDrawWidth = std::max(fWidth - 2 * inset, 1);
+    fDrawHeight = std::max(fHeight - 2 * inset, 1);
+    fWork.SetSize(fDrawWidth, fDrawHeight);
+    fBack.SetSize(fDrawWidth, fDrawHeight);
+    // The canvases cut absurd sizes; keep the geometry within them.
+    fDrawWidth = std::max(fWork.Width(), 1);
+    fDrawHeight = std::max(fWork.Height(), 1);
+}
+
+void TMMCustomLevel::CalcSpots()
+{
+    fSpotWidth = std::max(fSpotWidth, 1);
+    const int l = fKind == lkHorizontal ? fDrawWidth : fDrawHeight;
+    const int stride = fSpotWidth + fSpotSpace;
+    fNumSpots = std::max((l + fSpotSpace) / stride, 1);
+    fSpotOffset = (l - (fNumSpots * stride - fSpotSpace)) / 2;
+    fZone1Spots = fPoint1 * fNumSpots / 100;
+    fZone2Spots = fPoint2 * fNumSpots / 100;
+    RenderBackground();
+    fPeakSpot = 0;
+    fBarSpots = 0;
+    Invalidate();
+}
+
+TMMRect TMMCustomLevel::SpotRect(int i) const
+{
+    const int k = (i - 1) * (fSpotWidth + fSpotSpace);
+    TMMRect r;
+    if (fKind == lkHorizontal) {
+        r.Top = 0;
+        r.Bottom = fDrawHeight;
+        if (fDirection == dirNormal) {
+            r.Left = fSpotOffset + k;
+            r.Right = r.Left + fSpotWidth;
+        } else {
+            r.Right = fDrawWidth - fSpotOffset - k;
+            r.Left = r.Right - fSpotWidth;
+        }
+    } else {
+        r.Left = 0;
+        r.Right = fDrawWidth;
+        if (fDirection == dirNormal) {
+            r.Bottom = fDrawHeight - fSpotOffset - k;
+            r.Top = r.Bottom - fSpotWidth;
+        } else {
+            r.Top = fSpotOffset + k;
+            r.Bottom = r.Top + fSpotWidth;
+        }
+    }
+    return r;
+}
+
+int TMMCustomLevel::ZoneOf(int i) const
+{
+    if (i > fZone2Spots) return 3;
+    if (i > fZone1Spots) return 2;
+    return 1;
+}
+
+// ---- drawing ----------------------------------------------------------------
+
+void TMMCustomLevel::drawSpot(TMMDIBCanvas& dib, int i, TColor c, bool doted) const
+{
+    if (doted)
+        dib.FillRectDoted(SpotRect(i), c);
+    else
+        dib.FillRect(SpotRect(i), c);
+}
+
+namespace {
+
+// Segments a .. b (a <= b) of one colour; touching solid segments are
+// filled as one rectangle.
+template <typename Level>
+void drawRange(const Level& lv, TMMDIBCanvas& dib, int a, int b, TColor c, bool doted)
+{
+    if (a > b) return;
+    if (!doted && lv.SpotSpace() == 0) {
+        const TMMRect ra = lv.SpotRect(a), rb = lv.SpotRect(b);
+        dib.FillRect({std::min(ra.Left, rb.Left), std::min(ra.Top, rb.Top), std::max(ra.Right, rb.Right),
+                      std::max(ra.Bottom, rb.Bottom)},
+                     c);
+        return;
+    }
+    for (int i = a; i <= b; ++i) {
+        if (doted)
+            dib.FillRectDoted(lv.SpotRect(i), c);
+        else
+            dib.FillRect(lv.SpotRect(i), c);
+    }
+}
+
+// Segments 1 .. n in the colours of their zones (ZoneOf as ranges).
+template <typename Level>
+void drawZones(const Level& lv, TMMDIBCanvas& dib, int n, const TColor (&colors)[3], bool doted)
+{
+    const int z1 = std::max(lv.Zone1Spots(), 0), z2 = std::max(lv.Zone2Spots(), 0);
+    drawRange(lv, dib, 1, std::min({z1, z2, n}), colors[0], doted);
+    drawRange(lv, dib, z1 + 1, std::min(z2, n), colors[1], doted);
+    drawRange(lv, dib, z2 + 1, n, colors[2], doted);
+}
+
+}  // namespace
+
+void TMMCustomLevel::RenderBackground()
+{
+    if (fOnDrawBar) return;
+    DrawGuard guard(fBack);
+    fBack.FillRect({0, 0, fBack.Width(), fBack.Height()}, fColor);
+    drawZones(*this, fBack, fNumSpots, fInactive, fInactiveDoted);
+}
+
+void TMMCustomLevel::DrawLevel()
+{
+    if (OnPaint) OnPaint(this);
+    DrawGuard guard(fWork);
+    if (fOnDrawBar) {
+        fOnDrawBar(this, fWork, TMMRect{0, 0, fDrawWidth, fDrawHeight}, fBarSpots, fPeakSpot);
+        return;
+    }
+    fWork.CopyFrom(fBack);
+    if (!fEnabled) return;
+
+    if (fDirection == dirSymetric) {
+        const int c = std::clamp(fBarSpots, 1, fNumSpots);
+        const TColor col = fBar[ZoneOf(c) - 1];
+        drawRange(*this, fWork, std::max(c - 2, 1), std::min(c + 2, fNumSpots), col, fActiveDoted);
+    } else {
+        drawZones(*this, fWork, std::min(fBarSpots, fNumSpots), fBar, fActiveDoted);
+    }
+
+    if (fNumPeaks > 0 && fPeakSpot > fBarSpots) {
+        for (int j = 0; j < fNumPeaks; ++j) {
+            const int i = fPeakSpot - j;
+            if (i < 1) break;
+            drawSpot(fWork, i, fBar[ZoneOf(i) - 1], fActiveDoted);
+        }
+    }
+}
