@@ -1,0 +1,177 @@
+#include "app/SettingNames.h"
+
+#include "app/SettingsRegText.h"
+
+namespace {
+
+constexpr int32_t kLime = 65280, kYellow = 65535, kRed = 255;
+
+const TLimitNames kLimits[9] = {
+    {"N9", "N9", 90, "N92", "N92", 57},       {"DIN", "Din", 84, "DIN2", "Din2", 57},
+    {"BBC", "BBC", 84, "BBC2", "BBC2", 57},   {"EBU", "EBU", 84, "EBU2", "EBU2", 57},
+    {"K20", "K20", 79, "K202", "K202", 73},   {"K14", "K14", 84, "K142", "K142", 79},
+    {"K12", "K12", 90, "K122", "K122", 84},   {"PPM", "PPM", 84, "PPM2", "PPM2", 57},
+    {"FS", "FS", 84, "FS2", "FS2", 57},
+};
+
+TSettingEntry entry(std::string name, TSettingType type, TSettingGroup group, int32_t def)
+{
+    TSettingEntry e;
+    e.readName = name;
+    e.writeName = std::move(name);
+    e.type = type;
+    e.group = group;
+    e.intDefault = def;
+    return e;
+}
+
+TSettingEntry integer(std::string name, TSettingGroup group, int32_t def)
+{
+    return entry(std::move(name), TSettingType::Integer, group, def);
+}
+
+TSettingEntry boolean(std::string name, TSettingGroup group, bool def)
+{
+    return entry(std::move(name), TSettingType::Boolean, group, def ? 1 : 0);
+}
+
+TSettingEntry text(std::string name, TSettingGroup group, std::string def)
+{
+    TSettingEntry e = entry(std::move(name), TSettingType::Text, group, 0);
+    e.textDefault = std::move(def);
+    return e;
+}
+
+TSettingEntry writeOnly(TSettingEntry e)
+{
+    e.read = false;
+    e.hasDefault = false;
+    return e;
+}
+
+std::vector<TSettingEntry> build()
+{
+    using G = TSettingGroup;
+    std::vector<TSettingEntry> v;
+
+    v.push_back(integer("Window Left", G::MainWindow, 8));
+    TSettingEntry top = integer("Window top", G::MainWindow, 7);
+    top.writeName = "Window Top";
+    v.push_back(top);
+    v.push_back(integer("Window height", G::MainWindow, 1028));
+    v.push_back(integer("Input Mode", G::MainWindow, 1382));  // outer width of the main window
+    TSettingEntry skin = text("skin", G::MainWindow, "skins\\iTunes.skn");
+    skin.writer = TSettingWriter::SkinChoice;
+    v.push_back(skin);
+
+    for (int n = 1; n <= kStripCount; ++n) {
+        const std::string s = std::to_string(n);
+        auto strip = [n](TSettingEntry e) {
+            e.index = n;
+            return e;
+        };
+        v.push_back(strip(integer("Level Decay" + s, G::Strip, 12)));
+        v.push_back(strip(integer("Level NumPeaks" + s, G::Strip, 1)));
+        v.push_back(strip(integer("Level Sensi" + s, G::Strip, LevelSensiDefault(n))));
+        v.push_back(strip(integer("Level Bar1Color" + s, G::Strip, kLime)));
+        v.push_back(strip(integer("Level Bar2Color" + s, G::Strip, kYellow)));
+        v.push_back(strip(integer("Level Bar3Color" + s, G::Strip, kRed)));
+        v.push_back(strip(integer("Level Point1" + s, G::Strip, 56)));
+        v.push_back(strip(integer("Level Point2" + s, G::Strip, 70)));
+        v.push_back(strip(integer("LedColor" + s, G::Strip, kLime)));
+        v.push_back(strip(writeOnly(integer("Level Delay" + s, G::Strip, 49))));
+        v.push_back(strip(writeOnly(integer("Level Speed" + s, G::Strip, 1))));
+        TSettingEntry label = strip(text("Edit " + s, G::Strip, ""));
+        label.writer = TSettingWriter::LabelsDialog;
+        v.push_back(label);
+    }
+
+    v.push_back(integer("rg Mode Din", G::LevelSettings, 1));
+    v.push_back(integer("rg Integral ms", G::LevelSettings, 0));
+    v.push_back(integer("rg Integral", G::LevelSettings, 0));
+    v.push_back(integer("rg Stereo", G::LevelSettings, 0));
+    v.push_back(integer("Peaks nr", G::LevelSettings, 3));
+    v.push_back(integer("PSpot Space", G::LevelSettings, 0));
+    v.push_back(boolean("Leave Peaks", G::LevelSettings, true));
+    v.push_back(writeOnly(boolean("Stay Top", G::LevelSettings, true)));
+    v.push_back(integer("db_value", G::LevelSettings, 0));
+    v.push_back(integer("db_value2", G::LevelSettings, -40));
+    v.push_back(integer("sec_value", G::LevelSettings, 5));
+    v.push_back(integer("nEdit2", G::LevelSettings, 0));
+    v.push_back(boolean("cb detect", G::LevelSettings, false));
+    v.push_back(integer("arlam sec", G::LevelSettings, 10));
+    v.push_back(text("arlam file", G::LevelSettings, ""));
+
+    for (int i = 0; i < 9; ++i) {
+        const TLimitNames& l = kLimits[i];
+        TSettingEntry t = integer(l.topRead, G::Limits, l.topDefault);
+        t.writeName = l.topWrite;
+        t.writer = TSettingWriter::LimitsSave;
+        t.index = i;
+        v.push_back(t);
+        TSettingEntry b = integer(l.bottomRead, G::Limits, l.bottomDefault);
+        b.writeName = l.bottomWrite;
+        b.writer = TSettingWriter::LimitsSave;
+        b.index = i;
+        v.push_back(b);
+    }
+
+    v.push_back(integer("rg Mode", G::InputSetup, 2));
+    TSettingEntry rate = integer("Samplerate", G::InputSetup, 0);
+    rate.writer = TSettingWriter::InputSetupOk;
+    v.push_back(rate);
+    for (int k = 1; k <= kRecorderCount; ++k) {
+        TSettingEntry m = integer("multi_" + std::to_string(k), G::InputSetup, 0);
+        m.writer = TSettingWriter::InputSetupOk;
+        m.index = k;
+        v.push_back(m);
+    }
+    TSettingEntry out = integer("out", G::InputSetup, 0);
+    out.writer = TSettingWriter::InputSetupOk;
+    v.push_back(out);
+    TSettingEntry isSound = boolean("is Sound", G::InputSetup, false);
+    isSound.writer = TSettingWriter::InputSetupOk;
+    v.push_back(isSound);
+
+    v.push_back(integer("wtop", G::Correlation, 0));
+    v.push_back(integer("wleft", G::Correlation, 0));
+    v.push_back(integer("speed", G::Correlation, 1));
+    v.push_back(integer("Channel", G::Correlation, 0));
+    return v;
+}
+
+}  // namespace
+
+int32_t LevelSensiDefault(int strip)
+{
+    if (strip <= 2) return -40;
+    if (strip <= 10) return -50;
+    return -52;
+}
+
+TLimitNames LimitNames(int standard)
+{
+    if (standard < 0 || standard > 8) return {"", "", 0, "", "", 0};
+    return kLimits[standard];
+}
+
+const std::vector<TSettingEntry>& AllSettingEntries()
+{
+    static const std::vector<TSettingEntry> all = build();
+    return all;
+}
+
+std::vector<TSettingEntry> ExitSaveEntries()
+{
+    std::vector<TSettingEntry> r;
+    for (const TSettingEntry& e : AllSettingEntries())
+        if (e.writer == TSettingWriter::Exit) r.push_back(e);
+    return r;
+}
+
+const TSettingEntry* FindSettingEntry(const std::string& name)
+{
+    for (const TSettingEntry& e : AllSettingEntries())
+        if (SameName(e.readName, name) || SameName(e.writeName, name)) return &e;
+    return nullptr;
+}

@@ -1,0 +1,59 @@
+// Every value the program keeps in the settings store, as data: name as read and as written,
+// kind, default, and who writes it. Qt-free. Numbered names are the fixed text followed
+// directly by the decimal number ("Level Decay7", "Edit 12", "multi_3").
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class TSettingType { Integer, Boolean, Text };
+
+enum class TSettingGroup { MainWindow, Strip, LevelSettings, Limits, InputSetup, Correlation };
+
+enum class TSettingWriter {
+    Exit,          // closing the main window
+    SkinChoice,    // choosing a skin
+    LabelsDialog,  // opening the labels dialog and its "Okay"
+    LimitsSave,    // the level settings dialog's "Save", for the standard selected then
+    InputSetupOk,  // the input setup's "OK"
+};
+
+struct TSettingEntry {
+    std::string readName;     // spelling used when reading
+    std::string writeName;    // spelling used when writing (differs for "Window Top", "Din", "Din2")
+    TSettingType type = TSettingType::Integer;
+    TSettingGroup group = TSettingGroup::MainWindow;
+    TSettingWriter writer = TSettingWriter::Exit;
+    int index = 0;            // strip 1..24, recorder 1..12, standard 0..8; 0 otherwise
+    bool read = true;         // false: written only ("Level Delay", "Level Speed", "Stay Top")
+    bool hasDefault = true;   // false: the default is the control's current value
+    int32_t intDefault = 0;   // Integer and Boolean (1/0); for written-only values the value written
+    std::string textDefault;  // Text; for "skin" relative to the program folder
+};
+
+constexpr int kStripCount = 24;
+constexpr int kRecorderCount = 12;
+constexpr int kExitSaveCount = 288;  // 11 per strip and 24 others
+
+// Every stored value, numbered families expanded, in the order of the tables.
+const std::vector<TSettingEntry>& AllSettingEntries();
+// The values written when the main window closes, in table order (kExitSaveCount of them).
+std::vector<TSettingEntry> ExitSaveEntries();
+// The entry whose read or written name matches without regard to case; null when none.
+const TSettingEntry* FindSettingEntry(const std::string& name);
+
+// "Level Sensi" design value of strip n: -40 for strips 1-2, -50 for 3-10, -52 for 11-24.
+int32_t LevelSensiDefault(int strip);
+
+// Overload limit names of standard 0..8 (Nordic N9 ... Peak dBFS); top and bottom, as read
+// and as written. Empty for an index out of range.
+struct TLimitNames {
+    const char* topRead;
+    const char* topWrite;
+    int32_t topDefault;
+    const char* bottomRead;
+    const char* bottomWrite;
+    int32_t bottomDefault;
+};
+TLimitNames LimitNames(int standard);
