@@ -1,0 +1,147 @@
+// The event loop and clocks the connectors run on, made injectable so that
+// tests drive trigger cycles deterministically and the program binds them to
+// Qt (audio/qt/MMConnectorLoop).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Posted messages of the connectors' shared loop.
+enum TMMConnectorMessage : int {
+    cmActivate = 0xB1F5,    // carries a connector id
+    cmTimerCycle = 0xB1F6,  // carries a connector id
+    cmLoopStep = 0xB1F7,    // no target
+    cmHiTimerTick = 0xB1F8  // carries a TMMHiTimer id
+};
+
+// Delivers a posted message on the GUI thread (implemented by the connector
+// unit; loops call it).
+void DispatchConnectorMessage(int message, uint32_t id);
+
+class TMMConnectorLoop {
+public:
+    virtual ~TMMConnectorLoop() = default;
+    // Microsecond clock; any thread.
+    virtual int64_t NowMicros() = 0;
+    // Queue a message for the GUI thread; any thread. It is handed to
+    // DispatchConnectorMessage in posting order.
+    virtual void Post(int message, uint32_t id) = 0;
+    // Deliver cmLoopStep again about 1 ms from now (the loop step's sleep).
+    virtual void ScheduleLoopStep() = 0;
+    // Let the application handle the events that are waiting.
+    virtual void ProcessMessages() = 0;
+    // Let the application handle one event, or run its idle processing.
+    virtual void HandleOneMessage() = 0;
+    virtual bool Terminating() = 0;
+    // True on the thread the messages are delivered on.
+    virtual bool OnLoopThread() = 0;
+    // The application's idle hook.
+    virtual bool AppHasIdleHandler() { return false; }
+    virtual void SetIdleHandler(bool /*installed*/) {}
+    // The application's standard error display.
+    virtual void ShowException(const std::exception& e) = 0;
+    virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+};
+
+// The loop every connector uses. Without an installed one, a TMMManualLoop
+// owned by the unit is used (messages wait for RunPending()).
+TMMConnectorLoop& ConnectorLoop();
+// Installs a loop (null: back to the built-in one). Call while no connector
+// exists.
+void SetConnectorLoop(TMMConnectorLoop* loop);
+
+// A loop driven by hand: posted messages queue until RunPending(); the loop
+// step is due 1 ms after it was scheduled. Its clock is the steady clock, or
+// a fake time set with SetTime/Advance.
+class TMMManualLoop : public TMMConnectorLoop {
+public:
+    explicit TMMManualLoop(bool fakeClock = false) : mFake(fakeClock) {}
+
+    int64_t NowMicros() override;
+    void Post(int message, uint32_t id) override;
+    void ScheduleLoopStep() override;
+    void ProcessMessages() override { RunPosted(); }
+    void HandleOneMessage() override { ++mOneMessageCalls; }
+    bool Terminating() override { return mTerminating; }
+    bool OnLoopThread() override { return std::this_thread::get_id() == mThread; }
+    bool AppHasIdleHandler() override { return mAppIdle; }
+    void SetIdleHandler(bool installed) override { mIdleInstalled = installed; }
+    void ShowException(const std::exception& e) override { mErrors.push_back(e.what()); }
+    void ShowMessage(const std::string& text, const std::string&) override { mErrors.push_back(text); }
+
+    // Fake clock.
+    void SetTime(int64_t us) { mTime.store(us); }
+    void Advance(int64_t us) { mTime.fetch_add(us); }
+
+    // Delivers the posted messages (also those posted meanwhile).
+    int RunPosted();
+    // Posted messages, then the loop step if it is due.
+    void RunPending();
+    // Fake clock: advances in ticks of `tickUs`, running RunPending after each.
+    void RunFor(int64_t durationUs, int64_t tickUs);
+
+    bool StepScheduled() const { return mStepDue >= 0; }
+    size_t PostedCount() const;
+
+    bool mTerminating = false;
+    bool mAppIdle = false;
+    bool mIdleInstalled = false;
+    int mOneMessageCalls = 0;
+    std::vector<std::string> mErrors;
+
+private:
+    bool mFake;
+    std::atomic<int64_t> mTime{0};
+    std::thread::id mThread = std::this_thread::get_id();
+    mutable std::mutex mLock;
+    std::deque<std::pair<int, uint32_t>> mPosted;
+    int64_t mStepDue = -1;
+};
+
+// The shared 25 ms timer list as the connector's pause refresher sees it.
+class TMMRefreshTimerList {
+public:
+    using Callback = void (*)(void* owner);
+    virtual ~TMMRefreshTimerList() = default;
+    // Null when no platform timer could be had.
+    virtual void* Subscribe(int intervalMs, Callback cb, void* owner) = 0;
+    // Returns after a running callback of this subscriber has finished.
+    virtual void Unsubscribe(void* handle) = 0;
+};
+
+// Without an installed list the connectors use a small built-in one (one
+// thread, 25 ms ticks, started by the first subscriber).
+TMMRefreshTimerList& ConnectorTimerList();
+void SetConnectorTimerList(TMMRefreshTimerList* list);
+
+class TMMSimpleTimerList : public TMMRefreshTimerList {
+public:
+    ~TMMSimpleTimerList() override;
+    void* Subscribe(int intervalMs, Callback cb, void* owner) override;
+    void Unsubscribe(void* handle) override;
+    // Runs one 25 ms tick at once (tests).
+    void Tick();
+    // False keeps the thread from starting (tests drive Tick()).
+    bool mUseThread = true;
+
+private:
+    struct Sub {
+        int interval;
+        int elapsed;
+        Callback cb;
+        void* owner;
+    };
+    void Run();
+    std::mutex mLock;  // guards the list; held while callbacks run
+    std::condition_variable mWake;
+    std::vector<Sub*> mSubs;
+    std::thread mThread;
+    bool mQuit = false;
+};
