@@ -1,0 +1,124 @@
+#include "correlation/qt/MMOscopeWidget.h"
+
+#include "metering/qt/MMBevelPaint.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRegion>
+
+#include <algorithm>
+
+namespace {
+
+// Draws the scope's primitives into the off-screen image.
+class ImageSurface : public TMMOscopeSurface {
+public:
+    explicit ImageSurface(QImage& img) : mImg(img), mP(&img) {}
+    void Fill(TColor c) override { mP.fillRect(mImg.rect(), ToQColor(c)); }
+    void Line(int x0, int y0, int x1, int y1, TColor c) override
+    {
+        mP.setPen(ToQColor(c));
+        mP.drawLine(x0, y0, x1, y1);
+    }
+    void Pixel(int x, int y, TColor c) override
+    {
+        mP.setPen(ToQColor(c));
+        mP.drawPoint(x, y);
+    }
+
+private:
+    QImage& mImg;
+    QPainter mP;
+};
+
+}  // namespace
+
+TMMOscopeWidget::TMMOscopeWidget(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    mScope.SetView(this);
+    resize(194, 90);
+    mScope.SetClientSize(width(), height());
+}
+
+TMMOscopeWidget::~TMMOscopeWidget() { mScope.SetView(nullptr); }
+
+bool TMMOscopeWidget::IsShown() const { return isVisible(); }
+
+bool TMMOscopeWidget::CanDraw() const
+{
+    if (!isVisible()) return false;
+    const QWidget* parent = parentWidget();
+    if (!parent) return false;
+    return parent->visibleRegion().intersects(geometry());
+}
+
+void TMMOscopeWidget::resizeEvent(QResizeEvent*) { mScope.SetClientSize(width(), height()); }
+
+void TMMOscopeWidget::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    PaintBevel(p, rect(), mScope.Bevel());
+    const int n = mScope.Columns(), h = mScope.PlotHeight();
+    if (mSurface.width() != n || mSurface.height() != h) mSurface = QImage(n, h, QImage::Format_RGB32);
+    {
+        ImageSurface s(mSurface);
+        mScope.Redraw(&s);
+    }
+    p.drawImage(mScope.PlotLeft(), mScope.PlotTop(), mSurface);
+    if (mScope.ReadoutActive()) {
+        const QPoint pt = mPointer;
+        const QString text = ReadoutText(pt.x() - mScope.PlotLeft(), pt.y() - mScope.PlotTop());
+        QFont f("MS Sans Serif");
+        f.setPointSize(8);
+        p.setFont(f);
+        QRect box = p.fontMetrics().boundingRect(text).adjusted(-3, -2, 3, 2);
+        box.moveTopLeft(pt + QPoint(10, 10));
+        if (box.right() > width()) box.moveRight(pt.x() - 4);
+        if (box.bottom() > height()) box.moveBottom(pt.y() - 4);
+        p.fillRect(box, QColor(255, 255, 225));
+        p.setPen(Qt::black);
+        p.drawRect(box.adjusted(0, 0, -1, -1));
+        p.drawText(box, Qt::AlignCenter, text);
+    }
+}
+
+QString TMMOscopeWidget::ReadoutText(int column, int row) const
+{
+    return QString::asprintf("%4.1f ms", mScope.ColumnToMs(column)) +
+           QString::asprintf(" %4.2f V", static_cast<double>(mScope.PointToAmplitude(column, row)));
+}
+
+QPoint TMMOscopeWidget::ClampToPlot(const QPoint& p) const
+{
+    const int x0 = mScope.PlotLeft(), y0 = mScope.PlotTop();
+    return QPoint(std::clamp(p.x(), x0, x0 + mScope.Columns() - 1), std::clamp(p.y(), y0, y0 + mScope.PlotHeight() - 1));
+}
+
+void TMMOscopeWidget::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton && mScope.ShowInfo()) {
+        mScope.BeginReadout();
+        mPointer = ClampToPlot(e->position().toPoint());
+        update();
+    }
+    QWidget::mousePressEvent(e);
+}
+
+void TMMOscopeWidget::mouseMoveEvent(QMouseEvent* e)
+{
+    if (mScope.ReadoutActive()) {
+        mPointer = ClampToPlot(e->position().toPoint());
+        update();
+    }
+    QWidget::mouseMoveEvent(e);
+}
+
+void TMMOscopeWidget::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton && mScope.ReadoutActive()) {
+        mScope.EndReadout();
+        update();
+    }
+    QWidget::mouseReleaseEvent(e);
+}
