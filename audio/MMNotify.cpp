@@ -1,0 +1,99 @@
+#include "audio/MMNotify.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
+TMMMessagePoster::TMMMessagePoster(size_t capacity) : mRing(capacity) {}
+
+bool TMMMessagePoster::Post(TMMMessageTarget* target, uint32_t msg, uintptr_t wParam, void* lParam)
+{
+    if (!mRing.Push(TMMMessage{target, msg, wParam, lParam})) {
+        mDropped.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    Wake();
+    return true;
+}
+
+int TMMMessagePoster::ProcessMessages()
+{
+    int n = 0;
+    TMMMessage m;
+    // Bounded so that a handler that keeps posting cannot hold the GUI thread.
+    const size_t limit = mRing.Capacity();
+    while (static_cast<size_t>(n) < limit && mRing.Pop(m)) {
+        if (std::find(mTargets.begin(), mTargets.end(), m.target) == mTargets.end()) continue;
+        ++n;
+        m.target->HandleMessage(m.msg, m.wParam, m.lParam);
+    }
+    return n;
+}
+
+void TMMMessagePoster::Register(TMMMessageTarget* target)
+{
+    if (std::find(mTargets.begin(), mTargets.end(), target) == mTargets.end()) mTargets.push_back(target);
+}
+
+void TMMMessagePoster::Unregister(TMMMessageTarget* target)
+{
+    mTargets.erase(std::remove(mTargets.begin(), mTargets.end(), target), mTargets.end());
+}
+
+namespace {
+
+TMMMessagePoster& plainPoster()
+{
+    static TMMMessagePoster p;
+    return p;
+}
+
+std::atomic<TMMMessagePoster*> gPoster{nullptr};
+
+std::mutex& errorLock()
+{
+    static std::mutex m;
+    return m;
+}
+std::function<void(const std::string&)>& errorHandler()
+{
+    static std::function<void(const std::string&)> h;
+    return h;
+}
+
+}  // namespace
+
+TMMMessagePoster& WindowPoster()
+{
+    TMMMessagePoster* p = gPoster.load(std::memory_order_acquire);
+    return p ? *p : plainPoster();
+}
+
+void SetWindowPoster(TMMMessagePoster* poster) { gPoster.store(poster, std::memory_order_release); }
+
+void SetApplicationErrorHandler(std::function<void(const std::string&)> handler)
+{
+    std::lock_guard<std::mutex> g(errorLock());
+    errorHandler() = std::move(handler);
+}
+
+void ShowApplicationError(const std::string& text)
+{
+    std::function<void(const std::string&)> h;
+    {
+        std::lock_guard<std::mutex> g(errorLock());
+        h = errorHandler();
+    }
+    if (h) {
+        h(text);
+        return;
+    }
+    // One line: the texts carry "\n\r" after their operation prefix.
+    std::string line;
+    for (char c : text)
+        if (c == '\n')
+            line += ' ';
+        else if (c != '\r')
+            line += c;
+    std::fprintf(stderr, "tarvolin: %s\n", line.c_str());
+}

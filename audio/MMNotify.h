@@ -1,0 +1,70 @@
+// The route from device and notification threads to the GUI thread: the
+// hidden window of the components. Posting is lock-free and allocation-free
+// (a preallocated ring), so audio threads may post; dispatching runs on the
+// GUI thread. The Qt program installs a poster whose Wake() rouses the event
+// loop (audio/qt/MMQtPoster.h); tests use the plain one and call
+// ProcessMessages() themselves.
+#pragma once
+
+#include "audio/MMRing.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Receives posted messages on the GUI thread.
+class TMMMessageTarget {
+public:
+    virtual ~TMMMessageTarget() = default;
+    virtual void HandleMessage(uint32_t msg, uintptr_t wParam, void* lParam) = 0;
+};
+
+struct TMMMessage {
+    TMMMessageTarget* target = nullptr;
+    uint32_t msg = 0;
+    uintptr_t wParam = 0;
+    void* lParam = nullptr;
+};
+
+class TMMMessagePoster {
+public:
+    explicit TMMMessagePoster(size_t capacity = 1 << 16);
+    virtual ~TMMMessagePoster() = default;
+    TMMMessagePoster(const TMMMessagePoster&) = delete;
+    TMMMessagePoster& operator=(const TMMMessagePoster&) = delete;
+
+    // Any thread. False when the ring is full (the message is lost).
+    bool Post(TMMMessageTarget* target, uint32_t msg, uintptr_t wParam, void* lParam);
+    // GUI thread. Dispatches the queued messages to their targets if they are
+    // still registered; returns how many were dispatched. Re-entrant.
+    int ProcessMessages();
+    // GUI thread. Only registered targets receive messages, so a target that
+    // unregisters in its destructor never sees a stale one.
+    void Register(TMMMessageTarget* target);
+    void Unregister(TMMMessageTarget* target);
+
+    uint64_t Dropped() const { return mDropped.load(std::memory_order_relaxed); }
+
+protected:
+    // Called after every successful Post, on the posting thread; must not
+    // allocate, lock or block.
+    virtual void Wake() {}
+
+private:
+    TMMRing<TMMMessage> mRing;
+    std::vector<TMMMessageTarget*> mTargets;
+    std::atomic<uint64_t> mDropped{0};
+};
+
+// The process-wide poster (a plain one until SetWindowPoster installs
+// another). Set it before any component posts, on the GUI thread.
+TMMMessagePoster& WindowPoster();
+// Installs `poster` (null returns to the plain one); the caller keeps ownership.
+void SetWindowPoster(TMMMessagePoster* poster);
+
+// The application's standard error display, used when a component's
+// notification handler fails. Default: one line on stderr.
+void SetApplicationErrorHandler(std::function<void(const std::string&)> handler);
+void ShowApplicationError(const std::string& text);

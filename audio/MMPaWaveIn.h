@@ -1,0 +1,63 @@
+// PortAudio capture back end. Input devices of every host API (ALSA, JACK,
+// PulseAudio ...) get ids 0 ... N-1; -1 is PortAudio's default input device.
+// The audio callback only copies frames into the queued headers, in order,
+// and hands each full header to the notification; it never allocates, locks
+// or logs.
+#pragma once
+
+#include "audio/MMWaveInDevice.h"
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TMMPortAudioWaveIn : public TMMWaveInDevice {
+public:
+    static constexpr int MaxStreams = 32;
+
+    // Silences ALSA and JACK diagnostics on stderr, then initialises
+    // PortAudio. A sound server must be running before this.
+    TMMPortAudioWaveIn();
+    ~TMMPortAudioWaveIn() override;
+
+    bool Initialized() const { return mInitError.empty(); }
+    const std::string& InitError() const { return mInitError; }
+
+    std::string BackendName() const override { return "portaudio"; }
+    int GetNumDevs() override { return static_cast<int>(mInputs.size()); }
+    MMRESULT GetDevCaps(int id, WaveInCaps& caps) override;
+    MMRESULT GetErrorText(MMRESULT err, std::string& text) override;
+    MMRESULT Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
+                  uint32_t flags) override;
+    MMRESULT Close(HWAVEIN h) override;
+    MMRESULT PrepareHeader(HWAVEIN h, PWaveHdr hdr) override;
+    MMRESULT UnprepareHeader(HWAVEIN h, PWaveHdr hdr) override;
+    MMRESULT AddBuffer(HWAVEIN h, PWaveHdr hdr) override;
+    MMRESULT Start(HWAVEIN h) override;
+    MMRESULT Stop(HWAVEIN h) override;
+    MMRESULT Reset(HWAVEIN h) override;
+    MMRESULT GetPosition(HWAVEIN h, MMTime& t) override;
+    MMRESULT GetID(HWAVEIN h, int& id) override;
+    std::vector<TMMDeviceInfo> OutputDevices() override;
+
+    // PortAudio's device index of input id (-1 = default), or -1.
+    int PaIndex(int id) const;
+
+    struct Stream;
+
+private:
+    Stream* Find(HWAVEIN h);
+    MMRESULT Halt(Stream& s);
+
+    std::string mInitError;
+    std::vector<int> mInputs;   // PortAudio indices of the input devices
+    std::vector<int> mOutputs;  // ... and of the output devices
+    std::array<std::unique_ptr<Stream>, MaxStreams> mStreams;
+    std::atomic<uintptr_t> mNextHandle{1};
+};
+
+// Silences ALSA's and JACK's diagnostics on stderr (idempotent); call before
+// PortAudio is initialised.
+void SilenceAudioLibraryNoise();

@@ -1,0 +1,314 @@
+#include "audio/MMSimWaveIn.h"
+
+#include <algorithm>
+
+namespace {
+
+thread_local bool tlOnDeviceThread = false;
+
+constexpr size_t kChunkFrames = 256;
+
+}  // namespace
+
+TMMSimulatedWaveIn::TMMSimulatedWaveIn(Clock clock) : mClock(clock)
+{
+    for (auto& s : mStreams) s = std::make_unique<Stream>();
+    for (int d = 0; d < DeviceCount; ++d) {
+        mGone[d].store(false);
+        auto sig = std::make_unique<TMMSimSignal>(ParseSimSignal(DefaultSimSignalText(d + 1)));
+        mSignal[d].store(sig.get());
+        mSignals.push_back(std::move(sig));
+    }
+    if (mClock == Clock::RealTime) mThread = std::thread([this] { Run(); });
+}
+
+TMMSimulatedWaveIn::~TMMSimulatedWaveIn()
+{
+    mQuit.store(true);
+    if (mThread.joinable()) mThread.join();
+}
+
+void TMMSimulatedWaveIn::SetSignal(int device, const std::string& text)
+{
+    const int d = DeviceIndex(device);
+    if (d < 0 || d >= DeviceCount)
+        throw ESimSignalError("simulated input " + std::to_string(device + 1) + " does not exist (1 ... 12)");
+    auto sig = std::make_unique<TMMSimSignal>(ParseSimSignal(text));
+    std::lock_guard<std::mutex> g(mSignalsLock);
+    mSignal[d].store(sig.get());
+    mSignals.push_back(std::move(sig));
+}
+
+std::string TMMSimulatedWaveIn::Signal(int device) const
+{
+    const int d = DeviceIndex(device);
+    if (d < 0 || d >= DeviceCount) return "";
+    return mSignal[d].load()->text;
+}
+
+TMMSimulatedWaveIn::Faults& TMMSimulatedWaveIn::DeviceFaults(int device)
+{
+    return mFaults[static_cast<size_t>(std::clamp(DeviceIndex(device), 0, DeviceCount - 1))];
+}
+
+TMMSimulatedWaveIn::Stream* TMMSimulatedWaveIn::Find(HWAVEIN h)
+{
+    if (h == 0) return nullptr;
+    for (auto& s : mStreams)
+        if (s->state.load() != sFree && s->queue.Handle() == h) return s.get();
+    return nullptr;
+}
+
+void TMMSimulatedWaveIn::Hold(Stream& s, int newState)
+{
+    s.state.store(newState);
+    if (tlOnDeviceThread) return;  // called from a notification on the device thread itself
+    while (s.busy.load() != 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
+}
+
+void TMMSimulatedWaveIn::Produce(Stream& s, size_t frames)
+{
+    const TMMSimSignal* sig = mSignal[s.device].load(std::memory_order_acquire);
+    if (sig != s.signal) {
+        s.signal = sig;
+        s.left.Reset(&sig->left, s.fmt.nSamplesPerSec);
+        s.right.Reset(&sig->right, s.fmt.nSamplesPerSec);
+    }
+    const size_t ch = s.fmt.nChannels;
+    int16_t buf[kChunkFrames * 2];
+    while (frames > 0 && s.state.load() == sStarted) {
+        const size_t n = std::min(frames, kChunkFrames);
+        s.left.Fill(buf, n, ch);
+        if (ch == 2) s.right.Fill(buf + 1, n, 2);
+        s.frames.fetch_add(n, std::memory_order_relaxed);
+        s.queue.Write(reinterpret_cast<const uint8_t*>(buf), n * ch * 2);
+        frames -= n;
+    }
+}
+
+void TMMSimulatedWaveIn::Run()
+{
+    tlOnDeviceThread = true;
+    auto next = std::chrono::steady_clock::now();
+    while (!mQuit.load()) {
+        next += std::chrono::milliseconds(5);
+        std::this_thread::sleep_until(next);
+        const auto now = std::chrono::steady_clock::now();
+        for (auto& sp : mStreams) {
+            Stream& s = *sp;
+            if (s.state.load() != sStarted) continue;
+            int idle = 0;
+            if (!s.busy.compare_exchange_strong(idle, 1)) continue;
+            if (s.state.load() == sStarted) {
+                const double secs = std::chrono::duration<double>(now - s.t0).count();
+                const auto due = static_cast<uint64_t>(secs * s.fmt.nSamplesPerSec);
+                if (due > s.produced) {
+                    // After a stall, catch up at most one second.
+                    const uint64_t n = std::min<uint64_t>(due - s.produced, s.fmt.nSamplesPerSec);
+                    s.produced = due;
+                    Produce(s, static_cast<size_t>(n));
+                }
+            }
+            s.busy.store(0);
+        }
+    }
+}
+
+void TMMSimulatedWaveIn::Vanish(int device)
+{
+    const int d = DeviceIndex(device);
+    if (d < 0 || d >= DeviceCount) return;
+    mGone[d].store(true);
+    for (auto& sp : mStreams) {
+        Stream& s = *sp;
+        const int st = s.state.load();
+        if (s.device != d || (st != sOpen && st != sStarted)) continue;
+        Hold(s, sDead);
+        s.queue.ReturnAll();
+    }
+}
+
+void TMMSimulatedWaveIn::Restore(int device)
+{
+    const int d = DeviceIndex(device);
+    if (d >= 0 && d < DeviceCount) mGone[d].store(false);
+}
+
+int TMMSimulatedWaveIn::Pump(int device, int buffers)
+{
+    const int d = DeviceIndex(device);
+    int returned = 0;
+    for (auto& sp : mStreams) {
+        Stream& s = *sp;
+        if (s.device != d || s.state.load() != sStarted) continue;
+        for (int i = 0; i < buffers && s.state.load() == sStarted; ++i) {
+            PWaveHdr h = s.queue.Current();
+            if (!h) break;
+            const size_t align = s.fmt.nBlockAlign ? s.fmt.nBlockAlign : 1;
+            const size_t room = h->dwBufferLength - h->dwBytesRecorded;
+            Produce(s, (room + align - 1) / align);
+            ++returned;
+        }
+    }
+    return returned;
+}
+
+void TMMSimulatedWaveIn::PumpFrames(int device, size_t frames)
+{
+    const int d = DeviceIndex(device);
+    for (auto& sp : mStreams)
+        if (sp->device == d && sp->state.load() == sStarted) Produce(*sp, frames);
+}
+
+int TMMSimulatedWaveIn::OpenStreams(int device) const
+{
+    const int d = DeviceIndex(device);
+    int n = 0;
+    for (auto& sp : mStreams)
+        if (sp->device == d && sp->state.load() != sFree) ++n;
+    return n;
+}
+
+MMRESULT TMMSimulatedWaveIn::GetDevCaps(int id, WaveInCaps& caps)
+{
+    if (id < -1 || id >= DeviceCount) return MMSYSERR_BADDEVICEID;
+    const int d = DeviceIndex(id);
+    if (mGone[d].load()) return MMSYSERR_NODRIVER;
+    caps.szPname = "Simulated input " + std::to_string(d + 1);
+    caps.hostApi = "Simulated";
+    caps.wChannels = 2;
+    caps.dwFormats = StandardFormatBits(true, true, false, true);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMSimulatedWaveIn::GetErrorText(MMRESULT err, std::string& text)
+{
+    if (err == MMSYSERR_NODRIVER) {
+        text = "The simulated device was removed.";
+        return MMSYSERR_NOERROR;
+    }
+    return StandardErrorText(err, text);
+}
+
+MMRESULT TMMSimulatedWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
+                                  uint32_t flags)
+{
+    if (id < -1 || id >= DeviceCount) return MMSYSERR_BADDEVICEID;
+    const int d = DeviceIndex(id);
+    if (mGone[d].load()) return MMSYSERR_NODRIVER;
+    const Faults& f = mFaults[d];
+    const bool ok = fmt.wFormatTag == WAVE_FORMAT_PCM && fmt.wBitsPerSample == 16 &&
+                    (fmt.nChannels == 1 || fmt.nChannels == 2) && fmt.nBlockAlign == fmt.nChannels * 2 &&
+                    fmt.nSamplesPerSec >= 8000 && fmt.nSamplesPerSec <= 100000;
+    if (!ok || f.refuseFormat) return WAVERR_BADFORMAT;
+    if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
+    if (!h || !cb) return MMSYSERR_INVALPARAM;
+    if (f.openError) return f.openError;
+    Stream* s = nullptr;
+    for (auto& sp : mStreams)
+        if (sp->state.load() == sFree) {
+            s = sp.get();
+            break;
+        }
+    if (!s) return MMSYSERR_ALLOCATED;
+    const HWAVEIN handle = mNextHandle.fetch_add(1);
+    s->queue.Clear();
+    s->queue.Bind(handle, cb, instance);
+    s->device = d;
+    s->fmt = fmt;
+    s->signal = nullptr;
+    s->frames.store(0);
+    s->produced = 0;
+    s->state.store(sOpen);
+    *h = handle;
+    if (!f.noOpenConfirm) s->queue.Confirm(WIM_OPEN);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMSimulatedWaveIn::Close(HWAVEIN h)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    Hold(*s, sOpen);
+    s->queue.Clear();
+    const bool confirm = !mFaults[s->device].noCloseConfirm;
+    s->state.store(sFree);
+    if (confirm) s->queue.Confirm(WIM_CLOSE);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMSimulatedWaveIn::PrepareHeader(HWAVEIN h, PWaveHdr hdr)
+{
+    if (!Find(h)) return MMSYSERR_INVALHANDLE;
+    if (!hdr) return MMSYSERR_INVALPARAM;
+    hdr->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMSimulatedWaveIn::UnprepareHeader(HWAVEIN h, PWaveHdr hdr)
+{
+    if (!Find(h)) return MMSYSERR_INVALHANDLE;
+    if (!hdr) return MMSYSERR_INVALPARAM;
+    hdr->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMSimulatedWaveIn::AddBuffer(HWAVEIN h, PWaveHdr hdr)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    if (s->state.load() == sDead) return MMSYSERR_NODRIVER;
+    if (mFaults[s->device].addBufferError) return mFaults[s->device].addBufferError;
+    if (!hdr || !(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    return s->queue.Add(hdr) ? MMSYSERR_NOERROR : MMSYSERR_NOMEM;
+}
+
+MMRESULT TMMSimulatedWaveIn::Start(HWAVEIN h)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    if (s->state.load() == sDead) return MMSYSERR_NODRIVER;
+    if (mFaults[s->device].startError) return mFaults[s->device].startError;
+    if (s->state.load() == sStarted) return MMSYSERR_NOERROR;
+    s->t0 = std::chrono::steady_clock::now();
+    s->produced = 0;
+    s->state.store(sStarted);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMSimulatedWaveIn::Stop(HWAVEIN h)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    if (mFaults[s->device].stopError) return mFaults[s->device].stopError;
+    if (s->state.load() == sStarted) Hold(*s, sOpen);
+    s->queue.ReturnPartial();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMSimulatedWaveIn::Reset(HWAVEIN h)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    if (s->state.load() == sStarted) Hold(*s, sOpen);
+    s->queue.ReturnAll();
+    s->frames.store(0);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMSimulatedWaveIn::GetPosition(HWAVEIN h, MMTime& t)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    t.wType = MMTime::TIME_SAMPLES;
+    t.value = static_cast<uint32_t>(s->frames.load(std::memory_order_relaxed));
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMSimulatedWaveIn::GetID(HWAVEIN h, int& id)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    id = s->device;
+    return MMSYSERR_NOERROR;
+}

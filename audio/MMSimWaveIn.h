@@ -1,0 +1,107 @@
+// Simulated capture back end: twelve stereo input devices "Simulated input 1"
+// ... "Simulated input 12" producing 16-bit PCM from signal descriptions
+// (MMSimSignal.h). With the real-time clock a device thread fills the queued
+// headers at the asked rate; with the manual clock nothing runs by itself and
+// Pump() delivers buffers on demand, so tests need no wall clock. Faults can
+// be injected per device.
+#pragma once
+
+#include "audio/MMSimSignal.h"
+#include "audio/MMWaveInDevice.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class TMMSimulatedWaveIn : public TMMWaveInDevice {
+public:
+    static constexpr int DeviceCount = 12;
+    static constexpr int MaxStreams = 32;
+    enum class Clock { Manual, RealTime };
+
+    // Injected faults of one device; set them on the thread that opens.
+    struct Faults {
+        bool refuseFormat = false;  // the format query answers WAVERR_BADFORMAT
+        MMRESULT openError = 0;     // Open fails with this code
+        bool noOpenConfirm = false;
+        bool noCloseConfirm = false;
+        MMRESULT addBufferError = 0;
+        MMRESULT startError = 0;
+        MMRESULT stopError = 0;
+    };
+
+    explicit TMMSimulatedWaveIn(Clock clock = Clock::Manual);
+    ~TMMSimulatedWaveIn() override;
+
+    // device: 0 ... 11 (-1 = device 0). Throws ESimSignalError on a bad
+    // description; takes effect at once, also while recording.
+    void SetSignal(int device, const std::string& text);
+    std::string Signal(int device) const;
+    Faults& DeviceFaults(int device);
+
+    // The device disappears: every open stream on it returns all its buffers
+    // (with what they hold) and refuses AddBuffer and Start from then on.
+    void Vanish(int device);
+    void Restore(int device);
+
+    // Manual clock: for every started stream on the device, produce frames
+    // until `buffers` headers went back (or the queue ran dry). Returns the
+    // headers returned. -1 addresses device 0.
+    int Pump(int device, int buffers);
+    // Manual clock: produce `frames` frames on every started stream.
+    void PumpFrames(int device, size_t frames);
+    // Open streams on the device.
+    int OpenStreams(int device) const;
+
+    std::string BackendName() const override { return "simulated"; }
+    int GetNumDevs() override { return DeviceCount; }
+    MMRESULT GetDevCaps(int id, WaveInCaps& caps) override;
+    MMRESULT GetErrorText(MMRESULT err, std::string& text) override;
+    MMRESULT Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
+                  uint32_t flags) override;
+    MMRESULT Close(HWAVEIN h) override;
+    MMRESULT PrepareHeader(HWAVEIN h, PWaveHdr hdr) override;
+    MMRESULT UnprepareHeader(HWAVEIN h, PWaveHdr hdr) override;
+    MMRESULT AddBuffer(HWAVEIN h, PWaveHdr hdr) override;
+    MMRESULT Start(HWAVEIN h) override;
+    MMRESULT Stop(HWAVEIN h) override;
+    MMRESULT Reset(HWAVEIN h) override;
+    MMRESULT GetPosition(HWAVEIN h, MMTime& t) override;
+    MMRESULT GetID(HWAVEIN h, int& id) override;
+
+private:
+    enum State : int { sFree, sOpen, sStarted, sDead };
+    struct Stream {
+        TMMCaptureQueue queue;
+        std::atomic<int> state{sFree};
+        std::atomic<int> busy{0};  // the device thread is filling
+        int device = 0;
+        WaveFormat fmt;
+        const TMMSimSignal* signal = nullptr;
+        TMMSimGenerator left, right;
+        std::atomic<uint64_t> frames{0};  // position since open or reset
+        uint64_t produced = 0;            // real-time: frames made since start
+        std::chrono::steady_clock::time_point t0;
+    };
+
+    Stream* Find(HWAVEIN h);
+    int DeviceIndex(int id) const { return id == -1 ? 0 : id; }
+    // Takes the stream away from the device thread (waits while it fills).
+    void Hold(Stream& s, int newState);
+    void Produce(Stream& s, size_t frames);
+    void Run();
+
+    const Clock mClock;
+    std::array<std::unique_ptr<Stream>, MaxStreams> mStreams;
+    std::array<std::atomic<const TMMSimSignal*>, DeviceCount> mSignal;
+    std::array<std::atomic<bool>, DeviceCount> mGone;
+    std::array<Faults, DeviceCount> mFaults;
+    std::vector<std::unique_ptr<TMMSimSignal>> mSignals;  // kept until destruction
+    mutable std::mutex mSignalsLock;                      // GUI-side only
+    std::atomic<uintptr_t> mNextHandle{1};
+    std::atomic<bool> mQuit{false};
+    std::thread mThread;
+};

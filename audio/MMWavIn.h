@@ -1,0 +1,198 @@
+// The wave-in recorder: keeps a ring of buffers queued at a capture device
+// and hands every filled buffer down its chain (BufferReady on Output), then
+// queues it again. Properties, operations and notifications run on the GUI
+// thread; buffers are handled where CallBackMode says: the GUI thread through
+// the window route (cmWindow), the recorder's notification thread (cmThread)
+// or the device's own context (cmCallback).
+#pragma once
+
+#include "audio/MMAlloc.h"
+#include "audio/MMDSPObj.h"
+#include "audio/MMNotify.h"
+#include "audio/MMWaveInDevice.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class EMMWaveInError : public EMMError {
+public:
+    using EMMError::EMMError;
+};
+
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+class TMMWaveInThread;
+
+class TMMCustomWaveIn : public TMMCustomSoundComponent, public TMMMessageTarget {
+public:
+    static constexpr int MaxBuffers = 4096;
+    // Private window message: run the deferred Stop.
+    static constexpr uint32_t MM_WIM_STOP = 0x8002;
+    // Private window message: a handler outside the GUI thread failed; close.
+    static constexpr uint32_t MM_WIM_FAILED = 0x8003;
+
+    // `device` is the device-operations table; it must outlive the recorder.
+    explicit TMMCustomWaveIn(TMMWaveInDevice& device);
+    ~TMMCustomWaveIn() override;
+
+    bool PublishesInput() const override { return false; }
+
+    // Published properties.
+    TMMDeviceId DeviceID() const { return mDeviceID; }
+    void setDeviceID(TMMDeviceId id);
+    const std::string& ProductName() const { return mProductName; }
+    int NumBuffers() const { return mNumBuffers; }
+    void setNumBuffers(int n);
+    void setBufferSize(int32_t size) { SetBufferSize(size); }
+    TMMMode Mode() const;
+    void setMode(TMMMode mode);
+    int Channels() const { return mChannels; }
+    void setChannels(int n);
+    TMMBits BitLength() const { return mBitLength; }
+    void setBitLength(TMMBits bits);
+    int SampleRate() const { return mSampleRate; }
+    void setSampleRate(int rate);
+    TMMCBMode CallBackMode() const { return mCallBackMode; }
+    void setCallBackMode(TMMCBMode mode);
+    TThreadPriority Priority() const { return mPriority; }
+    void setPriority(TThreadPriority p);
+    TMMTimeFormats TimeFormat() const { return mTimeFormat; }
+    void setTimeFormat(TMMTimeFormats tf);
+    int32_t MaxRecordTime() const { return mMaxRecordTime; }
+    void setMaxRecordTime(int32_t t);
+
+    TMMNotifyEvent OnOpen, OnClose, OnStart, OnStop, OnPause, OnRestart, OnError;
+
+    void Open();
+    void Close();  // never raises
+    void Start();
+    void Pause();
+    void Restart();
+    void Stop();
+    // Device position in sample frames; 0 when not open.
+    int32_t Position();
+
+    // The name of input device `index` (-1 ... count-1), or "".
+    std::string DeviceName(int index);
+    int DeviceCount() const { return mDeviceCount; }
+
+    // The recorder's state bits (the chain flags are IsOpened() etc.).
+    bool DeviceOpen() const;
+    bool DeviceStarted() const { return (mState.load() & stStarted) != 0; }
+    bool DevicePaused() const { return (mState.load() & stPaused) != 0; }
+    bool StopPending() const { return mStopPending; }
+    HWAVEIN Handle() const { return mHandle.load(); }
+    // Bytes handed down the chain since Start.
+    int64_t BytesDelivered() const { return mBytesDelivered; }
+    MMRESULT LastError() const { return mLastError; }
+    const std::string& LastErrorText() const { return mLastErrorText; }
+
+    // The wait between the polls of the open, close and stop waits (10 ms).
+    void SetPollDelay(std::chrono::microseconds d) { mPollDelay = d; }
+
+    // Fires OnError and raises EMMWaveInError with `text`.
+    [[noreturn]] void Error(const std::string& text);
+
+    int32_t GetBufferSize() const override;
+    void SetBufferSize(int32_t size) override;
+    void SetFormat(const WaveFormat* fmt) override;
+
+    void HandleMessage(uint32_t msg, uintptr_t wParam, void* lParam) override;
+
+protected:
+    TMMWaveInDevice& mDev;
+
+private:
+    friend class TMMWaveInThread;
+    enum : unsigned { stClosed = 0, stOpen = 1, stStarted = 2, stPaused = 4 };
+
+    static void DeviceNotify(HWAVEIN h, uint32_t msg, void* instance, PWaveHdr hdr);
+
+    void CheckClosed();
+    void BuildFormat();
+    [[noreturn]] void PlatformError(const char* prefix, MMRESULT r);
+    void Check(const char* prefix, MMRESULT r)
+    {
+        mLastError = r;
+        if (r != MMSYSERR_NOERROR) PlatformError(prefix, r);
+    }
+    int64_t ComputeByteLimit() const;
+    void QueueHeader(PWaveHdr hdr);
+    // The buffer-return handling, where CallBackMode delivers.
+    void BufferReturned(PWaveHdr hdr);
+    void Deliver(PWaveHdr hdr);
+    // A handler off the GUI thread failed: the GUI thread closes the recorder.
+    void HandlerFailed(const std::exception& e);
+    bool WaitUntil(const std::function<bool()>& done);
+    void ReportError(const std::string& text);
+    void StoppedStep();
+    void ClosedStep();
+    void DoClose(bool destroying);
+    void StartThread();
+    void EndThread();
+    void FireError();
+    void FailedOperation(bool ours);
+    bool LockedMode() const { return mCallBackMode != cmWindow; }
+
+    // Properties.
+    TMMDeviceId mDeviceID = 0;
+    std::string mProductName;
+    int mNumBuffers = 10;
+    int mChannels = 1;
+    TMMBits mBitLength = b8Bit;
+    int mSampleRate = 11025;
+    TMMCBMode mCallBackMode = cmWindow;
+    TThreadPriority mPriority = tpHigher;
+    TMMTimeFormats mTimeFormat = tfByte;
+    int32_t mMaxRecordTime = -1;
+
+    int mDeviceCount = 0;
+    std::atomic<unsigned> mState{stClosed};
+    bool mReportClosed = false;  // during the opened notification
+    std::atomic<HWAVEIN> mHandle{0};
+    TMMAllocator mPool;
+    std::vector<PWaveHdr> mHeaders;
+    MMRESULT mLastError = 0;
+    std::string mLastErrorText;
+
+    // Counters and flags of the buffer flow and the stop sequence. Guarded by
+    // mLock in cmThread and cmCallback modes.
+    std::mutex mLock;
+    int mQueued = 0;
+    int mHandlersRunning = 0;
+    int64_t mBytesDelivered = 0;
+    int64_t mByteLimit = INT32_MAX;
+    bool mLimitReached = false;
+    uint32_t mLastPosition = 0;
+    int mWrapCount = 0;
+    bool mStopping = false;
+    bool mResetting = false;
+    bool mStopPending = false;
+    bool mStopPosted = false;
+    bool mClosing = false;
+    bool mClosePending = false;
+    std::atomic<bool> mThreadFailed{false};
+    bool mBeingDestroyed = false;
+    std::string mFailText;  // written before MM_WIM_FAILED is posted
+    std::chrono::microseconds mPollDelay{10000};
+
+    std::unique_ptr<TMMWaveInThread> mThread;
+};
+
+// The recorder bound to the program's capture back end (see
+// SetWaveInDevice), or to the given one.
+class TMMWaveIn : public TMMCustomWaveIn {
+public:
+    TMMWaveIn();
+    explicit TMMWaveIn(TMMWaveInDevice& device) : TMMCustomWaveIn(device) {}
+};
+
+// The process-wide capture back end used by TMMWaveIn(); the caller keeps
+// ownership. Until one is set, a simulated back end (manual clock) is used.
+void SetWaveInDevice(TMMWaveInDevice* device);
+TMMWaveInDevice& WaveInDevice();

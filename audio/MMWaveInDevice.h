@@ -1,0 +1,208 @@
+// The recorder's device-operations table: the wave-in operations a capture
+// back end provides (count, capabilities, error text, open/close with
+// confirmations, prepare/add buffers, start/stop/reset, position), and the
+// buffer queue both back ends use to fill headers in order.
+#pragma once
+
+#include "audio/MMRing.h"
+#include "audio/MMUtils.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using HWAVEIN = uintptr_t;  // 0 = no device; handles are never reused
+using MMRESULT = int32_t;
+
+constexpr MMRESULT MMSYSERR_NOERROR = 0;
+constexpr MMRESULT MMSYSERR_ERROR = 1;
+constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
+constexpr MMRESULT MMSYSERR_ALLOCATED = 4;
+constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
+constexpr MMRESULT MMSYSERR_NODRIVER = 6;
+constexpr MMRESULT MMSYSERR_NOMEM = 7;
+constexpr MMRESULT MMSYSERR_BADERRNUM = 9;
+constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+constexpr MMRESULT WAVERR_BADFORMAT = 32;
+constexpr MMRESULT WAVERR_STILLPLAYING = 33;
+constexpr MMRESULT WAVERR_UNPREPARED = 34;
+
+// Notification messages.
+constexpr uint32_t WIM_OPEN = 0x3BE;
+constexpr uint32_t WIM_CLOSE = 0x3BF;
+constexpr uint32_t WIM_DATA = 0x3C0;
+
+// Open flag: only ask whether the format is accepted; no handle is kept.
+constexpr uint32_t WAVE_FORMAT_QUERY = 1;
+
+// Standard format bits of the capabilities: rate class 1 = 11.025 kHz,
+// 2 = 22.05 kHz, 4 = 44.1 kHz; M/S = mono/stereo; 08/16 = bits.
+constexpr uint32_t WAVE_FORMAT_1M08 = 0x001, WAVE_FORMAT_1S08 = 0x002, WAVE_FORMAT_1M16 = 0x004,
+                   WAVE_FORMAT_1S16 = 0x008, WAVE_FORMAT_2M08 = 0x010, WAVE_FORMAT_2S08 = 0x020,
+                   WAVE_FORMAT_2M16 = 0x040, WAVE_FORMAT_2S16 = 0x080, WAVE_FORMAT_4M08 = 0x100,
+                   WAVE_FORMAT_4S08 = 0x200, WAVE_FORMAT_4M16 = 0x400, WAVE_FORMAT_4S16 = 0x800;
+
+struct WaveInCaps {
+    std::string szPname;  // product name
+    std::string hostApi;  // "ALSA", "JACK Audio Connection Kit", "Simulated" ...
+    uint32_t dwFormats = 0;
+    uint16_t wChannels = 0;
+};
+
+struct MMTime {
+    enum Type { TIME_BYTES = 4, TIME_SAMPLES = 2 };
+    Type wType = TIME_SAMPLES;
+    uint32_t value = 0;
+};
+
+// Called by the back end in its own context (audio or device thread, or the
+// caller's thread for open/close confirmations and returns by stop/reset).
+// It must not block.
+using TWaveInNotify = void (*)(HWAVEIN h, uint32_t msg, void* instance, PWaveHdr hdr);
+
+// A device as listed for the user.
+struct TMMDeviceInfo {
+    int id = 0;  // -1 = the default device
+    std::string name;
+    std::string hostApi;
+    int channels = 0;
+};
+
+class TMMWaveInDevice {
+public:
+    virtual ~TMMWaveInDevice() = default;
+
+    virtual std::string BackendName() const = 0;
+    virtual int GetNumDevs() = 0;
+    // id -1 (MapperId) is the default input device.
+    virtual MMRESULT GetDevCaps(int id, WaveInCaps& caps) = 0;
+    // Non-zero when the code has no text.
+    virtual MMRESULT GetErrorText(MMRESULT err, std::string& text) = 0;
+    // With WAVE_FORMAT_QUERY only checks the format. Otherwise opens and
+    // confirms with WIM_OPEN through `cb` (possibly before returning).
+    virtual MMRESULT Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
+                          uint32_t flags) = 0;
+    // Confirms with WIM_CLOSE. Every buffer must have been returned.
+    virtual MMRESULT Close(HWAVEIN h) = 0;
+    virtual MMRESULT PrepareHeader(HWAVEIN h, PWaveHdr hdr) = 0;
+    virtual MMRESULT UnprepareHeader(HWAVEIN h, PWaveHdr hdr) = 0;
+    // Any context, including the notification; never blocks.
+    virtual MMRESULT AddBuffer(HWAVEIN h, PWaveHdr hdr) = 0;
+    virtual MMRESULT Start(HWAVEIN h) = 0;
+    // Stops recording; the partly filled buffer comes back with its byte
+    // count, the empty ones stay queued.
+    virtual MMRESULT Stop(HWAVEIN h) = 0;
+    // Stops and returns every queued buffer, in order.
+    virtual MMRESULT Reset(HWAVEIN h) = 0;
+    virtual MMRESULT GetPosition(HWAVEIN h, MMTime& t) = 0;
+    virtual MMRESULT GetID(HWAVEIN h, int& id) = 0;
+
+    // For listing: the input devices (ids 0 ... N-1) and the output devices.
+    virtual std::vector<TMMDeviceInfo> InputDevices();
+    virtual std::vector<TMMDeviceInfo> OutputDevices() { return {}; }
+};
+
+// The queued buffers of one open device and the header being filled.
+// Producers of AddBuffer may be any thread; Write and Return* run on one
+// context at a time (the device's own, or the caller's once the device is
+// stopped). No allocation after construction.
+class TMMCaptureQueue {
+public:
+    static constexpr size_t MaxBuffers = 4096;
+    TMMCaptureQueue() : mQueue(MaxBuffers) {}
+
+    void Bind(HWAVEIN h, TWaveInNotify cb, void* instance)
+    {
+        mHandle = h;
+        mNotify = cb;
+        mInstance = instance;
+    }
+    HWAVEIN Handle() const { return mHandle; }
+    void Confirm(uint32_t msg) { mNotify(mHandle, msg, mInstance, nullptr); }
+
+    bool Add(PWaveHdr hdr)
+    {
+        hdr->dwFlags &= ~WHDR_DONE;
+        hdr->dwBytesRecorded = 0;
+        return mQueue.Push(hdr);
+    }
+    // Copies whole bytes into the queued headers in order; every full header
+    // goes back through the notification. Bytes without a header are dropped
+    // and counted. Returns the bytes taken.
+    size_t Write(const uint8_t* data, size_t bytes)
+    {
+        size_t taken = 0;
+        while (bytes > 0) {
+            if (!mCurrent && !mQueue.Pop(mCurrent)) {
+                mOverrun.fetch_add(bytes, std::memory_order_relaxed);
+                break;
+            }
+            const size_t room = mCurrent->dwBufferLength - mCurrent->dwBytesRecorded;
+            const size_t n = bytes < room ? bytes : room;
+            std::memcpy(mCurrent->lpData + mCurrent->dwBytesRecorded, data, n);
+            mCurrent->dwBytesRecorded += static_cast<uint32_t>(n);
+            data += n;
+            bytes -= n;
+            taken += n;
+            if (mCurrent->dwBytesRecorded >= mCurrent->dwBufferLength) ReturnCurrent();
+        }
+        return taken;
+    }
+    // The header being filled (taken from the queue when none is), or null.
+    PWaveHdr Current()
+    {
+        if (!mCurrent) mQueue.Pop(mCurrent);
+        return mCurrent;
+    }
+    void ReturnCurrent()
+    {
+        PWaveHdr h = mCurrent;
+        mCurrent = nullptr;
+        if (!h) return;
+        h->dwFlags |= WHDR_DONE;
+        mNotify(mHandle, WIM_DATA, mInstance, h);
+    }
+    // Stop: the partly filled header comes back; empty ones stay queued.
+    void ReturnPartial()
+    {
+        if (mCurrent && mCurrent->dwBytesRecorded > 0) ReturnCurrent();
+    }
+    // Reset: every header comes back, in order.
+    void ReturnAll()
+    {
+        ReturnCurrent();
+        PWaveHdr h = nullptr;
+        while (mQueue.Pop(h)) {
+            mCurrent = h;
+            ReturnCurrent();
+        }
+    }
+    // Forgets every queued header without returning it (close).
+    void Clear()
+    {
+        PWaveHdr h = nullptr;
+        while (mQueue.Pop(h)) {
+        }
+        mCurrent = nullptr;
+    }
+    uint64_t Overrun() const { return mOverrun.load(std::memory_order_relaxed); }
+
+private:
+    TMMRing<PWaveHdr> mQueue;
+    PWaveHdr mCurrent = nullptr;
+    HWAVEIN mHandle = 0;
+    TWaveInNotify mNotify = nullptr;
+    void* mInstance = nullptr;
+    std::atomic<uint64_t> mOverrun{0};
+};
+
+// The platform's texts for the standard codes; non-zero for unknown codes.
+MMRESULT StandardErrorText(MMRESULT err, std::string& text);
+
+// The capability bit that the format check tests for a PCM format, or 0 when
+// the format is outside the standard classes.
+uint32_t StandardFormatBit(const WaveFormat& fmt);
+// The standard bits of every class for the given channel counts and depths.
+uint32_t StandardFormatBits(bool mono, bool stereo, bool bits8, bool bits16);
