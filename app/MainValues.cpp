@@ -22,7 +22,7 @@ void WriteColor(TStoreAccess& s, const std::string& name, TColor c) { s.WriteInt
 
 void CloseAllRecorders(TMainTarget& target)
 {
-    for (int k = 1; k <= RecorderCount; ++k) {
+    for (int k = 1; k <= MainRecorderCount; ++k) {
         try {
             target.CloseRecorder(k);
         } catch (...) {
@@ -49,7 +49,7 @@ void RestoreMainValues(TStoreAccess& s, TMainTarget& t)
 {
     t.SetLoggingOn();
 
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= MainStripCount; ++n) {
         TStripValues v = t.StripValues(n);
         v.PeakDelay = 49;
         v.PeakSpeed = 1;
@@ -72,7 +72,7 @@ void RestoreMainValues(TStoreAccess& s, TMainTarget& t)
     p.Width = s.ReadInt("Input Mode", p.Width);
     t.ApplyPlacement(p);
 
-    for (int n = 1; n <= StripCount; ++n) t.SetLabelText(n, s.ReadText(NumberedName("Edit ", n), ""));
+    for (int n = 1; n <= MainStripCount; ++n) t.SetLabelText(n, s.ReadText(NumberedName("Edit ", n), ""));
 
     TLevelSetValues lv = t.LevelSetValues();
     lv.PeaksNr = s.ReadInt("Peaks nr", lv.PeaksNr);
@@ -103,7 +103,7 @@ void RestoreMainValues(TStoreAccess& s, TMainTarget& t)
 
     if (!s.ReadBool("is Sound", false)) t.ShowInputSetupModal();
 
-    for (int k = 1; k <= RecorderCount; ++k) t.SetRecorderDevice(k, s.ReadInt(NumberedName("multi_", k), 0));
+    for (int k = 1; k <= MainRecorderCount; ++k) t.SetRecorderDevice(k, s.ReadInt(NumberedName("multi_", k), 0));
     t.SetAlarmOutDevice(s.ReadInt("out", 0));
 
     CloseAllRecorders(t);
@@ -114,7 +114,7 @@ void RestoreMainValues(TStoreAccess& s, TMainTarget& t)
 
 void SaveMainValues(TStoreAccess& s, TMainTarget& t)
 {
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= MainStripCount; ++n) {
         const TStripValues v = t.StripValues(n);
         s.WriteInt(NumberedName("Level Decay", n), v.Decay);
         s.WriteInt(NumberedName("Level NumPeaks", n), v.NumPeaks);

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-constexpr int StripCount = 24;
-constexpr int RecorderCount = 12;
+constexpr int MainStripCount = 24;
+constexpr int MainRecorderCount = 12;
 
 // Prefixes the code composes; the components' own names may differ in case
 // ("ima_Nordic" finds `ima_nordic7`, "Led" finds `LED7` and `led17`).

@@ -12,20 +12,20 @@ namespace {
 
 // Records the calls of the restore sequence and holds the state it applies.
 struct FakeMain : TMainTarget {
-    std::array<TStripValues, StripCount> strips;
-    std::array<std::string, StripCount> labels;
+    std::array<TStripValues, MainStripCount> strips;
+    std::array<std::string, MainStripCount> labels;
     TWindowPlacement placement;
     TLevelSetValues level;
     TCorreValues corre;
     int mode = 2, rate = 0, outDevice = 99;
-    std::array<int, RecorderCount> devices{};
+    std::array<int, MainRecorderCount> devices{};
     std::vector<std::string> log;
     std::set<int> failing;  // recorders whose Close/Start throw
     std::function<void()> onSetup;
 
     FakeMain()
     {
-        for (int n = 1; n <= StripCount; ++n) strips[n - 1] = DesignStripValues(n);
+        for (int n = 1; n <= MainStripCount; ++n) strips[n - 1] = DesignStripValues(n);
     }
     TStripValues StripValues(int n) override { return strips[n - 1]; }
     void ApplyStripValues(int n, const TStripValues& v) override { strips[n - 1] = v; }
@@ -92,7 +92,7 @@ TEST(MainRestore, FirstStartAsksForDevicesBeforeAnyRecorderAndKeepsDesignValues)
     EXPECT_EQ(m.indexOf("start 5"), -1);  // design mode 2: recorders 1-4
     EXPECT_GE(m.indexOf("start 4"), 0);
     EXPECT_EQ(m.log.back(), "corre");
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= MainStripCount; ++n) {
         EXPECT_EQ(m.labels[n - 1], "") << n;
         EXPECT_EQ(m.strips[n - 1].Sensitivy, DesignStripValues(n).Sensitivy);
         EXPECT_EQ(m.strips[n - 1].PeakDelay, 49);
@@ -163,7 +163,7 @@ TEST(MainRestore, WrongKindsAndOddNamesGiveDefaults)
 TEST(MainSave, WritesAllValuesAndTheyRoundTrip)
 {
     FakeMain a;
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= MainStripCount; ++n) {
         TStripValues& v = a.strips[n - 1];
         v.Decay = n % 16 + 1;
         v.NumPeaks = n % 6;
@@ -192,7 +192,7 @@ TEST(MainSave, WritesAllValuesAndTheyRoundTrip)
     store.WriteBool("is Sound", true);
     FakeMain b;
     RestoreMainValues(store, b);
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= MainStripCount; ++n) {
         const TStripValues &x = a.strips[n - 1], &y = b.strips[n - 1];
         EXPECT_EQ(x.Decay, y.Decay);
         EXPECT_EQ(x.NumPeaks, y.NumPeaks);

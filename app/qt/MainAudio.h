@@ -1,0 +1,52 @@
+// The main window's twelve recorders `MMWaveIn`k and twelve connectors
+// `MMConnector`k: recorder k feeds connector k, whose level sinks are the
+// bars of strips 2k-1 (left) and 2k (right). Counts buffers and blocks for
+// the run statistics. GUI thread only.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class TMMLevelSink;
+class TMMConnector;
+class TMMWaveIn;
+class TCountingLevelSink;
+
+class TMainAudio {
+public:
+    TMainAudio();
+    ~TMainAudio();
+
+    // Bars of recorder k (1 ... 12).
+    void SetLevelSinks(int k, TMMLevelSink* left, TMMLevelSink* right);
+
+    // Each may throw the recorder's error; the caller swallows it.
+    void SetDevice(int k, int deviceId);
+    void SetSampleRate(int k, int rate);
+    void Close(int k);
+    void Start(int k);
+    bool Running(int k) const;
+
+    int InputDeviceCount() const;
+    std::string InputDeviceName(int id) const;
+    int OutputDeviceCount() const;
+    std::string OutputDeviceName(int id) const;
+
+    TMMWaveIn& Recorder(int k);
+    TMMConnector& Connector(int k);
+
+    uint64_t Buffers(int k) const { return mBuffers[k - 1]; }
+    uint64_t Blocks(int n) const;  // strip n (1 ... 24)
+    uint64_t TriggerCycles() const { return mCycles; }
+    uint64_t DroppedBuffers() const;
+    int SampleRate() const;
+
+private:
+    std::array<std::unique_ptr<TMMWaveIn>, 12> mRecorders;
+    std::array<std::unique_ptr<TMMConnector>, 12> mConnectors;
+    std::array<std::unique_ptr<TCountingLevelSink>, 24> mSinks;
+    std::array<uint64_t, 12> mBuffers{};
+    uint64_t mCycles = 0;
+};

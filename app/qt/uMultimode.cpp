@@ -1,0 +1,183 @@
+#include "app/qt/uMultimode.h"
+
+#include "app/InputModes.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+const char* const kGroupCaptions[12] = {
+    " Input Device 1&&2 ",   " Input Device 3&&4 ",   " Input Device 5&&6 ",   " Input Device 7&&8 ",
+    " Input Device 9&&10 ",  " Input Device 11&&12",  " Input Device 13&&14 ", " Input Device 15&&16",
+    " Input Device 17&&18",  " Input Device 19&&20 ", " Input Device 21&&22 ", " Input Device 23&&24 "};
+
+const int kRates[2] = {44100, 48000};
+
+}  // namespace
+
+Tfmulti::Tfmulti(TMultiHost& host, TStoreAccess& store, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      mHost(host),
+      mStore(store)
+{
+    setObjectName("fmulti");
+    setWindowTitle("Multi Mode Input Setup");
+    setFixedSize(1020, 497);
+
+    auto* root = new QVBoxLayout(this);
+
+    auto* rgMode = new QGroupBox(" Select the input mode ", this);
+    rgMode->setObjectName("rg_mode");
+    auto* modeRow = new QHBoxLayout(rgMode);
+    mModeGroup = new QButtonGroup(this);
+    const char* modes[5] = {"2 Channels", "4 Channels", "8 Channels", "16 Channels", "24 Channels"};
+    for (int i = 0; i < 5; ++i) {
+        auto* b = new QRadioButton(modes[i], rgMode);
+        mModeGroup->addButton(b, i);
+        modeRow->addWidget(b);
+    }
+    mModeGroup->button(mMode)->setChecked(true);
+    connect(mModeGroup, &QButtonGroup::idClicked, this, [this](int i) { setMode(i); });
+    root->addWidget(rgMode);
+
+    auto* grid = new QGridLayout;
+    for (int k = 1; k <= 12; ++k) {
+        auto* box = new QGroupBox(kGroupCaptions[k - 1], this);
+        auto* v = new QVBoxLayout(box);
+        v->addWidget(new QLabel("Select audio device to use for input ", box));
+        auto* cb = new QComboBox(box);
+        cb->setObjectName(QString("cb_%1").arg(k));
+        cb->setEnabled(k <= 8);
+        v->addWidget(cb);
+        mInputs[k - 1] = cb;
+        grid->addWidget(box, (k - 1) % 4, (k - 1) / 4);
+    }
+    root->addLayout(grid);
+
+    auto* bottom = new QHBoxLayout;
+    auto* rgSample = new QGroupBox("  Samplerate  for all devices   ", this);
+    rgSample->setObjectName("rg_sample");
+    auto* rateRow = new QHBoxLayout(rgSample);
+    mRateGroup = new QButtonGroup(this);
+    for (int i = 0; i < 2; ++i) {
+        auto* b = new QRadioButton(i == 0 ? "44100 Hz" : "48000 Hz", rgSample);
+        mRateGroup->addButton(b, i);
+        rateRow->addWidget(b);
+    }
+    mRateGroup->button(0)->setChecked(true);
+    connect(mRateGroup, &QButtonGroup::idClicked, this, [this](int i) { setSampleRateIndex(i); });
+    bottom->addWidget(rgSample);
+
+    auto* gbPlayback = new QGroupBox(" Output Device ", this);
+    gbPlayback->setObjectName("gb_playback");
+    auto* pv = new QVBoxLayout(gbPlayback);
+    pv->addWidget(new QLabel("Select audio device to use for output", gbPlayback));
+    mOut = new QComboBox(gbPlayback);
+    mOut->setObjectName("cb_out");
+    pv->addWidget(mOut);
+    bottom->addWidget(gbPlayback);
+
+    mOk = new QPushButton("OK", this);
+    mOk->setObjectName("btnOk");
+    mOk->setDefault(true);
+    auto* cancel = new QPushButton("Cancel", this);
+    cancel->setObjectName("btnCancel");
+    connect(mOk, &QPushButton::clicked, this, [this] { okClicked(); });
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    bottom->addWidget(mOk);
+    bottom->addWidget(cancel);
+    root->addLayout(bottom);
+}
+
+void Tfmulti::setMode(int index, bool force)
+{
+    index = ClampInputMode(index);
+    if (index == mMode && !force) return;
+    mMode = index;
+    if (auto* b = mModeGroup->button(index)) b->setChecked(true);
+    modeClicked(index);
+}
+
+void Tfmulti::modeClicked(int index)
+{
+    for (int k = 2; k <= 12; ++k) mInputs[k - 1]->setEnabled(InputListEnabled(index, k));
+    const TModeWindowWidth w = WindowWidthForMode(index);
+    mHost.SetMainWidths(w.maxWidth, w.width);
+    mHost.SetActiveChannelCount(ChannelsForMode(index));
+}
+
+void Tfmulti::setSampleRateIndex(int index, bool force)
+{
+    index = std::clamp(index, 0, 1);
+    if (index == mRate && !force) return;
+    mRate = index;
+    if (auto* b = mRateGroup->button(index)) b->setChecked(true);
+    sampleRateClicked(index);
+}
+
+void Tfmulti::sampleRateClicked(int index)
+{
+    for (int k = 1; k <= 12; ++k) {
+        try {
+            mHost.SetRecorderSampleRate(k, kRates[index]);
+        } catch (...) {
+            // an open recorder refuses the change; it keeps its rate
+        }
+    }
+}
+
+void Tfmulti::showEvent(QShowEvent* e)
+{
+    fillLists();
+    QDialog::showEvent(e);
+}
+
+void Tfmulti::fillLists()
+{
+    for (QComboBox* cb : mInputs) cb->clear();
+    mOut->clear();
+    const int inputs = mHost.InputDeviceCount();
+    if (inputs <= 0) return;
+    const QString mapper = QString::fromStdString(mHost.InputDeviceName(-1));
+    for (QComboBox* cb : mInputs) cb->addItem(mapper);
+    mOut->addItem(QString::fromStdString(mHost.OutputDeviceName(-1)));
+    for (int i = 0; i < mHost.OutputDeviceCount(); ++i)
+        mOut->addItem(QString::fromStdString(mHost.OutputDeviceName(i)));
+    for (int i = 0; i < inputs; ++i) {
+        const QString name = QString::fromStdString(mHost.InputDeviceName(i));
+        for (QComboBox* cb : mInputs) cb->addItem(name);
+    }
+    auto select = [](QComboBox* cb, int id) {
+        const int item = id + 1;
+        cb->setCurrentIndex(item >= 0 && item < cb->count() ? item : -1);
+    };
+    for (int k = 1; k <= 12; ++k) select(mInputs[k - 1], mStore.ReadInt(NumberedName("multi_", k), 0));
+    select(mOut, mStore.ReadInt("out", 0));
+}
+
+void Tfmulti::okClicked()
+{
+    for (int k = 1; k <= 12; ++k) mStore.WriteInt(NumberedName("multi_", k), mInputs[k - 1]->currentIndex() - 1);
+    mStore.WriteInt("out", mOut->currentIndex() - 1);
+    mStore.WriteInt("Samplerate", mRate);
+    for (int k = 1; k <= 12; ++k) {
+        try {
+            mHost.SetRecorderDevice(k, mInputs[k - 1]->currentIndex() - 1);
+        } catch (...) {
+            // refused while open; the recorders are closed while the dialog shows
+        }
+    }
+    mStore.WriteBool("is Sound", true);
+    accept();
+}

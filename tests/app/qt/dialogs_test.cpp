@@ -1,0 +1,152 @@
+// Input setup and labels dialogs, offscreen.
+#include "app/qt/uMultimode.h"
+#include "labels_skins/qt/uLabels.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <stdexcept>
+
+namespace {
+
+struct FakeHost : TMultiHost {
+    int maxWidth = 1400, width = 1382, channels = 0, inputs = 2, outputs = 1;
+    std::array<int, 12> rates{}, devices{};
+    bool recordersOpen = false;
+    void SetMainWidths(int m, int w) override
+    {
+        maxWidth = m;
+        width = w;
+    }
+    void SetActiveChannelCount(int c) override { channels = c; }
+    void SetRecorderSampleRate(int k, int r) override
+    {
+        if (recordersOpen && k == 1) throw std::runtime_error("Change to property while device was open");
+        rates[k - 1] = r;
+    }
+    void SetRecorderDevice(int k, int id) override { devices[k - 1] = id; }
+    int InputDeviceCount() override { return inputs; }
+    std::string InputDeviceName(int id) override { return id < 0 ? "mapper" : "in" + std::to_string(id); }
+    int OutputDeviceCount() override { return outputs; }
+    std::string OutputDeviceName(int id) override { return id < 0 ? "out mapper" : "out" + std::to_string(id); }
+};
+
+TEST(InputSetup, ListsMapperFirstAndStoredChoices)
+{
+    FakeHost host;
+    TMemoryStore store;
+    store.WriteInt("multi_2", 1);
+    store.WriteInt("multi_3", 5);  // beyond the list: no selection
+    Tfmulti dlg(host, store);
+    dlg.fillLists();
+    dlg.fillLists();  // refilling never duplicates
+    EXPECT_EQ(dlg.inputList(1)->count(), 3);
+    EXPECT_EQ(dlg.inputList(1)->itemText(0), "mapper");
+    EXPECT_EQ(dlg.inputList(1)->itemText(2), "in1");
+    EXPECT_EQ(dlg.inputList(1)->currentIndex(), 1);  // stored 0 -> device 0
+    EXPECT_EQ(dlg.inputList(2)->currentIndex(), 2);
+    EXPECT_EQ(dlg.inputList(3)->currentIndex(), -1);
+    EXPECT_EQ(dlg.outputList()->count(), 2);
+    EXPECT_TRUE(dlg.inputList(8)->isEnabled());
+    EXPECT_FALSE(dlg.inputList(9)->isEnabled());
+
+    dlg.okButton()->click();
+    EXPECT_EQ(store.ReadInt("multi_1", 99), 0);
+    EXPECT_EQ(store.ReadInt("multi_2", 99), 1);
+    EXPECT_EQ(store.ReadInt("multi_3", 99), -2);
+    EXPECT_EQ(host.devices[2], -2);
+    EXPECT_EQ(store.ReadInt("out", 99), 0);
+    EXPECT_EQ(store.ReadInt("Samplerate", 99), 0);
+    EXPECT_TRUE(store.ReadBool("is Sound", false));
+    EXPECT_EQ(store.Writes(), 2 + 14 + 1);
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+}
+
+TEST(InputSetup, NoInputDeviceLeavesListsEmptyAndOkStoresInvalid)
+{
+    FakeHost host;
+    host.inputs = 0;
+    TMemoryStore store;
+    Tfmulti dlg(host, store);
+    dlg.fillLists();
+    EXPECT_EQ(dlg.inputList(1)->count(), 0);
+    EXPECT_EQ(dlg.outputList()->count(), 0);
+    dlg.okButton()->click();
+    for (int k = 1; k <= 12; ++k) EXPECT_EQ(host.devices[k - 1], -2);
+    EXPECT_EQ(store.ReadInt("out", 0), -2);
+}
+
+TEST(InputSetup, ModeAndRateTakeEffectAtOnceOnlyOnChange)
+{
+    FakeHost host;
+    TMemoryStore store;
+    Tfmulti dlg(host, store);
+    dlg.setMode(2);  // already the choice: nothing runs
+    EXPECT_EQ(host.channels, 0);
+    dlg.setMode(1);
+    EXPECT_EQ(host.width, 236);
+    EXPECT_EQ(host.channels, 4);
+    EXPECT_TRUE(dlg.inputList(2)->isEnabled());
+    EXPECT_FALSE(dlg.inputList(3)->isEnabled());
+    dlg.setMode(4);
+    EXPECT_EQ(host.maxWidth, 1400);
+    EXPECT_EQ(host.channels, 24);
+    EXPECT_TRUE(dlg.inputList(12)->isEnabled());
+    dlg.setMode(2, true);
+    EXPECT_EQ(host.width, 467);
+
+    host.recordersOpen = true;  // an open recorder refuses; the others change
+    dlg.setSampleRateIndex(1);
+    EXPECT_EQ(host.rates[0], 0);
+    EXPECT_EQ(host.rates[11], 48000);
+    EXPECT_EQ(store.Writes(), 0);  // only OK stores
+}
+
+TEST(Labels, OpeningShowsStoredOrNumbersAndOkayStoresExactly)
+{
+    std::map<std::string, std::string> store;
+    std::map<int, std::string> strips;
+    TfLabels dlg;
+    dlg.ReadText = [&](const std::string& n, const std::string& d) {
+        auto it = store.find(n);
+        return it == store.end() ? d : it->second;
+    };
+    dlg.WriteText = [&](const std::string& n, const std::string& v) { store[n] = v; };
+    dlg.SetStripLabel = [&](int n, const std::string& t) { strips[n] = t; };
+
+    QTimer::singleShot(0, &dlg, [&] {
+        EXPECT_EQ(strips[1], "1");
+        EXPECT_EQ(strips[24], "24");
+        EXPECT_EQ(store["Edit 24"], "24");
+        dlg.edit(3)->setText("  VOX L ");
+        dlg.edit(4)->clear();
+        dlg.okay();
+    });
+    dlg.exec();
+    EXPECT_EQ(store["Edit 3"], "  VOX L ");
+    EXPECT_EQ(strips[3], "  VOX L ");
+    EXPECT_EQ(store["Edit 4"], "");
+    EXPECT_EQ(store.size(), 24u);
+
+    // Typed but closed without "Okay": the next opening shows the stored text.
+    dlg.edit(5)->setText("xyz");
+    QTimer::singleShot(0, &dlg, [&] {
+        EXPECT_EQ(dlg.edit(5)->text(), "5");
+        dlg.reject();
+    });
+    dlg.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
