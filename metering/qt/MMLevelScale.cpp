@@ -74,8 +74,18 @@ TMMLevelScale::TMMLevelScale(QWidget* parent) : QWidget(parent)
     FCore.OnChange = [this](TMMCustomLevelScale*) { update(); };
 }
 
+void TMMLevelScale::SyncBounds()
+{
+    // A resize of a hidden widget is delivered only when it is shown.
+    if (FCore.Width() == width() && FCore.Height() == height()) return;
+    auto notify = std::move(FCore.OnChange);
+    FCore.setBounds(width(), height());
+    FCore.OnChange = std::move(notify);
+}
+
 void TMMLevelScale::setKind(TMMLevelKind k)
 {
+    SyncBounds();
     FCore.setKind(k);
     if (FCore.Width() != width() || FCore.Height() != height())
         resize(FCore.Width(), FCore.Height());
@@ -95,12 +105,7 @@ void TMMLevelScale::resizeEvent(QResizeEvent* e)
 
 void TMMLevelScale::paintEvent(QPaintEvent*)
 {
-    if (FCore.Width() != width() || FCore.Height() != height()) {
-        // A resize of a hidden widget may not have been delivered yet.
-        auto notify = std::move(FCore.OnChange);
-        FCore.setBounds(width(), height());
-        FCore.OnChange = std::move(notify);
-    }
+    SyncBounds();
     const QFont f = font();
     TQtTextMeasure measure(f);
     TScaleCanvas canvas(width(), height(), &measure);

@@ -82,5 +82,7 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
+    void SyncBounds();
+
     TMMCustomLevelScale FCore;
 };
