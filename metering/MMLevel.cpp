@@ -236,9 +236,16 @@ void TMMCustomLevel::SetBounds(int width, int height)
     width = std::max(width, 0);
     height = std::max(height, 0);
     if (width == fWidth && height == fHeight) return;
+    const int oldWidth = fWidth, oldHeight = fHeight;
     fWidth = width;
     fHeight = height;
-    calcDrawArea();
+    try {
+        calcDrawArea();
+    } catch (...) {  // a canvas prepared for drawing refuses a new size
+        fWidth = oldWidth;
+        fHeight = oldHeight;
+        throw;
+    }
     CalcSpots();
 }
 
