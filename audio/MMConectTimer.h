@@ -14,8 +14,6 @@
 #include <mutex>
 #include <thread>
 
-enum TMMThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
-
 class EMMHiTimerError : public EMMError {
 public:
     using EMMError::EMMError;
@@ -43,8 +41,9 @@ public:
     void setCallBackMode(TMMCBMode m);
     const TNotify& OnTimer() const { return mOnTimer; }
     void setOnTimer(TNotify f);
-    TMMThreadPriority Priority() const { return mPriority; }
-    void setPriority(TMMThreadPriority p) { mPriority = p; }
+    // Thread priority as a TThreadPriority value (audio/MMWavIn.h), stored only.
+    int Priority() const { return mPriority; }
+    void setPriority(int p) { mPriority = p; }
     bool Synchronize() const { return mSynchronize; }
     void setSynchronize(bool s) { mSynchronize = s; }
     bool WaitForTerminate() const { return mWaitForTerminate; }
@@ -66,7 +65,7 @@ private:
     int mInterval = 1000;
     bool mEnabled = true;
     TMMCBMode mMode = cmWindow;
-    TMMThreadPriority mPriority = tpNormal;
+    int mPriority = 3;  // tpNormal
     bool mSynchronize = true;
     bool mWaitForTerminate = false;
     TNotify mOnTimer;
