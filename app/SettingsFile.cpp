@@ -270,10 +270,14 @@ bool TSettingsFile::WriteValue(TSettingsRoot root, const std::string& keyPath, c
     }
     if (mPath.empty()) return fail("no settings file (neither XDG_CONFIG_HOME nor HOME is set)");
     const std::string file = target();
-    if (!makeDirs(parentDir(file))) return fail(sysError("cannot create " + parentDir(file), errno));
-
-    TFd lock(::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (!lock.valid()) return fail(sysError("cannot open " + file + ".lock", errno));
+    const std::string lockName = file + ".lock";
+    TFd lock(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!lock.valid() && errno == ENOENT) {
+        // First save: create the folder.
+        if (!makeDirs(parentDir(file))) return fail(sysError("cannot create " + parentDir(file), errno));
+        lock.reset(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    }
+    if (!lock.valid()) return fail(sysError("cannot open " + lockName, errno));
     if (!lockWithin(lock.get(), LOCK_EX, mLockTimedOut ? 0 : mLockTimeoutMs)) {
         const int err = errno;
         mLockTimedOut = err == EWOULDBLOCK;
@@ -290,9 +294,29 @@ bool TSettingsFile::WriteValue(TSettingsRoot root, const std::string& keyPath, c
     if (exists && (::fstat(fd.get(), &st) != 0 || !readAll(fd.get(), text)))
         return fail(sysError("cannot read " + file, errno));
 
-    TRegDocument doc;
+    // The value as stored now: the spelling it was first written with, its latest data, and
+    // how many lines hold it.
+    bool found = false;
+    int occurrences = 0;
+    std::string spelling;
+    TRegData current;
     TRegScanInfo info;
-    bool parsed = ParseRegText(text, doc, info);
+    const bool parsed = ScanRegText(
+        text, info,
+        [&](std::string_view key, std::string_view n, const TRegData& d, bool deleted) {
+            if (!SameName(n, name) || !SameName(key, section)) return;
+            ++occurrences;
+            if (deleted) {
+                found = false;
+            } else {
+                if (!found) spelling.assign(n);
+                found = true;
+                current = d;
+            }
+        },
+        [&](std::string_view key, bool deleted) {
+            if (deleted && SameName(key, section)) found = false;
+        });
     if (!parsed) {
         // Keep the unreadable file whole before anything replaces it.
         const std::string backup = backupName(file);
@@ -303,46 +327,47 @@ bool TSettingsFile::WriteValue(TSettingsRoot root, const std::string& keyPath, c
               " and started afresh");
         mCorruptWarned = true;
         fd.reset();
-        doc = TRegDocument{};
+        text.clear();
+        found = false;
     }
-
-    TRegKey* key = doc.FindKey(section);
-    const TRegValue* old = key ? key->Find(name) : nullptr;
-    if (old && old->data == data) {
+    if (found && current == data) {
         mFailing = false;
         mLastError.clear();
         return true;  // already stored
     }
-    // An existing value keeps the spelling it was first written with.
-    const std::string spelling = old ? old->name : name;
+    if (!found) spelling = name;
     std::string line;
     if (!FormatRegValueLine(spelling, data, line)) {
         mLastError = "value cannot be written as text";
         return false;
     }
 
-    size_t distinct = 0;
-    for (const TRegKey& k : doc.Keys()) distinct += k.Values().size();
+    // Append while the file is plain UTF-8 ending in our key and the value has few stale
+    // lines; otherwise rewrite it whole, which also drops the stale lines.
     const size_t size = static_cast<size_t>(st.st_size);
-    const bool appendable = fd.valid() && parsed && info.utf8 && info.endsWithNewline && !text.empty() &&
-                            SameName(info.lastKey, section) && info.valueLines < 2 * distinct + 64 &&
-                            size % kPage + line.size() <= kPage;
+    const bool appendable = fd.valid() && info.utf8 && info.endsWithNewline && !text.empty() &&
+                            SameName(info.lastKey, section) && occurrences < 4 && line.size() <= kPage;
     if (appendable) {
-        // One write() inside one page: a killed writer leaves all of the line or none of it.
-        const ssize_t w = ::write(fd.get(), line.data(), line.size());
-        if (w == static_cast<ssize_t>(line.size())) {
+        // A line never straddles a page: one write() inside one page is all there or not at
+        // all when the writer is killed. Blank lines pad to the next page (harmless if cut).
+        const size_t room = kPage - size % kPage;
+        const std::string pad(line.size() > room ? room : 0, '\n');
+        bool ok = pad.empty() || ::write(fd.get(), pad.data(), pad.size()) == static_cast<ssize_t>(pad.size());
+        const int padErr = errno;
+        const ssize_t w = ok ? ::write(fd.get(), line.data(), line.size()) : -1;
+        if (ok && w == static_cast<ssize_t>(line.size())) {
             mFailing = false;
             mLastError.clear();
             return true;
         }
-        const int err = w < 0 ? errno : ENOSPC;
-        if (w > 0 && ::ftruncate(fd.get(), static_cast<off_t>(size)) != 0) {
-            // The partial line could not be taken back; rewrite the file whole below.
-        } else {
-            return fail(sysError("cannot write " + file, err));
-        }
+        const int err = !ok ? padErr : w < 0 ? errno : ENOSPC;
+        if (::ftruncate(fd.get(), static_cast<off_t>(size)) == 0) return fail(sysError("cannot write " + file, err));
+        // The partial line could not be taken back: replace the file whole below.
     }
 
+    TRegDocument doc;
+    TRegScanInfo ignored;
+    if (!text.empty()) ParseRegText(text, doc, ignored);
     doc.AddKey(section).Set(spelling, data);
     const std::string whole = FormatRegText(doc);
     const std::string tmp = file + ".tmp";

@@ -111,6 +111,14 @@ bool parseQuoted(std::string_view s, size_t& pos, std::string& out)
 {
     out.clear();
     ++pos;
+    // Most texts have no escapes: take them in one piece.
+    size_t stop = pos;
+    while (stop < s.size() && s[stop] != '"' && s[stop] != '\\') ++stop;
+    if (stop < s.size() && s[stop] == '"') {
+        out.assign(s.data() + pos, stop - pos);
+        pos = stop + 1;
+        return true;
+    }
     while (pos < s.size()) {
         const char c = s[pos++];
         if (c == '"') return true;
