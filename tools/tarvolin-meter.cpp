@@ -1,0 +1,286 @@
+// tarvolin-meter: meters one channel of a PCM RIFF/WAVE file exactly as one
+// level bar of the program would, without a display, and prints a summary
+// or, with --blocks, one CSV line per block.
+#include "metering/MMLevel.h"
+#include "monitoring/MMWave.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kUsage =
+    "Usage: tarvolin-meter [options] FILE.wav\n"
+    "Meters one channel of an 8- or 16-bit PCM RIFF/WAVE file as one level bar would.\n"
+    "\n"
+    "  --channel left|right|both  channel of a stereo file (default left)\n"
+    "  --standard 0..8            meter ballistics (default 1): 0 Nordic N9, 1 DIN 45406,\n"
+    "                             2 BBC, 3 EBU, 4 K-20, 5 K-14, 6 K-12, 7 Digital PPM, 8 Peak dBFS\n"
+    "  --reference 0..3           reference level: 0 dBFS, -18, -20, -24 dBFS (default 0)\n"
+    "  --integration 0..5         none, 5, 10, 15, 20, 300 ms (default 0)\n"
+    "  --decay N                  decay 1..16 (default 12)\n"
+    "  --decay-mode M             none|stepup|exponential|uniform (default stepup)\n"
+    "  --spots N                  segments of the bar, 1..100000 (default 735)\n"
+    "  --sensitivity DB           dB at the bottom of the bar, overrides the standard's\n"
+    "  --peaks N                  peak segments 0..5 (default 1)\n"
+    "  --peak-delay N             peak hold 0..50 (default 49)\n"
+    "  --peak-speed N             peak fall 0..50 (default 1)\n"
+    "  --leave-max-peak           hold peaks 10000 ticks\n"
+    "  --samples N                frames per block (default 50)\n"
+    "  --gain N                   gain -8..32 (default 0)\n"
+    "  --linear                   linear instead of dB scale\n"
+    "  --blocks                   print block,peak,current_level,bar_spots,peak_spot per block\n"
+    "                             (values after the block and the 25 ms peak ticks its end reaches)\n"
+    "  --help                     this text\n";
+
+// The "Meter ballistics" items: display-curve code, sensitivity, and the
+// default zone limits (bottom -> Point1, top -> Point2).
+struct Standard {
+    const char* name;
+    int code, sensitivity, point1, point2;
+};
+const Standard kStandards[9] = {
+    {"Nordic N9", 0, -49, 57, 90},     {"DIN 45406", 1, -71, 57, 84},     {"BBC", 2, -50, 57, 84},
+    {"EBU", 3, -49, 57, 84},           {"K-System K20", 5, -70, 73, 79}, {"K-System K14", 6, -64, 79, 84},
+    {"K-System K12", 7, -68, 84, 90}, {"Digital PPM", 4, -72, 57, 84},  {"Peak dBFS", 4, -72, 57, 84},
+};
+const int kIntegration[6] = {0, 5, 10, 15, 20, 299};  // blocks
+
+struct Options {
+    std::string file;
+    TMMChannel channel = chLeft;
+    int standard = 1, reference = 0, integration = 0;
+    int decay = 12;
+    TMMDecayMode decayMode = dmStepUp;
+    int spots = 735;
+    bool haveSensitivity = false;
+    int sensitivity = 0;
+    int peaks = 1, peakDelay = 49, peakSpeed = 1;
+    bool leaveMaxPeak = false;
+    int samples = 50, gain = 0;
+    bool linear = false, blocks = false, help = false;
+};
+
+struct UsageError {
+    std::string text;
+};
+
+int toInt(const std::string& opt, const std::string& v, int lo, int hi)
+{
+    errno = 0;
+    char* end = nullptr;
+    const long n = std::strtol(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || errno == ERANGE || n < lo || n > hi)
+        throw UsageError{opt + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) +
+                         ", not '" + v + "'"};
+    return static_cast<int>(n);
+}
+
+Options parse(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw UsageError{a + " needs a value"};
+            return argv[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--channel") {
+            const std::string v = value();
+            if (v == "left") o.channel = chLeft;
+            else if (v == "right") o.channel = chRight;
+            else if (v == "both") o.channel = chBoth;
+            else throw UsageError{"--channel needs left, right or both, not '" + v + "'"};
+        } else if (a == "--standard") {
+            o.standard = toInt(a, value(), 0, 8);
+        } else if (a == "--reference") {
+            o.reference = toInt(a, value(), 0, 3);
+        } else if (a == "--integration") {
+            o.integration = toInt(a, value(), 0, 5);
+        } else if (a == "--decay") {
+            o.decay = toInt(a, value(), 1, 16);
+        } else if (a == "--decay-mode") {
+            const std::string v = value();
+            if (v == "none") o.decayMode = dmNone;
+            else if (v == "stepup") o.decayMode = dmStepUp;
+            else if (v == "exponential") o.decayMode = dmExponential;
+            else if (v == "uniform") o.decayMode = dmUniform;
+            else throw UsageError{"--decay-mode needs none, stepup, exponential or uniform, not '" + v + "'"};
+        } else if (a == "--spots") {
+            o.spots = toInt(a, value(), 1, 100000);
+        } else if (a == "--sensitivity") {
+            o.sensitivity = toInt(a, value(), -90, -9);
+            o.haveSensitivity = true;
+        } else if (a == "--peaks") {
+            o.peaks = toInt(a, value(), 0, 5);
+        } else if (a == "--peak-delay") {
+            o.peakDelay = toInt(a, value(), 0, 50);
+        } else if (a == "--peak-speed") {
+            o.peakSpeed = toInt(a, value(), 0, 50);
+        } else if (a == "--leave-max-peak") {
+            o.leaveMaxPeak = true;
+        } else if (a == "--samples") {
+            o.samples = toInt(a, value(), 1, 1 << 20);
+        } else if (a == "--gain") {
+            o.gain = toInt(a, value(), -8, 32);
+        } else if (a == "--linear") {
+            o.linear = true;
+        } else if (a == "--blocks") {
+            o.blocks = true;
+        } else if (!a.empty() && a[0] == '-' && a != "-") {
+            throw UsageError{"unknown option " + a};
+        } else if (o.file.empty()) {
+            o.file = a;
+        } else {
+            throw UsageError{"only one file, got '" + o.file + "' and '" + a + "'"};
+        }
+    }
+    if (!o.help && o.file.empty()) throw UsageError{"no file given"};
+    return o;
+}
+
+void configure(TMMCustomLevel& lv, const Options& o)
+{
+    const Standard& s = kStandards[o.standard];
+    // A vertical bar whose drawing area is one pixel per segment.
+    lv.setKind(lkVertical);
+    lv.SetBounds(1, o.spots);
+    lv.setSpotSpace(0);
+    lv.setSpotWidth(1);
+    lv.setPoint1(s.point1);
+    lv.setPoint2(s.point2);
+    lv.setMeterStandard(s.code);
+    lv.setSensitivy(o.haveSensitivity ? o.sensitivity : s.sensitivity);
+    lv.setRefMinus18(o.reference == 1);
+    lv.setRefMinus20(o.reference == 2);
+    lv.setRefMinus24(o.reference == 3);
+    lv.setIntegralOn(o.integration > 0);
+    if (o.integration > 0) lv.setIntegralLength(kIntegration[o.integration]);
+    lv.setDecayMode(o.decayMode);
+    lv.setDecay(o.decay);
+    lv.setNumPeaks(o.peaks);
+    lv.setPeakDelay(o.peakDelay);
+    lv.setPeakSpeed(o.peakSpeed);
+    lv.setLeaveMaxPeak(o.leaveMaxPeak);
+    lv.setSamples(o.samples);
+    lv.setGain(o.gain);
+    lv.setLogAmp(!o.linear);
+    lv.setChannel(o.channel);
+}
+
+double dbOf(long v) { return v > 0 ? 20.0 * std::log10(v / 32768.0) : -INFINITY; }
+
+int run(const Options& o)
+{
+    TMMWaveFileReader reader;
+    try {
+        reader.Open(o.file);
+    } catch (const EMMWaveError& e) {
+        std::fprintf(stderr, "tarvolin-meter: %s: %s\n", o.file.c_str(), e.what());
+        return 1;
+    }
+    const TMMWaveInfo& info = reader.Info();
+    TMMCustomLevel lv;
+    try {
+        lv.SetWaveFormat(&info.Format);
+    } catch (const EMMLevelError& e) {
+        std::fprintf(stderr,
+                     "tarvolin-meter: %s: %s (needs 8- or 16-bit PCM, 1, 2 or 4 channels, 4000 to 100000 Hz; "
+                     "this file: tag %u, %u bits, %u channels, %u Hz)\n",
+                     o.file.c_str(), e.what(), info.Format.wFormatTag, info.Format.wBitsPerSample,
+                     info.Format.nChannels, info.Format.nSamplesPerSec);
+        return 1;
+    }
+    configure(lv, o);
+
+    long pcmOvers = 0, gainOvers = 0;
+    lv.OnPcmOverflow = [&](TMMCustomLevel*) { ++pcmOvers; };
+    lv.OnGainOverflow = [&](TMMCustomLevel*) { ++gainOvers; };
+
+    const uint64_t rate = info.Format.nSamplesPerSec;
+    const size_t blockBytes = static_cast<size_t>(lv.BlockBytes());
+    std::vector<uint8_t> buf(blockBytes * 64);
+    uint64_t block = 0, ticks = 0;
+    long maxPeak = 0, maxLevel = 0;
+    int maxBar = 0;
+    uint64_t above1 = 0, above2 = 0;  // blocks with the bar beyond zone 1 / zone 2
+    if (o.blocks) std::printf("block,peak,current_level,bar_spots,peak_spot\n");
+
+    for (;;) {
+        size_t got;
+        try {
+            got = reader.Read(buf.data(), buf.size());
+        } catch (const EMMWaveError& e) {
+            std::fprintf(stderr, "tarvolin-meter: %s: %s\n", o.file.c_str(), e.what());
+            return 1;
+        }
+        if (got < blockBytes) break;  // the end, or a last partial block (not metered)
+        for (size_t off = 0; off + blockBytes <= got; off += blockBytes, ++block) {
+            lv.ProcessBlock(buf.data() + off);
+            // 25 ms boundaries of audio time reached by this block's end.
+            const uint64_t due = (block + 1) * static_cast<uint64_t>(lv.Samples()) * 40 / rate;
+            for (; ticks < due; ++ticks) lv.PeakTick();
+            maxPeak = std::max<long>(maxPeak, lv.LastBlockPeak());
+            maxLevel = std::max<long>(maxLevel, lv.CurrentLevel());
+            maxBar = std::max(maxBar, lv.BarSpots());
+            if (lv.BarSpots() > lv.Zone1Spots()) ++above1;
+            if (lv.BarSpots() > lv.Zone2Spots()) ++above2;
+            if (o.blocks)
+                std::printf("%llu,%d,%d,%d,%d\n", static_cast<unsigned long long>(block), lv.LastBlockPeak(),
+                            lv.CurrentLevel(), lv.BarSpots(), lv.PeakSpot());
+        }
+        if (got % blockBytes) break;
+    }
+    if (o.blocks) return std::fflush(stdout) == 0 ? 0 : 1;
+
+    const double blockSec = static_cast<double>(lv.Samples()) / static_cast<double>(rate);
+    const Standard& s = kStandards[o.standard];
+    const char* chan = info.Format.nChannels == 1 ? "mono"
+                       : o.channel == chLeft      ? "left"
+                       : o.channel == chRight     ? "right"
+                                                  : "both";
+    std::printf("file: %s\n", o.file.c_str());
+    std::printf("format: %u-bit PCM, %u channel(s), %u Hz; metered: %s\n", info.Format.wBitsPerSample,
+                info.Format.nChannels, info.Format.nSamplesPerSec, chan);
+    std::printf("meter: %s, sensitivity %d dB, %d segments (zones above %d and %d)\n", s.name, lv.Sensitivy(),
+                lv.NumSpots(), lv.Zone1Spots(), lv.Zone2Spots());
+    std::printf("blocks: %llu of %d frames (%.3f s)\n", static_cast<unsigned long long>(block), lv.Samples(),
+                static_cast<double>(block) * blockSec);
+    std::printf("highest peak: %ld (%.2f dBFS)\n", maxPeak, dbOf(maxPeak));
+    std::printf("highest level: %ld (%.2f dB)\n", maxLevel, dbOf(maxLevel));
+    std::printf("highest bar: %d of %d segments\n", maxBar, lv.NumSpots());
+    std::printf("overs: %ld block(s) at full scale, %ld bar overflow(s)\n", pcmOvers, gainOvers);
+    std::printf("above zone 1 (%d%%): %.3f s\n", lv.Point1(), static_cast<double>(above1) * blockSec);
+    std::printf("above zone 2 (%d%%): %.3f s\n", lv.Point2(), static_cast<double>(above2) * blockSec);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    try {
+        o = parse(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "tarvolin-meter: %s (see --help)\n", e.text.c_str());
+        return 2;
+    }
+    if (o.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    try {
+        return run(o);
+    } catch (const EMMError& e) {
+        std::fprintf(stderr, "tarvolin-meter: %s: %s\n", o.file.c_str(), e.what());
+        return 1;
+    }
+}
