@@ -836,6 +836,9 @@ void TMMCustomWaveIn::Deliver(PWaveHdr hdr)
 void TMMCustomWaveIn::BufferReturned(PWaveHdr hdr)
 {
     if (!hdr || !(mState.load() & stStarted)) return;
+    // After a failure off the GUI thread nothing more is handled until the
+    // GUI thread has closed the recorder.
+    if (mThreadFailed.load()) return;
     InHandlerScope scope(this, LockedMode());
     bool stopping;
     {
