@@ -149,9 +149,7 @@ std::string sectionOf(TSettingsRoot root, const std::string& keyPath)
 
 bool nameUsable(const std::string& name)
 {
-    for (char c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
-    return true;
+    return name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }
 
 std::string backupName(const std::string& target)

@@ -142,12 +142,8 @@ void appendQuoted(std::string& out, std::string_view s)
     out += '"';
 }
 
-bool hasControl(std::string_view s)
-{
-    for (char c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
-    return false;
-}
+// Only line breaks cannot stand inside a quoted text of one line.
+bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
 // Comma-separated hex bytes, blanks allowed around them; an empty list is valid.
 bool parseHexBytes(std::string_view s, std::string& out)
@@ -461,7 +457,7 @@ std::string FormatRegKeyLine(std::string_view path)
 bool FormatRegValueLine(std::string_view name, const TRegData& data, std::string& line)
 {
     line.clear();
-    if (hasControl(name)) return false;
+    if (hasLineBreak(name)) return false;
     if (name.empty()) line += '@';
     else appendQuoted(line, name);
     line += '=';
@@ -480,7 +476,7 @@ bool FormatRegValueLine(std::string_view name, const TRegData& data, std::string
         char buf[16];
         std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(v));
         line += buf;
-    } else if (data.type == kRegSz && !hasControl(data.bytes)) {
+    } else if (data.type == kRegSz && !hasLineBreak(data.bytes)) {
         appendQuoted(line, data.bytes);
     } else if (data.type == kRegSz || data.type == kRegExpandSz) {
         // Text the quoted form cannot hold, and expandable text: UTF-16LE as regedit writes it.

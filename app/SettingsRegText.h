@@ -93,8 +93,8 @@ bool ParseRegText(std::string_view text, TRegDocument& doc, TRegScanInfo& info);
 
 // Writes a whole file in REGEDIT5 form (UTF-8, LF line ends).
 std::string FormatRegText(const TRegDocument& doc);
-// One value line including its line end; false when the name cannot be written
-// (control characters) or text data needs a conversion that fails.
+// One value line including its line end; false when the name holds a line break, or text
+// with a line break (written as UTF-16 hex) is not valid UTF-8.
 bool FormatRegValueLine(std::string_view name, const TRegData& data, std::string& line);
 // "[PATH]\n"
 std::string FormatRegKeyLine(std::string_view path);

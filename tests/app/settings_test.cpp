@@ -91,7 +91,7 @@ TEST_P(SettingsRules, EveryStoredKindRoundTrips)
         TSettingValue(true), TSettingValue(false), TSettingValue(-0.0), TSettingValue(1e-310),
         TSettingValue::OfSingle(-3.25f), TSettingValue::OfCurrency(INT64_MIN), TSettingValue::OfDateTime(36526.5),
         TSettingValue(""), TSettingValue("C:\\skins\\\"iTunes\".skn"), TSettingValue("Zürich ♪ 𝄞"),
-        TSettingValue("two\nlines\r\tand a tab"),
+        TSettingValue("two\nlines\r\tand a tab"), TSettingValue("a\tb\x01"),
     };
     int i = 0;
     for (const TSettingValue& v : values) {
