@@ -46,6 +46,7 @@ TMMSpinButton::TMMSpinButton(QWidget* parent) : QWidget(parent)
     resize(21, 28);
     setFocusPolicy(Qt::StrongFocus);
     FRepeatTimer.setSingleShot(true);
+    FRepeatTimer.setTimerType(Qt::PreciseTimer);
     connect(&FRepeatTimer, &QTimer::timeout, this, &TMMSpinButton::ProcessRepeat);
 }
 
