@@ -138,6 +138,20 @@ TEST(ConnectorChain, EveryBlockOfEveryBufferOnce)
     EXPECT_FALSE(loop.TimerActive());
 }
 
+double LoadAverage()
+{
+    double load = 0;
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1) load = 0;
+        std::fclose(f);
+    }
+    return load;
+}
+
+// More runnable threads than 1.5 per core: the GUI thread itself is kept
+// from running for milliseconds at a time.
+bool Overloaded() { return LoadAverage() > 1.5 * QThread::idealThreadCount(); }
+
 double NowMs()
 {
     using namespace std::chrono;
@@ -192,17 +206,10 @@ TEST(ConnectorChain, LevelStepReachesTheBarWithinABufferPlus2ms)
     c.rec.Stop();
     std::sort(late.begin(), late.end());
     // The median trial. Early (negative) values are buffers that arrived in
-    // a burst and were handed over at once. On an overloaded machine (more
-    // runnable threads than 1.5 per core) the GUI thread itself is kept from
-    // running for milliseconds; then only a bound of one buffer is checked.
-    double load = 0;
-    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(f, "%lf", &load) != 1) load = 0;
-        std::fclose(f);
-    }
-    const bool overloaded = load > 1.5 * QThread::idealThreadCount();
-    EXPECT_LE(late[3], overloaded ? 10.667 : 2.0)
-        << "lateness " << late[0] << " .. " << late[6] << " ms, load " << load;
+    // a burst and were handed over at once. On an overloaded machine only a
+    // bound of one buffer is checked.
+    EXPECT_LE(late[3], Overloaded() ? 10.667 : 2.0)
+        << "lateness " << late[0] << " .. " << late[6] << " ms, load " << LoadAverage();
 }
 
 TEST(ConnectorChain, PauseFeedsSilenceWithinOneRefresherInterval)
@@ -224,7 +231,7 @@ TEST(ConnectorChain, PauseFeedsSilenceWithinOneRefresherInterval)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
     const double ms = t.nsecsElapsed() / 1e6;
     // 25 ms refresher, plus a loop step and some scheduling slack.
-    EXPECT_LE(ms, 25 + 10) << ms;
+    EXPECT_LE(ms, Overloaded() ? 25 + 25 : 25 + 10) << ms << " ms, load " << LoadAverage();
     EXPECT_EQ(c.level2.CurrentLevel(), 0);
     c.rec.Restart();
     RunFor(100);
