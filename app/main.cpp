@@ -1,5 +1,6 @@
 // Program entry.
 #include "app/CommandLine.h"
+#include "app/SettingsCommandLine.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -36,6 +37,8 @@ int main(int argc, char** argv)
         std::cout << "Tarvolin " << TARVOLIN_VERSION << "\n";
         return 0;
     }
+    // The store file and the --set values, before any window reads a setting.
+    if (!ApplySettingsOptions(cl, std::cerr)) return 2;
     if (!haveDisplay()) {
         std::cerr << "tarvolin: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "
                      "to run without one, start it as: QT_QPA_PLATFORM=offscreen tarvolin\n";
