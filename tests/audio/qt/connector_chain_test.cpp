@@ -12,6 +12,8 @@
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
+#include <QEventLoop>
 
 #include <gtest/gtest.h>
 
@@ -69,9 +71,9 @@ struct CountingBar : TMMLevelSinkFor<TMMCustomLevel> {
 
 void RunFor(int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    QEventLoop ev;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &ev, &QEventLoop::quit);
+    ev.exec();
 }
 
 // Installed before the recorder registers with the poster.
