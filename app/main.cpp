@@ -1,6 +1,9 @@
 // Program entry.
 #include "app/CommandLine.h"
 #include "app/SettingsCommandLine.h"
+#include "audio/MMAudioBackend.h"
+#include "audio/MMWavIn.h"
+#include "audio/qt/MMQtPoster.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -39,12 +42,27 @@ int main(int argc, char** argv)
     }
     // The store file and the --set values, before any window reads a setting.
     if (!ApplySettingsOptions(cl, std::cerr)) return 2;
+    // The capture back end, before any recorder exists.
+    std::unique_ptr<TMMWaveInDevice> audio;
+    try {
+        audio = CreateWaveInBackend(cl.audio, cl.simInputs, std::cerr);
+    } catch (const EMMError& e) {
+        std::cerr << "tarvolin: " << e.what() << "\n";
+        return 2;
+    }
+    SetWaveInDevice(audio.get());
+    if (cl.listDevices) {
+        PrintDeviceList(*audio, std::cout);
+        return 0;
+    }
     if (!haveDisplay()) {
         std::cerr << "tarvolin: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "
                      "to run without one, start it as: QT_QPA_PLATFORM=offscreen tarvolin\n";
         return 1;
     }
     QApplication app(argc, argv);
+    TMMQtPoster poster;  // device buffers reach the GUI thread through it
+    poster.Install();
     QLabel label("Tarvolin");
     label.setWindowTitle("Tarvolin");
     label.resize(400, 300);

@@ -1,0 +1,67 @@
+#include "audio/MMAudioBackend.h"
+
+#include "audio/MMPaWaveIn.h"
+#include "audio/MMSimWaveIn.h"
+
+#include <iomanip>
+
+namespace {
+
+std::unique_ptr<TMMWaveInDevice> simulated(const std::map<int, std::string>& simInputs)
+{
+    auto sim = std::make_unique<TMMSimulatedWaveIn>(TMMSimulatedWaveIn::Clock::RealTime);
+    for (const auto& [k, text] : simInputs) {
+        if (k < 1 || k > TMMSimulatedWaveIn::DeviceCount)
+            throw EMMBackendError("--sim-input: there is no simulated input " + std::to_string(k) + " (1 ... 12)");
+        try {
+            sim->SetSignal(k - 1, text);
+        } catch (const ESimSignalError& e) {
+            throw EMMBackendError("--sim-input " + std::to_string(k) + ": " + e.what());
+        }
+    }
+    return sim;
+}
+
+}  // namespace
+
+std::unique_ptr<TMMWaveInDevice> CreateWaveInBackend(const std::string& choice,
+                                                     const std::map<int, std::string>& simInputs,
+                                                     std::ostream& notes)
+{
+    if (choice == "simulated") return simulated(simInputs);
+    if (choice != "" && choice != "portaudio")
+        throw EMMBackendError("unknown audio back end '" + choice + "' (portaudio or simulated)");
+    auto pa = std::make_unique<TMMPortAudioWaveIn>();
+    if (choice == "portaudio") {
+        if (!pa->Initialized()) notes << "tarvolin: PortAudio did not start: " << pa->InitError() << "\n";
+        if (!simInputs.empty()) notes << "tarvolin: --sim-input has no effect on the PortAudio inputs\n";
+        return pa;
+    }
+    if (pa->Initialized() && pa->GetNumDevs() > 0) {
+        if (!simInputs.empty()) notes << "tarvolin: --sim-input has no effect on the PortAudio inputs\n";
+        return pa;
+    }
+    notes << "tarvolin: PortAudio lists no input device; using the simulated inputs\n";
+    pa.reset();
+    return simulated(simInputs);
+}
+
+void PrintDeviceList(TMMWaveInDevice& device, std::ostream& out)
+{
+    auto line = [&](const TMMDeviceInfo& d, const std::string& extra) {
+        out << std::setw(4) << d.id << "  " << d.name;
+        if (!d.hostApi.empty()) out << "  [" << d.hostApi << ", " << d.channels << " ch]";
+        if (d.id < 0) out << "  (default)";
+        if (!extra.empty()) out << "  " << extra;
+        out << "\n";
+    };
+    auto* sim = dynamic_cast<TMMSimulatedWaveIn*>(&device);
+    out << "Input devices (" << device.BackendName() << "):\n";
+    const auto inputs = device.InputDevices();
+    if (inputs.empty()) out << "  (none)\n";
+    for (const auto& d : inputs) line(d, sim && d.id >= 0 ? sim->Signal(d.id) : "");
+    out << "Output devices (" << device.BackendName() << "):\n";
+    const auto outputs = device.OutputDevices();
+    if (outputs.empty()) out << "  (none)\n";
+    for (const auto& d : outputs) line(d, "");
+}
