@@ -355,17 +355,24 @@ void TMMCustomLevel::updateFromPeak(int32_t peak)
     fLastBlockPeak = peak;
     if (peak >= MaxValue && OnPcmOverflow) OnPcmOverflow(this);
 
+    // Reference scaling; without it h stays the whole number `peak`.
     long double h = peak;
+    int32_t r = peak;
     const int std = fMeterStandard;
+    bool scaled = false;
     for (int k = 0; k < 3; ++k) {
         if (!fRef[k]) continue;
         const long double f = RefFactor(std, static_cast<TMMRef>(k));
-        if (f > 0) h = h * 0.707L * f;
+        if (f > 0) {
+            h = h * 0.707L * f;
+            scaled = true;
+        }
     }
+    if (scaled) r = TruncSat(h);
 
     if (!fIntegralOn) {
-        fLastAverage = TruncSat(h);
-        UpdateLevel(TruncSat(DisplayCurve(std, h, false)));
+        fLastAverage = r;
+        UpdateLevel(DisplayCurve(std, h, r, false));
         return;
     }
 
@@ -373,7 +380,7 @@ void TMMCustomLevel::updateFromPeak(int32_t peak)
     const int c = fIntegralFill;
     int32_t a;
     if (c < n) {  // filling: the window holds reference-scaled peaks
-        fIntegralWindow[c] = TruncSat(h);
+        fIntegralWindow[c] = r;
         if (c > 0) {
             int64_t sum = 0;
             for (int i = 0; i < c; ++i) sum += fIntegralWindow[i];
@@ -387,7 +394,7 @@ void TMMCustomLevel::updateFromPeak(int32_t peak)
         return;
     }
     std::memmove(&fIntegralWindow[1], &fIntegralWindow[0], sizeof(int32_t) * static_cast<size_t>(n));
-    fIntegralWindow[0] = TruncSat(DisplayCurve(std, h, true));
+    fIntegralWindow[0] = DisplayCurve(std, h, r, true);
     int64_t sum = 0;
     for (int i = 0; i < n; ++i) sum += fIntegralWindow[i];
     a = TruncSat(static_cast<long double>(sum) / n);

@@ -58,26 +58,34 @@ long double RefFactor(int meterStandard, TMMRef ref)
     return kRef[meterStandard][ref];
 }
 
-int32_t TruncSat(long double x)
+#if defined(__x86_64__) || defined(__i386__)
+// fisttp truncates without switching the x87 control word (SSE3).
+#define TV_TRUNC_TARGET __attribute__((target("sse3")))
+#else
+#define TV_TRUNC_TARGET
+#endif
+
+TV_TRUNC_TARGET int32_t TruncSat(long double x)
 {
     if (!(x == x)) return 0;  // NaN
     if (x >= kIntMax) return std::numeric_limits<int32_t>::max();
     if (x <= kIntMin) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(x);
+    return static_cast<int32_t>(static_cast<int64_t>(x));
 }
 
-int32_t RoundEven(long double x)
+TV_TRUNC_TARGET int32_t RoundEven(long double x)
 {
     if (!(x == x)) return 0;
     if (x >= kIntMax) return std::numeric_limits<int32_t>::max();
     if (x <= kIntMin) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(std::nearbyint(x));  // default mode: halves to even
+    // rint in the default rounding mode: halves to even.
+    return static_cast<int32_t>(static_cast<int64_t>(__builtin_rintl(x)));
 }
 
-long double DisplayCurve(int meterStandard, long double h, bool integrated)
+int32_t DisplayCurve(int meterStandard, long double h, int32_t r, bool integrated)
 {
-    const long double r = static_cast<long double>(TruncSat(h));
-    return static_cast<long double>(TruncSat(curve(meterStandard, h, r, integrated)));
+    if (meterStandard == 4 || meterStandard < 0 || meterStandard > 7) return r;
+    return TruncSat(curve(meterStandard, h, static_cast<long double>(r), integrated));
 }
 
 float DecayFactorFor(int decay)

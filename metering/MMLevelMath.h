@@ -23,10 +23,10 @@ enum TMMRef { ref18 = 0, ref20 = 1, ref24 = 2 };
 // "no scaling" (code 4 and unknown codes).
 long double RefFactor(int meterStandard, TMMRef ref);
 
-// Display curve of `meterStandard` applied to h; the branch is chosen by
-// Trunc(h), the result is truncated toward zero. `integrated` selects the
-// coefficients of the integrated path. Unknown codes leave h unchanged.
-long double DisplayCurve(int meterStandard, long double h, bool integrated);
+// Display curve of `meterStandard` applied to h, truncated toward zero;
+// r = Trunc(h) chooses the branch. `integrated` selects the coefficients of
+// the integrated path. Code 4 and unknown codes give r.
+int32_t DisplayCurve(int meterStandard, long double h, int32_t r, bool integrated);
 
 // Round half to even, saturated to the 32-bit range.
 int32_t RoundEven(long double x);
