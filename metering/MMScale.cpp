@@ -546,6 +546,7 @@ void TMMCustomLevelScale::Paint(TScaleCanvas& canvas)
                 r.Bottom -= b;
             }
         }
+        FScale.setCanvas(nullptr);  // the canvas lives only for this paint
     }
 
     if (r.Top <= r.Bottom && r.Left <= r.Right) PaintLabels(canvas, r);

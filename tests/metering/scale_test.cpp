@@ -344,6 +344,9 @@ TEST(TickRow, LevelScaleZonesColourTheTicks)
     // Labels use what is left right of the row.
     ASSERT_FALSE(p.Texts.empty());
     for (const auto& t : p.Texts) EXPECT_GE(t.X1, 7);
+    // The paint's canvas is not kept.
+    EXPECT_EQ(s.Scale().Canvas(), nullptr);
+    EXPECT_THROW(s.Scale().DrawScale({0, 0, 7, 100}, true), EMMScaleError);
 }
 
 TEST(Canvas, LineSpansExcludeTheEndPoint)
@@ -357,4 +360,46 @@ TEST(Canvas, LineSpansExcludeTheEndPoint)
     EXPECT_TRUE(LineSpans(op).empty());
     op.X1 = 0, op.Y1 = 0, op.X2 = 3, op.Y2 = 3;
     EXPECT_EQ(LineSpans(op).size(), 3u);
+}
+
+TEST(LevelScaleLabels, RandomLayoutsKeepLabelsInsideTheControl)
+{
+    // A bounded sweep of sizes, counts and orientations: every painted
+    // label of a non-symmetric scale lies inside the control.
+    uint32_t seed = 12345;
+    auto next = [&](int lo, int hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + static_cast<int>((seed >> 8) % static_cast<uint32_t>(hi - lo + 1));
+    };
+    FakeFont font;
+    for (int n = 0; n < 2000; ++n) {
+        TMMCustomLevelScale s;
+        s.setKind(next(0, 1) ? lkVertical : lkHorizontal);
+        s.setDirection(static_cast<TMMLevelDirection>(next(0, 2)));
+        s.setBounds(next(-3, 900), next(-3, 900));
+        s.setScaleTicks(next(-2, 400));
+        s.setSensitivy(next(-120, 5));
+        s.setLogAmp(next(0, 1));
+        s.setPoint1(next(-5, 110));
+        s.setPoint2(next(-5, 110));
+        s.Scale().setVisible(next(0, 1));
+        s.Scale().setConnect(next(0, 1));
+        s.Scale().setTickCount(next(0, 100));
+        s.Scale().setSize(next(0, 20));
+        s.setScalePos(static_cast<TMMScalePos>(next(0, 2)));
+        font.Height = next(0, 20);
+        TScaleCanvas c(s.Width(), s.Height(), &font);
+        s.Paint(c);
+        if (s.Direction() == dirSymetric) continue;
+        for (const auto& op : c.Ops()) {
+            if (op.Kind != TScaleOpKind::Text) continue;
+            if (s.Kind() == lkVertical) {
+                ASSERT_GE(op.Y1, 0) << n;
+                ASSERT_LE(op.Y1 + font.Height, s.Height()) << n;
+            } else {
+                ASSERT_GE(op.X1, 0) << n;
+                ASSERT_LE(op.X1 + font.TextWidth(op.Text), s.Width()) << n;
+            }
+        }
+    }
 }
