@@ -92,6 +92,12 @@ bool startsWithKeyword(const std::string& s, size_t pos)
     return false;
 }
 
+// Nearest integer, halves away from zero, without a library call.
+inline int16_t toSample(double v)
+{
+    return static_cast<int16_t>(static_cast<int32_t>(v + (v >= 0 ? 0.5 : -0.5)));
+}
+
 uint32_t le32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -234,25 +240,29 @@ void TMMSimGenerator::Fill(int16_t* out, size_t n, size_t stride)
             mNoise ^= mNoise >> 17;
             mNoise ^= mNoise << 5;
             const double u = static_cast<double>(mNoise) / 4294967295.0 * 2.0 - 1.0;  // -1 ... 1
-            out[i * stride] = static_cast<int16_t>(std::lround(u * mAmp));
+            out[i * stride] = toSample(u * mAmp);
         }
         return;
     case TMMSimChannelSignal::Sine:
     case TMMSimChannelSignal::Gated: {
         const bool gated = kind == TMMSimChannelSignal::Gated;
+        double re = mRe, im = mIm;
+        const double c = mCosW, sn = mSinW, amp = mAmp;
         for (size_t i = 0; i < n; ++i) {
             // Phase runs on through the pauses, so each burst continues the tone.
-            const double v = mIm * mAmp;
-            const double re = mRe * mCosW - mIm * mSinW;
-            mIm = mRe * mSinW + mIm * mCosW;
-            mRe = re;
+            const double v = im * amp;
+            const double r = re * c - im * sn;
+            im = re * sn + im * c;
+            re = r;
             bool on = true;
             if (gated) {
                 on = mGatePos < mGateOn;
                 if (++mGatePos >= mGatePeriod) mGatePos = 0;
             }
-            out[i * stride] = on ? static_cast<int16_t>(std::lround(v)) : int16_t(0);
+            out[i * stride] = on ? toSample(v) : int16_t(0);
         }
+        mRe = re;
+        mIm = im;
         // Keep the phasor on the unit circle.
         const double mag = std::sqrt(mRe * mRe + mIm * mIm);
         if (mag > 0) {
