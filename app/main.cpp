@@ -1,6 +1,7 @@
 // Program entry.
 #include "app/CommandLine.h"
 #include "app/SettingsCommandLine.h"
+#include "app/qt/DemoChain.h"
 #include "audio/MMAudioBackend.h"
 #include "audio/MMWavIn.h"
 #include "audio/qt/MMQtPoster.h"
@@ -63,6 +64,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     TMMQtPoster poster;  // device buffers reach the GUI thread through it
     poster.Install();
+    if (cl.demoChain) return RunDemoChain(app, cl);
     QLabel label("Tarvolin");
     label.setWindowTitle("Tarvolin");
     label.resize(400, 300);

@@ -47,10 +47,10 @@ bool TMMOscopeWidget::IsShown() const { return isVisible(); }
 
 bool TMMOscopeWidget::CanDraw() const
 {
-    if (!isVisible()) return false;
-    const QWidget* parent = parentWidget();
-    if (!parent) return false;
-    return parent->visibleRegion().intersects(geometry());
+    // The part of the scope's rectangle its ancestors let through (the
+    // parent's own region leaves out opaque children such as this one).
+    if (!isVisible() || !parentWidget()) return false;
+    return !visibleRegion().isEmpty();
 }
 
 void TMMOscopeWidget::resizeEvent(QResizeEvent*) { mScope.SetClientSize(width(), height()); }
@@ -60,7 +60,10 @@ void TMMOscopeWidget::paintEvent(QPaintEvent*)
     QPainter p(this);
     PaintBevel(p, rect(), mScope.Bevel());
     const int n = mScope.Columns(), h = mScope.PlotHeight();
-    if (mSurface.width() != n || mSurface.height() != h) mSurface = QImage(n, h, QImage::Format_RGB32);
+    if (mSurface.width() != n || mSurface.height() != h) {
+        mSurface = QImage(n, h, QImage::Format_RGB32);
+        mSurface.fill(ToQColor(mScope.Color));
+    }
     {
         ImageSurface s(mSurface);
         mScope.Redraw(&s);
