@@ -249,29 +249,20 @@ TEST(TickRow, BandWidthClampsAndMissingCanvas)
     }
 }
 
-TEST(TickRow, AssignCopiesPublishedValuesAndNotifies)
+TEST(TickRow, AssignCopiesIntoTheOwnedRowAndRepaints)
 {
     TMMScale src;
-    src.setColor(clLime);
     src.setStyle(stRaised);
     src.setTickCount(21);
-    src.setEnlargeEvery(2);
-    src.setSize(4);
     src.setOrigin(soOuter);
-    src.setConnect(true);
     TMMCustomLevelScale owner;
     int changes = 0;
     owner.OnChange = [&](TMMCustomLevelScale*) { ++changes; };
     owner.setScale(src);
-    const TMMLevScale& dst = owner.Scale();
-    EXPECT_TRUE(dst.Visible());
-    EXPECT_EQ(dst.Color(), clLime);
-    EXPECT_EQ(dst.Style(), stRaised);
-    EXPECT_EQ(dst.TickCount(), 21);
-    EXPECT_EQ(dst.EnlargeEvery(), 2);
-    EXPECT_EQ(dst.Size(), 4);
-    EXPECT_EQ(dst.Origin(), soOuter);
-    EXPECT_TRUE(dst.Connect());
+    EXPECT_TRUE(owner.Scale().Visible());
+    EXPECT_EQ(owner.Scale().Style(), stRaised);
+    EXPECT_EQ(owner.Scale().TickCount(), 21);
+    EXPECT_EQ(owner.Scale().Origin(), soOuter);
     EXPECT_EQ(changes, 1);
 }
 
@@ -347,19 +338,6 @@ TEST(TickRow, LevelScaleZonesColourTheTicks)
     // The paint's canvas is not kept.
     EXPECT_EQ(s.Scale().Canvas(), nullptr);
     EXPECT_THROW(s.Scale().DrawScale({0, 0, 7, 100}, true), EMMScaleError);
-}
-
-TEST(Canvas, LineSpansExcludeTheEndPoint)
-{
-    TScaleOp op;
-    op.X1 = 3, op.Y1 = 5, op.X2 = 8, op.Y2 = 5;
-    EXPECT_EQ(LineSpans(op), (std::vector<TScaleRect>{{3, 5, 8, 6}}));
-    op.X1 = 3, op.X2 = -2;  // leftwards: 3 down to -1
-    EXPECT_EQ(LineSpans(op), (std::vector<TScaleRect>{{-1, 5, 4, 6}}));
-    op.X2 = 3;
-    EXPECT_TRUE(LineSpans(op).empty());
-    op.X1 = 0, op.Y1 = 0, op.X2 = 3, op.Y2 = 3;
-    EXPECT_EQ(LineSpans(op).size(), 3u);
 }
 
 TEST(LevelScaleLabels, RandomLayoutsKeepLabelsInsideTheControl)
