@@ -529,6 +529,10 @@ void TMMConnector::HandleLoopStep()
 {
     Shared& s = S();
     TMMConnectorLoop& loop = ConnectorLoop();
+    if (s.list.empty()) {  // a step still on its way after the last connector went
+        s.stepInFlight = false;
+        return;
+    }
     const int times = 5001 - s.highestSpeed;
     for (int i = 0; i < times; ++i) loop.ProcessMessages();
     if (s.activeCount <= 0 || loop.Terminating()) {

@@ -67,7 +67,11 @@ public:
     int64_t NowMicros() override;
     void Post(int message, uint32_t id) override;
     void ScheduleLoopStep() override;
-    void ProcessMessages() override { RunPosted(); }
+    void ProcessMessages() override
+    {
+        ++mProcessCalls;
+        RunPosted();
+    }
     void HandleOneMessage() override { ++mOneMessageCalls; }
     bool Terminating() override { return mTerminating; }
     bool OnLoopThread() override { return std::this_thread::get_id() == mThread; }
@@ -94,6 +98,7 @@ public:
     bool mAppIdle = false;
     bool mIdleInstalled = false;
     int mOneMessageCalls = 0;
+    int mProcessCalls = 0;
     std::vector<std::string> mErrors;
 
 private:

@@ -354,6 +354,28 @@ TEST_F(Connector, ExceptionStopsTheLoopUntilNextActivation)
     EXPECT_GT(triggers, 5);
 }
 
+TEST_F(Connector, SpeedAndEnterIdleShapeTheLoopStep)
+{
+    TMMConnector a, b;
+    a.setSpeed(4998);  // the highest Speed of all connectors counts
+    b.setSpeed(10);
+    TMMConnector::setEnterIdle(true);
+    const auto f = pcm(16, 2, 48000);
+    a.SetFormat(&f);
+    a.Opened();
+    a.Started();
+    EXPECT_TRUE(loop.mIdleInstalled);
+    loop.RunPending();  // activation, then the first loop step
+    loop.mProcessCalls = loop.mOneMessageCalls = 0;
+    loop.RunFor(10000, 1000);
+    const int steps = loop.mOneMessageCalls;
+    EXPECT_GE(steps, 9);
+    EXPECT_EQ(loop.mProcessCalls, 3 * steps);  // 5001 - 4998 per step
+    a.Stopped();
+    EXPECT_FALSE(loop.mIdleInstalled);  // removed with the last active connector
+    TMMConnector::setEnterIdle(false);
+}
+
 TEST_F(Connector, TimerMethodRunsFromItsOwnTimer)
 {
     TMMConnector c;
