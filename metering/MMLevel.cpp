@@ -74,10 +74,11 @@ void TMMCustomLevel::setKind(TMMLevelKind v)
 {
     if (v == fKind) return;
     fKind = v;
-    if ((v == lkHorizontal && fWidth < fHeight) || (v == lkVertical && fHeight < fWidth))
-        std::swap(fWidth, fHeight);
+    const bool swap = (v == lkHorizontal && fWidth < fHeight) || (v == lkVertical && fHeight < fWidth);
+    if (swap) std::swap(fWidth, fHeight);
     calcDrawArea();
     CalcSpots();
+    if (swap && OnBoundsChange) OnBoundsChange(fWidth, fHeight);
 }
 
 void TMMCustomLevel::setDirection(TMMLevelDirection v)

@@ -186,6 +186,8 @@ public:
     std::function<void()> OnInvalidate;
     // TickWanted() changed.
     std::function<void(bool wanted)> OnTickWanted;
+    // setKind swapped Width and Height: the host resizes itself.
+    std::function<void(int width, int height)> OnBoundsChange;
 
 protected:
     void Invalidate() { if (OnInvalidate) OnInvalidate(); }
