@@ -45,7 +45,7 @@ void TSetLevelRadioGroup::setItemIndex(int index)
 
 TMMColorButton::TMMColorButton(QWidget* parent) : QPushButton(parent)
 {
-    setFixedSize(36, 20);
+    setFixedSize(32, 20);
     setCursor(Qt::PointingHandCursor);
     connect(this, &QPushButton::clicked, this, &TMMColorButton::choose);
 }

@@ -18,36 +18,37 @@
 #include <type_traits>
 #include <utility>
 
-// One bar: forwards the settings' calls to a level widget of type L.
+// One bar: forwards the settings' calls to the core of a level widget of
+// type L (L::Core() gives the bar's properties).
 template <class L> class TPresetLevelOf : public TMMPresetLevel {
 public:
     void Bind(L* level) { FLevel = level; }
     L* Bound() const { return FLevel; }
 
-    int MeterStandard() const override { return FLevel->MeterStandard(); }
-    void setMeterStandard(int code) override { FLevel->setMeterStandard(code); }
-    void setSensitivy(int db) override { FLevel->setSensitivy(db); }
-    int Point1() const override { return FLevel->Point1(); }
-    void setPoint1(int v) override { FLevel->setPoint1(v); }
-    int Point2() const override { return FLevel->Point2(); }
-    void setPoint2(int v) override { FLevel->setPoint2(v); }
-    int Decay() const override { return FLevel->Decay(); }
-    void setDecay(int v) override { FLevel->setDecay(v); }
-    int NumPeaks() const override { return FLevel->NumPeaks(); }
-    void setNumPeaks(int v) override { FLevel->setNumPeaks(v); }
-    void setSpotSpace(int v) override { FLevel->setSpotSpace(v); }
-    void setLeaveMaxPeak(bool on) override { FLevel->setLeaveMaxPeak(on); }
-    void setIntegralOn(bool on) override { FLevel->setIntegralOn(on); }
-    void setIntegralLength(int v) override { FLevel->setIntegralLength(v); }
-    void setRefMinus18(bool on) override { FLevel->setRefMinus18(on); }
-    void setRefMinus20(bool on) override { FLevel->setRefMinus20(on); }
-    void setRefMinus24(bool on) override { FLevel->setRefMinus24(on); }
-    TColor Bar1Color() const override { return FLevel->Bar1Color(); }
-    void setBar1Color(TColor c) override { FLevel->setBar1Color(c); }
-    TColor Bar2Color() const override { return FLevel->Bar2Color(); }
-    void setBar2Color(TColor c) override { FLevel->setBar2Color(c); }
-    TColor Bar3Color() const override { return FLevel->Bar3Color(); }
-    void setBar3Color(TColor c) override { FLevel->setBar3Color(c); }
+    int MeterStandard() const override { return FLevel->Core().MeterStandard(); }
+    void setMeterStandard(int code) override { FLevel->Core().setMeterStandard(code); }
+    void setSensitivy(int db) override { FLevel->Core().setSensitivy(db); }
+    int Point1() const override { return FLevel->Core().Point1(); }
+    void setPoint1(int v) override { FLevel->Core().setPoint1(v); }
+    int Point2() const override { return FLevel->Core().Point2(); }
+    void setPoint2(int v) override { FLevel->Core().setPoint2(v); }
+    int Decay() const override { return FLevel->Core().Decay(); }
+    void setDecay(int v) override { FLevel->Core().setDecay(v); }
+    int NumPeaks() const override { return FLevel->Core().NumPeaks(); }
+    void setNumPeaks(int v) override { FLevel->Core().setNumPeaks(v); }
+    void setSpotSpace(int v) override { FLevel->Core().setSpotSpace(v); }
+    void setLeaveMaxPeak(bool on) override { FLevel->Core().setLeaveMaxPeak(on); }
+    void setIntegralOn(bool on) override { FLevel->Core().setIntegralOn(on); }
+    void setIntegralLength(int v) override { FLevel->Core().setIntegralLength(v); }
+    void setRefMinus18(bool on) override { FLevel->Core().setRefMinus18(on); }
+    void setRefMinus20(bool on) override { FLevel->Core().setRefMinus20(on); }
+    void setRefMinus24(bool on) override { FLevel->Core().setRefMinus24(on); }
+    TColor Bar1Color() const override { return FLevel->Core().Bar1Color(); }
+    void setBar1Color(TColor c) override { FLevel->Core().setBar1Color(c); }
+    TColor Bar2Color() const override { return FLevel->Core().Bar2Color(); }
+    void setBar2Color(TColor c) override { FLevel->Core().setBar2Color(c); }
+    TColor Bar3Color() const override { return FLevel->Core().Bar3Color(); }
+    void setBar3Color(TColor c) override { FLevel->Core().setBar3Color(c); }
 
 private:
     L* FLevel = nullptr;
@@ -152,6 +153,58 @@ public:
 private:
     S& FStore;
 };
+
+// The restore steps and the save of the dialog's values over a value record
+// V with the members PeaksNr, PSpotSpace, ArlamSec, ArlamFile, LeavePeaks,
+// MeterStandard, IntegralMs, Reference, Stereo, DbValue, DbValue2, SecValue,
+// NEdit2, Detect and StayTop (the main window's record of them).
+// Step 5: peaks, spot space, alarm repeat, sound file, "Leave max Peak".
+template <class V> void ApplyLevelSetStart(TSetLevelCore& core, const V& v)
+{
+    core.setPeaks(v.PeaksNr);
+    core.setSpotSpace(v.PSpotSpace);
+    core.setRepeatSeconds(v.ArlamSec);
+    core.setAlarmFile(v.ArlamFile);
+    core.ApplyLeaveMaxPeak(v.LeavePeaks);
+}
+// Step 7: standard, integration time and reference level, each applied.
+inline void ApplyLevelSetStandard(TSetLevelCore& core, int standard, int integralMs, int reference)
+{
+    core.ApplyMeterItem(standard);
+    core.ApplyIntegralItem(integralMs);
+    core.ApplyReferenceItem(reference);
+}
+// Step 10: thresholds (the amplitude follows the dBFS value), alarm delay,
+// spare value, detector switch (arms or disarms TimerOff when it changes).
+template <class V> void ApplyLevelSetDetector(TSetLevelCore& core, const V& v)
+{
+    core.setThresholdAmplitude(v.DbValue);
+    core.setThresholdDb(v.DbValue2);
+    core.setAlarmSeconds(v.SecValue);
+    core.setSpare(v.NEdit2);
+    core.setDetect(v.Detect);
+}
+// The values written at exit.
+template <class V> V LevelSetValuesOf(const TSetLevelCore& core)
+{
+    V v;
+    v.PeaksNr = core.Peaks();
+    v.PSpotSpace = core.SpotSpace();
+    v.ArlamSec = core.RepeatSeconds();
+    v.ArlamFile = core.AlarmFile();
+    v.LeavePeaks = core.LeaveMaxPeak();
+    v.MeterStandard = core.MeterItem();
+    v.IntegralMs = core.IntegralItem();
+    v.Reference = core.ReferenceItem();
+    v.Stereo = core.StereoItem();
+    v.DbValue = core.ThresholdAmplitude();
+    v.DbValue2 = core.ThresholdDb();
+    v.SecValue = core.AlarmSeconds();
+    v.NEdit2 = core.Spare();
+    v.Detect = core.Detect();
+    v.StayTop = core.StayOnTop();
+    return v;
+}
 
 // Stay-on-top for a top-level window: changes the flag and shows the window
 // again if it was visible (Qt hides a window whose flags change).
