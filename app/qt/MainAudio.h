@@ -13,6 +13,11 @@ class TMMLevelSink;
 class TMMConnector;
 class TMMWaveIn;
 class TCountingLevelSink;
+class TMMWaveInDevice;
+
+// The capture back end of every recorder created after this call (null:
+// the built-in default). The caller keeps ownership.
+void SetMainCaptureDevice(TMMWaveInDevice* device);
 
 class TMainAudio {
 public:

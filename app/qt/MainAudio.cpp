@@ -1,0 +1,105 @@
+#include "app/qt/MainAudio.h"
+
+#include "audio/MMConect.h"
+#include "audio/MMConectSinks.h"
+#include "audio/MMWavIn.h"
+
+// Counts the blocks a connector hands to one bar, then passes them on.
+class TCountingLevelSink : public TMMLevelSink {
+public:
+    explicit TCountingLevelSink(TMMLevelSink* bar) : mBar(bar) {}
+    void SetWaveFormat(const WaveFormat* fmt) override { mBar->SetWaveFormat(fmt); }
+    int BlockBytes() const override { return mBar->BlockBytes(); }
+    void ProcessBlock(const void* block) override
+    {
+        ++mBlocks;
+        mBar->ProcessBlock(block);
+    }
+    void ResetData() override { mBar->ResetData(); }
+    uint64_t Blocks() const { return mBlocks; }
+
+private:
+    TMMLevelSink* mBar;
+    uint64_t mBlocks = 0;
+};
+
+void SetMainCaptureDevice(TMMWaveInDevice* device) { SetWaveInDevice(device); }
+
+TMainAudio::TMainAudio()
+{
+    for (int k = 1; k <= 12; ++k) {
+        auto rec = std::make_unique<TMMWaveIn>();
+        // Design values; device and rate come from the settings.
+        rec->setDeviceID(MapperId);
+        rec->setNumBuffers(5);
+        rec->setMode(mStereo);
+        rec->setBitLength(b16Bit);
+        rec->setSampleRate(44100);
+        uint64_t* count = &mBuffers[k - 1];
+        rec->OnBufferReady = [count](TMMCustomDSPComponent*, PWaveHdr) { ++*count; };
+
+        auto con = std::make_unique<TMMConnector>();
+        con->setEnterIdle(false);
+        if (k == 1) con->setTriggerMode(tmDownFlank);
+        con->OnTrigger = [this](TMMConnector*) { ++mCycles; };
+        con->SetInput(rec.get());
+        mRecorders[k - 1] = std::move(rec);
+        mConnectors[k - 1] = std::move(con);
+    }
+}
+
+TMainAudio::~TMainAudio()
+{
+    for (auto& c : mConnectors) {
+        c->setLevel1(nullptr);
+        c->setLevel2(nullptr);
+    }
+    for (auto& r : mRecorders) r->Close();
+}
+
+void TMainAudio::SetLevelSinks(int k, TMMLevelSink* left, TMMLevelSink* right)
+{
+    TMMConnector& c = *mConnectors[k - 1];
+    c.setLevel1(nullptr);
+    c.setLevel2(nullptr);
+    auto& l = mSinks[2 * k - 2];
+    auto& r = mSinks[2 * k - 1];
+    l = left ? std::make_unique<TCountingLevelSink>(left) : nullptr;
+    r = right ? std::make_unique<TCountingLevelSink>(right) : nullptr;
+    c.setLevel1(l.get());
+    c.setLevel2(r.get());
+}
+
+void TMainAudio::SetDevice(int k, int deviceId) { mRecorders[k - 1]->setDeviceID(deviceId); }
+void TMainAudio::SetSampleRate(int k, int rate) { mRecorders[k - 1]->setSampleRate(rate); }
+void TMainAudio::Close(int k) { mRecorders[k - 1]->Close(); }
+void TMainAudio::Start(int k) { mRecorders[k - 1]->Start(); }
+bool TMainAudio::Running(int k) const { return mRecorders[k - 1]->IsStarted(); }
+
+int TMainAudio::InputDeviceCount() const { return mRecorders[0]->DeviceCount(); }
+std::string TMainAudio::InputDeviceName(int id) const { return mRecorders[0]->DeviceName(id); }
+
+int TMainAudio::OutputDeviceCount() const
+{
+    return static_cast<int>(WaveInDevice().OutputDevices().size());
+}
+
+std::string TMainAudio::OutputDeviceName(int id) const
+{
+    if (id < 0) return "Default output";
+    const auto outs = WaveInDevice().OutputDevices();
+    return id < static_cast<int>(outs.size()) ? outs[id].name : std::string();
+}
+
+TMMWaveIn& TMainAudio::Recorder(int k) { return *mRecorders[k - 1]; }
+TMMConnector& TMainAudio::Connector(int k) { return *mConnectors[k - 1]; }
+
+uint64_t TMainAudio::Blocks(int n) const
+{
+    const auto& s = mSinks[n - 1];
+    return s ? s->Blocks() : 0;
+}
+
+uint64_t TMainAudio::DroppedBuffers() const { return 0; }
+
+int TMainAudio::SampleRate() const { return mRecorders[0]->SampleRate(); }

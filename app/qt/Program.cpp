@@ -1,0 +1,76 @@
+#include "app/qt/Program.h"
+
+#include "app/RunStats.h"
+#include "app/StoreRegistry.h"
+#include "app/qt/MainAudio.h"
+#include "app/qt/WindowShells.h"
+#include "app/qt/uInfo.h"
+#include "app/qt/uMain.h"
+#include "app/qt/uMultimode.h"
+#include "labels_skins/qt/uLabels.h"
+#include "labels_skins/qt/uSkin.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPixmap>
+#include <QTimer>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+int RunProgram(QApplication& app, const CommandLine& cl, TMainAudio& audio)
+{
+    QApplication::setApplicationName("Tarvolin");
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // A screenshot leaves the stored settings alone: it reads them but
+    // writes to a copy in memory.
+    TRegistryStore registry;
+    TStoreAccess& store = registry;
+
+    // The windows, in their order of creation.
+    TfMain fMain(store, audio);
+    TfSetLevel fSetLevel(&fMain);
+    TfLabels fLabels(&fMain);
+    TMultiHost& host = fMain;
+    Tfmulti fmulti(host, store, &fMain);
+    TfSkin fSkin(&fMain);
+    TFrmInfo FrmInfo(&fMain);
+    TfLogFile fLogFile(&fMain);
+    TfCorre fCorre(store, &fMain);
+    fMain.SetWindows({&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo, &fLogFile, &fCorre});
+
+    QElapsedTimer clock;
+    double cpuAtStart = 0;
+    fMain.OnRestored = [&] {
+        clock.start();
+        cpuAtStart = ProcessCpuSeconds();
+    };
+
+    if (!cl.screenshot.empty()) {
+        fMain.setSaveOnClose(false);
+        QTimer::singleShot(cl.screenshotAfterMs, &fMain, [&] {
+            const QPixmap shot = fMain.grab();
+            if (!shot.save(QString::fromStdString(cl.screenshot), "PNG"))
+                std::cerr << "tarvolin: cannot write the screenshot to " << cl.screenshot << "\n";
+            fMain.close();
+        });
+    }
+    if (cl.runForSeconds)
+        QTimer::singleShot(static_cast<int>(*cl.runForSeconds * 1000), &fMain, [&] { fMain.close(); });
+
+    fMain.show();
+    const int rc = app.exec();
+
+    if (cl.stats) {
+        TRunStats s;
+        s.seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : 0;
+        s.cpu_seconds = clock.isValid() ? ProcessCpuSeconds() - cpuAtStart : 0;
+        fMain.CollectStats(s);
+        s.max_rss_kb = ProcessMaxRssKb();
+        std::cout << RunStatsJson(s) << std::endl;
+    }
+    return rc;
+}

@@ -1,0 +1,493 @@
+#include "app/qt/uMain.h"
+
+#include "app/InputModes.h"
+#include "app/MainLayout.h"
+#include "app/StandardTable.h"
+#include "app/StripNames.h"
+#include "app/qt/MainAudio.h"
+#include "app/qt/MainStrip.h"
+#include "app/qt/StripPicture.h"
+#include "app/qt/WindowShells.h"
+#include "metering/qt/MMLevel.h"
+#include "metering/qt/MMLevelScale.h"
+#include "widgets/qt/MMLEDLbl.h"
+#include "app/qt/uInfo.h"
+#include "labels_skins/qt/uLabels.h"
+#include "labels_skins/qt/uSkin.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+const int kIntegralLengths[6] = {0, 5, 10, 15, 20, 299};
+
+QString ProgramFolder() { return QCoreApplication::applicationDirPath() + "/"; }
+
+}  // namespace
+
+TfMain::TfMain(TStoreAccess& store, TMainAudio& audio, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowStaysOnTopHint), mStore(store), mAudio(audio)
+{
+    setObjectName("fMain");
+    setWindowTitle("Tarvolin ");
+    buildMenu();
+
+    mClient = new QWidget(this);
+    mClient->setObjectName("ClientArea");
+    QPalette pal = mClient->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    mClient->setPalette(pal);
+    mClient->setAutoFillBackground(true);
+    setCentralWidget(mClient);
+
+    mPanel1 = new QLabel("DIN 45406", mClient);
+    mPanel1->setObjectName("Panel1");
+    mPanel1->setAlignment(Qt::AlignCenter);
+    QFont f("Arial");
+    f.setBold(true);
+    f.setPixelSize(16);
+    mPanel1->setFont(f);
+    mPanel1->setAutoFillBackground(true);
+    mPanel1->setPalette(pal);
+
+    buildStrips(mClient);
+    mClient->installEventFilter(this);
+
+    mTimer1 = new QTimer(this);
+    mTimer1->setObjectName("Timer1");
+    mTimer1->setSingleShot(true);
+    mTimer1->setInterval(2000);
+    connect(mTimer1, &QTimer::timeout, this, [this] {
+        if (mW.SetLevel && mW.SetLevel->Values.Detect && !mTimerOff->isActive()) mTimerOff->start();
+    });
+    mDisplayTimer = new QTimer(this);
+    mDisplayTimer->setObjectName("tDisplay");
+    mDisplayTimer->setSingleShot(true);
+    mDisplayTimer->setInterval(500);
+    connect(mDisplayTimer, &QTimer::timeout, this, [this] { ApplyStandardNow(CurrentStandard()); });
+    mTimerOff = new QTimer(this);
+    mTimerOff->setObjectName("TimerOff");
+    mTimerOff->setInterval(1000);
+    mTimerOn = new QTimer(this);
+    mTimerOn->setObjectName("TimerOn");
+    mTimerOn->setInterval(450);
+    mTimer1->start();
+
+    // Skin file: the program folder's default, then the stored choice.
+    mSkinFile = (ProgramFolder() + "skins/iTunes.skn").toStdString();
+    mSkinFile = mStore.ReadText("skin", mSkinFile);
+
+    setMaximumWidth(DesignMaxWidth);
+    resize(DesignClientWidth, DesignClientHeight);
+    move(DesignLeft, DesignTop);
+}
+
+TfMain::~TfMain()
+{
+    // The bars go before the recorders and connectors that feed them.
+    for (int k = 1; k <= MainRecorderCount; ++k) mAudio.SetLevelSinks(k, nullptr, nullptr);
+}
+
+void TfMain::SetWindows(const Windows& w)
+{
+    mW = w;
+    if (mW.Labels) {
+        mW.Labels->ReadText = [this](const std::string& n, const std::string& d) { return mStore.ReadText(n, d); };
+        mW.Labels->WriteText = [this](const std::string& n, const std::string& v) { mStore.WriteText(n, v); };
+        mW.Labels->SetStripLabel = [this](int n, const std::string& t) { SetLabelText(n, t); };
+    }
+}
+
+void TfMain::buildMenu()
+{
+    QMenu* settings = menuBar()->addMenu("Settings");
+    settings->addAction("Select audio input", this, [this] { SelectAudioInput(); });
+    settings->addAction("Level outfit", this, [this] {
+        if (mW.SetLevel) mW.SetLevel->show();
+    });
+    settings->addAction("Level labels", this, [this] { showLabelsDialog(); });
+    settings->addAction("Program Skin", this, [this] {
+        if (mW.Skin) mW.Skin->exec();
+    });
+    settings->addAction("Show Logfile", this, [this] {
+        if (mW.LogFile) mW.LogFile->show();
+    });
+    settings->addSeparator();
+    settings->addAction("Exit && Save", this, [this] { close(); });
+
+    QMenu* help = menuBar()->addMenu("Help");
+    help->addAction("Help File", this, [this] { openHelp(false); });
+    help->addAction("Verholt homepage", this, [this] { openHelp(true); });
+    help->addAction("Info", this, [this] {
+        if (mW.Info) mW.Info->show();
+    });
+}
+
+void TfMain::buildStrips(QWidget* client)
+{
+    for (int n = 1; n <= MainStripCount; ++n) {
+        auto* panel = new QWidget(client);
+        panel->setProperty("tag", 99);
+        QPalette pal = panel->palette();
+        pal.setColor(QPalette::Window, Qt::black);
+        panel->setPalette(pal);
+        panel->setAutoFillBackground(true);
+        panel->setGeometry(StripLeft(n), CaptionHeight, StripWidth, DesignClientHeight - CaptionHeight);
+        BuildStripComponents(panel, n);
+        auto* t = new QTimer(this);
+        t->setObjectName(QString("Timer_start%1").arg(n));
+        t->setInterval(1000);
+    }
+    for (int n = 1; n <= MainStripCount; ++n) {
+        mLevels[n - 1] = qobject_cast<TMMLevel*>(FindComponent(LevelPrefix, n));
+        mScales[n - 1] = qobject_cast<TMMLevelScale*>(FindComponent(ScalePrefix, n));
+        mPictures[n - 1] = qobject_cast<TStripPicture*>(FindComponent(ImagePrefix, n));
+        mLabels[n - 1] = qobject_cast<TMMLEDLABEL*>(FindComponent(LabelPrefix, n));
+        mSilenceTimers[n - 1] = qobject_cast<QTimer*>(FindComponent(SilenceTimerPrefix, n));
+        if (mLabels[n - 1]) mLabels[n - 1]->installEventFilter(this);
+    }
+    for (int k = 1; k <= MainRecorderCount; ++k)
+        mAudio.SetLevelSinks(k, LevelSinkOf(mLevels[2 * k - 2]), LevelSinkOf(mLevels[2 * k - 1]));
+}
+
+QObject* TfMain::FindComponent(const std::string& prefix, int n) const
+{
+    const std::string wanted = StripComponentName(prefix, n);
+    for (QObject* o : findChildren<QObject*>())
+        if (SameNameNoCase(o->objectName().toStdString(), wanted)) return o;
+    return nullptr;
+}
+
+TMMLevel* TfMain::Level(int n) const { return mLevels[n - 1]; }
+TMMLevelScale* TfMain::Scale(int n) const { return mScales[n - 1]; }
+TStripPicture* TfMain::Picture(int n) const { return mPictures[n - 1]; }
+TMMLEDLABEL* TfMain::Label(int n) const { return mLabels[n - 1]; }
+QTimer* TfMain::SilenceTimer(int n) const { return mSilenceTimers[n - 1]; }
+
+void TfMain::layoutStrips()
+{
+    const TStripGeometry g = StripGeometryFor(mClient->height());
+    mPanel1->setGeometry(0, 0, mClient->width(), CaptionHeight);
+    for (int n = 1; n <= MainStripCount; ++n) {
+        QWidget* panel = mLevels[n - 1]->parentWidget();
+        panel->setGeometry(StripLeft(n), CaptionHeight, StripWidth, g.stripHeight);
+        mLabels[n - 1]->setGeometry(0, g.labelTop, StripWidth, LabelHeight);
+        mLevels[n - 1]->setGeometry(0, g.barTop, BarWidth, g.barHeight);
+        mPictures[n - 1]->setGeometry(StripWidth - ScaleImageWidth, g.barTop, ScaleImageWidth, g.imageHeight);
+        mScales[n - 1]->setGeometry(StripWidth - ScaleWidgetWidth, g.scaleTop, ScaleWidgetWidth, g.scaleHeight);
+        mScales[n - 1]->hide();
+        mPictures[n - 1]->show();
+    }
+    // Armed already: the burst keeps its first deadline.
+    if (!mDisplayTimer->isActive()) mDisplayTimer->start();
+}
+
+bool TfMain::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == mClient && e->type() == QEvent::Resize) {
+        layoutStrips();
+    } else if (e->type() == QEvent::MouseButtonDblClick) {
+        for (TMMLEDLABEL* l : mLabels)
+            if (watched == l) {
+                showLabelsDialog();
+                return true;
+            }
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+void TfMain::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    if (mRestored) return;
+    mRestored = true;
+    // After the show has finished: the restore may open the setup dialog modally.
+    QTimer::singleShot(0, this, [this] {
+        RestoreMainValues(mStore, *this);
+        if (OnRestored) OnRestored();
+    });
+}
+
+void TfMain::closeEvent(QCloseEvent* e)
+{
+    if (mSaveOnClose && !mSaved) SaveAll();
+    e->accept();
+    QCoreApplication::quit();
+}
+
+void TfMain::SaveAll()
+{
+    mSaved = true;
+    SaveMainValues(mStore, *this);
+}
+
+void TfMain::clearHeldPeaks()
+{
+    const int peaks = mW.SetLevel ? mW.SetLevel->Values.PeaksNr : 3;
+    for (TMMLevel* l : mLevels) {
+        SetLevelNumPeaks(l, 0);
+        SetLevelNumPeaks(l, peaks);
+    }
+}
+
+void TfMain::keyPressEvent(QKeyEvent* e)
+{
+    clearHeldPeaks();
+    const int key = e->key();
+    if ((e->modifiers() & Qt::KeypadModifier) && key >= Qt::Key_1 && key <= Qt::Key_9) {
+        const int standard = key - Qt::Key_1;
+        if (standard != CurrentStandard()) {
+            if (mW.SetLevel) mW.SetLevel->Values.MeterStandard = standard;
+            ApplyStandardNow(standard);
+        }
+    } else if (key >= Qt::Key_F6 && key <= Qt::Key_F10) {
+        if (mW.Multi) mW.Multi->setMode(key - Qt::Key_F6);
+    }
+    e->accept();
+}
+
+void TfMain::showLabelsDialog()
+{
+    if (mW.Labels && !mW.Labels->isVisible()) mW.Labels->exec();
+}
+
+void TfMain::openHelp(bool homepage)
+{
+    QString manual = ProgramFolder() + "manual.html";
+    if (!QFileInfo::exists(manual)) manual = QString(TARVOLIN_SOURCE_DIR) + "/resources/manual.html";
+    QUrl url = QUrl::fromLocalFile(manual);
+    if (homepage) url.setFragment("about");
+    QDesktopServices::openUrl(url);  // the result is not examined
+}
+
+void TfMain::SelectAudioInput()
+{
+    CloseAllRecorders(*this);
+    if (mW.Multi) mW.Multi->exec();
+    StartRecordersOfMode(*this, InputMode());
+}
+
+int TfMain::CurrentStandard() const { return mW.SetLevel ? mW.SetLevel->Values.MeterStandard : 1; }
+
+void TfMain::ApplyStandardNow(int standard)
+{
+    standard = ClampStandard(standard);
+    const TStandardEntry& entry = StandardEntry(standard);
+    const TStandardLimits limits = ReadStandardLimits(mStore, standard);
+    if (mW.SetLevel) mW.SetLevel->Values.MeterStandard = standard;
+
+    const bool restoreLayout = LevelMeterStandard(mLevels[0]) > 1;
+    const TStripGeometry g = StripGeometryFor(mClient->height());
+    for (int n = 1; n <= MainStripCount; ++n) {
+        TMMLevel* bar = mLevels[n - 1];
+        if (restoreLayout) {
+            bar->setGeometry(0, g.barTop, BarWidth, g.barHeight);
+            mScales[n - 1]->setGeometry(StripWidth - ScaleWidgetWidth, g.scaleTop, ScaleWidgetWidth, g.scaleHeight);
+            mPictures[n - 1]->setGeometry(StripWidth - ScaleImageWidth, g.barTop, ScaleImageWidth, g.imageHeight);
+            mScales[n - 1]->hide();
+            mPictures[n - 1]->show();
+        } else {
+            bar->move(0, BarTop);
+        }
+        SetLevelStandard(bar, entry.MeterStandard, entry.Sensitivy, limits.Point1, limits.Point2);
+        if (entry.UsesScaleWidget) {
+            SetScaleSensitivy(mScales[n - 1], entry.Sensitivy);
+            mPictures[n - 1]->hide();
+            mScales[n - 1]->show();
+        } else {
+            mPictures[n - 1]->DrawStandard(standard);
+        }
+    }
+    mPanel1->setText(entry.Caption);
+    // The strip layout above shows every picture; the stereo choice hides
+    // the even strips' scales again.
+    if (mW.SetLevel && mW.SetLevel->Values.Stereo == 1) ApplyStereo(1);
+}
+
+// ---- TMainTarget -----------------------------------------------------------
+
+TStripValues TfMain::StripValues(int n)
+{
+    TStripValues v = ReadLevelValues(mLevels[n - 1]);
+    v.LEDColor = LabelColor(mLabels[n - 1]);
+    return v;
+}
+
+void TfMain::ApplyStripValues(int n, const TStripValues& v)
+{
+    WriteLevelValues(mLevels[n - 1], v);
+    SetLabelColor(mLabels[n - 1], v.LEDColor);
+    mSilenceCounter[n - 1] = 0;
+}
+
+TWindowPlacement TfMain::Placement()
+{
+    return {x(), y(), height(), width()};
+}
+
+void TfMain::ApplyPlacement(const TWindowPlacement& p)
+{
+    move(p.Left, p.Top);
+    resize(qBound(1, p.Width, maximumWidth()), qMax(1, p.Height));
+}
+
+void TfMain::SetLabelText(int n, const std::string& text) { SetLabelCaption(mLabels[n - 1], text); }
+
+TLevelSetValues TfMain::LevelSetValues() { return mW.SetLevel ? mW.SetLevel->Values : TLevelSetValues{}; }
+
+TCorreValues TfMain::CorreValues()
+{
+    if (!mW.Corre) return {};
+    TCorreValues c = mW.Corre->Values;
+    if (mW.Corre->isVisible()) {
+        c.Top = mW.Corre->y();
+        c.Left = mW.Corre->x();
+    }
+    return c;
+}
+
+int TfMain::InputMode() { return mW.Multi ? mW.Multi->mode() : 2; }
+int TfMain::SampleRateIndex() { return mW.Multi ? mW.Multi->sampleRateIndex() : 0; }
+
+void TfMain::ApplyLevelSetStart(const TLevelSetValues& v)
+{
+    if (!mW.SetLevel) return;
+    TLevelSetValues& cur = mW.SetLevel->Values;
+    // Spin values run their handlers only when they change.
+    if (v.PeaksNr != cur.PeaksNr)
+        for (TMMLevel* l : mLevels) SetLevelNumPeaks(l, v.PeaksNr);
+    if (v.PSpotSpace != cur.PSpotSpace)
+        for (TMMLevel* l : mLevels) SetLevelSpotSpace(l, v.PSpotSpace);
+    cur.PeaksNr = v.PeaksNr;
+    cur.PSpotSpace = v.PSpotSpace;
+    cur.ArlamSec = v.ArlamSec;
+    cur.ArlamFile = v.ArlamFile;
+    cur.LeavePeaks = v.LeavePeaks;
+    for (TMMLevel* l : mLevels) SetLevelLeaveMaxPeak(l, v.LeavePeaks);
+}
+
+void TfMain::ApplyInputMode(int mode)
+{
+    // Run at start even when the stored mode is the design choice, so the
+    // width, the lists and the active channel count always match it.
+    if (mW.Multi) mW.Multi->setMode(mode, true);
+}
+
+void TfMain::ApplyStandard(int standard, int integralMs, int reference)
+{
+    integralMs = qBound(0, integralMs, 5);
+    reference = qBound(0, reference, 3);
+    for (TMMLevel* l : mLevels) SetLevelIntegral(l, integralMs != 0, kIntegralLengths[integralMs]);
+    for (TMMLevel* l : mLevels) SetLevelReference(l, reference == 1, reference == 2, reference == 3);
+    if (mW.SetLevel) {
+        mW.SetLevel->Values.IntegralMs = integralMs;
+        mW.SetLevel->Values.Reference = reference;
+    }
+    ApplyStandardNow(standard);
+}
+
+void TfMain::ApplySampleRate(int index)
+{
+    if (mW.Multi) mW.Multi->setSampleRateIndex(index, true);
+}
+
+void TfMain::ApplyStereo(int stereo)
+{
+    stereo = qBound(0, stereo, 1);
+    if (mW.SetLevel) mW.SetLevel->Values.Stereo = stereo;
+    const bool widget = StandardEntry(CurrentStandard()).UsesScaleWidget;
+    for (int n = 2; n <= MainStripCount; n += 2) {
+        if (stereo == 1) {
+            mPictures[n - 1]->hide();
+            mScales[n - 1]->hide();
+        } else {
+            if (CurrentStandard() <= 3) mPictures[n - 1]->show();
+            if (widget) mScales[n - 1]->show();
+        }
+    }
+}
+
+void TfMain::ApplyDetector(const TLevelSetValues& v)
+{
+    if (!mW.SetLevel) return;
+    TLevelSetValues& cur = mW.SetLevel->Values;
+    cur.DbValue = v.DbValue;
+    cur.DbValue2 = v.DbValue2;
+    cur.SecValue = v.SecValue;
+    cur.NEdit2 = v.NEdit2;
+    if (v.Detect != cur.Detect) {
+        cur.Detect = v.Detect;
+        if (v.Detect)
+            mTimerOff->start();
+        else
+            mTimerOff->stop();
+    }
+}
+
+void TfMain::ShowInputSetupModal()
+{
+    if (mW.Multi) mW.Multi->exec();
+}
+
+void TfMain::SetRecorderDevice(int k, int deviceId)
+{
+    try {
+        mAudio.SetDevice(k, deviceId);
+    } catch (...) {
+        // refused while open; the recorder keeps its device
+    }
+}
+
+void TfMain::SetAlarmOutDevice(int deviceId) { mAlarmOutDevice = deviceId; }
+void TfMain::CloseRecorder(int k) { mAudio.Close(k); }
+void TfMain::StartRecorder(int k) { mAudio.Start(k); }
+
+void TfMain::ShowCorrelation()
+{
+    if (mW.Corre) mW.Corre->showCorrelation();
+}
+
+// ---- TMultiHost --------------------------------------------------------------
+
+void TfMain::SetMainWidths(int maxWidth, int width)
+{
+    setMaximumWidth(maxWidth);
+    resize(width, height());
+}
+
+void TfMain::SetRecorderSampleRate(int k, int rate)
+{
+    mAudio.SetSampleRate(k, rate);
+    mSampleRate = rate;
+}
+
+int TfMain::InputDeviceCount() { return mAudio.InputDeviceCount(); }
+std::string TfMain::InputDeviceName(int id) { return mAudio.InputDeviceName(id); }
+int TfMain::OutputDeviceCount() { return mAudio.OutputDeviceCount(); }
+std::string TfMain::OutputDeviceName(int id) { return mAudio.OutputDeviceName(id); }
+
+void TfMain::CollectStats(TRunStats& s) const
+{
+    s.sample_rate = mAudio.SampleRate();
+    s.recorders_running = 0;
+    for (int k = 1; k <= MainRecorderCount; ++k) {
+        s.buffers[k - 1] = mAudio.Buffers(k);
+        if (mAudio.Running(k)) ++s.recorders_running;
+    }
+    for (int n = 1; n <= MainStripCount; ++n) {
+        s.blocks[n - 1] = mAudio.Blocks(n);
+        s.paints[n - 1] = static_cast<uint64_t>(mLevels[n - 1]->PaintCount());
+    }
+    s.trigger_cycles = mAudio.TriggerCycles();
+    s.dropped_buffers = mAudio.DroppedBuffers();
+}

@@ -1,0 +1,152 @@
+// `TfMain` / `fMain`: the main window. Holds the caption strip `Panel1` and
+// the 24 channel strips, owns the recorders and connectors through
+// TMainAudio, restores every setting when first shown and saves them when
+// closed; menu, keys, resize layout and timers. GUI thread only.
+#pragma once
+
+#include "app/MainValues.h"
+#include "app/RunStats.h"
+#include "app/qt/uMultimode.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QLabel;
+class QTimer;
+class TMMLevel;
+class TMMLevelScale;
+class TMMLEDLABEL;
+class TStripPicture;
+class TMainAudio;
+class TfSetLevel;
+class TfLabels;
+class Tfmulti;
+class TfSkin;
+class TFrmInfo;
+class TfLogFile;
+class TfCorre;
+
+class TfMain : public QMainWindow, public TMainTarget, public TMultiHost {
+    Q_OBJECT
+public:
+    TfMain(TStoreAccess& store, TMainAudio& audio, QWidget* parent = nullptr);
+    ~TfMain() override;
+
+    // The other windows, created after the main window (set by the program).
+    struct Windows {
+        TfSetLevel* SetLevel = nullptr;
+        TfLabels* Labels = nullptr;
+        Tfmulti* Multi = nullptr;
+        TfSkin* Skin = nullptr;
+        TFrmInfo* Info = nullptr;
+        TfLogFile* LogFile = nullptr;
+        TfCorre* Corre = nullptr;
+    };
+    void SetWindows(const Windows& w);
+
+    // Strip components, found by prefix + number without regard to case.
+    TMMLevel* Level(int n) const;
+    TMMLevelScale* Scale(int n) const;
+    TStripPicture* Picture(int n) const;
+    TMMLEDLABEL* Label(int n) const;
+    QTimer* SilenceTimer(int n) const;
+    QObject* FindComponent(const std::string& prefix, int n) const;
+
+    QLabel* Panel1() const { return mPanel1; }
+    QTimer* tDisplay() const { return mDisplayTimer; }
+    int ActiveChannelCount() const { return mActiveChannels; }
+    int CurrentStandard() const;
+    bool LoggingOn() const { return mLoggingOn; }
+    std::string SkinFile() const { return mSkinFile; }
+
+    // Applies a metering standard to all bars, scales and pictures and sets
+    // the caption; runs at start and when `tDisplay` fires.
+    void ApplyStandardNow(int standard);
+    // "Select audio input".
+    void SelectAudioInput();
+    // Writes every value that is saved at exit (also run by closeEvent).
+    void SaveAll();
+    // Close without saving (screenshots).
+    void setSaveOnClose(bool save) { mSaveOnClose = save; }
+
+    void CollectStats(TRunStats& s) const;
+    // Fired once the restore sequence has started the recorders.
+    std::function<void()> OnRestored;
+
+    // TMainTarget
+    TStripValues StripValues(int n) override;
+    void ApplyStripValues(int n, const TStripValues& v) override;
+    TWindowPlacement Placement() override;
+    void ApplyPlacement(const TWindowPlacement& p) override;
+    void SetLabelText(int n, const std::string& text) override;
+    TLevelSetValues LevelSetValues() override;
+    TCorreValues CorreValues() override;
+    int InputMode() override;
+    int SampleRateIndex() override;
+    void SetLoggingOn() override { mLoggingOn = true; }
+    void ApplyLevelSetStart(const TLevelSetValues& v) override;
+    void ApplyInputMode(int mode) override;
+    void ApplyStandard(int standard, int integralMs, int reference) override;
+    void ApplySampleRate(int index) override;
+    void ApplyStereo(int stereo) override;
+    void ApplyDetector(const TLevelSetValues& v) override;
+    void ShowInputSetupModal() override;
+    void SetRecorderDevice(int k, int deviceId) override;
+    void SetAlarmOutDevice(int deviceId) override;
+    void CloseRecorder(int k) override;
+    void StartRecorder(int k) override;
+    void ShowCorrelation() override;
+
+    // TMultiHost
+    void SetMainWidths(int maxWidth, int width) override;
+    void SetActiveChannelCount(int channels) override { mActiveChannels = channels; }
+    void SetRecorderSampleRate(int k, int rate) override;
+    int InputDeviceCount() override;
+    std::string InputDeviceName(int id) override;
+    int OutputDeviceCount() override;
+    std::string OutputDeviceName(int id) override;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void buildMenu();
+    void buildStrips(QWidget* client);
+    void layoutStrips();
+    void clearHeldPeaks();
+    void showLabelsDialog();
+    void openHelp(bool homepage);
+
+    TStoreAccess& mStore;
+    TMainAudio& mAudio;
+    Windows mW;
+    QWidget* mClient = nullptr;
+    QLabel* mPanel1 = nullptr;
+    QTimer* mTimer1 = nullptr;
+    QTimer* mDisplayTimer = nullptr;
+    QTimer* mTimerOff = nullptr;
+    QTimer* mTimerOn = nullptr;
+    std::array<TMMLevel*, 24> mLevels{};
+    std::array<TMMLevelScale*, 24> mScales{};
+    std::array<TStripPicture*, 24> mPictures{};
+    std::array<TMMLEDLABEL*, 24> mLabels{};
+    std::array<QTimer*, 24> mSilenceTimers{};
+    std::array<int, 24> mSilenceCounter{};
+    std::array<bool, 24> mLogArmed{};
+    bool mLoggingOn = false;
+    int mActiveChannels = 0;
+    int mAlarmOutDevice = 0;
+    int mSampleRate = 44100;
+    bool mRestored = false;
+    bool mSaveOnClose = true;
+    bool mSaved = false;
+    std::string mSkinFile;
+};

@@ -1,0 +1,246 @@
+// The main window with the simulated back end (manual clock), offscreen.
+#include "app/StoreAccess.h"
+#include "app/qt/MainAudio.h"
+#include "app/qt/StripPicture.h"
+#include "app/qt/WindowShells.h"
+#include "app/qt/uInfo.h"
+#include "app/qt/uMain.h"
+#include "app/qt/uMultimode.h"
+#include "audio/MMNotify.h"
+#include "audio/MMSimWaveIn.h"
+#include "audio/qt/MMConnectorLoop.h"
+#include "labels_skins/qt/uLabels.h"
+#include "labels_skins/qt/uSkin.h"
+#include "metering/qt/MMLevel.h"
+#include "metering/qt/MMLevelScale.h"
+#include "widgets/qt/MMLEDLbl.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+// The eight windows in their order, over a store in memory.
+struct Program {
+    TMemoryStore& store;
+    TMainAudio audio;
+    TfMain fMain;
+    TfSetLevel fSetLevel;
+    TfLabels fLabels;
+    Tfmulti fmulti;
+    TfSkin fSkin;
+    TFrmInfo FrmInfo;
+    TfLogFile fLogFile;
+    TfCorre fCorre;
+
+    explicit Program(TMemoryStore& s)
+        : store(s),
+          fMain(s, audio),
+          fSetLevel(&fMain),
+          fLabels(&fMain),
+          fmulti(fMain, s, &fMain),
+          fSkin(&fMain),
+          FrmInfo(&fMain),
+          fLogFile(&fMain),
+          fCorre(s, &fMain)
+    {
+        fMain.setSaveOnClose(false);
+        fMain.SetWindows({&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo, &fLogFile, &fCorre});
+    }
+    // Shows the main window and waits for the restore sequence.
+    void start()
+    {
+        bool restored = false;
+        fMain.OnRestored = [&] { restored = true; };
+        fMain.show();
+        QTRY_VERIFY_WITH_TIMEOUT(restored, 5000);
+    }
+    int running() const
+    {
+        int n = 0;
+        for (int k = 1; k <= 12; ++k) n += audio.Running(k) ? 1 : 0;
+        return n;
+    }
+    ~Program()
+    {
+        for (int k = 1; k <= 12; ++k) audio.Close(k);
+    }
+};
+
+TMMSimulatedWaveIn* gSim = nullptr;
+
+TEST(MainWindow, FirstStartAsksForDevicesBeforeAnyRecorderRuns)
+{
+    TMemoryStore store;
+    Program p(store);
+    int runningAtDialog = -1;
+    QTimer::singleShot(50, [&] {
+        ASSERT_TRUE(p.fmulti.isVisible());
+        runningAtDialog = p.running();
+        p.fmulti.okButton()->click();
+    });
+    p.start();
+    EXPECT_EQ(runningAtDialog, 0);
+    for (int k = 1; k <= 12; ++k) EXPECT_TRUE(store.Has("multi_" + std::to_string(k)));
+    EXPECT_TRUE(store.Has("out"));
+    EXPECT_TRUE(store.Has("Samplerate"));
+    EXPECT_TRUE(store.ReadBool("is Sound", false));
+    EXPECT_EQ(p.running(), 4);  // design mode: 8 channels
+    EXPECT_EQ(p.fMain.ActiveChannelCount(), 8);
+    EXPECT_EQ(p.fMain.Label(5)->Caption(), "");  // never stored: blank
+    EXPECT_TRUE(p.fCorre.isVisible());
+    EXPECT_EQ(p.fMain.windowTitle(), "Tarvolin ");
+    EXPECT_EQ(p.fMain.Panel1()->text(), "DIN 45406");
+}
+
+TEST(MainWindow, ModeZeroStartsOnlyRecorderOneAndF9ChangesOnlyTheMode)
+{
+    TMemoryStore store;
+    store.WriteBool("is Sound", true);
+    store.WriteInt("rg Mode", 0);
+    Program p(store);
+    p.start();
+    EXPECT_EQ(p.running(), 1);
+    EXPECT_TRUE(p.audio.Running(1));
+    EXPECT_EQ(p.fMain.ActiveChannelCount(), 2);
+    EXPECT_EQ(p.fMain.width(), 100);
+    QTest::keyClick(&p.fMain, Qt::Key_F9);
+    EXPECT_EQ(p.fmulti.mode(), 3);
+    EXPECT_EQ(p.fMain.ActiveChannelCount(), 16);
+    EXPECT_EQ(p.running(), 1);  // recorders untouched
+}
+
+TEST(MainWindow, MissingDeviceIsSkippedAndTheOthersRun)
+{
+    TMemoryStore store;
+    store.WriteBool("is Sound", true);
+    store.WriteInt("rg Mode", 4);
+    store.WriteInt("multi_2", 50);  // no such device
+    Program p(store);
+    p.start();
+    EXPECT_FALSE(p.audio.Running(2));
+    EXPECT_EQ(p.running(), 11);
+    EXPECT_TRUE(p.fCorre.isVisible());
+}
+
+TEST(MainWindow, LiveInputLightsTheBarsOfItsRecorderOnly)
+{
+    TMemoryStore store;
+    store.WriteBool("is Sound", true);
+    store.WriteInt("rg Mode", 0);
+    Program p(store);
+    gSim->SetSignal(0, "sine:1000:-6");
+    p.start();
+    for (int i = 0; i < 40; ++i) {
+        gSim->Pump(0, 1);
+        WindowPoster().ProcessMessages();
+        QTest::qWait(10);
+    }
+    EXPECT_GT(p.fMain.Level(1)->Core().BarSpots(), 0);
+    EXPECT_GT(p.fMain.Level(2)->Core().BarSpots(), 0);
+    EXPECT_EQ(p.fMain.Level(3)->Core().BarSpots(), 0);
+    EXPECT_GT(p.audio.Blocks(1), 0u);
+    EXPECT_EQ(p.audio.Blocks(3), 0u);
+}
+
+TEST(MainWindow, ResizeBurstFollowsAtOnceAndRedrawsPicturesOnce)
+{
+    TMemoryStore store;
+    store.WriteBool("is Sound", true);
+    store.WriteInt("rg Mode", 4);
+    Program p(store);
+    p.start();
+    QTest::qWait(700);  // the start's own redraw is done
+    const int before = p.fMain.Picture(7)->Redraws();
+    for (int h = 600; h <= 800; h += 50) {
+        p.fMain.resize(p.fMain.width(), h);
+        QCoreApplication::processEvents();
+        const int labelTop = p.fMain.Label(1)->y();
+        EXPECT_EQ(p.fMain.Level(1)->height(), labelTop - 15);
+        EXPECT_EQ(p.fMain.Picture(24)->height(), labelTop - 15);
+        EXPECT_EQ(p.fMain.Scale(9)->height(), labelTop - 15);
+    }
+    EXPECT_EQ(p.fMain.Picture(7)->Redraws(), before);
+    QTest::qWait(650);
+    EXPECT_EQ(p.fMain.Picture(7)->Redraws(), before + 1);
+    EXPECT_EQ(p.fMain.Picture(7)->Picture().height(), p.fMain.Picture(7)->height());
+}
+
+TEST(MainWindow, KeysClearPeaksSelectStandardsAndLabelsOpenOnDoubleClick)
+{
+    TMemoryStore store;
+    store.WriteBool("is Sound", true);
+    Program p(store);
+    p.start();
+    p.fSetLevel.Values.PeaksNr = 4;
+    QTest::keyClick(&p.fMain, Qt::Key_Q);  // no command: only clears the peaks
+    for (int n = 1; n <= 24; ++n) EXPECT_EQ(p.fMain.Level(n)->Core().NumPeaks(), 4) << n;
+
+    QTest::keyClick(&p.fMain, Qt::Key_8, Qt::KeypadModifier);  // Digital PPM
+    EXPECT_EQ(p.fMain.Panel1()->text(), "Digital PPM");
+    EXPECT_TRUE(p.fMain.Scale(3)->isVisibleTo(&p.fMain));
+    EXPECT_FALSE(p.fMain.Picture(3)->isVisibleTo(&p.fMain));
+    QTest::keyClick(&p.fMain, Qt::Key_1, Qt::KeypadModifier);  // Nordic N9
+    EXPECT_EQ(p.fMain.Panel1()->text(), "Nordic N9");
+    EXPECT_FALSE(p.fMain.Scale(3)->isVisibleTo(&p.fMain));
+    EXPECT_TRUE(p.fMain.Picture(3)->isVisibleTo(&p.fMain));
+    EXPECT_EQ(p.fMain.Level(3)->Core().MeterStandard(), 0);
+
+    bool shown = false;
+    QTimer::singleShot(50, [&] {
+        shown = p.fLabels.isVisible();
+        p.fLabels.edit(2)->setText("VOX");
+        p.fLabels.okay();
+    });
+    QTest::mouseDClick(p.fMain.Label(2), Qt::LeftButton);
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(p.fMain.Label(2)->Caption(), "VOX");
+    EXPECT_EQ(p.fMain.Label(24)->Caption(), "24");
+    EXPECT_EQ(store.ReadText("Edit 2", ""), "VOX");
+    EXPECT_EQ(store.ReadText("Edit 1", ""), "1");
+}
+
+TEST(MainWindow, CloseSavesEveryValueAndARestartRestoresThem)
+{
+    TMemoryStore store;
+    store.WriteBool("is Sound", true);
+    {
+        Program p(store);
+        p.start();
+        p.fMain.Level(5)->Core().setDecay(7);
+        p.fMain.Label(6)->setLEDColor(clRed);
+        p.fMain.move(30, 40);
+        p.fMain.SaveAll();
+    }
+    EXPECT_EQ(store.ReadInt("Level Decay5", 0), 7);
+    EXPECT_EQ(store.ReadInt("LedColor6", 0), int(clRed));
+    EXPECT_EQ(store.ReadInt("Window top", 0), 40);
+    EXPECT_EQ(store.ReadInt("Level Delay3", 0), 49);
+    Program q(store);
+    q.start();
+    EXPECT_EQ(q.fMain.Level(5)->Core().Decay(), 7);
+    EXPECT_EQ(q.fMain.Label(6)->LEDColor(), clRed);
+    EXPECT_EQ(q.fMain.Level(5)->Core().PeakDelay(), 49);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    TMMSimulatedWaveIn sim(TMMSimulatedWaveIn::Clock::Manual);
+    gSim = &sim;
+    SetMainCaptureDevice(&sim);
+    TMMConnectorQtLoop loop;
+    ::testing::InitGoogleTest(&argc, argv);
+    const int rc = RUN_ALL_TESTS();
+    SetMainCaptureDevice(nullptr);
+    return rc;
+}
