@@ -247,6 +247,14 @@ void TMMLEDLABEL::resizeEvent(QResizeEvent* e)
     adjustBounds();
 }
 
+void TMMLEDLABEL::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (OnDblClick)
+        OnDblClick(this);
+    else
+        QWidget::mouseDoubleClickEvent(e);
+}
+
 void TMMLEDLABEL::drawCells(QPainter& p, int x0, int y0)
 {
     if (FFont.isNull() || FGeometry.w <= 0 || FGeometry.h <= 0) return;

@@ -66,6 +66,7 @@ public:
     TMMNotifyEvent OnBegin;  // scrolling started
     TMMNotifyEvent OnStep;   // scrolling advanced
     TMMNotifyEvent OnEnd;    // scrolling reached the caption's end
+    TMMNotifyEvent OnDblClick;
     // Replaces the copy of the off-screen bitmap (DoubleBuffer) to the screen;
     // `painter` paints on the control, `rect` is the inner rectangle.
     std::function<void(QObject* Sender, QPainter& painter, const QImage& bitmap, const QRect& rect)>
@@ -88,6 +89,7 @@ public slots:
 protected:
     void paintEvent(QPaintEvent*) override;
     void resizeEvent(QResizeEvent*) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
 
 private:
     void loadFont();

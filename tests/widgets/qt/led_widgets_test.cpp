@@ -144,6 +144,13 @@ TEST(LedLabel, RecolouringForTheAlarmBlink)
     l.setDrawInactive(false);
     l.setInactiveColor(clYellow);
     EXPECT_FALSE(containsColor(render(l), clYellow));
+
+    // The strip's double click reaches its owner.
+    int clicks = 0;
+    l.OnDblClick = [&](QObject* s) { clicks += s == &l; };
+    l.show();
+    QTest::mouseDClick(&l, Qt::LeftButton);
+    EXPECT_EQ(clicks, 1);
 }
 
 TEST(LedLabel, ScrollingRunsStepsAndEnds)
