@@ -8,6 +8,7 @@
 #include "app/qt/uMain.h"
 #include "app/qt/uMultimode.h"
 #include "labels_skins/qt/uLabels.h"
+#include "metering/qt/uSet_Level.h"
 #include "labels_skins/qt/uSkin.h"
 
 #include <QApplication>

@@ -2,15 +2,6 @@
 
 #include <QPalette>
 
-TfSetLevel::TfSetLevel(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
-{
-    setObjectName("fSetLevel");
-    setWindowTitle("Level settings");
-    setFixedSize(687, 627);
-}
-
 TfLogFile::TfLogFile(QWidget* parent)
     : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {

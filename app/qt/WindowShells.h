@@ -1,20 +1,12 @@
 // Windows created at start whose behaviour is completed by their own units:
-// the level settings dialog, the log window and the correlation window. Each
-// holds the values the main window restores and saves. GUI thread only.
+// the log window and the correlation window. The correlation window holds
+// the values the main window saves. GUI thread only.
 #pragma once
 
 #include "app/MainValues.h"
 #include "app/StoreAccess.h"
 
 #include <QDialog>
-
-// `TfSetLevel` / `fSetLevel`: "Level settings".
-class TfSetLevel : public QDialog {
-    Q_OBJECT
-public:
-    explicit TfSetLevel(QWidget* parent = nullptr);
-    TLevelSetValues Values;  // the dialog's controls
-};
 
 // `TfLogFile` / `fLogFile`: "Logfile".
 class TfLogFile : public QDialog {

@@ -2,12 +2,14 @@
 
 #include "app/InputModes.h"
 #include "app/MainLayout.h"
-#include "app/StandardTable.h"
 #include "app/StripNames.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/MainStrip.h"
+#include "app/qt/ScaleImagesPaint.h"
 #include "app/qt/StripPicture.h"
 #include "app/qt/WindowShells.h"
+#include "metering/qt/uSet_Level.h"
+#include "metering/qt/uSet_Level_MainLink.h"
 #include "metering/qt/MMLevel.h"
 #include "metering/qt/MMLevelScale.h"
 #include "widgets/qt/MMLEDLbl.h"
@@ -28,8 +30,6 @@
 #include <QUrl>
 
 namespace {
-
-const int kIntegralLengths[6] = {0, 5, 10, 15, 20, 299};
 
 QString ProgramFolder() { return QCoreApplication::applicationDirPath() + "/"; }
 
@@ -68,13 +68,13 @@ TfMain::TfMain(TStoreAccess& store, TMainAudio& audio, QWidget* parent)
     mTimer1->setSingleShot(true);
     mTimer1->setInterval(2000);
     connect(mTimer1, &QTimer::timeout, this, [this] {
-        if (mW.SetLevel && mW.SetLevel->Values.Detect && !mTimerOff->isActive()) mTimerOff->start();
+        if (mW.SetLevel && mW.SetLevel->Core().Detect() && !mTimerOff->isActive()) mTimerOff->start();
     });
     mDisplayTimer = new QTimer(this);
     mDisplayTimer->setObjectName("tDisplay");
     mDisplayTimer->setSingleShot(true);
     mDisplayTimer->setInterval(500);
-    connect(mDisplayTimer, &QTimer::timeout, this, [this] { ApplyStandardNow(CurrentStandard()); });
+    connect(mDisplayTimer, &QTimer::timeout, this, [this] { RedrawScales(); });
     mTimerOff = new QTimer(this);
     mTimerOff->setObjectName("TimerOff");
     mTimerOff->setInterval(1000);
@@ -101,6 +101,21 @@ TfMain::~TfMain()
 void TfMain::SetWindows(const Windows& w)
 {
     mW = w;
+    if (mW.SetLevel) {
+        auto link = std::make_unique<TSetLevelMainLink<TfMain>>(*this);
+        link->OnStayOnTop = [this](bool on) { SetWindowStayOnTop(this, on); };
+        link->OnSilenceCheck = [this](bool on) {
+            if (!on)
+                mTimerOff->stop();
+            else if (!mTimerOff->isActive())
+                mTimerOff->start();
+        };
+        mLevelLink = std::move(link);
+        mLevelStore = std::make_unique<TSettingsAccessOf<TStoreAccess>>(mStore);
+        mW.SetLevel->setMeterWindow(mLevelLink.get());
+        mW.SetLevel->setStore(mLevelStore.get());
+        mW.SetLevel->setDrawScale([](QImage& image, int standard) { return DrawScaleImage(image, standard); });
+    }
     if (mW.Labels) {
         mW.Labels->ReadText = [this](const std::string& n, const std::string& d) { return mStore.ReadText(n, d); };
         mW.Labels->WriteText = [this](const std::string& n, const std::string& v) { mStore.WriteText(n, v); };
@@ -233,7 +248,7 @@ void TfMain::SaveAll()
 
 void TfMain::clearHeldPeaks()
 {
-    const int peaks = mW.SetLevel ? mW.SetLevel->Values.PeaksNr : 3;
+    const int peaks = mW.SetLevel ? mW.SetLevel->Core().Peaks() : 3;
     for (TMMLevel* l : mLevels) {
         SetLevelNumPeaks(l, 0);
         SetLevelNumPeaks(l, peaks);
@@ -245,11 +260,8 @@ void TfMain::keyPressEvent(QKeyEvent* e)
     clearHeldPeaks();
     const int key = e->key();
     if ((e->modifiers() & Qt::KeypadModifier) && key >= Qt::Key_1 && key <= Qt::Key_9) {
-        const int standard = key - Qt::Key_1;
-        if (standard != CurrentStandard()) {
-            if (mW.SetLevel) mW.SetLevel->Values.MeterStandard = standard;
-            ApplyStandardNow(standard);
-        }
+        // A change of choice: the standard already selected changes nothing.
+        if (mW.SetLevel) mW.SetLevel->Core().setMeterItem(key - Qt::Key_1);
     } else if (key >= Qt::Key_F6 && key <= Qt::Key_F10) {
         if (mW.Multi) mW.Multi->setMode(key - Qt::Key_F6);
     }
@@ -277,41 +289,16 @@ void TfMain::SelectAudioInput()
     StartRecordersOfMode(*this, InputMode());
 }
 
-int TfMain::CurrentStandard() const { return mW.SetLevel ? mW.SetLevel->Values.MeterStandard : 1; }
+int TfMain::CurrentStandard() const { return mW.SetLevel ? mW.SetLevel->Core().MeterItem() : 1; }
 
-void TfMain::ApplyStandardNow(int standard)
+void TfMain::RedrawScales()
 {
-    standard = ClampStandard(standard);
-    const TStandardEntry& entry = StandardEntry(standard);
-    const TStandardLimits limits = ReadStandardLimits(mStore, standard);
-    if (mW.SetLevel) mW.SetLevel->Values.MeterStandard = standard;
-
-    const bool restoreLayout = LevelMeterStandard(mLevels[0]) > 1;
-    const TStripGeometry g = StripGeometryFor(mClient->height());
-    for (int n = 1; n <= MainStripCount; ++n) {
-        TMMLevel* bar = mLevels[n - 1];
-        if (restoreLayout) {
-            bar->setGeometry(0, g.barTop, BarWidth, g.barHeight);
-            mScales[n - 1]->setGeometry(StripWidth - ScaleWidgetWidth, g.scaleTop, ScaleWidgetWidth, g.scaleHeight);
-            mPictures[n - 1]->setGeometry(StripWidth - ScaleImageWidth, g.barTop, ScaleImageWidth, g.imageHeight);
-            mScales[n - 1]->hide();
-            mPictures[n - 1]->show();
-        } else {
-            bar->move(0, BarTop);
-        }
-        SetLevelStandard(bar, entry.MeterStandard, entry.Sensitivy, limits.Point1, limits.Point2);
-        if (entry.UsesScaleWidget) {
-            SetScaleSensitivy(mScales[n - 1], entry.Sensitivy);
-            mPictures[n - 1]->hide();
-            mScales[n - 1]->show();
-        } else {
-            mPictures[n - 1]->DrawStandard(standard);
-        }
-    }
-    mPanel1->setText(entry.Caption);
-    // The strip layout above shows every picture; the stereo choice hides
-    // the even strips' scales again.
-    if (mW.SetLevel && mW.SetLevel->Values.Stereo == 1) ApplyStereo(1);
+    if (!mW.SetLevel) return;
+    TSetLevelCore& core = mW.SetLevel->Core();
+    core.RunPreset();
+    // The strip layout shows every picture again; in stereo mode the even
+    // strips' scales stay hidden.
+    if (core.StereoItem() == 1) core.ApplyStereoItem(1);
 }
 
 // ---- TMainTarget -----------------------------------------------------------
@@ -343,7 +330,10 @@ void TfMain::ApplyPlacement(const TWindowPlacement& p)
 
 void TfMain::SetLabelText(int n, const std::string& text) { SetLabelCaption(mLabels[n - 1], text); }
 
-TLevelSetValues TfMain::LevelSetValues() { return mW.SetLevel ? mW.SetLevel->Values : TLevelSetValues{}; }
+TLevelSetValues TfMain::LevelSetValues()
+{
+    return mW.SetLevel ? LevelSetValuesOf<TLevelSetValues>(mW.SetLevel->Core()) : TLevelSetValues{};
+}
 
 TCorreValues TfMain::CorreValues()
 {
@@ -361,19 +351,7 @@ int TfMain::SampleRateIndex() { return mW.Multi ? mW.Multi->sampleRateIndex() : 
 
 void TfMain::ApplyLevelSetStart(const TLevelSetValues& v)
 {
-    if (!mW.SetLevel) return;
-    TLevelSetValues& cur = mW.SetLevel->Values;
-    // Spin values run their handlers only when they change.
-    if (v.PeaksNr != cur.PeaksNr)
-        for (TMMLevel* l : mLevels) SetLevelNumPeaks(l, v.PeaksNr);
-    if (v.PSpotSpace != cur.PSpotSpace)
-        for (TMMLevel* l : mLevels) SetLevelSpotSpace(l, v.PSpotSpace);
-    cur.PeaksNr = v.PeaksNr;
-    cur.PSpotSpace = v.PSpotSpace;
-    cur.ArlamSec = v.ArlamSec;
-    cur.ArlamFile = v.ArlamFile;
-    cur.LeavePeaks = v.LeavePeaks;
-    for (TMMLevel* l : mLevels) SetLevelLeaveMaxPeak(l, v.LeavePeaks);
+    if (mW.SetLevel) ::ApplyLevelSetStart(mW.SetLevel->Core(), v);
 }
 
 void TfMain::ApplyInputMode(int mode)
@@ -385,15 +363,7 @@ void TfMain::ApplyInputMode(int mode)
 
 void TfMain::ApplyStandard(int standard, int integralMs, int reference)
 {
-    integralMs = qBound(0, integralMs, 5);
-    reference = qBound(0, reference, 3);
-    for (TMMLevel* l : mLevels) SetLevelIntegral(l, integralMs != 0, kIntegralLengths[integralMs]);
-    for (TMMLevel* l : mLevels) SetLevelReference(l, reference == 1, reference == 2, reference == 3);
-    if (mW.SetLevel) {
-        mW.SetLevel->Values.IntegralMs = integralMs;
-        mW.SetLevel->Values.Reference = reference;
-    }
-    ApplyStandardNow(standard);
+    if (mW.SetLevel) ApplyLevelSetStandard(mW.SetLevel->Core(), standard, integralMs, reference);
 }
 
 void TfMain::ApplySampleRate(int index)
@@ -403,35 +373,12 @@ void TfMain::ApplySampleRate(int index)
 
 void TfMain::ApplyStereo(int stereo)
 {
-    stereo = qBound(0, stereo, 1);
-    if (mW.SetLevel) mW.SetLevel->Values.Stereo = stereo;
-    const bool widget = StandardEntry(CurrentStandard()).UsesScaleWidget;
-    for (int n = 2; n <= MainStripCount; n += 2) {
-        if (stereo == 1) {
-            mPictures[n - 1]->hide();
-            mScales[n - 1]->hide();
-        } else {
-            if (CurrentStandard() <= 3) mPictures[n - 1]->show();
-            if (widget) mScales[n - 1]->show();
-        }
-    }
+    if (mW.SetLevel) mW.SetLevel->Core().ApplyStereoItem(stereo);
 }
 
 void TfMain::ApplyDetector(const TLevelSetValues& v)
 {
-    if (!mW.SetLevel) return;
-    TLevelSetValues& cur = mW.SetLevel->Values;
-    cur.DbValue = v.DbValue;
-    cur.DbValue2 = v.DbValue2;
-    cur.SecValue = v.SecValue;
-    cur.NEdit2 = v.NEdit2;
-    if (v.Detect != cur.Detect) {
-        cur.Detect = v.Detect;
-        if (v.Detect)
-            mTimerOff->start();
-        else
-            mTimerOff->stop();
-    }
+    if (mW.SetLevel) ApplyLevelSetDetector(mW.SetLevel->Core(), v);
 }
 
 void TfMain::ShowInputSetupModal()

@@ -23,7 +23,11 @@ class TMMLevelScale;
 class TMMLEDLABEL;
 class TStripPicture;
 class TMainAudio;
+class TMMMeterWindow;
+class TMMSettingsAccess;
+inline namespace levelsettings {
 class TfSetLevel;
+}
 class TfLabels;
 class Tfmulti;
 class TfSkin;
@@ -64,9 +68,9 @@ public:
     bool LoggingOn() const { return mLoggingOn; }
     std::string SkinFile() const { return mSkinFile; }
 
-    // Applies a metering standard to all bars, scales and pictures and sets
-    // the caption; runs at start and when `tDisplay` fires.
-    void ApplyStandardNow(int standard);
+    // Re-applies the current metering standard, which redraws the scale
+    // pictures; run when `tDisplay` fires.
+    void RedrawScales();
     // "Select audio input".
     void SelectAudioInput();
     // Writes every value that is saved at exit (also run by closeEvent).
@@ -149,4 +153,6 @@ private:
     bool mSaveOnClose = true;
     bool mSaved = false;
     std::string mSkinFile;
+    std::unique_ptr<TMMMeterWindow> mLevelLink;
+    std::unique_ptr<TMMSettingsAccess> mLevelStore;
 };

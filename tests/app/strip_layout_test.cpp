@@ -1,7 +1,6 @@
 #include "app/InputModes.h"
 #include "app/MainLayout.h"
 #include "app/RunStats.h"
-#include "app/StandardTable.h"
 #include "app/StripNames.h"
 
 #include <gtest/gtest.h>
@@ -55,22 +54,6 @@ TEST(MainLayout, HeightsFollowLabelTopMinusFifteen)
     const TStripGeometry tiny = StripGeometryFor(10);  // never negative or zero
     EXPECT_EQ(tiny.labelTop, 0);
     EXPECT_EQ(tiny.barHeight, 1);
-}
-
-TEST(StandardTable, LimitsFromStoreClampedWithDinWrittenInOtherCase)
-{
-    TMemoryStore store;
-    TStandardLimits k20 = ReadStandardLimits(store, 4);
-    EXPECT_EQ(k20.Point2, 79);
-    EXPECT_EQ(k20.Point1, 73);
-    store.WriteInt("Din", 90);
-    store.WriteInt("Din2", 500);
-    TStandardLimits din = ReadStandardLimits(store, 1);
-    EXPECT_EQ(din.Point2, 90);
-    EXPECT_EQ(din.Point1, 100);
-    EXPECT_STREQ(StandardEntry(4).Caption, "K-System K20");
-    EXPECT_TRUE(StandardEntry(8).UsesScaleWidget);
-    EXPECT_STREQ(StandardEntry(42).Caption, "Peak dBFS");
 }
 
 TEST(RunStats, JsonHasEveryFieldAndArrayLength)

@@ -11,6 +11,7 @@
 #include "audio/qt/MMConnectorLoop.h"
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
+#include "metering/qt/uSet_Level.h"
 #include "metering/qt/MMLevel.h"
 #include "metering/qt/MMLevelScale.h"
 #include "widgets/qt/MMLEDLbl.h"
@@ -179,7 +180,8 @@ TEST(MainWindow, KeysClearPeaksSelectStandardsAndLabelsOpenOnDoubleClick)
     store.WriteBool("is Sound", true);
     Program p(store);
     p.start();
-    p.fSetLevel.Values.PeaksNr = 4;
+    p.fSetLevel.Core().setPeaks(4);
+    for (int n = 1; n <= 24; ++n) p.fMain.Level(n)->Core().setNumPeaks(1);
     QTest::keyClick(&p.fMain, Qt::Key_Q);  // no command: only clears the peaks
     for (int n = 1; n <= 24; ++n) EXPECT_EQ(p.fMain.Level(n)->Core().NumPeaks(), 4) << n;
 
