@@ -344,7 +344,7 @@ bool TSettingsFile::WriteValue(TSettingsRoot root, const std::string& keyPath, c
     // lines; otherwise rewrite it whole, which also drops the stale lines.
     const size_t size = static_cast<size_t>(st.st_size);
     const bool appendable = fd.valid() && info.utf8 && info.endsWithNewline && !text.empty() &&
-                            SameName(info.lastKey, section) && occurrences < 4 && line.size() <= kPage;
+                            SameName(info.lastKey, section) && occurrences < 2 && line.size() <= kPage;
     if (appendable) {
         // A line never straddles a page: one write() inside one page is all there or not at
         // all when the writer is killed. Blank lines pad to the next page (harmless if cut).

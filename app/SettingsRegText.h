@@ -57,7 +57,8 @@ public:
     const std::vector<TRegKey>& Keys() const { return mKeys; }
     TRegKey* FindKey(std::string_view path);
     const TRegKey* FindKey(std::string_view path) const;
-    TRegKey& AddKey(std::string_view path);  // the existing key when present
+    // The existing key when present. The reference lasts until the next AddKey/RemoveKey.
+    TRegKey& AddKey(std::string_view path);
     void RemoveKey(std::string_view path);
 
 private:

@@ -67,6 +67,7 @@ TEST(RegText, RefusesWhatItCannotReadWithTheLine)
 TEST(RegText, FormatThenParseGivesTheSameValues)
 {
     TRegDocument doc;
+    doc.AddKey("HKEY_CURRENT_USER\\Other").Set("n", {kRegDword, std::string(4, '\0')});
     TRegKey& k = doc.AddKey(kKey);
     k.Set("Window Left", {kRegDword, std::string("\x08\0\0\0", 4)});
     k.Set("quote\"and\\slash", {kRegSz, "C:\\a \"b\""});
@@ -74,7 +75,6 @@ TEST(RegText, FormatThenParseGivesTheSameValues)
     k.Set("expand", {kRegExpandSz, "%HOME%"});
     k.Set("qword", {0xb, std::string("\x01\0\0\0\0\0\0\0", 8)});
     k.Set("", {kRegBinary, std::string(40, '\x7f')});
-    doc.AddKey("HKEY_CURRENT_USER\\Other").Set("n", {kRegDword, std::string(4, '\0')});
 
     const std::string text = FormatRegText(doc);
     TRegDocument back;
