@@ -4,6 +4,18 @@
 #include <cstdio>
 #include <mutex>
 
+namespace {
+
+// Targets still alive, shared by every poster so that a target registered
+// before a poster was installed still gets its messages. GUI thread only.
+std::vector<TMMMessageTarget*>& liveTargets()
+{
+    static std::vector<TMMMessageTarget*> t;
+    return t;
+}
+
+}  // namespace
+
 TMMMessagePoster::TMMMessagePoster(size_t capacity) : mRing(capacity) {}
 
 bool TMMMessagePoster::Post(TMMMessageTarget* target, uint32_t msg, uintptr_t wParam, void* lParam)
@@ -23,7 +35,8 @@ int TMMMessagePoster::ProcessMessages()
     // Bounded so that a handler that keeps posting cannot hold the GUI thread.
     const size_t limit = mRing.Capacity();
     while (static_cast<size_t>(n) < limit && mRing.Pop(m)) {
-        if (std::find(mTargets.begin(), mTargets.end(), m.target) == mTargets.end()) continue;
+        auto& live = liveTargets();
+        if (std::find(live.begin(), live.end(), m.target) == live.end()) continue;
         ++n;
         m.target->HandleMessage(m.msg, m.wParam, m.lParam);
     }
@@ -32,12 +45,14 @@ int TMMMessagePoster::ProcessMessages()
 
 void TMMMessagePoster::Register(TMMMessageTarget* target)
 {
-    if (std::find(mTargets.begin(), mTargets.end(), target) == mTargets.end()) mTargets.push_back(target);
+    auto& live = liveTargets();
+    if (std::find(live.begin(), live.end(), target) == live.end()) live.push_back(target);
 }
 
 void TMMMessagePoster::Unregister(TMMMessageTarget* target)
 {
-    mTargets.erase(std::remove(mTargets.begin(), mTargets.end(), target), mTargets.end());
+    auto& live = liveTargets();
+    live.erase(std::remove(live.begin(), live.end(), target), live.end());
 }
 
 namespace {

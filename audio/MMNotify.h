@@ -41,9 +41,10 @@ public:
     // still registered; returns how many were dispatched. Re-entrant.
     int ProcessMessages();
     // GUI thread. Only registered targets receive messages, so a target that
-    // unregisters in its destructor never sees a stale one.
-    void Register(TMMMessageTarget* target);
-    void Unregister(TMMMessageTarget* target);
+    // unregisters in its destructor never sees a stale one. The register is
+    // shared by all posters.
+    static void Register(TMMMessageTarget* target);
+    static void Unregister(TMMMessageTarget* target);
 
     uint64_t Dropped() const { return mDropped.load(std::memory_order_relaxed); }
 
@@ -54,7 +55,6 @@ protected:
 
 private:
     TMMRing<TMMMessage> mRing;
-    std::vector<TMMMessageTarget*> mTargets;
     std::atomic<uint64_t> mDropped{0};
 };
 

@@ -185,14 +185,14 @@ TMMCustomWaveIn::TMMCustomWaveIn(TMMWaveInDevice& device) : mDev(device)
     mDeviceCount = std::max(0, mDev.GetNumDevs());
     BuildFormat();
     setDeviceID(0);
-    WindowPoster().Register(this);
+    TMMMessagePoster::Register(this);
 }
 
 TMMCustomWaveIn::~TMMCustomWaveIn()
 {
     mBeingDestroyed = true;
     DoClose(true);
-    WindowPoster().Unregister(this);
+    TMMMessagePoster::Unregister(this);
     DetachFromChain();
     mPool.FreeAll();
 }
