@@ -2,12 +2,12 @@
 #include "app/CommandLine.h"
 #include "app/SettingsCommandLine.h"
 #include "app/qt/DemoChain.h"
+#include "app/qt/Program.h"
 #include "audio/MMAudioBackend.h"
 #include "audio/MMWavIn.h"
 #include "audio/qt/MMQtPoster.h"
 
 #include <QApplication>
-#include <QLabel>
 
 #include <cstdio>
 #include <cstdlib>
@@ -65,9 +65,5 @@ int main(int argc, char** argv)
     TMMQtPoster poster;  // device buffers reach the GUI thread through it
     poster.Install();
     if (cl.demoChain) return RunDemoChain(app, cl);
-    QLabel label("Tarvolin");
-    label.setWindowTitle("Tarvolin");
-    label.resize(400, 300);
-    label.show();
-    return app.exec();
+    return RunProgram(app, cl);
 }

@@ -4,6 +4,8 @@
 #include "audio/MMConectSinks.h"
 #include "audio/MMWavIn.h"
 
+#include <algorithm>
+
 // Counts the blocks a connector hands to one bar, then passes them on.
 class TCountingLevelSink : public TMMLevelSink {
 public:
@@ -100,6 +102,27 @@ uint64_t TMainAudio::Blocks(int n) const
     return s ? s->Blocks() : 0;
 }
 
-uint64_t TMainAudio::DroppedBuffers() const { return 0; }
+uint64_t TMainAudio::DroppedBuffers() const
+{
+    // Frames the device produced but no queued buffer took: its position
+    // runs ahead of what was delivered by more than the buffers it holds.
+    uint64_t dropped = 0;
+    for (const auto& r : mRecorders) {
+        if (!r->IsStarted()) continue;
+        const int frameBytes = std::max(1, r->Channels() * (r->BitLength() == b16Bit ? 2 : 1));
+        const int64_t bufferFrames = std::max<int64_t>(1, r->GetBufferSize() / frameBytes);
+        const int64_t delivered = r->BytesDelivered() / frameBytes;
+        int64_t position = 0;
+        try {
+            position = r->Position();
+        } catch (const EMMError&) {
+            continue;
+        }
+        const int64_t ahead = position - delivered;
+        const int64_t lost = ahead / bufferFrames - r->NumBuffers();
+        if (lost > 0) dropped += static_cast<uint64_t>(lost);
+    }
+    return dropped;
+}
 
 int TMainAudio::SampleRate() const { return mRecorders[0]->SampleRate(); }

@@ -7,6 +7,7 @@
 #include "app/qt/uInfo.h"
 #include "app/qt/uMain.h"
 #include "app/qt/uMultimode.h"
+#include "audio/qt/MMConnectorLoop.h"
 #include "labels_skins/qt/uLabels.h"
 #include "metering/qt/uSet_Level.h"
 #include "labels_skins/qt/uSkin.h"
@@ -21,13 +22,13 @@
 #include <iostream>
 #include <memory>
 
-int RunProgram(QApplication& app, const CommandLine& cl, TMainAudio& audio)
+int RunProgram(QApplication& app, const CommandLine& cl)
 {
+    TMMConnectorQtLoop loop;  // the connectors' trigger cycles on this thread
+    TMainAudio audio;
     QApplication::setApplicationName("Tarvolin");
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // A screenshot leaves the stored settings alone: it reads them but
-    // writes to a copy in memory.
     TRegistryStore registry;
     TStoreAccess& store = registry;
 

@@ -5,7 +5,7 @@
 #include "app/CommandLine.h"
 
 class QApplication;
-class TMainAudio;
 
-// Runs until the main window closes; returns the exit code.
-int RunProgram(QApplication& app, const CommandLine& cl, TMainAudio& audio);
+// Runs until the main window closes; returns the exit code. The capture
+// back end and the window route are installed by the caller.
+int RunProgram(QApplication& app, const CommandLine& cl);
