@@ -43,6 +43,12 @@ int main(int argc, char** argv)
     }
     // The store file and the --set values, before any window reads a setting.
     if (!ApplySettingsOptions(cl, std::cerr)) return 2;
+    // Without a display Qt would abort: say so in one line, before anything else is said.
+    if (!cl.listDevices && !haveDisplay()) {
+        std::cerr << "tarvolin: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "
+                     "to run without one, start it as: QT_QPA_PLATFORM=offscreen tarvolin\n";
+        return 1;
+    }
     // The capture back end, before any recorder exists.
     std::unique_ptr<TMMWaveInDevice> audio;
     try {
@@ -55,11 +61,6 @@ int main(int argc, char** argv)
     if (cl.listDevices) {
         PrintDeviceList(*audio, std::cout);
         return 0;
-    }
-    if (!haveDisplay()) {
-        std::cerr << "tarvolin: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "
-                     "to run without one, start it as: QT_QPA_PLATFORM=offscreen tarvolin\n";
-        return 1;
     }
     QApplication app(argc, argv);
     TMMQtPoster poster;  // device buffers reach the GUI thread through it
