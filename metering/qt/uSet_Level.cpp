@@ -462,3 +462,5 @@ void TfSetLevel::ControlsChanged()
     Scale_outfit->setVisible(FCore.ScaleOutfitVisible());
     FSyncing = false;
 }
+
+#include "moc_uSet_Level.cpp"
