@@ -24,7 +24,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QMenuBar>
 #include <QTimer>
 #include <QUrl>
@@ -324,8 +326,17 @@ TWindowPlacement TfMain::Placement()
 
 void TfMain::ApplyPlacement(const TWindowPlacement& p)
 {
-    move(p.Left, p.Top);
-    resize(qBound(1, p.Width, maximumWidth()), qMax(1, p.Height));
+    const QSize size(qBound(1, p.Width, maximumWidth()), qMax(1, p.Height));
+    // A stored position on no screen (another monitor layout, a damaged
+    // value) would leave the meter unreachable: use the design position.
+    bool onScreen = false;
+    for (const QScreen* s : QGuiApplication::screens())
+        onScreen = onScreen || s->availableGeometry().intersects(QRect(QPoint(p.Left, p.Top), size));
+    if (onScreen)
+        move(p.Left, p.Top);
+    else
+        move(DesignLeft, DesignTop);
+    resize(size);
 }
 
 void TfMain::SetLabelText(int n, const std::string& text) { SetLabelCaption(mLabels[n - 1], text); }

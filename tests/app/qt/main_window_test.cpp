@@ -232,6 +232,20 @@ TEST(MainWindow, CloseSavesEveryValueAndARestartRestoresThem)
     EXPECT_EQ(q.fMain.Level(5)->Core().PeakDelay(), 49);
 }
 
+TEST(MainWindow, PlacementOffEveryScreenFallsBackToTheDesignPosition)
+{
+    TMemoryStore store;
+    store.WriteBool("is Sound", true);
+    store.WriteInt("Window Left", -100000);
+    store.WriteInt("Window top", 50);
+    store.WriteInt("Window height", -5);
+    Program p(store);
+    p.start();
+    EXPECT_EQ(p.fMain.x(), 8);
+    EXPECT_EQ(p.fMain.y(), 7);
+    EXPECT_GE(p.fMain.height(), 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
