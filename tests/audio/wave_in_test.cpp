@@ -371,6 +371,33 @@ TEST_F(WaveIn, NotificationThreadAndCallbackModes)
     EXPECT_EQ(errors, 0);
 }
 
+TEST_F(WaveIn, StopFromTheGuiWhileTheNotificationThreadHandlesIsDeferred)
+{
+    rec.setCallBackMode(cmThread);
+    std::atomic<bool> inHandler{false}, release{false};
+    sink.OnBufferReady = [&](TMMCustomDSPComponent*, PWaveHdr) {
+        inHandler = true;
+        while (!release) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    };
+    rec.Start();
+    sim.Pump(0, 1);
+    for (int i = 0; i < 5000 && !inHandler; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(inHandler);
+    rec.Stop();  // the handler is still running on the notification thread
+    EXPECT_TRUE(rec.StopPending());
+    EXPECT_EQ(log.back(), "OnStart");
+    release = true;
+    for (int i = 0; i < 5000 && log.back() != "OnStop"; ++i) {
+        Dispatch();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(log.back(), "OnStop");
+    EXPECT_FALSE(rec.DeviceStarted());
+    rec.Close();
+    EXPECT_EQ(log.back(), "OnClose");
+    EXPECT_EQ(errors, 0);
+}
+
 // A platform without any capture device.
 class NoDevices : public TMMWaveInDevice {
 public:
