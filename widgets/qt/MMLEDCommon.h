@@ -11,7 +11,7 @@
 class QObject;
 
 // A notify event: called with the sender, only when assigned.
-using TMMNotifyEvent = std::function<void(QObject* Sender)>;
+using TMMLEDNotifyEvent = std::function<void(QObject* Sender)>;
 
 // A read-only image over opaque 0xAARRGGBB pixels; the pixels must outlive it.
 inline QImage LEDPixelImage(const std::vector<uint32_t>& pixels, int width, int height)

@@ -63,10 +63,10 @@ public:
     bool Loading() const { return FLoading; }
     void setLoading(bool on);
 
-    TMMNotifyEvent OnBegin;  // scrolling started
-    TMMNotifyEvent OnStep;   // scrolling advanced
-    TMMNotifyEvent OnEnd;    // scrolling reached the caption's end
-    TMMNotifyEvent OnDblClick;
+    TMMLEDNotifyEvent OnBegin;  // scrolling started
+    TMMLEDNotifyEvent OnStep;   // scrolling advanced
+    TMMLEDNotifyEvent OnEnd;    // scrolling reached the caption's end
+    TMMLEDNotifyEvent OnDblClick;
     // Replaces the copy of the off-screen bitmap (DoubleBuffer) to the screen;
     // `painter` paints on the control, `rect` is the inner rectangle.
     std::function<void(QObject* Sender, QPainter& painter, const QImage& bitmap, const QRect& rect)>

@@ -97,7 +97,7 @@ public:
     bool Loading() const { return FLoading; }
     void setLoading(bool on) { FLoading = on; }
 
-    TMMNotifyEvent OnChange;
+    TMMLEDNotifyEvent OnChange;
 
     // Digit k (0 = units, NumDigits - 1 = leftmost).
     TMMLEDDigit* Digit(int k) const;

@@ -60,9 +60,9 @@ public:
     // Milliseconds of a monotonic clock; replaceable for tests.
     void setClock(std::function<int64_t()> clock);
 
-    TMMNotifyEvent OnUpClick;
-    TMMNotifyEvent OnDownClick;
-    TMMNotifyEvent OnChange;
+    TMMLEDNotifyEvent OnUpClick;
+    TMMLEDNotifyEvent OnDownClick;
+    TMMLEDNotifyEvent OnChange;
 
     // One click of the up or down button: Value by +/-Increment, then the
     // click event.
@@ -171,9 +171,9 @@ public:
     bool Loading() const { return FLoading; }
     void setLoading(bool on);
 
-    TMMNotifyEvent OnChange;
-    TMMNotifyEvent OnUpClick;
-    TMMNotifyEvent OnDownClick;
+    TMMLEDNotifyEvent OnChange;
+    TMMLEDNotifyEvent OnUpClick;
+    TMMLEDNotifyEvent OnDownClick;
 
 private:
     void relayout();
