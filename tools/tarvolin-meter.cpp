@@ -2,6 +2,7 @@
 // level bar of the program would, without a display, and prints a summary
 // or, with --blocks, one CSV line per block.
 #include "metering/MMLevel.h"
+#include "metering/MMPresets.h"
 #include "monitoring/MMWave.h"
 
 #include <cerrno>
@@ -38,18 +39,6 @@ const char* const kUsage =
     "                             (values after the block and the 25 ms peak ticks its end reaches)\n"
     "  --help                     this text\n";
 
-// The "Meter ballistics" items: display-curve code, sensitivity, and the
-// default zone limits (bottom -> Point1, top -> Point2).
-struct Standard {
-    const char* name;
-    int code, sensitivity, point1, point2;
-};
-const Standard kStandards[9] = {
-    {"Nordic N9", 0, -49, 57, 90},     {"DIN 45406", 1, -71, 57, 84},     {"BBC", 2, -50, 57, 84},
-    {"EBU", 3, -49, 57, 84},           {"K-System K20", 5, -70, 73, 79}, {"K-System K14", 6, -64, 79, 84},
-    {"K-System K12", 7, -68, 84, 90}, {"Digital PPM", 4, -72, 57, 84},  {"Peak dBFS", 4, -72, 57, 84},
-};
-const int kIntegration[6] = {0, 5, 10, 15, 20, 299};  // blocks
 
 struct Options {
     std::string file;
@@ -148,21 +137,22 @@ Options parse(int argc, char** argv)
 
 void configure(TMMCustomLevel& lv, const Options& o)
 {
-    const Standard& s = kStandards[o.standard];
+    const TMMPreset& s = PresetOf(o.standard);
     // A vertical bar whose drawing area is one pixel per segment.
     lv.setKind(lkVertical);
     lv.SetBounds(1, o.spots);
     lv.setSpotSpace(0);
     lv.setSpotWidth(1);
-    lv.setPoint1(s.point1);
-    lv.setPoint2(s.point2);
-    lv.setMeterStandard(s.code);
-    lv.setSensitivy(o.haveSensitivity ? o.sensitivity : s.sensitivity);
-    lv.setRefMinus18(o.reference == 1);
-    lv.setRefMinus20(o.reference == 2);
-    lv.setRefMinus24(o.reference == 3);
+    lv.setPoint1(s.BottomDefault);
+    lv.setPoint2(s.TopDefault);
+    lv.setMeterStandard(s.MeterStandard);
+    lv.setSensitivy(o.haveSensitivity ? o.sensitivity : s.Sensitivy);
+    const TMMRefFlags ref = ReferenceFlagsOf(o.reference);
+    lv.setRefMinus18(ref.Minus18);
+    lv.setRefMinus20(ref.Minus20);
+    lv.setRefMinus24(ref.Minus24);
     lv.setIntegralOn(o.integration > 0);
-    if (o.integration > 0) lv.setIntegralLength(kIntegration[o.integration]);
+    if (o.integration > 0) lv.setIntegralLength(IntegralLengthOf(o.integration));
     lv.setDecayMode(o.decayMode);
     lv.setDecay(o.decay);
     lv.setNumPeaks(o.peaks);
@@ -241,7 +231,7 @@ int run(const Options& o)
     if (o.blocks) return std::fflush(stdout) == 0 ? 0 : 1;
 
     const double blockSec = static_cast<double>(lv.Samples()) / static_cast<double>(rate);
-    const Standard& s = kStandards[o.standard];
+    const TMMPreset& s = PresetOf(o.standard);
     const char* chan = info.Format.nChannels == 1 ? "mono"
                        : o.channel == chLeft      ? "left"
                        : o.channel == chRight     ? "right"
@@ -249,7 +239,7 @@ int run(const Options& o)
     std::printf("file: %s\n", o.file.c_str());
     std::printf("format: %u-bit PCM, %u channel(s), %u Hz; metered: %s\n", info.Format.wBitsPerSample,
                 info.Format.nChannels, info.Format.nSamplesPerSec, chan);
-    std::printf("meter: %s, sensitivity %d dB, %d segments (zones above %d and %d)\n", s.name, lv.Sensitivy(),
+    std::printf("meter: %s, sensitivity %d dB, %d segments (zones above %d and %d)\n", s.Caption, lv.Sensitivy(),
                 lv.NumSpots(), lv.Zone1Spots(), lv.Zone2Spots());
     std::printf("blocks: %llu of %d frames (%.3f s)\n", static_cast<unsigned long long>(block), lv.Samples(),
                 static_cast<double>(block) * blockSec);
