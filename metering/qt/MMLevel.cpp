@@ -2,28 +2,90 @@
 
 #include "metering/qt/MMBevelPaint.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEvent>
-#include <QImage>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
-#include <QVector>
+#include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
-const QVector<QRgb>& colorTable()
+// The 8-bit palette as opaque RGB32 pixels.
+const std::array<QRgb, 256>& pixelTable()
 {
-    static const QVector<QRgb> table = [] {
-        QVector<QRgb> t;
-        for (TColor c : TMMDIBCanvas::Palette()) t.push_back(qRgb(ColorRed(c), ColorGreen(c), ColorBlue(c)));
+    static const std::array<QRgb, 256> table = [] {
+        std::array<QRgb, 256> t{};
+        const auto& pal = TMMDIBCanvas::Palette();
+        for (size_t i = 0; i < t.size(); ++i) t[i] = qRgb(ColorRed(pal[i]), ColorGreen(pal[i]), ColorBlue(pal[i]));
         return t;
     }();
     return table;
 }
 
 }  // namespace
+
+// One refresh clock for all bars (GUI thread): bars that changed queue here
+// and are composed together once per display refresh, so their repaints land
+// in one pass of the window's backing store.
+class TMMLevelRefresh {
+public:
+    static void Queue(TMMLevel* bar)
+    {
+        if (bar->fQueued) return;
+        bar->fQueued = true;
+        sQueue.push_back(bar);
+        arm(bar->fFrameMs);
+    }
+
+    static void Remove(TMMLevel* bar)
+    {
+        std::replace(sQueue.begin(), sQueue.end(), bar, static_cast<TMMLevel*>(nullptr));
+        std::replace(sRunning.begin(), sRunning.end(), bar, static_cast<TMMLevel*>(nullptr));
+    }
+
+private:
+    static void arm(int frameMs)
+    {
+        sFrameMs = std::min(sFrameMs, frameMs);
+        if (!sTimer) {
+            if (!QCoreApplication::instance()) return;
+            sTimer = new QTimer(QCoreApplication::instance());
+            sTimer->setSingleShot(true);
+            sTimer->setTimerType(Qt::PreciseTimer);
+            QObject::connect(sTimer, &QTimer::timeout, sTimer, [] { tick(); });
+        }
+        if (sTimer->isActive()) return;
+        const qint64 since = sSince.isValid() ? sSince.elapsed() : sFrameMs;
+        sTimer->start(static_cast<int>(std::max<qint64>(sFrameMs - since, 0)));
+    }
+
+    static void tick()
+    {
+        sSince.restart();
+        sRunning.swap(sQueue);  // both keep their capacity: no allocation per frame
+        for (size_t i = 0; i < sRunning.size(); ++i) {
+            TMMLevel* bar = sRunning[i];
+            if (!bar) continue;
+            bar->fQueued = false;
+            bar->refreshFrame();
+        }
+        sRunning.clear();
+        if (!sQueue.empty()) arm(sFrameMs);
+    }
+
+    static inline std::vector<TMMLevel*> sQueue, sRunning;
+    static inline QPointer<QTimer> sTimer;
+    static inline QElapsedTimer sSince;
+    static inline int sFrameMs = 100;
+};
 
 TMMLevel::TMMLevel(QWidget* parent) : QWidget(parent)
 {
@@ -33,9 +95,6 @@ TMMLevel::TMMLevel(QWidget* parent) : QWidget(parent)
     const QScreen* s = screen();
     const double hz = s ? s->refreshRate() : 60.0;
     fFrameMs = std::clamp(static_cast<int>(std::lround(1000.0 / (hz > 1.0 ? hz : 60.0))), 4, 100);
-    fFrame.setSingleShot(true);
-    fFrame.setTimerType(Qt::PreciseTimer);
-    connect(&fFrame, &QTimer::timeout, this, [this] { update(); });
 
     fCore.OnInvalidate = [this] { scheduleRepaint(); };
     fCore.OnBoundsChange = [this](int w, int h) { resize(w, h); };
@@ -63,6 +122,7 @@ TMMLevel::~TMMLevel()
 {
     // Waits for a callback under way; ticks already posted die with the object.
     TMMTimerList::Instance().Unsubscribe(fTick);
+    TMMLevelRefresh::Remove(this);
     fCore.OnInvalidate = nullptr;
     fCore.OnBoundsChange = nullptr;
     fCore.OnTickWanted = nullptr;
@@ -82,39 +142,98 @@ void TMMLevel::setVisible(bool visible)
 
 void TMMLevel::scheduleRepaint()
 {
-    if (fPending) return;
-    fPending = true;
-    const qint64 since = fSincePaint.isValid() ? fSincePaint.elapsed() : fFrameMs;
-    if (since >= fFrameMs)
-        update();
-    else
-        fFrame.start(static_cast<int>(fFrameMs - since));
+    fDirty = true;
+    TMMLevelRefresh::Queue(this);
 }
 
-void TMMLevel::paintEvent(QPaintEvent*)
+void TMMLevel::refreshFrame()
 {
-    fPending = false;
-    fFrame.stop();
-    fSincePaint.restart();
-    ++fPaints;
+    if (!fDirty || !isVisible()) return;
+    const QRect changed = compose();
+    if (!changed.isEmpty()) update(changed);
+}
 
+QRect TMMLevel::compose()
+{
+    fDirty = false;
     syncBounds();
-    QPainter p(this);
-    const QRect area = PaintBevel(p, rect(), fCore.Bevel());
-    p.fillRect(area, ToQColor(fCore.Color()));
+    const int inset = fCore.Bevel().TotalWidth();
     try {
         fCore.DrawLevel();
-    } catch (const EMMError& e) {  // from an OnDrawBar handler
+    } catch (const EMMError& e) {  // from an OnDrawBar handler: the area shows the background colour
         qWarning("TMMLevel: %s", e.what());
-        return;
+        fImage = QImage();
+        fShown.clear();
+        return rect();
     }
     const TMMDIBCanvas& c = fCore.WorkCanvas();
-    if (c.Width() <= 0 || c.Height() <= 0) return;
-    QImage img(c.Bits(), c.Width(), c.Height(), c.Stride(),
-               c.BitCount() == 8 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
-    if (c.BitCount() == 8) img.setColorTable(colorTable());
+    const int w = c.Width(), h = c.Height();
+    if (w <= 0 || h <= 0) {
+        fImage = QImage();
+        fShown.clear();
+        return rect();
+    }
+    const bool full = fImage.width() != w || fImage.height() != h || inset != fInset ||
+                      fShown.size() != static_cast<size_t>(c.Stride()) * static_cast<size_t>(h);
+    if (full) {
+        fImage = QImage(w, h, QImage::Format_RGB32);
+        fShown.assign(static_cast<size_t>(c.Stride()) * static_cast<size_t>(h), 0);
+        fInset = inset;
+    }
+    const int bpp = c.BitCount() / 8;
+    const size_t rowBytes = static_cast<size_t>(w) * static_cast<size_t>(bpp);
+    const auto& table = pixelTable();
+    int top = h, bottom = -1, left = w, right = -1;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* src = c.Bits() + static_cast<size_t>(y) * c.Stride();
+        uint8_t* shown = fShown.data() + static_cast<size_t>(y) * c.Stride();
+        if (!full && std::memcmp(src, shown, rowBytes) == 0) continue;
+        int x0 = 0, x1 = w - 1;
+        if (!full) {
+            while (std::memcmp(src + x0 * bpp, shown + x0 * bpp, bpp) == 0) ++x0;
+            while (std::memcmp(src + x1 * bpp, shown + x1 * bpp, bpp) == 0) --x1;
+        }
+        auto* dst = reinterpret_cast<QRgb*>(fImage.scanLine(y));
+        if (bpp == 1) {
+            for (int x = x0; x <= x1; ++x) dst[x] = table[src[x]];
+        } else {
+            for (int x = x0; x <= x1; ++x) {
+                const uint8_t* p = src + 3 * x;
+                dst[x] = qRgb(p[2], p[1], p[0]);
+            }
+        }
+        std::memcpy(shown + x0 * bpp, src + x0 * bpp, static_cast<size_t>(x1 - x0 + 1) * bpp);
+        top = std::min(top, y);
+        bottom = y;
+        left = std::min(left, x0);
+        right = std::max(right, x1);
+    }
+    if (full) return rect();  // the frame may have changed as well
+    if (bottom < 0) return {};
+    return QRect(QPoint(left + inset, top + inset), QPoint(right + inset, bottom + inset));
+}
+
+void TMMLevel::paintEvent(QPaintEvent* event)
+{
+    ++fPaints;
+    if (fDirty) {
+        // Painted before the refresh clock came (grab, expose): compose now and
+        // have the rest of the changed span follow.
+        const QRegion rest = QRegion(compose()) - event->region();
+        if (!rest.isEmpty()) update(rest);
+    }
+
+    QPainter p(this);
     const int inset = fCore.Bevel().TotalWidth();
-    p.drawImage(QPoint(inset, inset), img);
+    const QRect area = rect().adjusted(inset, inset, -inset, -inset);
+    if (!area.contains(event->rect())) PaintBevel(p, rect(), fCore.Bevel());
+    const QRect image = fImage.isNull() || inset != fInset ? QRect() : QRect(QPoint(inset, inset), fImage.size());
+    if (!image.contains(area)) p.fillRect(area, ToQColor(fCore.Color()));
+    if (image.isEmpty()) return;
+    for (const QRect& r : event->region()) {
+        const QRect t = r & image;
+        if (!t.isEmpty()) p.drawImage(t, fImage, t.translated(-inset, -inset));
+    }
 }
 
 void TMMLevel::resizeEvent(QResizeEvent*) { syncBounds(); }

@@ -1,19 +1,22 @@
 // TMMLevel: the level bar as a widget. A thin shell over TMMCustomLevel:
-// the core changes state on every block; the widget repaints at most once
-// per display refresh, painting the core's working bitmap. The shared 25 ms
-// timer list drives the peak tick, which is posted to and run on the GUI
-// thread, so it never races the update step.
+// the core changes state on every block; once per display refresh one clock
+// shared by all bars composes every changed bar, converts only the rows of
+// the core's bitmap that differ from the last frame into a kept 32-bit image
+// and invalidates just that span. A bar whose pixels did not change asks for
+// no repaint. The shared 25 ms timer list drives the peak tick, which is
+// posted to and run on the GUI thread, so it never races the update step.
 #pragma once
 
 #include "audio/MMConectSinks.h"
 #include "metering/MMLevel.h"
 #include "metering/MMTimerList.h"
 
-#include <QElapsedTimer>
-#include <QTimer>
+#include <QImage>
 #include <QWidget>
 
 #include <atomic>
+#include <cstdint>
+#include <vector>
 
 class TMMLevel : public QWidget {
     Q_OBJECT
@@ -48,7 +51,7 @@ public:
 
     void setVisible(bool visible) override;
 
-    // Paints done so far (a paint composes the bar once).
+    // Paints done so far (each repaints the changed span of the bar).
     int PaintCount() const { return fPaints; }
     // Milliseconds between two repaints (the display's refresh period).
     int FrameMs() const { return fFrameMs; }
@@ -61,7 +64,14 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    friend class TMMLevelRefresh;
     void scheduleRepaint();
+    // The refresh clock's tick (GUI thread): composes and invalidates the
+    // changed span; a hidden bar stays dirty until it is painted.
+    void refreshFrame();
+    // Composes the core's bitmap and brings fImage up to date; returns the
+    // changed span in widget coordinates.
+    QRect compose();
     void peakTick();
     void syncBounds()
     {
@@ -72,9 +82,11 @@ private:
     TMMLevelSinkFor<TMMLevel> fSink{*this};
     TMMTimerList::Handle fTick = 0;
     std::atomic<bool> fTickPosted{false};
-    QTimer fFrame;
-    QElapsedTimer fSincePaint;
-    bool fPending = false;
+    QImage fImage;               // the drawing area as last composed (RGB32)
+    std::vector<uint8_t> fShown;  // the core's bitmap bytes fImage was made from
+    int fInset = -1;
+    bool fDirty = true;   // the core changed since the last compose
+    bool fQueued = false;  // waiting for the refresh clock
     int fFrameMs = 16;
     int fPaints = 0;
 };
