@@ -450,7 +450,9 @@ void TMMCustomLevel::UpdateLevel(int32_t a)
     if (p == fBarSpots && !fPeakChanged) return;
     fPeakChanged = false;
     fBarSpots = static_cast<int>(p);
-    if (fEnabled && fVisible) Invalidate();
+    // A peak caught again at its segment, or a bar back where it was last
+    // drawn, changes no pixel: no repaint request.
+    if (fEnabled && fVisible && (fBarSpots != fDrawnBar || fPeakSpot != fDrawnPeak)) Invalidate();
 }
 
 void TMMCustomLevel::PeakTick()
@@ -588,6 +590,8 @@ void TMMCustomLevel::DrawLevel()
 {
     if (OnPaint) OnPaint(this);
     DrawGuard guard(fWork);
+    fDrawnBar = fEnabled ? fBarSpots : -1;
+    fDrawnPeak = fEnabled ? fPeakSpot : -1;
     if (fOnDrawBar) {
         fOnDrawBar(this, fWork, TMMRect{0, 0, fDrawWidth, fDrawHeight}, fBarSpots, fPeakSpot);
         return;

@@ -245,6 +245,7 @@ private:
     int fNumSpots = 1, fSpotOffset = 0, fZone1Spots = 0, fZone2Spots = 0;
     int fBarSpots = 0, fPeakSpot = 0, fPeakCounter = 0;
     bool fPeakChanged = false;
+    int fDrawnBar = -1, fDrawnPeak = -1;  // state of the last DrawLevel
 
     // decay
     float fDecayFactor = 0.0001f;

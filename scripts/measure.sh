@@ -3,11 +3,14 @@
 # 48 kHz, all strips visible, under Xvfb, for SECONDS (default 20). Prints the
 # run statistics and a summary: blocks per second per bar, dropped buffers,
 # repaints per second, and the CPU of the program and of the X server.
-#   scripts/measure.sh [BUILD_DIR] [SECONDS]
+# SIGNAL, when given, drives all twelve inputs (e.g. noise:-6 or
+# gated:997:-6:300:200, see audio/MMSimSignal.h); default: each device's tone.
+#   scripts/measure.sh [BUILD_DIR] [SECONDS] [SIGNAL]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/test}
 secs=${2:-20}
+signal=${3:-}
 exe=$build/tarvolin
 [ -x "$exe" ] || { echo "build $exe first" >&2; exit 1; }
 command -v Xvfb >/dev/null || { echo "Xvfb is not installed (apt-get install xvfb)" >&2; exit 1; }
@@ -26,6 +29,7 @@ xcpu0=$(awk '{print $14+$15}' /proc/$xpid/stat)
 # Recorder k records simulated input k; the window keeps its design size (all strips visible).
 devices=()
 for k in $(seq 12); do devices+=(--set "multi_$k=$((k - 1))"); done
+if [ -n "$signal" ]; then for k in $(seq 12); do devices+=(--sim-input "$k=$signal"); done; fi
 "$exe" --audio simulated --settings "$tmp/measure.reg" --set "is Sound=1" --set "rg Mode=4" \
   --set "Samplerate=1" "${devices[@]}" --run-for "$secs" --stats >"$tmp/stats.json" 2>"$tmp/stderr.txt"
 xcpu1=$(awk '{print $14+$15}' /proc/$xpid/stat)

@@ -677,3 +677,39 @@ TEST(LevelDrawing, OnDrawBarReplacesAndDisabledShowsBackground)
     EXPECT_THROW(lv.setBitDepth(16), EMMDIBError);
     EXPECT_EQ(lv.BitDepth(), 8);
 }
+
+TEST(LevelUpdate, RepaintRequestsOnlyForChangedPixels)
+{
+    TMMCustomLevel lv;
+    setup33(lv);
+    int invalidates = 0;
+    lv.OnInvalidate = [&] { ++invalidates; };
+    feedPeak(lv, 32767);
+    ASSERT_EQ(invalidates, 1);
+    lv.DrawLevel();
+    // The peak caught again at the same segment: held longer, nothing to draw.
+    for (int i = 0; i < 5; ++i) feedPeak(lv, 32767);
+    EXPECT_EQ(invalidates, 1);
+    EXPECT_EQ(lv.PeakCounter(), 2 * lv.PeakDelay() + 1);
+    // Down, then back to the drawn state before a repaint: the one pending
+    // request covers both (the compose shows the current state).
+    feedPeak(lv, 3277);
+    feedPeak(lv, 32767);
+    EXPECT_EQ(invalidates, 2);
+    feedPeak(lv, 3277);
+    EXPECT_EQ(invalidates, 3);
+    // A geometry change redraws; the same level afterwards asks again once.
+    lv.DrawLevel();
+    lv.setSpotSpace(0);
+    const int afterResize = invalidates;
+    feedPeak(lv, 32767);
+    EXPECT_EQ(invalidates, afterResize + 1);
+    // A peak that fell on the tick is shown by the next block even at the same bar.
+    lv.DrawLevel();
+    feedPeak(lv, 3277);
+    lv.DrawLevel();
+    for (int i = 0; i < 2 * lv.PeakDelay() + 1; ++i) lv.PeakTick();
+    const int beforeFall = invalidates;
+    feedPeak(lv, 3277);
+    EXPECT_EQ(invalidates, beforeFall + 1);
+}

@@ -1,0 +1,134 @@
+// The level bar widget's repaints, offscreen: a steady bar asks for none, a
+// moving one repaints only the changed span, and the kept image always shows
+// what a bar drawn afresh shows.
+#include "metering/qt/MMLevel.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QPaintEvent>
+#include <QTest>
+
+#include <vector>
+
+namespace {
+
+class ProbeLevel : public TMMLevel {
+public:
+    std::vector<QRect> rects;
+
+protected:
+    void paintEvent(QPaintEvent* e) override
+    {
+        rects.push_back(e->rect());
+        TMMLevel::paintEvent(e);
+    }
+};
+
+// 18 x 102, raised bevel 1, 100 segments of one pixel.
+void meterBar(TMMLevel& w, int depth)
+{
+    TMMCustomLevel& c = w.Core();
+    c.setBitDepth(depth);
+    TMMBevel b;
+    b.BevelOuter = bvRaised;
+    c.setBevel(b);
+    c.setKind(lkVertical);
+    w.resize(18, 102);
+    c.setSpotWidth(1);
+    c.setSpotSpace(0);
+    c.setPoint1(56);
+    c.setPoint2(70);
+    c.setBar1Color(clLime);
+    c.setBar2Color(clYellow);
+    c.setInactive1Color(clNavy);
+    c.setBitLength(b16Bit);
+    c.setMeterStandard(4);
+    c.setSensitivy(-40);
+}
+
+std::vector<int16_t> block(int peak)
+{
+    std::vector<int16_t> v(50, 0);
+    v[7] = static_cast<int16_t>(peak);
+    return v;
+}
+
+// Lets the refresh clock run and the repaints land.
+void settle() { QTest::qWait(80); }
+
+}  // namespace
+
+TEST(LevelRepaint, SteadyBarAsksForNoRepaint)
+{
+    ProbeLevel w;
+    meterBar(w, 8);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.ProcessBlock(block(16000).data());
+    settle();
+    const int before = w.PaintCount();
+    // The same level block after block: the peak is caught again at its
+    // segment every time, which changes no pixel.
+    for (int i = 0; i < 200; ++i) {
+        w.ProcessBlock(block(16000).data());
+        if (i % 10 == 0) QCoreApplication::processEvents();
+    }
+    settle();
+    EXPECT_EQ(w.PaintCount(), before);
+}
+
+TEST(LevelRepaint, MovingBarRepaintsOnlyItsSpanAndMatchesAFreshBar)
+{
+    for (int depth : {8, 24}) {
+        ProbeLevel w;
+        meterBar(w, depth);
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        w.ProcessBlock(block(32767).data());
+        settle();
+        w.rects.clear();
+        w.ProcessBlock(block(3277).data());  // 100 -> 50 segments, peak held at the top
+        settle();
+        ASSERT_FALSE(w.rects.empty()) << depth;
+        const QRect r = w.rects.back();
+        EXPECT_GE(r.top(), 2) << depth;  // the held peak and the bevel stay as they are
+        EXPECT_LE(r.bottom(), 101 - 50) << depth;
+        EXPECT_LT(r.height(), 60) << depth;
+
+        // Several partial repaints later the picture equals one drawn at once.
+        for (int peak : {8000, 20000, 1000, 12000}) {
+            w.ProcessBlock(block(peak).data());
+            settle();
+        }
+        TMMLevel fresh;
+        meterBar(fresh, depth);
+        for (int peak : {32767, 12000}) fresh.ProcessBlock(block(peak).data());
+        EXPECT_EQ(w.grab().toImage(), fresh.grab().toImage()) << depth;
+    }
+}
+
+TEST(LevelRepaint, HiddenBarCatchesUpWhenShown)
+{
+    TMMLevel w;
+    meterBar(w, 8);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    settle();
+    w.hide();
+    w.Core().setBar1Color(clRed);  // changes while hidden
+    w.setValue(30);
+    settle();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    settle();
+    EXPECT_EQ(w.grab().toImage().pixelColor(8, 100), QColor(255, 0, 0));
+}
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
