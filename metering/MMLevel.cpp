@@ -452,7 +452,7 @@ void TMMCustomLevel::UpdateLevel(int32_t a)
     fBarSpots = static_cast<int>(p);
     // A peak caught again at its segment, or a bar back where it was last
     // drawn, changes no pixel: no repaint request.
-    if (fEnabled && fVisible && (fBarSpots != fDrawnBar || fPeakSpot != fDrawnPeak)) Invalidate();
+    if (fEnabled && fVisible && (fBarSpots != fDrawnBar || fPeakSpot != fDrawnPeak) && OnInvalidate) OnInvalidate();
 }
 
 void TMMCustomLevel::PeakTick()
@@ -590,6 +590,7 @@ void TMMCustomLevel::DrawLevel()
 {
     if (OnPaint) OnPaint(this);
     DrawGuard guard(fWork);
+    fRedraw = false;
     fDrawnBar = fEnabled ? fBarSpots : -1;
     fDrawnPeak = fEnabled ? fPeakSpot : -1;
     if (fOnDrawBar) {

@@ -150,6 +150,9 @@ public:
     void RenderBackground();
     // Composes the working bitmap (background, bar, peak) under the drawing lock.
     void DrawLevel();
+    // False when DrawLevel would draw what it drew last time: the bar and peak
+    // are back where they were and nothing else was invalidated since.
+    bool DrawNeeded() const { return fRedraw || fBarSpots != fDrawnBar || fPeakSpot != fDrawnPeak; }
     const TMMDIBCanvas& WorkCanvas() const { return fWork; }
     const TMMDIBCanvas& BackCanvas() const { return fBack; }
     // Rectangle of segment i (1 .. NumSpots) in the drawing area.
@@ -190,7 +193,11 @@ public:
     std::function<void(int width, int height)> OnBoundsChange;
 
 protected:
-    void Invalidate() { if (OnInvalidate) OnInvalidate(); }
+    void Invalidate()
+    {
+        fRedraw = true;
+        if (OnInvalidate) OnInvalidate();
+    }
 
 private:
     void setColorOf(TColor& slot, TColor c);
@@ -246,6 +253,7 @@ private:
     int fBarSpots = 0, fPeakSpot = 0, fPeakCounter = 0;
     bool fPeakChanged = false;
     int fDrawnBar = -1, fDrawnPeak = -1;  // state of the last DrawLevel
+    bool fRedraw = true;                  // invalidated by anything but the bar and peak
 
     // decay
     float fDecayFactor = 0.0001f;

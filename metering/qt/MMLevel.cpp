@@ -149,6 +149,10 @@ void TMMLevel::scheduleRepaint()
 void TMMLevel::refreshFrame()
 {
     if (!fDirty || !isVisible()) return;
+    if (!fCore.DrawNeeded() && !fImage.isNull()) {  // moved and came back within the frame
+        fDirty = false;
+        return;
+    }
     const QRect changed = compose();
     if (!changed.isEmpty()) update(changed);
 }

@@ -696,8 +696,13 @@ TEST(LevelUpdate, RepaintRequestsOnlyForChangedPixels)
     feedPeak(lv, 3277);
     feedPeak(lv, 32767);
     EXPECT_EQ(invalidates, 2);
+    EXPECT_FALSE(lv.DrawNeeded());  // the pending request finds nothing to draw
     feedPeak(lv, 3277);
     EXPECT_EQ(invalidates, 3);
+    EXPECT_TRUE(lv.DrawNeeded());
+    lv.DrawLevel();
+    lv.setBar1Color(clNavy);  // anything else invalidated always draws
+    EXPECT_TRUE(lv.DrawNeeded());
     // A geometry change redraws; the same level afterwards asks again once.
     lv.DrawLevel();
     lv.setSpotSpace(0);
