@@ -87,6 +87,46 @@ private:
     static inline int sFrameMs = 100;
 };
 
+// The peak ticks of all bars ride on one posted call per 25 ms tick: the
+// timer thread marks the bar and posts only when no call is on its way; the
+// GUI thread then ticks every marked bar.
+class TMMLevelTicks {
+public:
+    // GUI thread.
+    static void Add(TMMLevel* bar)
+    {
+        if (!sTarget.load()) {
+            auto* target = new QObject(QCoreApplication::instance());
+            QObject::connect(target, &QObject::destroyed, [] { sTarget.store(nullptr); });
+            sTarget.store(target);
+        }
+        sBars.push_back(bar);
+    }
+    static void Remove(TMMLevel* bar) { sBars.erase(std::remove(sBars.begin(), sBars.end(), bar), sBars.end()); }
+
+    // Timer thread, from the bar's subscription.
+    static void Tick(void* owner)
+    {
+        auto* bar = static_cast<TMMLevel*>(owner);
+        if (bar->fTickPosted.exchange(true)) return;  // the last tick is still waiting
+        if (sPosted.exchange(true)) return;
+        if (QObject* target = sTarget.load())
+            QMetaObject::invokeMethod(target, &TMMLevelTicks::run, Qt::QueuedConnection);
+    }
+
+private:
+    static void run()
+    {
+        sPosted.store(false);
+        for (size_t i = 0; i < sBars.size(); ++i)
+            if (sBars[i]->fTickPosted.load()) sBars[i]->peakTick();
+    }
+
+    static inline std::vector<TMMLevel*> sBars;
+    static inline std::atomic<bool> sPosted{false};
+    static inline std::atomic<QObject*> sTarget{nullptr};
+};
+
 TMMLevel::TMMLevel(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -107,21 +147,16 @@ TMMLevel::TMMLevel(QWidget* parent) : QWidget(parent)
 
     // The list calls back on its timer thread; only post from there. A tick
     // still waiting on the GUI thread makes the next one a skipped late tick.
-    fTick = TMMTimerList::Instance().Subscribe(
-        TMMTimerList::PeriodMs,
-        [](void* owner) {
-            auto* self = static_cast<TMMLevel*>(owner);
-            if (self->fTickPosted.exchange(true)) return;
-            QMetaObject::invokeMethod(self, [self] { self->peakTick(); }, Qt::QueuedConnection);
-        },
-        this);
+    TMMLevelTicks::Add(this);
+    fTick = TMMTimerList::Instance().Subscribe(TMMTimerList::PeriodMs, &TMMLevelTicks::Tick, this);
     if (!fCore.TickWanted()) TMMTimerList::Instance().Pause(fTick);
 }
 
 TMMLevel::~TMMLevel()
 {
-    // Waits for a callback under way; ticks already posted die with the object.
+    // Waits for a callback under way; a tick already posted skips the bar.
     TMMTimerList::Instance().Unsubscribe(fTick);
+    TMMLevelTicks::Remove(this);
     TMMLevelRefresh::Remove(this);
     fCore.OnInvalidate = nullptr;
     fCore.OnBoundsChange = nullptr;

@@ -65,6 +65,7 @@ protected:
 
 private:
     friend class TMMLevelRefresh;
+    friend class TMMLevelTicks;
     void scheduleRepaint();
     // The refresh clock's tick (GUI thread): composes and invalidates the
     // changed span; a hidden bar stays dirty until it is painted.
