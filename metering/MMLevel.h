@@ -153,6 +153,9 @@ public:
     // False when DrawLevel would draw what it drew last time: the bar and peak
     // are back where they were and nothing else was invalidated since.
     bool DrawNeeded() const { return fRedraw || fBarSpots != fDrawnBar || fPeakSpot != fDrawnPeak; }
+    // True when something other than the bar and peak (a property, the size)
+    // was invalidated since the last DrawLevel.
+    bool PropertiesChanged() const { return fRedraw; }
     const TMMDIBCanvas& WorkCanvas() const { return fWork; }
     const TMMDIBCanvas& BackCanvas() const { return fBack; }
     // Rectangle of segment i (1 .. NumSpots) in the drawing area.

@@ -197,6 +197,7 @@ QRect TMMLevel::compose()
     fDirty = false;
     syncBounds();
     const int inset = fCore.Bevel().TotalWidth();
+    const bool properties = fCore.PropertiesChanged();  // frame and colours may differ too
     try {
         fCore.DrawLevel();
     } catch (const EMMError& e) {  // from an OnDrawBar handler: the area shows the background colour
@@ -212,12 +213,14 @@ QRect TMMLevel::compose()
         fShown.clear();
         return rect();
     }
-    const bool full = fImage.width() != w || fImage.height() != h || inset != fInset ||
+    const bool full = properties || fImage.width() != w || fImage.height() != h || inset != fInset ||
+                      c.BitCount() != fShownBits ||
                       fShown.size() != static_cast<size_t>(c.Stride()) * static_cast<size_t>(h);
     if (full) {
-        fImage = QImage(w, h, QImage::Format_RGB32);
+        if (fImage.width() != w || fImage.height() != h) fImage = QImage(w, h, QImage::Format_RGB32);
         fShown.assign(static_cast<size_t>(c.Stride()) * static_cast<size_t>(h), 0);
         fInset = inset;
+        fShownBits = c.BitCount();
     }
     const int bpp = c.BitCount() / 8;
     const size_t rowBytes = static_cast<size_t>(w) * static_cast<size_t>(bpp);

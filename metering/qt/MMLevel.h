@@ -85,7 +85,7 @@ private:
     std::atomic<bool> fTickPosted{false};
     QImage fImage;               // the drawing area as last composed (RGB32)
     std::vector<uint8_t> fShown;  // the core's bitmap bytes fImage was made from
-    int fInset = -1;
+    int fInset = -1, fShownBits = 0;
     bool fDirty = true;   // the core changed since the last compose
     bool fQueued = false;  // waiting for the refresh clock
     int fFrameMs = 16;

@@ -109,6 +109,41 @@ TEST(LevelRepaint, MovingBarRepaintsOnlyItsSpanAndMatchesAFreshBar)
     }
 }
 
+TEST(LevelRepaint, PropertyChangesRepaintTheWholeBar)
+{
+    ProbeLevel w;
+    meterBar(w, 8);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.ProcessBlock(block(3277).data());
+    settle();
+    // Same frame width, other style: no bitmap pixel changes, the frame does.
+    w.rects.clear();
+    TMMBevel b = w.Core().Bevel();
+    b.BevelOuter = bvLowered;
+    w.Core().setBevel(b);
+    settle();
+    ASSERT_FALSE(w.rects.empty());
+    EXPECT_EQ(w.rects.back(), w.rect());
+
+    // A one-pixel bitmap has the same row size at both depths.
+    ProbeLevel thin;
+    meterBar(thin, 8);
+    thin.resize(3, 102);
+    thin.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&thin));
+    thin.ProcessBlock(block(32767).data());
+    settle();
+    thin.Core().setBitDepth(24);
+    thin.ProcessBlock(block(32767).data());
+    settle();
+    TMMLevel fresh;
+    meterBar(fresh, 24);
+    fresh.resize(3, 102);
+    fresh.ProcessBlock(block(32767).data());
+    EXPECT_EQ(thin.grab().toImage(), fresh.grab().toImage());
+}
+
 TEST(LevelRepaint, HiddenBarCatchesUpWhenShown)
 {
     TMMLevel w;
