@@ -108,10 +108,26 @@ void TMMDIBCanvas::EndDraw()
     DIBDrawLock().unlock();
 }
 
+void TMMDIBCanvas::SetClip(const TMMRect& r)
+{
+    fClip = r;
+    fClipped = true;
+}
+
+void TMMDIBCanvas::ClearClip() { fClipped = false; }
+
+TMMRect TMMDIBCanvas::clip() const
+{
+    if (!fClipped) return {0, 0, fWidth, fHeight};
+    return {std::max(fClip.Left, 0), std::max(fClip.Top, 0), std::min(fClip.Right, fWidth),
+            std::min(fClip.Bottom, fHeight)};
+}
+
 void TMMDIBCanvas::FillRect(const TMMRect& r, TColor c)
 {
-    const int x0 = std::max(r.Left, 0), x1 = std::min(r.Right, fWidth);
-    const int y0 = std::max(r.Top, 0), y1 = std::min(r.Bottom, fHeight);
+    const TMMRect k = clip();
+    const int x0 = std::max(r.Left, k.Left), x1 = std::min(r.Right, k.Right);
+    const int y0 = std::max(r.Top, k.Top), y1 = std::min(r.Bottom, k.Bottom);
     if (x0 >= x1 || y0 >= y1) return;
     if (fBitCount == 8) {
         const uint8_t idx = indexOf(c);
@@ -133,10 +149,11 @@ void TMMDIBCanvas::FillRect(const TMMRect& r, TColor c)
 void TMMDIBCanvas::FillRectDoted(const TMMRect& r, TColor c)
 {
     // The grid is anchored at r's top-left pixel, even where that is clipped.
+    const TMMRect k = clip();
     int x0 = r.Left, y0 = r.Top;
-    if (x0 < 0) x0 += ((-x0 + 1) / 2) * 2;
-    if (y0 < 0) y0 += ((-y0 + 1) / 2) * 2;
-    const int x1 = std::min(r.Right, fWidth), y1 = std::min(r.Bottom, fHeight);
+    if (x0 < k.Left) x0 += ((k.Left - x0 + 1) / 2) * 2;
+    if (y0 < k.Top) y0 += ((k.Top - y0 + 1) / 2) * 2;
+    const int x1 = std::min(r.Right, k.Right), y1 = std::min(r.Bottom, k.Bottom);
     if (x0 >= x1 || y0 >= y1) return;
     const uint8_t idx = fBitCount == 8 ? indexOf(c) : 0;
     for (int y = y0; y < y1; y += 2) {
@@ -158,7 +175,19 @@ void TMMDIBCanvas::CopyFrom(const TMMDIBCanvas& src)
 {
     if (&src == this || src.fWidth != fWidth || src.fHeight != fHeight || src.fBitCount != fBitCount)
         return;
-    if (!fBits.empty()) std::memcpy(fBits.data(), src.fBits.data(), fBits.size());
+    if (fBits.empty()) return;
+    if (!fClipped) {
+        std::memcpy(fBits.data(), src.fBits.data(), fBits.size());
+        return;
+    }
+    const TMMRect k = clip();
+    if (k.Left >= k.Right || k.Top >= k.Bottom) return;
+    const size_t bpp = static_cast<size_t>(fBitCount / 8);
+    const size_t off = static_cast<size_t>(k.Left) * bpp, n = static_cast<size_t>(k.Width()) * bpp;
+    for (int y = k.Top; y < k.Bottom; ++y) {
+        const size_t row = static_cast<size_t>(y) * static_cast<size_t>(fStride) + off;
+        std::memcpy(fBits.data() + row, src.fBits.data() + row, n);
+    }
 }
 
 TColor TMMDIBCanvas::Pixel(int x, int y) const

@@ -56,11 +56,14 @@ public:
     uint8_t* Bits() { return fBits.data(); }
     const uint8_t* Bits() const { return fBits.data(); }
 
-    // All drawing is clipped to the canvas.
+    // All drawing is clipped to the canvas and to the clip rectangle, if set.
+    void SetClip(const TMMRect& r);
+    void ClearClip();
     void FillRect(const TMMRect& r, TColor c);
     // Every second pixel of every second row, from the top-left pixel of r.
     void FillRectDoted(const TMMRect& r, TColor c);
-    // Copies a canvas of the same size and depth (otherwise does nothing).
+    // Copies a canvas of the same size and depth (otherwise does nothing);
+    // only the clip rectangle when one is set.
     void CopyFrom(const TMMDIBCanvas& src);
 
     // The colour a pixel holds (after palette matching); black outside.
@@ -74,11 +77,14 @@ public:
 private:
     void allocate(int width, int height, int bits);
     void checkNotDrawing() const;
+    TMMRect clip() const;  // the clip rectangle cut to the canvas
     uint8_t indexOf(TColor c) const;  // NearestIndex with a one-entry cache
 
     std::string fOwner;
     int fWidth = 0, fHeight = 0, fBitCount = 8, fStride = 0;
     int fDrawing = 0;
+    bool fClipped = false;
+    TMMRect fClip;
     std::vector<uint8_t> fBits;
     mutable TColor fCachedColor = clBlack;
     mutable uint8_t fCachedIndex = 0;

@@ -586,7 +586,38 @@ void TMMCustomLevel::RenderBackground()
     drawZones(*this, fBack, fNumSpots, fInactive, fInactiveDoted);
 }
 
-void TMMCustomLevel::DrawLevel()
+TMMRect TMMCustomLevel::ChangedArea() const
+{
+    const TMMRect all{0, 0, fWork.Width(), fWork.Height()};
+    if (fRedraw || fOnDrawBar || !fEnabled || fDirection == dirSymetric || fDrawnBar < 0 || fDrawnPeak < 0)
+        return all;
+    if (fBarSpots == fDrawnBar && fPeakSpot == fDrawnPeak) return {};
+    // Segments lit by the bar in one state and not in the other, and both
+    // peak stacks (a segment lit by bar or peak has the same colour).
+    int lo = fNumSpots + 1, hi = 0;
+    const auto add = [&](int a, int b) {
+        a = std::max(a, 1);
+        b = std::min(b, fNumSpots);
+        if (a > b) return;
+        lo = std::min(lo, a);
+        hi = std::max(hi, b);
+    };
+    add(std::min(fBarSpots, fDrawnBar) + 1, std::max(fBarSpots, fDrawnBar));
+    if (fNumPeaks > 0) {
+        add(fDrawnPeak - fNumPeaks + 1, fDrawnPeak);
+        add(fPeakSpot - fNumPeaks + 1, fPeakSpot);
+    }
+    if (lo > hi) return {};
+    const TMMRect a = SpotRect(lo), b = SpotRect(hi);
+    return {std::max(std::min(a.Left, b.Left), 0), std::max(std::min(a.Top, b.Top), 0),
+            std::min(std::max(a.Right, b.Right), all.Right), std::min(std::max(a.Bottom, b.Bottom), all.Bottom)};
+}
+
+void TMMCustomLevel::DrawLevel() { drawLevel(nullptr); }
+
+void TMMCustomLevel::DrawLevel(const TMMRect& area) { drawLevel(&area); }
+
+void TMMCustomLevel::drawLevel(const TMMRect* area)
 {
     if (OnPaint) OnPaint(this);
     DrawGuard guard(fWork);
@@ -597,6 +628,12 @@ void TMMCustomLevel::DrawLevel()
         fOnDrawBar(this, fWork, TMMRect{0, 0, fDrawWidth, fDrawHeight}, fBarSpots, fPeakSpot);
         return;
     }
+    // The clip holds only while this call draws.
+    struct ClipGuard {
+        TMMDIBCanvas& c;
+        ~ClipGuard() { c.ClearClip(); }
+    } clip{fWork};
+    if (area) fWork.SetClip(*area);
     fWork.CopyFrom(fBack);
     if (!fEnabled) return;
 

@@ -150,6 +150,13 @@ public:
     void RenderBackground();
     // Composes the working bitmap (background, bar, peak) under the drawing lock.
     void DrawLevel();
+    // The same, redrawing only `area` of the working bitmap (the rest keeps
+    // what it holds); an OnDrawBar handler always gets the whole bitmap.
+    void DrawLevel(const TMMRect& area);
+    // The part of the working bitmap the next DrawLevel can change: empty when
+    // nothing is needed, the whole bitmap after anything but a move of the bar
+    // or the peak.
+    TMMRect ChangedArea() const;
     // False when DrawLevel would draw what it drew last time: the bar and peak
     // are back where they were and nothing else was invalidated since.
     bool DrawNeeded() const { return fRedraw || fBarSpots != fDrawnBar || fPeakSpot != fDrawnPeak; }
@@ -209,6 +216,7 @@ private:
     void resetDecay();
     void tickStateChanged(bool before);
     void drawSpot(TMMDIBCanvas& dib, int i, TColor c, bool doted) const;
+    void drawLevel(const TMMRect* area);
     int32_t analyse(const void* data) const;
     void updateFromPeak(int32_t peak);
 

@@ -197,28 +197,33 @@ QRect TMMLevel::compose()
     fDirty = false;
     syncBounds();
     const int inset = fCore.Bevel().TotalWidth();
-    const bool properties = fCore.PropertiesChanged();  // frame and colours may differ too
+    const TMMDIBCanvas& c = fCore.WorkCanvas();
+    const int w = c.Width(), h = c.Height();
+    const size_t bytes = static_cast<size_t>(c.Stride()) * static_cast<size_t>(std::max(h, 0));
+    // Anything but a move of the bar or peak (a property, the size, the
+    // frame) converts and repaints the whole bar.
+    const bool full = fCore.PropertiesChanged() || fImage.width() != w || fImage.height() != h ||
+                      inset != fInset || c.BitCount() != fShownBits || fShown.size() != bytes;
+    const TMMRect area = full ? TMMRect{0, 0, w, h} : fCore.ChangedArea();
     try {
-        fCore.DrawLevel();
+        if (full)
+            fCore.DrawLevel();
+        else
+            fCore.DrawLevel(area);
     } catch (const EMMError& e) {  // from an OnDrawBar handler: the area shows the background colour
         qWarning("TMMLevel: %s", e.what());
         fImage = QImage();
         fShown.clear();
         return rect();
     }
-    const TMMDIBCanvas& c = fCore.WorkCanvas();
-    const int w = c.Width(), h = c.Height();
     if (w <= 0 || h <= 0) {
         fImage = QImage();
         fShown.clear();
         return rect();
     }
-    const bool full = properties || fImage.width() != w || fImage.height() != h || inset != fInset ||
-                      c.BitCount() != fShownBits ||
-                      fShown.size() != static_cast<size_t>(c.Stride()) * static_cast<size_t>(h);
     if (full) {
         if (fImage.width() != w || fImage.height() != h) fImage = QImage(w, h, QImage::Format_RGB32);
-        fShown.assign(static_cast<size_t>(c.Stride()) * static_cast<size_t>(h), 0);
+        fShown.assign(bytes, 0);
         fInset = inset;
         fShownBits = c.BitCount();
     }
@@ -226,7 +231,7 @@ QRect TMMLevel::compose()
     const size_t rowBytes = static_cast<size_t>(w) * static_cast<size_t>(bpp);
     const auto& table = pixelTable();
     int top = h, bottom = -1, left = w, right = -1;
-    for (int y = 0; y < h; ++y) {
+    for (int y = std::max(area.Top, 0); y < std::min(area.Bottom, h); ++y) {
         const uint8_t* src = c.Bits() + static_cast<size_t>(y) * c.Stride();
         uint8_t* shown = fShown.data() + static_cast<size_t>(y) * c.Stride();
         if (!full && std::memcmp(src, shown, rowBytes) == 0) continue;

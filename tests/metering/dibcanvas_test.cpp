@@ -76,3 +76,37 @@ TEST(DIBCanvas, Errors)
     EXPECT_EQ(c.Width(), 0);
     EXPECT_EQ(c.Height(), 16384);
 }
+
+TEST(DIBCanvas, ClipRectangleLimitsFillsAndCopies)
+{
+    for (int bits : {8, 24}) {
+        TMMDIBCanvas back, c;
+        back.SetBitCount(bits);
+        c.SetBitCount(bits);
+        back.SetSize(6, 6);
+        c.SetSize(6, 6);
+        back.FillRect({0, 0, 6, 6}, clNavy);
+        c.FillRect({0, 0, 6, 6}, clRed);
+        c.SetClip({1, 2, 4, 100});  // cut to the canvas as well
+        c.CopyFrom(back);
+        EXPECT_EQ(c.Pixel(1, 2), clNavy);
+        EXPECT_EQ(c.Pixel(3, 5), clNavy);
+        EXPECT_EQ(c.Pixel(0, 2), clRed);
+        EXPECT_EQ(c.Pixel(4, 2), clRed);
+        EXPECT_EQ(c.Pixel(1, 1), clRed);
+        // The dot grid stays anchored at the rectangle, not at the clip.
+        c.FillRectDoted({0, 1, 6, 6}, clLime);
+        EXPECT_EQ(c.Pixel(2, 3), clLime);
+        EXPECT_EQ(c.Pixel(1, 3), clNavy);
+        EXPECT_EQ(c.Pixel(2, 2), clNavy);
+        EXPECT_EQ(c.Pixel(0, 3), clRed);
+        c.SetClip({5, 5, 2, 2});  // empty
+        c.FillRect({0, 0, 6, 6}, clWhite);
+        c.CopyFrom(back);
+        EXPECT_EQ(c.Pixel(5, 5), clRed);
+        c.ClearClip();
+        c.FillRect({0, 0, 6, 6}, clWhite);
+        EXPECT_EQ(c.Pixel(0, 0), clWhite);
+        EXPECT_EQ(c.Pixel(5, 5), clWhite);
+    }
+}

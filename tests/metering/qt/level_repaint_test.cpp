@@ -109,6 +109,62 @@ TEST(LevelRepaint, MovingBarRepaintsOnlyItsSpanAndMatchesAFreshBar)
     }
 }
 
+// What the widget shows against a full compose of the core's present state.
+int differingPixels(TMMLevel& w)
+{
+    const QImage shown = w.grab().toImage();
+    TMMCustomLevel& c = w.Core();
+    c.DrawLevel();
+    const TMMDIBCanvas& dib = c.WorkCanvas();
+    const int inset = c.Bevel().TotalWidth();
+    int bad = 0;
+    for (int y = 0; y < dib.Height(); ++y)
+        for (int x = 0; x < dib.Width(); ++x) {
+            const TColor p = dib.Pixel(x, y);
+            if (shown.pixelColor(x + inset, y + inset) != QColor(ColorRed(p), ColorGreen(p), ColorBlue(p))) ++bad;
+        }
+    return bad;
+}
+
+TEST(LevelRepaint, PartialRedrawsMatchAFullCompose)
+{
+    struct Case {
+        int depth;
+        TMMLevelDirection dir;
+        int space;
+        bool doted;
+        TMMLevelKind kind;
+    };
+    const Case cases[] = {{8, dirNormal, 1, true, lkVertical},
+                          {24, dirReversed, 0, false, lkVertical},
+                          {8, dirNormal, 2, false, lkHorizontal},
+                          {8, dirSymetric, 0, false, lkVertical}};
+    for (const Case& k : cases) {
+        TMMLevel w;
+        meterBar(w, k.depth);
+        TMMCustomLevel& c = w.Core();
+        c.setDirection(k.dir);
+        c.setSpotSpace(k.space);
+        c.setActiveDoted(k.doted);
+        c.setNumPeaks(3);
+        // The widget's own 25 ms ticks move a held peak only after 10000 ticks,
+        // so only the ticks below move it (a tick shows at the next block).
+        c.setLeaveMaxPeak(true);
+        c.setPeakSpeed(1);
+        if (k.kind == lkHorizontal) c.setKind(lkHorizontal);
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        int step = 0;
+        for (int peak : {32767, 3277, 20000, 500, 9000, 30000, 0, 0, 12000, 16000}) {
+            w.ProcessBlock(block(peak).data());
+            for (int t = 0; t < (step % 3) * 10000; ++t) c.PeakTick();  // the held peak falls
+            if (step++ % 2) w.ProcessBlock(block(peak / 2).data());
+            settle();
+        }
+        EXPECT_EQ(differingPixels(w), 0) << k.depth << " " << k.dir << " " << k.space << " " << k.kind;
+    }
+}
+
 TEST(LevelRepaint, PropertyChangesRepaintTheWholeBar)
 {
     ProbeLevel w;
