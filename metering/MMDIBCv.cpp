@@ -76,6 +76,7 @@ void TMMDIBCanvas::allocate(int width, int height, int bits)
     fHeight = height;
     fBitCount = bits;
     fStride = stride;
+    updateClip();
 }
 
 void TMMDIBCanvas::SetSize(int width, int height)
@@ -110,22 +111,28 @@ void TMMDIBCanvas::EndDraw()
 
 void TMMDIBCanvas::SetClip(const TMMRect& r)
 {
-    fClip = r;
+    fClipAsked = r;
     fClipped = true;
+    updateClip();
 }
 
-void TMMDIBCanvas::ClearClip() { fClipped = false; }
-
-TMMRect TMMDIBCanvas::clip() const
+void TMMDIBCanvas::ClearClip()
 {
-    if (!fClipped) return {0, 0, fWidth, fHeight};
-    return {std::max(fClip.Left, 0), std::max(fClip.Top, 0), std::min(fClip.Right, fWidth),
-            std::min(fClip.Bottom, fHeight)};
+    fClipped = false;
+    updateClip();
+}
+
+void TMMDIBCanvas::updateClip()
+{
+    fClip = {0, 0, fWidth, fHeight};
+    if (!fClipped) return;
+    fClip = {std::max(fClipAsked.Left, 0), std::max(fClipAsked.Top, 0), std::min(fClipAsked.Right, fWidth),
+             std::min(fClipAsked.Bottom, fHeight)};
 }
 
 void TMMDIBCanvas::FillRect(const TMMRect& r, TColor c)
 {
-    const TMMRect k = clip();
+    const TMMRect& k = fClip;
     const int x0 = std::max(r.Left, k.Left), x1 = std::min(r.Right, k.Right);
     const int y0 = std::max(r.Top, k.Top), y1 = std::min(r.Bottom, k.Bottom);
     if (x0 >= x1 || y0 >= y1) return;
@@ -149,7 +156,7 @@ void TMMDIBCanvas::FillRect(const TMMRect& r, TColor c)
 void TMMDIBCanvas::FillRectDoted(const TMMRect& r, TColor c)
 {
     // The grid is anchored at r's top-left pixel, even where that is clipped.
-    const TMMRect k = clip();
+    const TMMRect& k = fClip;
     int x0 = r.Left, y0 = r.Top;
     if (x0 < k.Left) x0 += ((k.Left - x0 + 1) / 2) * 2;
     if (y0 < k.Top) y0 += ((k.Top - y0 + 1) / 2) * 2;
@@ -180,7 +187,7 @@ void TMMDIBCanvas::CopyFrom(const TMMDIBCanvas& src)
         std::memcpy(fBits.data(), src.fBits.data(), fBits.size());
         return;
     }
-    const TMMRect k = clip();
+    const TMMRect& k = fClip;
     if (k.Left >= k.Right || k.Top >= k.Bottom) return;
     const size_t bpp = static_cast<size_t>(fBitCount / 8);
     const size_t off = static_cast<size_t>(k.Left) * bpp, n = static_cast<size_t>(k.Width()) * bpp;

@@ -77,14 +77,15 @@ public:
 private:
     void allocate(int width, int height, int bits);
     void checkNotDrawing() const;
-    TMMRect clip() const;  // the clip rectangle cut to the canvas
+    void updateClip();  // fClip from the asked clip and the size
     uint8_t indexOf(TColor c) const;  // NearestIndex with a one-entry cache
 
     std::string fOwner;
     int fWidth = 0, fHeight = 0, fBitCount = 8, fStride = 0;
     int fDrawing = 0;
     bool fClipped = false;
-    TMMRect fClip;
+    TMMRect fClipAsked;
+    TMMRect fClip;  // the rectangle drawing is cut to: clip and canvas
     std::vector<uint8_t> fBits;
     mutable TColor fCachedColor = clBlack;
     mutable uint8_t fCachedIndex = 0;
