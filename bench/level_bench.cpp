@@ -132,4 +132,23 @@ void BM_DrawLevelDoted(benchmark::State& state)
 }
 BENCHMARK(BM_DrawLevelDoted);
 
+// One display frame of a moving bar as the widget draws it: only the area
+// between the drawn and the present bar and peak.
+void BM_DrawLevelChangedArea(benchmark::State& state)
+{
+    TMMCustomLevel lv;
+    programBar(lv);
+    lv.setDecayMode(dmNone);
+    lv.setLeaveMaxPeak(false);
+    lv.setValue(100);
+    lv.DrawLevel();
+    int i = 0;
+    for (auto _ : state) {
+        lv.setValue(25 + (i++ % 8));  // a few segments up or down per frame
+        lv.DrawLevel(lv.ChangedArea());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_DrawLevelChangedArea);
+
 }  // namespace
