@@ -166,7 +166,10 @@ TMMLevel::~TMMLevel()
 void TMMLevel::peakTick()
 {
     fTickPosted.store(false);
-    if (fCore.TickWanted()) fCore.PeakTick();  // posted before a pause: dropped
+    if (!fCore.TickWanted()) return;  // posted before a pause: dropped
+    fCore.PeakTick();
+    // A falling peak shows at the next refresh even when no block follows.
+    if (fCore.DrawNeeded()) scheduleRepaint();
 }
 
 void TMMLevel::setVisible(bool visible)

@@ -223,3 +223,21 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+TEST(LevelRepaint, FallingPeakShowsWithoutFurtherBlocks)
+{
+    ProbeLevel w;
+    meterBar(w, 8);
+    w.Core().setPeakDelay(1);
+    w.Core().setPeakSpeed(1);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.ProcessBlock(block(32767).data());
+    w.ProcessBlock(block(0).data());  // bar down, peak held at the top
+    settle();
+    const int peakBefore = w.Core().PeakSpot();
+    const int paintsBefore = w.PaintCount();
+    QTest::qWait(400);  // the 25 ms ticks lower the peak; no block arrives
+    EXPECT_LT(w.Core().PeakSpot(), peakBefore);
+    EXPECT_GT(w.PaintCount(), paintsBefore);
+}
