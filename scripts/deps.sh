@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs that are not yet present.
 # Silent when everything is installed. Usage: deps.sh [run|test]
+# (Not installed here, for occasional work: clang and libclang-rt-14-dev for the fuzzer,
+# xvfb and xauth for scripts/measure.sh.)
 set -euo pipefail
 what=${1:-run}
 pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev portaudio19-dev libasound2-dev
       libjack-jackd2-dev fonts-liberation)
 if [ "$what" = test ]; then
-  pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins
-         clang libclang-rt-14-dev xvfb xauth)
+  pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
