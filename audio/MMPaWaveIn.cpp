@@ -227,18 +227,12 @@ MMRESULT TMMPortAudioWaveIn::Close(HWAVEIN h)
 
 MMRESULT TMMPortAudioWaveIn::PrepareHeader(HWAVEIN h, PWaveHdr hdr)
 {
-    if (!Find(h)) return MMSYSERR_INVALHANDLE;
-    if (!hdr) return MMSYSERR_INVALPARAM;
-    hdr->dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return MarkHeaderPrepared(Find(h) != nullptr, hdr, true);
 }
 
 MMRESULT TMMPortAudioWaveIn::UnprepareHeader(HWAVEIN h, PWaveHdr hdr)
 {
-    if (!Find(h)) return MMSYSERR_INVALHANDLE;
-    if (!hdr) return MMSYSERR_INVALPARAM;
-    hdr->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return MarkHeaderPrepared(Find(h) != nullptr, hdr, false);
 }
 
 MMRESULT TMMPortAudioWaveIn::AddBuffer(HWAVEIN h, PWaveHdr hdr)

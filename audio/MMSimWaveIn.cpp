@@ -239,18 +239,12 @@ MMRESULT TMMSimulatedWaveIn::Close(HWAVEIN h)
 
 MMRESULT TMMSimulatedWaveIn::PrepareHeader(HWAVEIN h, PWaveHdr hdr)
 {
-    if (!Find(h)) return MMSYSERR_INVALHANDLE;
-    if (!hdr) return MMSYSERR_INVALPARAM;
-    hdr->dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return MarkHeaderPrepared(Find(h) != nullptr, hdr, true);
 }
 
 MMRESULT TMMSimulatedWaveIn::UnprepareHeader(HWAVEIN h, PWaveHdr hdr)
 {
-    if (!Find(h)) return MMSYSERR_INVALHANDLE;
-    if (!hdr) return MMSYSERR_INVALPARAM;
-    hdr->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return MarkHeaderPrepared(Find(h) != nullptr, hdr, false);
 }
 
 MMRESULT TMMSimulatedWaveIn::AddBuffer(HWAVEIN h, PWaveHdr hdr)

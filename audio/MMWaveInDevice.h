@@ -104,6 +104,19 @@ public:
     virtual std::vector<TMMDeviceInfo> OutputDevices() { return {}; }
 };
 
+// Prepare/unprepare for back ends that keep no per-header state: only the
+// prepared flag changes. `known` tells whether the handle is an open stream.
+inline MMRESULT MarkHeaderPrepared(bool known, PWaveHdr hdr, bool prepared)
+{
+    if (!known) return MMSYSERR_INVALHANDLE;
+    if (!hdr) return MMSYSERR_INVALPARAM;
+    if (prepared)
+        hdr->dwFlags |= WHDR_PREPARED;
+    else
+        hdr->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
 // The queued buffers of one open device and the header being filled.
 // Producers of AddBuffer may be any thread; Write and Return* run on one
 // context at a time (the device's own, or the caller's once the device is
