@@ -5,7 +5,7 @@
 
 #include "app/StoreAccess.h"
 #include "app/StripNames.h"
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 
 #include <string>
 

@@ -9,7 +9,7 @@
 
 #include "audio/MMConectSinks.h"
 #include "audio/MMUtils.h"
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 
 #include <array>
 #include <cstdint>

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "audio/MMUtils.h"
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 
 #include <array>
 #include <cstdint>

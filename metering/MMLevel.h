@@ -8,7 +8,7 @@
 #include "audio/MMUtils.h"
 #include "metering/MMDIBCv.h"
 #include "metering/MMLevelMath.h"
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 
 #include <cstdint>
 #include <functional>

@@ -4,7 +4,7 @@
 // thread but depends on nothing but the standard library.
 #pragma once
 
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 
 #include <string>
 

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "audio/MMUtils.h"
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 
 #include <cstdint>
 #include <functional>

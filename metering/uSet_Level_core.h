@@ -5,7 +5,7 @@
 #pragma once
 
 #include "metering/MMPresets.h"
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 
 #include <functional>
 #include <string>

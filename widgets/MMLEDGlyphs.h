@@ -3,7 +3,7 @@
 // recolouring into the colours of a control. No Qt; GUI thread.
 #pragma once
 
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 
 #include <cstdint>
 #include <functional>

@@ -7,7 +7,7 @@
 #include "correlation/MMConnectorTimers.h"
 #include "correlation/qt/MMOscopeWidget.h"
 #include "metering/MMLevel.h"
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "correlation/qt/MMOscopeWidget.h"
 
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 
 #include <QMouseEvent>
 #include <QPainter>

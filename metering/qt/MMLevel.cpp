@@ -1,6 +1,6 @@
 #include "metering/qt/MMLevel.h"
 
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

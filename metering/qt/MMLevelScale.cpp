@@ -1,6 +1,6 @@
 #include "metering/qt/MMLevelScale.h"
 
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 
 #include <QPainter>
 #include <QResizeEvent>

@@ -1,6 +1,6 @@
 #include "metering/qt/uSet_Level.h"
 
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 #include "metering/qt/MMLevel.h"
 #include "metering/qt/MMLevelScale.h"
 #include "metering/qt/uSet_LevelControls.h"

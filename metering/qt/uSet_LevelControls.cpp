@@ -1,6 +1,6 @@
 #include "metering/qt/uSet_LevelControls.h"
 
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 
 #include <QButtonGroup>
 #include <QColorDialog>

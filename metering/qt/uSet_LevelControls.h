@@ -3,7 +3,7 @@
 // dialog. GUI thread only.
 #pragma once
 
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 
 #include <QGroupBox>
 #include <QPushButton>

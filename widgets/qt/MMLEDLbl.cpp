@@ -1,6 +1,6 @@
 #include "widgets/qt/MMLEDLbl.h"
 
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 
 #include <QPainter>
 #include <QResizeEvent>

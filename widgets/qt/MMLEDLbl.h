@@ -4,7 +4,7 @@
 // GUI thread only.
 #pragma once
 
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 #include "widgets/MMLEDGlyphs.h"
 #include "widgets/MMLEDText.h"
 #include "widgets/qt/MMLEDCommon.h"

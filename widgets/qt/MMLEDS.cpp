@@ -1,6 +1,6 @@
 #include "widgets/qt/MMLEDS.h"
 
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 
 #include <QEvent>
 #include <QPainter>

@@ -3,7 +3,7 @@
 // type or DrawInactive change. GUI thread only.
 #pragma once
 
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 #include "widgets/MMDigitCache.h"
 #include "widgets/MMLEDDigits.h"
 #include "widgets/qt/MMLEDCommon.h"

@@ -1,6 +1,6 @@
 #include "widgets/qt/MMSpin.h"
 
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 
 #include <QElapsedTimer>
 #include <QKeyEvent>

@@ -3,7 +3,7 @@
 // GUI thread only.
 #pragma once
 
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 #include "widgets/MMSpinCore.h"
 #include "widgets/qt/MMLEDCommon.h"
 #include "widgets/qt/MMLEDS.h"

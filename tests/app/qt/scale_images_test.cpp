@@ -1,6 +1,6 @@
 // The scale pictures rendered with the real font: pixels and golden images.
 #include "app/qt/ScaleImagesPaint.h"
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 #include "tests/metering/qt/scale_golden.h"
 
 #include <QApplication>

@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QMouseEvent>
 
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The level scale widget with the real label font, rendered offscreen.
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 #include "metering/qt/MMLevelScale.h"
 #include "tests/metering/qt/scale_golden.h"
 

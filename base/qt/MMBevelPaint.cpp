@@ -1,4 +1,4 @@
-#include "metering/qt/MMBevelPaint.h"
+#include "base/qt/MMBevelPaint.h"
 
 #include <QPainter>
 

@@ -1,7 +1,7 @@
 // Draws a TMMBevel frame with QPainter and converts colours to Qt.
 #pragma once
 
-#include "metering/MMTypes.h"
+#include "base/MMTypes.h"
 
 #include <QColor>
 #include <QRect>
