@@ -30,7 +30,7 @@ int RunProgram(QApplication& app, const CommandLine& cl)
     QApplication::setQuitOnLastWindowClosed(false);
 
     TRegistryStore registry;
-    TStoreAccess& store = registry;
+    TSettingsAccess& store = registry;
 
     // The windows, in their order of creation.
     TfMain fMain(store, audio);

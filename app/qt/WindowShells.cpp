@@ -11,7 +11,7 @@ TfLogFile::TfLogFile(QWidget* parent)
     move(167, 162);
 }
 
-TfCorre::TfCorre(TStoreAccess& store, QWidget* parent)
+TfCorre::TfCorre(TSettingsAccess& store, QWidget* parent)
     : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       mStore(store)
 {

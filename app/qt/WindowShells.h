@@ -20,10 +20,10 @@ public:
 class TfCorre : public QDialog {
     Q_OBJECT
 public:
-    TfCorre(TStoreAccess& store, QWidget* parent = nullptr);
+    TfCorre(TSettingsAccess& store, QWidget* parent = nullptr);
     TCorreValues Values;
     void showCorrelation();
 
 private:
-    TStoreAccess& mStore;
+    TSettingsAccess& mStore;
 };

@@ -5,11 +5,11 @@
 #include "app/StripNames.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/MainStrip.h"
+#include "app/qt/SetLevelLink.h"
 #include "app/qt/ScaleImagesPaint.h"
 #include "app/qt/StripPicture.h"
 #include "app/qt/WindowShells.h"
 #include "metering/qt/uSet_Level.h"
-#include "metering/qt/uSet_Level_MainLink.h"
 #include "metering/qt/MMLevel.h"
 #include "metering/qt/MMLevelScale.h"
 #include "widgets/qt/MMLEDLbl.h"
@@ -37,7 +37,7 @@ QString ProgramFolder() { return QCoreApplication::applicationDirPath() + "/"; }
 
 }  // namespace
 
-TfMain::TfMain(TStoreAccess& store, TMainAudio& audio, QWidget* parent)
+TfMain::TfMain(TSettingsAccess& store, TMainAudio& audio, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowStaysOnTopHint), mStore(store), mAudio(audio)
 {
     setObjectName("fMain");
@@ -104,18 +104,16 @@ void TfMain::SetWindows(const Windows& w)
 {
     mW = w;
     if (mW.SetLevel) {
-        auto link = std::make_unique<TSetLevelMainLink<TfMain>>(*this);
-        link->OnStayOnTop = [this](bool on) { SetWindowStayOnTop(this, on); };
-        link->OnSilenceCheck = [this](bool on) {
+        mLevelLink = std::make_unique<TMainMeterLink>(mStrips, mPanel1);
+        mLevelLink->OnStayOnTop = [this](bool on) { SetWindowStayOnTop(this, on); };
+        mLevelLink->OnSilenceCheck = [this](bool on) {
             if (!on)
                 mTimerOff->stop();
             else if (!mTimerOff->isActive())
                 mTimerOff->start();
         };
-        mLevelLink = std::move(link);
-        mLevelStore = std::make_unique<TSettingsAccessOf<TStoreAccess>>(mStore);
         mW.SetLevel->setMeterWindow(mLevelLink.get());
-        mW.SetLevel->setStore(mLevelStore.get());
+        mW.SetLevel->setStore(&mStore);
         mW.SetLevel->setDrawScale([](QImage& image, int standard) { return DrawScaleImage(image, standard); });
     }
     if (mW.Labels) {
@@ -160,21 +158,15 @@ void TfMain::buildStrips(QWidget* client)
         panel->setPalette(pal);
         panel->setAutoFillBackground(true);
         panel->setGeometry(StripLeft(n), CaptionHeight, StripWidth, DesignClientHeight - CaptionHeight);
-        BuildStripComponents(panel, n);
+        mStrips[n - 1] = BuildStrip(panel, n);
+        mStrips[n - 1].Label->installEventFilter(this);
         auto* t = new QTimer(this);
         t->setObjectName(QString("Timer_start%1").arg(n));
         t->setInterval(1000);
-    }
-    for (int n = 1; n <= MainStripCount; ++n) {
-        mLevels[n - 1] = qobject_cast<TMMLevel*>(FindComponent(LevelPrefix, n));
-        mScales[n - 1] = qobject_cast<TMMLevelScale*>(FindComponent(ScalePrefix, n));
-        mPictures[n - 1] = qobject_cast<TStripPicture*>(FindComponent(ImagePrefix, n));
-        mLabels[n - 1] = qobject_cast<TMMLEDLABEL*>(FindComponent(LabelPrefix, n));
-        mSilenceTimers[n - 1] = qobject_cast<QTimer*>(FindComponent(SilenceTimerPrefix, n));
-        if (mLabels[n - 1]) mLabels[n - 1]->installEventFilter(this);
+        mSilenceTimers[n - 1] = t;
     }
     for (int k = 1; k <= MainRecorderCount; ++k)
-        mAudio.SetLevelSinks(k, LevelSinkOf(mLevels[2 * k - 2]), LevelSinkOf(mLevels[2 * k - 1]));
+        mAudio.SetLevelSinks(k, &Level(2 * k - 1)->Sink(), &Level(2 * k)->Sink());
 }
 
 QObject* TfMain::FindComponent(const std::string& prefix, int n) const
@@ -185,25 +177,20 @@ QObject* TfMain::FindComponent(const std::string& prefix, int n) const
     return nullptr;
 }
 
-TMMLevel* TfMain::Level(int n) const { return mLevels[n - 1]; }
-TMMLevelScale* TfMain::Scale(int n) const { return mScales[n - 1]; }
-TStripPicture* TfMain::Picture(int n) const { return mPictures[n - 1]; }
-TMMLEDLABEL* TfMain::Label(int n) const { return mLabels[n - 1]; }
-QTimer* TfMain::SilenceTimer(int n) const { return mSilenceTimers[n - 1]; }
 
 void TfMain::layoutStrips()
 {
     const TStripGeometry g = StripGeometryFor(mClient->height());
     mPanel1->setGeometry(0, 0, mClient->width(), CaptionHeight);
     for (int n = 1; n <= MainStripCount; ++n) {
-        QWidget* panel = mLevels[n - 1]->parentWidget();
-        panel->setGeometry(StripLeft(n), CaptionHeight, StripWidth, g.stripHeight);
-        mLabels[n - 1]->setGeometry(0, g.labelTop, StripWidth, LabelHeight);
-        mLevels[n - 1]->setGeometry(0, g.barTop, BarWidth, g.barHeight);
-        mPictures[n - 1]->setGeometry(StripWidth - ScaleImageWidth, g.barTop, ScaleImageWidth, g.imageHeight);
-        mScales[n - 1]->setGeometry(StripWidth - ScaleWidgetWidth, g.scaleTop, ScaleWidgetWidth, g.scaleHeight);
-        mScales[n - 1]->hide();
-        mPictures[n - 1]->show();
+        const TStrip& s = mStrips[n - 1];
+        s.Bar->parentWidget()->setGeometry(StripLeft(n), CaptionHeight, StripWidth, g.stripHeight);
+        s.Label->setGeometry(0, g.labelTop, StripWidth, LabelHeight);
+        s.Bar->setGeometry(0, g.barTop, BarWidth, g.barHeight);
+        s.Picture->setGeometry(StripWidth - ScaleImageWidth, g.barTop, ScaleImageWidth, g.imageHeight);
+        s.Scale->setGeometry(StripWidth - ScaleWidgetWidth, g.scaleTop, ScaleWidgetWidth, g.scaleHeight);
+        s.Scale->hide();
+        s.Picture->show();
     }
     // Armed already: the burst keeps its first deadline.
     if (!mDisplayTimer->isActive()) mDisplayTimer->start();
@@ -214,8 +201,8 @@ bool TfMain::eventFilter(QObject* watched, QEvent* e)
     if (watched == mClient && e->type() == QEvent::Resize) {
         layoutStrips();
     } else if (e->type() == QEvent::MouseButtonDblClick) {
-        for (TMMLEDLABEL* l : mLabels)
-            if (watched == l) {
+        for (const TStrip& s : mStrips)
+            if (watched == s.Label) {
                 showLabelsDialog();
                 return true;
             }
@@ -251,9 +238,9 @@ void TfMain::SaveAll()
 void TfMain::clearHeldPeaks()
 {
     const int peaks = mW.SetLevel ? mW.SetLevel->Core().Peaks() : 3;
-    for (TMMLevel* l : mLevels) {
-        SetLevelNumPeaks(l, 0);
-        SetLevelNumPeaks(l, peaks);
+    for (const TStrip& s : mStrips) {
+        s.Bar->Core().setNumPeaks(0);
+        s.Bar->Core().setNumPeaks(peaks);
     }
 }
 
@@ -307,15 +294,12 @@ void TfMain::RedrawScales()
 
 TStripValues TfMain::StripValues(int n)
 {
-    TStripValues v = ReadLevelValues(mLevels[n - 1]);
-    v.LEDColor = LabelColor(mLabels[n - 1]);
-    return v;
+    return ReadStripValues(mStrips[n - 1]);
 }
 
 void TfMain::ApplyStripValues(int n, const TStripValues& v)
 {
-    WriteLevelValues(mLevels[n - 1], v);
-    SetLabelColor(mLabels[n - 1], v.LEDColor);
+    WriteStripValues(mStrips[n - 1], v);
     mSilenceCounter[n - 1] = 0;
 }
 
@@ -339,11 +323,14 @@ void TfMain::ApplyPlacement(const TWindowPlacement& p)
     resize(size);
 }
 
-void TfMain::SetLabelText(int n, const std::string& text) { SetLabelCaption(mLabels[n - 1], text); }
+void TfMain::SetLabelText(int n, const std::string& text)
+{
+    mStrips[n - 1].Label->setCaption(QString::fromStdString(text));
+}
 
 TLevelSetValues TfMain::LevelSetValues()
 {
-    return mW.SetLevel ? LevelSetValuesOf<TLevelSetValues>(mW.SetLevel->Core()) : TLevelSetValues{};
+    return mW.SetLevel ? LevelSetValuesOf(mW.SetLevel->Core()) : DesignLevelSetValues();
 }
 
 TCorreValues TfMain::CorreValues()
@@ -444,7 +431,7 @@ void TfMain::CollectStats(TRunStats& s) const
     }
     for (int n = 1; n <= MainStripCount; ++n) {
         s.blocks[n - 1] = mAudio.Blocks(n);
-        s.paints[n - 1] = static_cast<uint64_t>(mLevels[n - 1]->PaintCount());
+        s.paints[n - 1] = static_cast<uint64_t>(mStrips[n - 1].Bar->PaintCount());
     }
     s.trigger_cycles = mAudio.TriggerCycles();
     s.dropped_buffers = mAudio.DroppedBuffers();

@@ -25,7 +25,7 @@ const int kRates[2] = {44100, 48000};
 
 }  // namespace
 
-Tfmulti::Tfmulti(TMultiHost& host, TStoreAccess& store, QWidget* parent)
+Tfmulti::Tfmulti(TMultiHost& host, TSettingsAccess& store, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       mHost(host),
