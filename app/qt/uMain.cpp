@@ -50,6 +50,7 @@ TfMain::TfMain(TStoreAccess& store, TMainAudio& audio, QWidget* parent)
     mClient->setObjectName("ClientArea");
     QPalette pal = mClient->palette();
     pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::WindowText, Qt::black);  // legible under dark skins
     mClient->setPalette(pal);
     mClient->setAutoFillBackground(true);
     setCentralWidget(mClient);

@@ -54,8 +54,10 @@ QPalette PaletteOf(const TSkinModel& m, const QPalette& builtIn)
 }
 
 // The widget's own colours over the built-in palette, every role set, so
-// that later changes of the application palette pass it by.
-QPalette Frozen(const QPalette& own, const QPalette& builtIn)
+// that later changes of the application palette pass it by. A colour is the
+// widget's own when it differs from the application's current one (the
+// resolve mask cannot tell: the application palette sets every role).
+QPalette Frozen(const QPalette& own, const QPalette& app, const QPalette& builtIn)
 {
     QPalette p;
     for (int g = 0; g < QPalette::NColorGroups; ++g)
@@ -63,7 +65,7 @@ QPalette Frozen(const QPalette& own, const QPalette& builtIn)
             const auto group = static_cast<QPalette::ColorGroup>(g);
             const auto role = static_cast<QPalette::ColorRole>(r);
             if (role == QPalette::NoRole) continue;
-            p.setBrush(group, role, own.isBrushSet(group, role) ? own.brush(group, role) : builtIn.brush(group, role));
+            p.setBrush(group, role, own.brush(group, role) != app.brush(group, role) ? own.brush(group, role) : builtIn.brush(group, role));
         }
     return p;
 }
@@ -101,13 +103,30 @@ bool TSkinData::IsExcluded(const QWidget* w)
     return false;
 }
 
+void TSkinData::freeze(QWidget* w)
+{
+    if (w->property(kFrozenProperty).toBool()) return;
+    // Under a style sheet Qt passes no palette from parent to child, so
+    // every control of an excluded part keeps a full palette of its own:
+    // its own colours over its parent's (the tagged control's over the
+    // built-in palette).
+    QPalette base = mBuiltIn;
+    if (Tagged(w)) {
+        // Drawn on its own background, not on the skinned window behind it.
+        w->setAutoFillBackground(true);
+    } else {
+        QWidget* parent = w->parentWidget();
+        freeze(parent);
+        base = parent->palette();
+    }
+    w->setPalette(Frozen(w->palette(), QApplication::palette(w), base));
+    w->setProperty(kFrozenProperty, true);
+}
+
 void TSkinData::prepare(QWidget* w)
 {
     if (IsExcluded(w)) {
-        if (Tagged(w) && !w->property(kFrozenProperty).toBool()) {
-            w->setPalette(Frozen(w->palette(), mBuiltIn));
-            w->setProperty(kFrozenProperty, true);
-        }
+        freeze(w);
         if (w->property(MarkProperty).toBool()) w->setProperty(MarkProperty, false);
     } else if (!w->property(MarkProperty).toBool()) {
         w->setProperty(MarkProperty, true);
@@ -129,7 +148,7 @@ void TSkinData::setSkinFile(const QString& path)
     mModel = {};
     mSheet.clear();
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
+    if (path.isEmpty() || !f.open(QIODevice::ReadOnly)) {
         mError = "cannot open " + path;
     } else if (f.size() > static_cast<qint64>(kSkinMaxBytes)) {
         mError = "too large: " + path;

@@ -44,6 +44,7 @@ protected:
 
 private:
     void prepare(QWidget* w);
+    void freeze(QWidget* w);
     void apply();
 
     QString mSkinFile;
