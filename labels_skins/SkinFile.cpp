@@ -446,7 +446,10 @@ std::string SkinStyleSheet(const TSkinModel& m, const std::string& markProperty)
     }
     s << S(TSkinKind::Progress) << " { background: " << c.H("base") << "; color: " << c.H("text") << "; "
       << border << " " << small << " text-align: center; }\n";
-    s << S(TSkinKind::Progress, "::chunk") << " { " << Background(m, TSkinKind::Progress, c.H("highlight"))
+    // The percentage is drawn across the chunk too: a tint of the highlight
+    // keeps it legible on both parts.
+    s << S(TSkinKind::Progress, "::chunk") << " { "
+      << Background(m, TSkinKind::Progress, Mix(SkinRoleColor(m, "base"), SkinRoleColor(m, "highlight"), 45).Hex())
       << " }\n";
     s << S(TSkinKind::Scroll) << " { background: " << c.H("alternate-base") << "; border: none; }\n";
     s << S(TSkinKind::Scroll, ":vertical") << " { width: 13px; }\n";

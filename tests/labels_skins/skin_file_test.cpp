@@ -186,6 +186,11 @@ TEST(ShippedSkins, AllFourteenAreDistinctAndLegible)
             least = std::min(least, c);
         }
         EXPECT_GE(Contrast(C("window"), C("disabled-text")), 3.0);
+        // The progress percentage crosses the tinted chunk and the base.
+        auto mix = [](int a, int b) { return static_cast<std::uint8_t>((a * 55 + b * 45) / 100); };
+        const TSkinColor chunk{mix(C("base").r, C("highlight").r), mix(C("base").g, C("highlight").g),
+                               mix(C("base").b, C("highlight").b)};
+        EXPECT_GE(Contrast(chunk, C("text")), 3.0) << "progress chunk";
         for (const auto& [kind, g] : m.gradients) {
             const char* fg = kind == TSkinKind::Progress ? nullptr : kind == TSkinKind::Button ? "button-text" : "window-text";
             if (!fg) continue;
