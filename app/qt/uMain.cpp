@@ -16,6 +16,8 @@
 #include "app/qt/uInfo.h"
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
+#include "labels_skins/qt/SkinData.h"
+#include "labels_skins/SkinChoice.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -48,6 +50,7 @@ TfMain::TfMain(TSettingsAccess& store, TMainAudio& audio, QWidget* parent)
     mClient->setObjectName("ClientArea");
     QPalette pal = mClient->palette();
     pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::WindowText, Qt::black);  // legible under dark skins
     mClient->setPalette(pal);
     mClient->setAutoFillBackground(true);
     setCentralWidget(mClient);
@@ -86,13 +89,17 @@ TfMain::TfMain(TSettingsAccess& store, TMainAudio& audio, QWidget* parent)
     mTimer1->start();
 
     // Skin file: the program folder's default, then the stored choice.
-    mSkinFile = (ProgramFolder() + "skins/iTunes.skn").toStdString();
-    mSkinFile = mStore.ReadText("skin", mSkinFile);
+    SkinData1 = new TSkinData(this);
+    SkinData1->setSkinFile(ProgramFolder() + kDefaultSkinFile);
+    SkinData1->setSkinFile(QString::fromStdString(
+        mStore.ReadText(kSkinSettingName, SkinData1->SkinFile().toStdString())));
 
     setMaximumWidth(DesignMaxWidth);
     resize(DesignClientWidth, DesignClientHeight);
     move(DesignLeft, DesignTop);
 }
+
+std::string TfMain::SkinFile() const { return SkinData1->SkinFile().toStdString(); }
 
 TfMain::~TfMain()
 {
@@ -115,6 +122,10 @@ void TfMain::SetWindows(const Windows& w)
         mW.SetLevel->setMeterWindow(mLevelLink.get());
         mW.SetLevel->setStore(&mStore);
         mW.SetLevel->setDrawScale([](QImage& image, int standard) { return DrawScaleImage(image, standard); });
+    }
+    if (mW.Skin) {
+        mW.Skin->setSkinData(SkinData1);
+        mW.Skin->WriteText = [this](const std::string& n, const std::string& v) { mStore.WriteText(n, v); };
     }
     if (mW.Labels) {
         mW.Labels->ReadText = [this](const std::string& n, const std::string& d) { return mStore.ReadText(n, d); };

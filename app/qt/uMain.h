@@ -31,6 +31,7 @@ class TfSetLevel;
 class TfLabels;
 class Tfmulti;
 class TfSkin;
+class TSkinData;
 class TFrmInfo;
 class TfLogFile;
 class TfCorre;
@@ -68,7 +69,9 @@ public:
     int ActiveChannelCount() const { return mActiveChannels; }
     int CurrentStandard() const;
     bool LoggingOn() const { return mLoggingOn; }
-    std::string SkinFile() const { return mSkinFile; }
+    std::string SkinFile() const;
+    // The skinning engine of the application.
+    TSkinData* SkinData() const { return SkinData1; }
 
     // Re-applies the current metering standard, which redraws the scale
     // pictures; run when `tDisplay` fires.
@@ -151,6 +154,6 @@ private:
     bool mRestored = false;
     bool mSaveOnClose = true;
     bool mSaved = false;
-    std::string mSkinFile;
+    TSkinData* SkinData1 = nullptr;
     std::unique_ptr<TMainMeterLink> mLevelLink;
 };
