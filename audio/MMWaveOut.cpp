@@ -207,6 +207,7 @@ void TMMWaveOut::DeviceNotify(HWAVEOUT h, uint32_t msg, void* instance, PWaveHdr
         self->mInFlight.fetch_sub(1, std::memory_order_acq_rel);
         if (self->mResetting.load() || self->mStopping.load()) break;
         const uint32_t gen = self->mGeneration.load();
+        self->mAwaiting.fetch_add(1, std::memory_order_acq_rel);
         if (self->mCallBackMode == cmThread) {
             if (self->mThread) self->mThread->Post(gen, h, hdr);
         } else {
@@ -359,6 +360,7 @@ void TMMWaveOut::Start()
         mStopPending = mStopPosted = false;
     }
     mInFlight.store(0);
+    mAwaiting.store(0);
     mStopping.store(false);
     mResetting.store(false);
     mGeneration.fetch_add(1);
@@ -395,6 +397,7 @@ void TMMWaveOut::Start()
 
 void TMMWaveOut::BufferDone(PWaveHdr hdr, uint32_t generation)
 {
+    if (generation == mGeneration.load()) mAwaiting.fetch_sub(1, std::memory_order_acq_rel);
     {
         std::lock_guard<std::mutex> g(mLock);
         if (!Playing() || mResetting.load() || mStopping.load() || mFailed.load() ||
@@ -452,7 +455,7 @@ void TMMWaveOut::BufferDone(PWaveHdr hdr, uint32_t generation)
     }
     {
         std::lock_guard<std::mutex> g(mLock);
-        if (mNesting == 0 && (mStopPending || mInFlight.load() <= 0) && !mStopPosted) {
+        if (mNesting == 0 && (mStopPending || (mInFlight.load() <= 0 && mAwaiting.load() <= 0)) && !mStopPosted) {
             mStopPosted = true;
             mStopping.store(true);
             post = true;
@@ -569,6 +572,7 @@ void TMMWaveOut::Reposition()
     mGeneration.fetch_add(1);
     Check("WaveOutReset:", mDev.Reset(h));
     WaitUntil([this] { return mInFlight.load() <= 0; }, 100);
+    mAwaiting.store(0);
     {
         std::lock_guard<std::mutex> g(mLock);
         for (auto& hdr : mHeaders)

@@ -138,6 +138,7 @@ private:
     mutable std::mutex mLock;
     int mQueued = 0;
     std::atomic<int> mInFlight{0};
+    std::atomic<int> mAwaiting{0};  // returned and forwarded, not yet handled
     int mNesting = 0;
     int mRingIndex = 0;
     int64_t mBytesPlayed = 0;

@@ -124,7 +124,7 @@ std::unique_ptr<TMMAudioReader> openSndFile(const std::string& name)
 {
     auto r = std::make_unique<SndFileReader>(name);
     const std::string ext = upper(extensionOf(name));
-    r->mType = ext == ".MP3" ? ftMpeg : ftVorbis;
+    r->mType = (ext == ".OGG" || ext == ".OGA") ? ftVorbis : ftMpeg;
     return r;
 }
 
