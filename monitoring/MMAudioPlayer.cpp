@@ -117,7 +117,10 @@ bool sndFileAccepts(const std::string& name)
     SNDFILE* f = sf_open(name.c_str(), SFM_READ, &info);
     if (!f) return false;
     sf_close(f);
-    return info.channels >= 1 && info.channels <= 2;
+    // The content must be what the extension says.
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    const int wanted = ext == ".MP3" ? SF_FORMAT_MPEG : ext == ".FLAC" ? SF_FORMAT_FLAC : SF_FORMAT_OGG;
+    return major == wanted && info.channels >= 1 && info.channels <= 2;
 }
 
 std::unique_ptr<TMMAudioReader> openSndFile(const std::string& name)
