@@ -39,21 +39,46 @@ std::string fullPath(const std::string& name)
     return realpath(name.c_str(), buf) ? std::string(buf) : name;
 }
 
+// The data region through a 32768-byte I/O buffer, so that a pull costs a
+// copy and a file read only every 32768 bytes.
 class WaveReader : public TMMAudioReader {
 public:
-    explicit WaveReader(const std::string& name) : mPath(fullPath(name)) { mFile.Open(name); }
+    static constexpr size_t IoBuffer = 32768;
+    explicit WaveReader(const std::string& name) : mPath(fullPath(name)), mBuf(IoBuffer) { mFile.Open(name); }
     TMMAudioFileType Type() const override { return ftWave; }
     const std::string& FullPath() const override { return mPath; }
     const std::vector<uint8_t>& FormatRecord() const override { return mFile.Info().FormatRecord; }
     uint64_t FileLength() const override { return mFile.Info().FileLength; }
     uint64_t DataLength() const override { return mFile.Info().DataLength; }
-    size_t Read(void* buffer, size_t n) override { return mFile.Read(buffer, n); }
-    uint64_t Position() const override { return mFile.Position(); }
-    void Seek(uint64_t byte) override { mFile.Seek(byte); }
+    size_t Read(void* buffer, size_t n) override
+    {
+        auto* out = static_cast<uint8_t*>(buffer);
+        size_t done = 0;
+        while (done < n) {
+            if (mBufPos >= mBufLen) {
+                mBufLen = mFile.Read(mBuf.data(), mBuf.size());
+                mBufPos = 0;
+                if (mBufLen == 0) break;
+            }
+            const size_t k = std::min(n - done, mBufLen - mBufPos);
+            std::memcpy(out + done, mBuf.data() + mBufPos, k);
+            mBufPos += k;
+            done += k;
+        }
+        return done;
+    }
+    uint64_t Position() const override { return mFile.Position() - (mBufLen - mBufPos); }
+    void Seek(uint64_t byte) override
+    {
+        mFile.Seek(byte);
+        mBufLen = mBufPos = 0;
+    }
 
 private:
     std::string mPath;
     TMMWaveFileReader mFile;
+    std::vector<uint8_t> mBuf;
+    size_t mBufLen = 0, mBufPos = 0;
 };
 
 // MP3, FLAC and Ogg Vorbis through libsndfile, as 16-bit PCM.
