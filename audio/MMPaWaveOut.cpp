@@ -148,6 +148,8 @@ MMRESULT TMMPortAudioWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, T
     out.device = pa;
     out.channelCount = fmt.nChannels;
     out.sampleFormat = fmt.wBitsPerSample == 16 ? paInt16 : paUInt8;
+    // Short device periods: the player's queue can be as short as 5 x 2048
+    // bytes (about 58 ms), which a long period would drain in one burst.
     out.suggestedLatency = info->defaultHighOutputLatency;
     if (Pa_IsFormatSupported(nullptr, &out, fmt.nSamplesPerSec) != paFormatIsSupported) return WAVERR_BADFORMAT;
     if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
@@ -167,7 +169,7 @@ MMRESULT TMMPortAudioWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, T
     s->bytesPerFrame = fmt.nBlockAlign;
     s->silence = SilenceValue(&fmt);
     PaStream* stream = nullptr;
-    const PaError err = Pa_OpenStream(&stream, nullptr, &out, fmt.nSamplesPerSec, paFramesPerBufferUnspecified,
+    const PaError err = Pa_OpenStream(&stream, nullptr, &out, fmt.nSamplesPerSec, 256,
                                       paClipOff, playbackCallback, s);
     if (err != paNoError) return err;
     Pa_SetStreamFinishedCallback(stream, finishedCallback);
@@ -192,7 +194,10 @@ MMRESULT TMMPortAudioWaveOut::Halt(Stream& s)
 {
     if (Pa_IsStreamStopped(s.pa) == 0) {
         s.expectStop.store(true);
-        const PaError err = Pa_AbortStream(s.pa);
+        // Everything written was handed to the device: let it play out, so
+        // that the end of a sound is not cut by the device's latency.
+        // Otherwise drop at once.
+        const PaError err = s.queue.Pending() == 0 ? Pa_StopStream(s.pa) : Pa_AbortStream(s.pa);
         if (err != paNoError) return err;
     }
     return MMSYSERR_NOERROR;
