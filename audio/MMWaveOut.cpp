@@ -119,6 +119,21 @@ TMMWaveOut::TMMWaveOut(TMMWaveOutDevice& device) : mDev(device)
 
 TMMWaveOut::~TMMWaveOut()
 {
+    // No new buffer-done handler starts; a running one is let finish, so
+    // that the stop below completes at once.
+    mStopping.store(true);
+    WaitUntil(
+        [this] {
+            std::lock_guard<std::mutex> g(mLock);
+            return mNesting == 0;
+        },
+        500);
+    {
+        std::lock_guard<std::mutex> g(mLock);
+        mStopPending = false;
+        mClosing = false;
+        mClosePending = false;
+    }
     Close();
     mThread.reset();
     TMMMessagePoster::Unregister(this);

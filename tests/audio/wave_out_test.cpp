@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -215,6 +217,50 @@ TEST(WaveOut, StopWhilePlayingAndNothingToPlay)
     empty.setOutput(&out);
     EXPECT_EQ(raised([&] { out.Start(); }), "WaveOutStart:\n\rUnable to start device");
     EXPECT_FALSE(out.DeviceOpen());
+}
+
+// A stop asked while the playback thread handles a buffer completes when
+// that handler ends: OnStop fires once; the same holds at destruction.
+TEST(WaveOut, StopDuringABufferHandler)
+{
+    TMMSimulatedWaveOut sim(1 << 20);
+    for (bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy);
+        auto out = std::make_unique<TMMWaveOut>(sim);
+        out->setCallBackMode(cmThread);
+        Events ev;
+        ev.Attach(*out);
+        std::atomic<bool> inHandler{false}, release{false};
+        out->OnBufferReady = [&](TMMCustomDSPComponent*, PWaveHdr) {
+            inHandler.store(true);
+            while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+        Source src(ramp(176400));
+        src.setOutput(out.get());
+        out->Start();
+        while (!inHandler.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (destroy) {
+            std::thread later([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                release.store(true);
+            });
+            out.reset();
+            later.join();
+            EXPECT_EQ(sim.OpenStreams(0), 0);
+            continue;
+        }
+        out->Stop();
+        EXPECT_EQ(ev.stop, 0);  // pending until the handler ends
+        EXPECT_TRUE(out->Playing());
+        release.store(true);
+        ASSERT_TRUE(pumpUntil([&] { return ev.stop == 1; }));
+        pumpUntil([] { return false; }, 50);
+        EXPECT_EQ(ev.stop, 1);
+        EXPECT_FALSE(out->Playing());
+        out->Close();
+        EXPECT_EQ(ev.close, 1);
+        EXPECT_EQ(sim.OpenStreams(0), 0);
+    }
 }
 
 // The output vanishes while playing: the error is shown once, the output is
