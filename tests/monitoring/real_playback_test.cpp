@@ -112,10 +112,9 @@ int main()
 
     TMMAudioPlayer player(out);
     player.setDeviceID(MapperId);
-    // A queue of about 170 ms: the sound server's ALSA bridge delivers in
-    // bursts that a 58 ms queue does not always ride out on a loaded machine.
-    player.setBufferSize(8192);
-    player.setNumBuffers(8);
+    // The alarm's own queue: 5 x 2048 bytes (about 53 ms at 48 kHz).
+    player.setBufferSize(2048);
+    player.setNumBuffers(5);
     player.setCallBackMode(cmThread);
     bool stopped = false;
     player.OnStop = [&](TMMCustomDSPComponent*) { stopped = true; };
