@@ -29,7 +29,7 @@ public:
     void BufferLoad(PWaveHdr hdr, bool& more) override
     {
         const size_t n = std::min<size_t>(hdr->dwBufferLength, mBytes.size() - mPos);
-        std::memcpy(hdr->lpData, mBytes.data() + mPos, n);
+        if (n) std::memcpy(hdr->lpData, mBytes.data() + mPos, n);
         mPos += n;
         hdr->dwBytesRecorded = static_cast<uint32_t>(n);
         more = mPos < mBytes.size();
