@@ -17,6 +17,7 @@ struct TMMPortAudioWaveOut::Stream {
     std::atomic<bool> gone{false};
     std::atomic<uint64_t> frames{0};
     size_t bytesPerFrame = 0;
+    size_t holdBytes = 0;  // the stream's output latency
     uint8_t silence = 0;
 };
 
@@ -32,7 +33,7 @@ int playbackCallback(const void*, void* output, unsigned long frames, const PaSt
     const size_t bytes = frames * s->bytesPerFrame;
     size_t n = 0;
     if (!s->paused.load(std::memory_order_acquire)) {
-        n = s->queue.Read(out, bytes);
+        n = s->queue.Read(out, bytes, s->holdBytes);
         s->frames.fetch_add(n / s->bytesPerFrame, std::memory_order_relaxed);
     }
     if (n < bytes) std::memset(out + n, s->silence, bytes - n);
@@ -174,6 +175,9 @@ MMRESULT TMMPortAudioWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, T
     if (err != paNoError) return err;
     Pa_SetStreamFinishedCallback(stream, finishedCallback);
     s->pa = stream;
+    const PaStreamInfo* si = Pa_GetStreamInfo(stream);
+    const double latency = si ? si->outputLatency : 0.0;
+    s->holdBytes = (static_cast<size_t>(latency * fmt.nSamplesPerSec) + 256) * fmt.nBlockAlign;
     const HWAVEOUT handle = mNextHandle.fetch_add(1);
     s->queue.Bind(handle, cb, instance);
     s->used.store(true);

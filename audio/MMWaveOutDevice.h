@@ -95,11 +95,24 @@ public:
         return true;
     }
     // Copies up to `bytes` played bytes into `out` (null: discards them);
-    // every emptied header goes back. Returns the bytes taken; the rest of
+    // every emptied header goes back. With `hold` > 0 the header that
+    // empties the queue comes back only after `hold` more bytes were asked
+    // for (the device's latency, so that its data has been heard), or as
+    // soon as another header follows. Returns the bytes taken; the rest of
     // `out` is left for the caller to fill with silence.
-    size_t Read(uint8_t* out, size_t bytes)
+    size_t Read(uint8_t* out, size_t bytes, size_t hold = 0)
     {
         size_t taken = 0;
+        if (mCurrent && mCurrent->dwUser >= mCurrent->dwBufferLength) {  // held
+            PWaveHdr next = nullptr;
+            if (!mQueue.Pop(next)) {
+                mHeld = bytes >= mHeld ? 0 : mHeld - bytes;
+                if (mHeld == 0) ReturnCurrent();
+                return 0;
+            }
+            ReturnCurrent();
+            mCurrent = next;
+        }
         while (bytes > 0) {
             if (!mCurrent && !mQueue.Pop(mCurrent)) break;
             const size_t left = mCurrent->dwBufferLength - mCurrent->dwUser;
@@ -108,7 +121,18 @@ public:
             mCurrent->dwUser += n;
             taken += n;
             bytes -= n;
-            if (mCurrent->dwUser >= mCurrent->dwBufferLength) ReturnCurrent();
+            if (mCurrent->dwUser < mCurrent->dwBufferLength) continue;
+            if (hold > 0) {
+                PWaveHdr next = nullptr;
+                if (!mQueue.Pop(next)) {
+                    mHeld = hold;
+                    break;
+                }
+                ReturnCurrent();
+                mCurrent = next;
+                continue;
+            }
+            ReturnCurrent();
         }
         return taken;
     }
@@ -137,6 +161,7 @@ public:
 private:
     TMMRing<PWaveHdr> mQueue;
     PWaveHdr mCurrent = nullptr;
+    size_t mHeld = 0;  // bytes still to pass before a held header goes back
     std::atomic<int> mPending{0};
     HWAVEOUT mHandle = 0;
     TWaveOutNotify mNotify = nullptr;

@@ -324,3 +324,44 @@ TEST(SimOutput, CaptureIsWrittenAsWave)
 }
 
 }  // namespace
+
+namespace {
+
+// The queue can hold back the header that empties it until the device's
+// latency has passed, and lets it go at once when another header follows.
+TEST(PlaybackQueue, HoldsTheLastHeaderForTheLatency)
+{
+    static std::vector<PWaveHdr> returned;
+    returned.clear();
+    TMMPlaybackQueue q;
+    q.Bind(1, [](HWAVEOUT, uint32_t msg, void*, PWaveHdr h) {
+        if (msg == WOM_DONE) returned.push_back(h);
+    }, nullptr);
+    char a[8] = {1, 2, 3, 4, 5, 6, 7, 8}, b[4] = {9, 9, 9, 9};
+    WaveHdr ha, hb;
+    ha.lpData = a;
+    ha.dwBufferLength = 8;
+    hb.lpData = b;
+    hb.dwBufferLength = 4;
+    ASSERT_TRUE(q.Add(&ha));
+    uint8_t out[16] = {};
+    EXPECT_EQ(q.Read(out, 16, 10), 8u);
+    EXPECT_TRUE(returned.empty());  // held
+    EXPECT_EQ(q.Read(out, 6, 10), 0u);
+    EXPECT_TRUE(returned.empty());
+    EXPECT_EQ(q.Read(out, 4, 10), 0u);  // 10 bytes of latency passed
+    ASSERT_EQ(returned.size(), 1u);
+    EXPECT_EQ(q.Pending(), 0);
+
+    ASSERT_TRUE(q.Add(&ha));
+    EXPECT_EQ(q.Read(out, 8, 100), 8u);
+    ASSERT_TRUE(q.Add(&hb));  // a follower releases the held header
+    EXPECT_EQ(q.Read(out, 16, 100), 4u);
+    EXPECT_EQ(returned.size(), 2u);
+    EXPECT_EQ(out[0], 9);
+    q.ReturnAll();
+    EXPECT_EQ(returned.size(), 3u);
+    EXPECT_EQ(q.Pending(), 0);
+}
+
+}  // namespace
