@@ -191,6 +191,7 @@ TfCorre::TfCorre(TCorrelationHost& host, QWidget* parent)
     mOsR->setGeometry(200, -199, 200, 200);
     for (TCorreScope* s : {mOsL, mOsR}) {
         s->setBevel(bevel);
+        s->Scope().SetClientSize(s->width(), s->height());  // before its first resize event
         TMMOscope& o = s->Scope();
         o.setKind(okConLines);
         o.setBitLength(b16Bit);
