@@ -174,14 +174,22 @@ bool TMMCorrelationStrip::Draw(int smoothed, int current)
     mLastB = b;
     mMarker = b;
     mMarkerColor = markerColor;
-
-    mPixels.fill(0);
-    Rectangle(b, 0, a, 8, mBarColor, mBarColor);
-    Rectangle(b, 15, b + 3, 0, markerColor, mBarColor);
+    mStale = true;
     return true;
 }
 
-void TMMCorrelationStrip::Rectangle(int x1, int y1, int x2, int y2, TPixel pen, TPixel brush)
+const TMMCorrelationStrip::TPixel* TMMCorrelationStrip::Pixels() const
+{
+    if (mStale) {
+        mStale = false;
+        mPixels.fill(0);
+        Rectangle(mLastB, 0, mLastA, 8, mBarColor, mBarColor);
+        Rectangle(mLastB, 15, mLastB + 3, 0, mMarkerColor, mBarColor);
+    }
+    return mPixels.data();
+}
+
+void TMMCorrelationStrip::Rectangle(int x1, int y1, int x2, int y2, TPixel pen, TPixel brush) const
 {
     const int l = std::min(x1, x2), r = std::max(x1, x2);
     const int t = std::min(y1, y2), b = std::max(y1, y2);

@@ -125,20 +125,21 @@ public:
     void SetColors(TPixel bar, TPixel negative, TPixel positive);
 
     // Draws for current position b and smoothed position a (before the
-    // offsets). Returns false, leaving the pixels alone, when the picture
-    // would not change.
+    // offsets). Returns false when the picture would not change. The pixels
+    // are rendered when next read.
     bool Draw(int smoothed, int current);
 
     // Left column of the marker after the offset (296 at +1, 4 at -1).
     int MarkerColumn() const { return mMarker; }
     TPixel MarkerColor() const { return mMarkerColor; }
-    TPixel Pixel(int x, int y) const { return mPixels[static_cast<size_t>(y * kWidth + x)]; }
-    const TPixel* Pixels() const { return mPixels.data(); }
+    TPixel Pixel(int x, int y) const { return Pixels()[y * kWidth + x]; }
+    const TPixel* Pixels() const;
 
 private:
-    void Rectangle(int x1, int y1, int x2, int y2, TPixel pen, TPixel brush);
+    void Rectangle(int x1, int y1, int x2, int y2, TPixel pen, TPixel brush) const;
 
-    std::array<TPixel, kWidth * kHeight> mPixels{};
+    mutable std::array<TPixel, kWidth * kHeight> mPixels{};
+    mutable bool mStale = false;
     TPixel mBarColor = 0, mNegColor = 0, mPosColor = 0;
     int mLastA = -1, mLastB = -1;
     bool mDrawn = false;
