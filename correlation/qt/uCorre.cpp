@@ -16,6 +16,8 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 // The window's colour $423831.
