@@ -16,6 +16,15 @@ struct TRunStats {
     uint64_t trigger_cycles = 0;
     uint64_t dropped_buffers = 0;
     long max_rss_kb = 0;
+    // The correlation window: the pair it taps (1 ... 6, 0 for none), its
+    // steps, the averaged correlation and its extremes, the share of
+    // non-negative 200 ms ticks in percent.
+    struct {
+        int pair = 0;
+        uint64_t steps = 0;
+        double mean = 0, min = 0, max = 0;
+        int positive_percent = 0;
+    } correlation;
 };
 
 std::string RunStatsJson(const TRunStats& s);

@@ -3,11 +3,13 @@
 #include "app/RunStats.h"
 #include "app/StoreRegistry.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MainCorrelation.h"
 #include "app/qt/WindowShells.h"
 #include "app/qt/uInfo.h"
 #include "app/qt/uMain.h"
 #include "app/qt/uMultimode.h"
 #include "audio/qt/MMConnectorLoop.h"
+#include "correlation/qt/uCorre.h"
 #include "labels_skins/qt/uLabels.h"
 #include "metering/qt/uSet_Level.h"
 #include "labels_skins/qt/uSkin.h"
@@ -41,7 +43,8 @@ int RunProgram(QApplication& app, const CommandLine& cl)
     TfSkin fSkin(&fMain);
     TFrmInfo FrmInfo(&fMain);
     TfLogFile fLogFile(&fMain);
-    TfCorre fCorre(store, &fMain);
+    TMainCorrelationHost correlationHost(store, audio);
+    TfCorre fCorre(correlationHost, &fMain);
     fMain.SetWindows({&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo, &fLogFile, &fCorre});
 
     QElapsedTimer clock;
@@ -71,6 +74,8 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         s.seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : 0;
         s.cpu_seconds = clock.isValid() ? ProcessCpuSeconds() - cpuAtStart : 0;
         fMain.CollectStats(s);
+        const TMMCorrelation& c = fCorre.Correlation();
+        s.correlation = {fCorre.TappedPair(), c.Steps(), c.Mean(), c.Minimum(), c.Maximum(), c.PositivePercent()};
         s.max_rss_kb = ProcessMaxRssKb();
         std::cout << RunStatsJson(s) << std::endl;
     }

@@ -1,7 +1,5 @@
 #include "app/qt/WindowShells.h"
 
-#include <QPalette>
-
 TfLogFile::TfLogFile(QWidget* parent)
     : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
@@ -9,27 +7,4 @@ TfLogFile::TfLogFile(QWidget* parent)
     setWindowTitle("Logfile");
     resize(438, 460);
     move(167, 162);
-}
-
-TfCorre::TfCorre(TSettingsAccess& store, QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      mStore(store)
-{
-    setObjectName("fCorre");
-    setWindowTitle("Correlation");
-    resize(569, 138);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(0x31, 0x38, 0x42));
-    setPalette(pal);
-    setAutoFillBackground(true);
-}
-
-void TfCorre::showCorrelation()
-{
-    Values.Top = mStore.ReadInt("wtop", Values.Top);
-    Values.Left = mStore.ReadInt("wleft", Values.Left);
-    Values.Speed = mStore.ReadInt("speed", Values.Speed);
-    Values.Channel = mStore.ReadInt("Channel", Values.Channel);
-    move(Values.Left, Values.Top);
-    show();
 }

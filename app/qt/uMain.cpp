@@ -9,6 +9,7 @@
 #include "app/qt/ScaleImagesPaint.h"
 #include "app/qt/StripPicture.h"
 #include "app/qt/WindowShells.h"
+#include "correlation/qt/uCorre.h"
 #include "metering/qt/uSet_Level.h"
 #include "metering/qt/MMLevel.h"
 #include "metering/qt/MMLevelScale.h"
@@ -347,11 +348,11 @@ TLevelSetValues TfMain::LevelSetValues()
 TCorreValues TfMain::CorreValues()
 {
     if (!mW.Corre) return {};
-    TCorreValues c = mW.Corre->Values;
-    if (mW.Corre->isVisible()) {
-        c.Top = mW.Corre->y();
-        c.Left = mW.Corre->x();
-    }
+    TCorreValues c;
+    c.Top = mW.Corre->WindowTop();
+    c.Left = mW.Corre->WindowLeft();
+    c.Speed = mW.Corre->SpeedIndex();
+    c.Channel = mW.Corre->ChannelIndex();
     return c;
 }
 

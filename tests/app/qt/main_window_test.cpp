@@ -1,6 +1,7 @@
 // The main window with the simulated back end (manual clock), offscreen.
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MainCorrelation.h"
 #include "app/qt/StripPicture.h"
 #include "app/qt/WindowShells.h"
 #include "app/qt/uInfo.h"
@@ -9,6 +10,7 @@
 #include "audio/MMNotify.h"
 #include "audio/MMSimWaveIn.h"
 #include "audio/qt/MMConnectorLoop.h"
+#include "correlation/qt/uCorre.h"
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
 #include "metering/qt/uSet_Level.h"
@@ -39,6 +41,7 @@ struct Program {
     TfSkin fSkin;
     TFrmInfo FrmInfo;
     TfLogFile fLogFile;
+    TMainCorrelationHost correlationHost;
     TfCorre fCorre;
 
     explicit Program(TMemoryStore& s)
@@ -50,7 +53,8 @@ struct Program {
           fSkin(&fMain),
           FrmInfo(&fMain),
           fLogFile(&fMain),
-          fCorre(s, &fMain)
+          correlationHost(s, audio),
+          fCorre(correlationHost, &fMain)
     {
         fMain.setSaveOnClose(false);
         fMain.SetWindows({&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo, &fLogFile, &fCorre});
