@@ -148,3 +148,16 @@ private:
     uint64_t mLogLines = 0;
     std::vector<TListener> mListeners;
 };
+
+// An alarm player given as functions; the program binds them to the
+// player's Play and playing state (unset: Play does nothing).
+class TMMAlarmSoundBinding : public IMMAlarmSound {
+public:
+    std::function<void()> OnPlay;
+    std::function<bool()> OnPlaying;
+    void Play() override
+    {
+        if (OnPlay) OnPlay();
+    }
+    bool Playing() const override { return OnPlaying && OnPlaying(); }
+};

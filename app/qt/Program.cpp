@@ -3,6 +3,7 @@
 #include "app/RunStats.h"
 #include "app/StoreRegistry.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MainSilence.h"
 #include "app/qt/WindowShells.h"
 #include "app/qt/uInfo.h"
 #include "app/qt/uMain.h"
@@ -11,6 +12,7 @@
 #include "labels_skins/qt/uLabels.h"
 #include "metering/qt/uSet_Level.h"
 #include "labels_skins/qt/uSkin.h"
+#include "monitoring/qt/uLogFile.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,6 +21,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -43,6 +46,18 @@ int RunProgram(QApplication& app, const CommandLine& cl)
     TfLogFile fLogFile(&fMain);
     TfCorre fCorre(store, &fMain);
     fMain.SetWindows({&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo, &fLogFile, &fCorre});
+
+    // --log-out: every log line, appended and flushed as it is written.
+    std::ofstream logOut;
+    if (!cl.logOut.empty()) {
+        logOut.open(cl.logOut, std::ios::app | std::ios::binary);
+        if (!logOut)
+            std::cerr << "tarvolin: cannot open " << cl.logOut << " for the log lines\n";
+        else if (fMain.Silence())
+            fMain.Silence()->Detector().AddListener([&logOut](const TSilenceEvent& e) {
+                if (e.Kind == TSilenceEventKind::LogLine) logOut << e.Line << std::endl;
+            });
+    }
 
     QElapsedTimer clock;
     double cpuAtStart = 0;

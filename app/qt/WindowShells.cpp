@@ -2,15 +2,6 @@
 
 #include <QPalette>
 
-TfLogFile::TfLogFile(QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
-{
-    setObjectName("fLogFile");
-    setWindowTitle("Logfile");
-    resize(438, 460);
-    move(167, 162);
-}
-
 TfCorre::TfCorre(TStoreAccess& store, QWidget* parent)
     : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       mStore(store)

@@ -4,6 +4,7 @@
 #include "app/MainLayout.h"
 #include "app/StripNames.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MainSilence.h"
 #include "app/qt/MainStrip.h"
 #include "app/qt/ScaleImagesPaint.h"
 #include "app/qt/StripPicture.h"
@@ -16,6 +17,7 @@
 #include "app/qt/uInfo.h"
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
+#include "monitoring/qt/uLogFile.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -117,6 +119,19 @@ void TfMain::SetWindows(const Windows& w)
         mW.SetLevel->setMeterWindow(mLevelLink.get());
         mW.SetLevel->setStore(mLevelStore.get());
         mW.SetLevel->setDrawScale([](QImage& image, int standard) { return DrawScaleImage(image, standard); });
+        mSilence = std::make_unique<TMainSilence>(*this, mW.SetLevel->Core(), mTimerOff, mTimerOn, mW.SetLevel->t_reset);
+    }
+    if (mW.LogFile) {
+        mW.LogFile->setExportFolder(ProgramFolder() + "Tarvolin export");
+        mW.LogFile->OnStopLog = [this] {
+            mLoggingOn = false;
+            if (mSilence) mSilence->Detector().ResetCounters();
+        };
+        mW.LogFile->OnStartLog = [this] { mLoggingOn = true; };
+        if (mSilence)
+            mSilence->Detector().AddListener([log = mW.LogFile](const TSilenceEvent& e) {
+                if (e.Kind == TSilenceEventKind::LogLine) log->Append(e.Line);
+            });
     }
     if (mW.Labels) {
         mW.Labels->ReadText = [this](const std::string& n, const std::string& d) { return mStore.ReadText(n, d); };
@@ -317,6 +332,7 @@ void TfMain::ApplyStripValues(int n, const TStripValues& v)
     WriteLevelValues(mLevels[n - 1], v);
     SetLabelColor(mLabels[n - 1], v.LEDColor);
     mSilenceCounter[n - 1] = 0;
+    if (mSilence) mSilence->Detector().setCounter(n, 0);
 }
 
 TWindowPlacement TfMain::Placement()
@@ -445,6 +461,14 @@ void TfMain::CollectStats(TRunStats& s) const
     for (int n = 1; n <= MainStripCount; ++n) {
         s.blocks[n - 1] = mAudio.Blocks(n);
         s.paints[n - 1] = static_cast<uint64_t>(mLevels[n - 1]->PaintCount());
+    }
+    if (mSilence) {
+        const TMMSilenceDetector& d = mSilence->Detector();
+        for (int n = 1; n <= MainStripCount; ++n) {
+            s.alarms[n - 1] = d.Stats(n).Alarms;
+            s.silences[n - 1] = d.Stats(n).Silences;
+        }
+        s.log_lines = d.LogLineCount();
     }
     s.trigger_cycles = mAudio.TriggerCycles();
     s.dropped_buffers = mAudio.DroppedBuffers();

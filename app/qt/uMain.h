@@ -34,6 +34,8 @@ class TfSkin;
 class TFrmInfo;
 class TfLogFile;
 class TfCorre;
+class TMainSilence;
+class TMMSilenceDetector;
 
 class TfMain : public QMainWindow, public TMainTarget, public TMultiHost {
     Q_OBJECT
@@ -79,6 +81,8 @@ public:
     void setSaveOnClose(bool save) { mSaveOnClose = save; }
 
     void CollectStats(TRunStats& s) const;
+    // The silence detector (after SetWindows with the level settings).
+    TMainSilence* Silence() const { return mSilence.get(); }
     // Fired once the restore sequence has started the recorders.
     std::function<void()> OnRestored;
 
@@ -155,4 +159,5 @@ private:
     std::string mSkinFile;
     std::unique_ptr<TMMMeterWindow> mLevelLink;
     std::unique_ptr<TMMSettingsAccess> mLevelStore;
+    std::unique_ptr<TMainSilence> mSilence;
 };
