@@ -11,6 +11,7 @@
 #include "audio/qt/MMConnectorLoop.h"
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
+#include "monitoring/qt/uLogFile.h"
 #include "metering/qt/uSet_Level.h"
 #include "metering/qt/MMLevel.h"
 #include "metering/qt/MMLevelScale.h"
