@@ -27,6 +27,7 @@ struct FakeTimer : IMMSilenceTimer {
 struct FakeClock {
     int64_t now = 0;
     uint64_t seq = 0;
+    bool latestFirst = false;  // ties: the most recently armed timer first
     std::vector<FakeTimer*> timers;
     void Run(int64_t ms)
     {
@@ -34,7 +35,7 @@ struct FakeClock {
         for (;;) {
             FakeTimer* next = nullptr;
             for (FakeTimer* t : timers)
-                if (t->active && t->due <= end && (!next || t->due < next->due || (t->due == next->due && t->seq < next->seq)))
+                if (t->active && t->due <= end && (!next || t->due < next->due || (t->due == next->due && (t->seq < next->seq) != latestFirst)))
                     next = t;
             if (!next) break;
             now = next->due;
@@ -231,6 +232,22 @@ TEST(SilenceDetector, LevelTextAndLineFormat)
     EXPECT_EQ(SilenceGroupBound(17), 24);
 }
 
+TEST(SilenceDetector, EitherOrderOfEqualTimersAdvancesTheCounterEverySecond)
+{
+    for (bool latestFirst : {false, true}) {
+        Rig r;
+        r.clock.latestFirst = latestFirst;
+        r.host.level[0] = 0;
+        r.clock.Run(1000);  // the check arms Timer_start1
+        for (int s = 1; s <= 5; ++s) {
+            r.clock.Run(1000);
+            EXPECT_EQ(r.det->Counter(1), s) << latestFirst;
+        }
+        r.clock.Run(1000);
+        EXPECT_EQ(r.det->State(1), TSilenceState::Alarm) << latestFirst;
+    }
+}
+
 TEST(SilenceDetector, HiddenLabelStaysHiddenWhenAnotherStripStartsCounting)
 {
     Rig r;
@@ -238,13 +255,13 @@ TEST(SilenceDetector, HiddenLabelStaysHiddenWhenAnotherStripStartsCounting)
     r.clock.Run(7000);  // strip 1 alarms at 7 s: label hidden, TimerOn armed
     ASSERT_FALSE(r.host.visible[0]);
     ASSERT_TRUE(r.on.active);
-    r.host.level[1] = 0;  // strip 2 falls silent; its first tick disarms TimerOn
-    r.clock.Run(400);     // before the blink end
-    r.clock.Run(1000);    // check at 8 s (strip 1 alarm again, arms TimerOn), ...
-    // Drive so that a strip-2 silent tick comes after strip 1's alarm tick.
+    r.host.level[1] = 0;  // strip 2 falls silent
+    r.clock.Run(1500);    // blink ends at 7.45 and 8.45; the check at 8 s arms Timer_start2
+    EXPECT_TRUE(r.host.visible[0]);
+    // At 9 s strip 1's alarm tick hides its label and arms TimerOn, then
+    // strip 2's first silent tick disarms TimerOn: no blink end follows.
     r.clock.Run(1000);
-    EXPECT_LE(r.det->Counter(2), r.settings.delay);
-    // strip 2's silent tick came after strip 1's alarm: no blink end ran.
+    EXPECT_EQ(r.det->Counter(2), 1);
     EXPECT_FALSE(r.on.active);
     EXPECT_FALSE(r.host.visible[0]);
     r.host.level[0] = 20000;
