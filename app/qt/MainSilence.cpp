@@ -25,10 +25,11 @@ TMainSilence::TMainSilence(TfMain& main, TSetLevelCore& settings, QTimer* timerO
     mDetector->setPlayer(&mSound);
 
     TMMSilenceDetector* d = mDetector.get();
-    QObject::connect(timerOff, &QTimer::timeout, &main, [d] { d->TimerOffTick(); });
-    QObject::connect(timerOn, &QTimer::timeout, &main, [d] { d->TimerOnTick(); });
+    QObject::connect(timerOff, &QTimer::timeout, &mConnections, [d] { d->TimerOffTick(); });
+    QObject::connect(timerOn, &QTimer::timeout, &mConnections, [d] { d->TimerOnTick(); });
     for (int n = 1; n <= tv::kStrips; ++n)
-        if (QTimer* s = main.SilenceTimer(n)) QObject::connect(s, &QTimer::timeout, &main, [d, n] { d->StripTick(n); });
+        if (QTimer* s = main.SilenceTimer(n))
+            QObject::connect(s, &QTimer::timeout, &mConnections, [d, n] { d->StripTick(n); });
     // t_reset's own handler ticks "Play Sound File" again and disarms it.
 }
 

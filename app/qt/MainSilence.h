@@ -54,4 +54,5 @@ private:
     std::array<TMMQtSilenceTimer, tv::kStrips> mStrips;
     TMMAlarmSoundBinding mSound;
     std::unique_ptr<TMMSilenceDetector> mDetector;
+    QObject mConnections;  // the timers' connections end with this binding
 };
