@@ -63,6 +63,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<s
         } else if (a == "--screenshot") cl.screenshot = value(a);
         else if (a == "--after") cl.screenshotAfterMs = parseInt(a, value(a), 0, 3600000);
         else if (a == "--run-for") cl.runForSeconds = parseSeconds(a, value(a));
+        else if (a == "--log-out") cl.logOut = value(a);
         else if (rest && !a.empty() && a[0] == '-' && a.rfind("--", 0) != 0) {
             rest->push_back(a);  // a Qt option such as -platform offscreen
             if (i + 1 < args.size() && args[i + 1][0] != '-') rest->push_back(args[++i]);
@@ -91,5 +92,6 @@ std::string CommandLineUsage()
            "  --after MS             delay before the screenshot (default 1500)\n"
            "  --run-for SECONDS      exit after that long, saving settings as a normal close\n"
            "  --stats                print run statistics as JSON at exit\n"
+           "  --log-out FILE         append every silence log line to FILE as it is written\n"
            "  --demo-chain           show one simulated recorder feeding two bars and two scopes\n";
 }

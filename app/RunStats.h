@@ -13,6 +13,9 @@ struct TRunStats {
     std::array<uint64_t, 12> buffers{};  // buffers delivered per recorder
     std::array<uint64_t, 24> blocks{};   // ProcessBlock calls per bar
     std::array<uint64_t, 24> paints{};   // paint events per bar
+    std::array<uint64_t, 24> alarms{};   // silence alarm ticks per strip
+    std::array<uint64_t, 24> silences{}; // silence episodes per strip
+    uint64_t log_lines = 0;              // silence log lines written
     uint64_t trigger_cycles = 0;
     uint64_t dropped_buffers = 0;
     long max_rss_kb = 0;

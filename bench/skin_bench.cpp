@@ -2,7 +2,9 @@
 // control is polished and repainted): target under 100 ms per switch.
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
-#include "app/qt/WindowShells.h"
+#include "app/qt/ProgramWindows.h"
+#include "correlation/qt/uCorre.h"
+#include "monitoring/qt/uLogFile.h"
 #include "app/qt/uInfo.h"
 #include "app/qt/uMain.h"
 #include "app/qt/uMultimode.h"
@@ -21,18 +23,11 @@ void BM_SwitchSkin(benchmark::State& state)
 {
     TMemoryStore store;
     TMainAudio audio;
-    TfMain fMain(store, audio);
-    TfSetLevel fSetLevel(&fMain);
-    TfLabels fLabels(&fMain);
-    Tfmulti fmulti(fMain, store, &fMain);
-    TfSkin fSkin(&fMain);
-    TFrmInfo FrmInfo(&fMain);
-    TfLogFile fLogFile(&fMain);
-    TfCorre fCorre(store, &fMain);
+    TProgramWindows w(store, audio);
+    TfMain& fMain = w.fMain;
     fMain.setSaveOnClose(false);
-    fMain.SetWindows({&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo, &fLogFile, &fCorre});
-    for (QWidget* w : std::initializer_list<QWidget*>{&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo,
-                                                      &fLogFile, &fCorre})
+    for (QWidget* w : std::initializer_list<QWidget*>{&w.fSetLevel, &w.fLabels, &w.fmulti, &w.fSkin,
+                                                      &w.FrmInfo, &w.fLogFile, &w.fCorre})
         w->setAttribute(Qt::WA_DontShowOnScreen), w->show();
     fMain.ensurePolished();  // showing it would run the restore sequence
     QApplication::processEvents();

@@ -5,17 +5,17 @@
 #include "correlation/MMCorrelationPair.h"
 
 class TMainAudio;
-class TStoreAccess;
+class TSettingsAccess;
 
 class TMainCorrelationHost : public TCorrelationHost {
 public:
-    TMainCorrelationHost(TStoreAccess& store, TMainAudio& audio) : mStore(store), mAudio(audio) {}
+    TMainCorrelationHost(TSettingsAccess& store, TMainAudio& audio) : mStore(store), mAudio(audio) {}
     void CloseRecorder(int k) override;
     void StartRecorder(int k) override;
     TMMDSPComponent& Connector(int k) override;
     int ReadInt(const std::string& name, int def) override;
 
 private:
-    TStoreAccess& mStore;
+    TSettingsAccess& mStore;
     TMainAudio& mAudio;
 };

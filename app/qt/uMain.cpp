@@ -4,11 +4,13 @@
 #include "app/MainLayout.h"
 #include "app/StripNames.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MainSilence.h"
 #include "app/qt/MainStrip.h"
 #include "app/qt/SetLevelLink.h"
 #include "app/qt/ScaleImagesPaint.h"
 #include "app/qt/StripPicture.h"
-#include "app/qt/WindowShells.h"
+#include "correlation/qt/uCorre.h"
+#include "monitoring/qt/uLogFile.h"
 #include "correlation/qt/uCorre.h"
 #include "metering/qt/uSet_Level.h"
 #include "metering/qt/MMLevel.h"
@@ -19,6 +21,7 @@
 #include "labels_skins/qt/uSkin.h"
 #include "labels_skins/qt/SkinData.h"
 #include "labels_skins/SkinChoice.h"
+#include "monitoring/qt/uLogFile.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -123,6 +126,19 @@ void TfMain::SetWindows(const Windows& w)
         mW.SetLevel->setMeterWindow(mLevelLink.get());
         mW.SetLevel->setStore(&mStore);
         mW.SetLevel->setDrawScale([](QImage& image, int standard) { return DrawScaleImage(image, standard); });
+        mSilence = std::make_unique<TMainSilence>(*this, mW.SetLevel->Core(), mTimerOff, mTimerOn, mW.SetLevel->t_reset);
+    }
+    if (mW.LogFile) {
+        mW.LogFile->setExportFolder(ProgramFolder() + "Tarvolin export");
+        mW.LogFile->OnStopLog = [this] {
+            mLoggingOn = false;
+            if (mSilence) mSilence->Detector().ResetCounters();
+        };
+        mW.LogFile->OnStartLog = [this] { mLoggingOn = true; };
+        if (mSilence)
+            mSilence->Detector().AddListener([log = mW.LogFile](const TSilenceEvent& e) {
+                if (e.Kind == TSilenceEventKind::LogLine) log->Append(e.Line);
+            });
     }
     if (mW.Skin) {
         mW.Skin->setSkinData(SkinData1);
@@ -313,6 +329,7 @@ void TfMain::ApplyStripValues(int n, const TStripValues& v)
 {
     WriteStripValues(mStrips[n - 1], v);
     mSilenceCounter[n - 1] = 0;
+    if (mSilence) mSilence->Detector().setCounter(n, 0);
 }
 
 TWindowPlacement TfMain::Placement()
@@ -444,6 +461,14 @@ void TfMain::CollectStats(TRunStats& s) const
     for (int n = 1; n <= MainStripCount; ++n) {
         s.blocks[n - 1] = mAudio.Blocks(n);
         s.paints[n - 1] = static_cast<uint64_t>(mStrips[n - 1].Bar->PaintCount());
+    }
+    if (mSilence) {
+        const TMMSilenceDetector& d = mSilence->Detector();
+        for (int n = 1; n <= MainStripCount; ++n) {
+            s.alarms[n - 1] = d.Stats(n).Alarms;
+            s.silences[n - 1] = d.Stats(n).Silences;
+        }
+        s.log_lines = d.LogLineCount();
     }
     s.trigger_cycles = mAudio.TriggerCycles();
     s.dropped_buffers = mAudio.DroppedBuffers();

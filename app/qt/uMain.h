@@ -35,6 +35,8 @@ class TSkinData;
 class TFrmInfo;
 class TfLogFile;
 class TfCorre;
+class TMainSilence;
+class TMMSilenceDetector;
 
 class TfMain : public QMainWindow, public TMainTarget, public TMultiHost {
     Q_OBJECT
@@ -84,6 +86,8 @@ public:
     void setSaveOnClose(bool save) { mSaveOnClose = save; }
 
     void CollectStats(TRunStats& s) const;
+    // The silence detector (after SetWindows with the level settings).
+    TMainSilence* Silence() const { return mSilence.get(); }
     // Fired once the restore sequence has started the recorders.
     std::function<void()> OnRestored;
 
@@ -156,4 +160,5 @@ private:
     bool mSaved = false;
     TSkinData* SkinData1 = nullptr;
     std::unique_ptr<TMainMeterLink> mLevelLink;
+    std::unique_ptr<TMainSilence> mSilence;
 };

@@ -4,7 +4,9 @@
 #include "app/MainLayout.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
-#include "app/qt/WindowShells.h"
+#include "app/qt/ProgramWindows.h"
+#include "correlation/qt/uCorre.h"
+#include "monitoring/qt/uLogFile.h"
 #include "app/qt/uInfo.h"
 #include "app/qt/uMain.h"
 #include "app/qt/uMultimode.h"
@@ -47,24 +49,16 @@ const QString kSkins = QStringLiteral(TARVOLIN_SOURCE_DIR "/skins/");
 
 QString EntryPath(int i) { return QStringLiteral(TARVOLIN_SOURCE_DIR "/") + QString::fromStdString(SkinEntryFile(i)); }
 
-struct Program {
-    TMemoryStore& store;
+struct ProgramAudio {
     TMainAudio audio;
-    TfMain fMain;
-    TfSetLevel fSetLevel;
-    TfLabels fLabels;
-    Tfmulti fmulti;
-    TfSkin fSkin;
-    TFrmInfo FrmInfo;
-    TfLogFile fLogFile;
-    TfCorre fCorre;
+};
 
-    explicit Program(TMemoryStore& s)
-        : store(s), fMain(s, audio), fSetLevel(&fMain), fLabels(&fMain), fmulti(fMain, s, &fMain),
-          fSkin(&fMain), FrmInfo(&fMain), fLogFile(&fMain), fCorre(s, &fMain)
+struct Program : ProgramAudio, TProgramWindows {
+    TMemoryStore& store;
+
+    explicit Program(TMemoryStore& s) : TProgramWindows(s, audio), store(s)
     {
         fMain.setSaveOnClose(false);
-        fMain.SetWindows({&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo, &fLogFile, &fCorre});
         fSkin.setProgramFolder(QStringLiteral(TARVOLIN_SOURCE_DIR "/"));
     }
     ~Program()
