@@ -10,7 +10,7 @@ namespace {
 
 constexpr double kNone = -std::numeric_limits<double>::infinity();
 constexpr int kMode = EBUR128_MODE_M | EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA |
-                      EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM;
+                      EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK;
 
 double orNone(int err, double v) { return err == EBUR128_SUCCESS && std::isfinite(v) ? v : kNone; }
 
@@ -20,11 +20,12 @@ double toDb(double linear) { return linear > 0.0 ? 20.0 * std::log10(linear) : k
 
 }  // namespace
 
-TMMLoudness::TMMLoudness(int channels, int sampleRate) : mChannels(channels), mRate(sampleRate)
+TMMLoudness::TMMLoudness(int channels, int sampleRate, bool live) : mChannels(channels), mRate(sampleRate), mLive(live)
 {
     if (channels < 1 || channels > tv::kStrips || sampleRate < 4000 || sampleRate > 384000)
         throw EMMLoudnessError("Invalid WaveFormat");
-    ebur128_state* s = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate), kMode);
+    ebur128_state* s = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
+                                    kMode | (live ? EBUR128_MODE_HISTOGRAM : 0));
     if (!s) throw EMMLoudnessError("Out of memory");
     // Every channel counts with weight 1.0 (no surround weighting, none left out).
     for (int c = 0; c < channels; ++c) ebur128_set_channel(s, static_cast<unsigned>(c), EBUR128_LEFT);
@@ -39,7 +40,8 @@ TMMLoudness::~TMMLoudness()
 
 void TMMLoudness::Reset()
 {
-    ebur128_state* fresh = ebur128_init(static_cast<unsigned>(mChannels), static_cast<unsigned long>(mRate), kMode);
+    ebur128_state* fresh = ebur128_init(static_cast<unsigned>(mChannels), static_cast<unsigned long>(mRate),
+                                          kMode | (mLive ? EBUR128_MODE_HISTOGRAM : 0));
     if (!fresh) throw EMMLoudnessError("Out of memory");
     for (int c = 0; c < mChannels; ++c) ebur128_set_channel(fresh, static_cast<unsigned>(c), EBUR128_LEFT);
     ebur128_state* old = st(mState);
@@ -65,19 +67,22 @@ void TMMLoudness::AddFrames(const float* frames, size_t count)
 double TMMLoudness::Momentary() const
 {
     double v = 0;
-    return orNone(ebur128_loudness_momentary(st(mState), &v), v);
+    const int err = ebur128_loudness_momentary(st(mState), &v);
+    return orNone(err, v);
 }
 
 double TMMLoudness::ShortTerm() const
 {
     double v = 0;
-    return orNone(ebur128_loudness_shortterm(st(mState), &v), v);
+    const int err = ebur128_loudness_shortterm(st(mState), &v);
+    return orNone(err, v);
 }
 
 double TMMLoudness::Integrated() const
 {
     double v = 0;
-    return orNone(ebur128_loudness_global(st(mState), &v), v);
+    const int err = ebur128_loudness_global(st(mState), &v);
+    return orNone(err, v);
 }
 
 double TMMLoudness::Range() const
@@ -119,7 +124,7 @@ double SumLoudness(const double* lufs, size_t n)
 
 TMMLoudnessMeter::TMMLoudnessMeter(int sampleRate) : mRate(sampleRate)
 {
-    for (auto& p : mPairs) p = std::make_unique<TMMLoudness>(2, mRate);
+    for (auto& p : mPairs) p = std::make_unique<TMMLoudness>(2, mRate, true);
 }
 
 TMMLoudnessMeter::~TMMLoudnessMeter() = default;
@@ -131,7 +136,7 @@ void TMMLoudnessMeter::setActivePairs(int n) { mActive = std::clamp(n, 1, tv::kP
 void TMMLoudnessMeter::setSampleRate(int rate)
 {
     if (rate == mRate) return;
-    for (auto& p : mPairs) p = std::make_unique<TMMLoudness>(2, rate);  // raises before anything changes
+    for (auto& p : mPairs) p = std::make_unique<TMMLoudness>(2, rate, true);  // raises before anything changes
     mRate = rate;
 }
 
@@ -178,7 +183,8 @@ double TMMLoudnessMeter::Integrated() const
     std::vector<ebur128_state*> s;
     for (const TMMLoudness* p : measured()) s.push_back(st(p->State()));
     double v = 0;
-    return orNone(ebur128_loudness_global_multiple(s.data(), s.size(), &v), v);
+    const int err = ebur128_loudness_global_multiple(s.data(), s.size(), &v);
+    return orNone(err, v);
 }
 
 double TMMLoudnessMeter::Range() const

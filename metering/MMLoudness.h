@@ -25,8 +25,11 @@ public:
 class TMMLoudness {
 public:
     // Raises EMMLoudnessError "Invalid WaveFormat" for 0 or more than 24
-    // channels or a rate outside 4000 .. 384000 Hz.
-    TMMLoudness(int channels, int sampleRate);
+    // channels or a rate outside 4000 .. 384000 Hz. `live` keeps the gating
+    // blocks as a histogram of 0.1 dB bins (bounded memory for endless
+    // measurement, integrated loudness to within 0.05 LU); otherwise every
+    // block is kept (exact, for files).
+    TMMLoudness(int channels, int sampleRate, bool live = false);
     ~TMMLoudness();
     TMMLoudness(const TMMLoudness&) = delete;
     TMMLoudness& operator=(const TMMLoudness&) = delete;
@@ -54,6 +57,7 @@ public:
 private:
     void* mState = nullptr;
     int mChannels = 0, mRate = 0;
+    bool mLive = false;
     uint64_t mFrames = 0;
 };
 
