@@ -265,7 +265,28 @@ void TMMCustomLevel::setBitDepth(int bits)
     Invalidate();
 }
 
-void TMMCustomLevel::setMeterStandard(int v) { fMeterStandard = std::clamp(v, 0, 0xFFFF); }
+void TMMCustomLevel::setMeterStandard(int v)
+{
+    fMeterStandard = std::clamp(v, 0, 0xFFFF);
+    configureDetector();
+}
+
+void TMMCustomLevel::setBallistics(TMMBallisticsMode v)
+{
+    if (v == bmStandard) {
+        if (!mDetector) mDetector = std::make_unique<TMMBallistics>();
+        configureDetector();
+    } else {
+        mDetector.reset();
+    }
+}
+
+void TMMCustomLevel::configureDetector()
+{
+    if (!mDetector) return;
+    const TMMInstrument kind = InstrumentOf(fMeterStandard);
+    if (kind != mDetector->Kind() || mSampleRate != mDetector->SampleRate()) mDetector->Configure(kind, mSampleRate);
+}
 
 void TMMCustomLevel::setIntegralLength(int v) { fIntegralLength = std::clamp(v, 1, IntegralMax); }
 
@@ -289,6 +310,8 @@ void TMMCustomLevel::SetWaveFormat(const WaveFormat* format)
     if (!IsValidPcmFormat(format)) throw EMMLevelError("Invalid WaveFormat");
     setBitLength(static_cast<TMMBits>(format->wBitsPerSample / 8 - 1));
     setMode(format->nChannels - 1);
+    mSampleRate = static_cast<int>(format->nSamplesPerSec);
+    configureDetector();
 }
 
 void TMMCustomLevel::ResetData()
@@ -307,6 +330,7 @@ void TMMCustomLevel::resetDecay()
     fDecaySum = 0;
     fDecayValue = 0.0f;
     std::fill(std::begin(fDecayRing), std::end(fDecayRing), 0);
+    if (mDetector) mDetector->Reset();
 }
 
 int32_t TMMCustomLevel::analyse(const void* data) const
@@ -348,7 +372,45 @@ int32_t TMMCustomLevel::analyse(const void* data) const
 void TMMCustomLevel::ProcessBlock(const void* data)
 {
     if (!fEnabled || !fVisible || !data) return;
+    if (mDetector) {
+        updateFromDetector(data);
+        return;
+    }
     updateFromPeak(analyse(data));
+}
+
+void TMMCustomLevel::updateFromDetector(const void* data)
+{
+    const int channels = fMode == mMono ? 1 : fMode + 1;
+    const float reading = mDetector->FeedBlock(data, fSamples, fBitLength == b16Bit ? 2 : 1, channels, fChannel,
+                                               fDCOffsetL, fDCOffsetR);
+    const float peak = mDetector->TakePeak();
+    fLastBlockPeak = TruncSat(peak);
+    if (fLastBlockPeak >= MaxValue && OnPcmOverflow) OnPcmOverflow(this);
+    const int std = fMeterStandard;
+    long double h = reading;
+    long double hp = peak;
+    for (int k = 0; k < 3; ++k) {
+        if (!fRef[k]) continue;
+        const long double f = RefFactor(std, static_cast<TMMRef>(k));
+        if (f > 0) {
+            h = h * 0.707L * f;
+            hp = hp * 0.707L * f;
+        }
+    }
+    UpdateLevel(DisplayCurve(std, h, TruncSat(h), false));
+    // The K-System shows its RMS as the bar and the sample peak as the held mark.
+    if (mDetector->Kind() == inKSystem && fNumPeaks > 0) {
+        const int64_t g = static_cast<int64_t>(DisplayCurve(std, hp, TruncSat(hp), false)) * fGainScale / 8;
+        int64_t p = LevelToSpot(g, fSensitivy, fNumSpots, fLogAmp);
+        if (fDirection == dirSymetric) p /= 2;
+        p = std::min<int64_t>(p, fNumSpots);
+        if (p > fPeakSpot) {
+            fPeakSpot = static_cast<int>(p);
+            fPeakCounter = fLeaveMaxPeak ? 10000 : 2 * fPeakDelay + 1;
+            if (fEnabled && fVisible && fPeakSpot != fDrawnPeak && OnInvalidate) OnInvalidate();
+        }
+    }
 }
 
 void TMMCustomLevel::updateFromPeak(int32_t peak)
@@ -409,7 +471,7 @@ void TMMCustomLevel::UpdateLevel(int32_t a)
     fCurrentLevel = v;
     if (v == 0 && fBarSpots == 0 && !fPeakChanged) return;
 
-    if (fDecayMode != dmNone) {
+    if (fDecayMode != dmNone && !mDetector) {
         if (++fDecayPos >= fDecayLength) fDecayPos = 0;
         fDecayCount = std::min(fDecayCount + 1, fDecayLength);
         switch (fDecayMode) {

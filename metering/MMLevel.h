@@ -6,12 +6,14 @@
 #pragma once
 
 #include "audio/MMUtils.h"
+#include "metering/MMBallistics.h"
 #include "metering/MMDIBCv.h"
 #include "metering/MMLevelMath.h"
 #include "base/MMTypes.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class EMMLevelError : public EMMError {
 public:
@@ -121,6 +123,13 @@ public:
     int IntegralLength() const { return fIntegralLength; }
     void setIntegralLength(int v);  // 1 .. 300 blocks
     int IntegralFill() const { return fIntegralFill; }
+    // bmStandard: a per-sample detector of the standard's instrument
+    // (metering/MMBallistics) replaces the block peak, the integration and
+    // the decay; reference scaling, display curve and geometry stay.
+    TMMBallisticsMode Ballistics() const { return mDetector ? bmStandard : bmAsPreset; }
+    void setBallistics(TMMBallisticsMode v);
+    // The detector in use, or null under bmAsPreset.
+    const TMMBallistics* Detector() const { return mDetector.get(); }
     bool LeaveMaxPeak() const { return fLeaveMaxPeak; }
     void setLeaveMaxPeak(bool v) { fLeaveMaxPeak = v; }
     // The host's visibility; nothing is analysed while hidden.
@@ -219,6 +228,8 @@ private:
     void drawLevel(const TMMRect* area);
     int32_t analyse(const void* data) const;
     void updateFromPeak(int32_t peak);
+    void updateFromDetector(const void* data);
+    void configureDetector();
 
     // properties
     bool fEnabled = true;
@@ -257,6 +268,8 @@ private:
     int fCurrentLevel = 0;
     int fLastBlockPeak = 0;
     int fBlockBytes = 50;
+    int mSampleRate = 48000;
+    std::unique_ptr<TMMBallistics> mDetector;
 
     // geometry and bar
     int fDrawWidth = 1, fDrawHeight = 1;

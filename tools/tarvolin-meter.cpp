@@ -2,6 +2,7 @@
 // level bar of the program would, without a display, and prints a summary
 // or, with --blocks, one CSV line per block.
 #include "metering/MMLevel.h"
+#include "metering/MMLoudness.h"
 #include "metering/MMPresets.h"
 #include "monitoring/MMWave.h"
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,11 @@ const char* const kUsage =
     "  --samples N                frames per block (default 50)\n"
     "  --gain N                   gain -8..32 (default 0)\n"
     "  --linear                   linear instead of dB scale\n"
+    "  --ballistics preset|standard  as preset (default), or the standard's instrument:\n"
+    "                             IEC Type I, Type II, K-System RMS or true peak, per sample\n"
+    "  --loudness                 loudness of all channels instead: integrated (LUFS), range (LU),\n"
+    "                             maximum true peak (dBTP), sample peak (dBFS)\n"
+    "  --json                     with --loudness: one JSON object\n"
     "  --blocks                   print block,peak,current_level,bar_spots,peak_spot per block\n"
     "                             (values after the block and the 25 ms peak ticks its end reaches)\n"
     "  --help                     this text\n";
@@ -53,6 +60,8 @@ struct Options {
     bool leaveMaxPeak = false;
     int samples = 50, gain = 0;
     bool linear = false, blocks = false, help = false;
+    TMMBallisticsMode ballistics = bmAsPreset;
+    bool loudness = false, json = false;
 };
 
 struct UsageError {
@@ -121,6 +130,15 @@ Options parse(int argc, char** argv)
             o.gain = toInt(a, value(), -8, 32);
         } else if (a == "--linear") {
             o.linear = true;
+        } else if (a == "--ballistics") {
+            const std::string v = value();
+            if (v == "preset") o.ballistics = bmAsPreset;
+            else if (v == "standard") o.ballistics = bmStandard;
+            else throw UsageError{"--ballistics needs preset or standard, not '" + v + "'"};
+        } else if (a == "--loudness") {
+            o.loudness = true;
+        } else if (a == "--json") {
+            o.json = true;
         } else if (a == "--blocks") {
             o.blocks = true;
         } else if (!a.empty() && a[0] == '-' && a != "-") {
@@ -132,6 +150,7 @@ Options parse(int argc, char** argv)
         }
     }
     if (!o.help && o.file.empty()) throw UsageError{"no file given"};
+    if (o.json && !o.loudness) throw UsageError{"--json needs --loudness"};
     return o;
 }
 
@@ -163,6 +182,91 @@ void configure(TMMCustomLevel& lv, const Options& o)
     lv.setGain(o.gain);
     lv.setLogAmp(!o.linear);
     lv.setChannel(o.channel);
+    lv.setBallistics(o.ballistics);
+}
+
+std::string jsonNumber(double v)
+{
+    if (!std::isfinite(v)) return "null";
+    char b[32];
+    std::snprintf(b, sizeof b, "%.2f", v);
+    return b;
+}
+
+std::string jsonString(const std::string& s)
+{
+    std::string r = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            r += '\\';
+            r += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\u%04x", c);
+            r += b;
+        } else {
+            r += static_cast<char>(c);
+        }
+    }
+    return r + "\"";
+}
+
+// Loudness of all channels of the file (EBU R128 / BS.1770, every channel weight 1).
+int runLoudness(const Options& o, TMMWaveFileReader& reader)
+{
+    const WaveFormat& f = reader.Info().Format;
+    std::unique_ptr<TMMLoudness> meter;
+    try {
+        meter = std::make_unique<TMMLoudness>(f.nChannels, static_cast<int>(f.nSamplesPerSec));
+    } catch (const EMMLoudnessError& e) {
+        std::fprintf(stderr, "tarvolin-meter: %s: %s\n", o.file.c_str(), e.what());
+        return 1;
+    }
+    const size_t frameBytes = static_cast<size_t>(f.nChannels) * (f.wBitsPerSample / 8);
+    std::vector<uint8_t> buf(frameBytes * 4096);
+    std::vector<float> frames(static_cast<size_t>(f.nChannels) * 4096);
+    for (;;) {
+        size_t got;
+        try {
+            got = reader.Read(buf.data(), buf.size());
+        } catch (const EMMWaveError& e) {
+            std::fprintf(stderr, "tarvolin-meter: %s: %s\n", o.file.c_str(), e.what());
+            return 1;
+        }
+        const size_t n = got / frameBytes;
+        const size_t samples = n * f.nChannels;
+        if (f.wBitsPerSample == 16) {
+            for (size_t i = 0; i < samples; ++i) {
+                int16_t v;
+                std::memcpy(&v, &buf[2 * i], 2);
+                frames[i] = static_cast<float>(v) / 32768.0f;
+            }
+        } else {
+            for (size_t i = 0; i < samples; ++i) frames[i] = static_cast<float>(buf[i] - 128) / 128.0f;
+        }
+        meter->AddFrames(frames.data(), n);
+        if (got < buf.size()) break;
+    }
+    const double secs = static_cast<double>(meter->Frames()) / f.nSamplesPerSec;
+    if (o.json) {
+        std::printf("{\"file\":%s,\"channels\":%u,\"rate\":%u,\"seconds\":%s,\"integrated_lufs\":%s,"
+                    "\"range_lu\":%s,\"true_peak_dbtp\":%s,\"sample_peak_dbfs\":%s}\n",
+                    jsonString(o.file).c_str(), f.nChannels, f.nSamplesPerSec, jsonNumber(secs).c_str(),
+                    jsonNumber(meter->Integrated()).c_str(), jsonNumber(meter->Range()).c_str(),
+                    jsonNumber(meter->TruePeak()).c_str(), jsonNumber(meter->SamplePeak()).c_str());
+    } else {
+        auto txt = [](double v, const char* unit) {
+            return std::isfinite(v) ? jsonNumber(v) + " " + unit : std::string("-inf ") + unit;
+        };
+        std::printf("file: %s\n", o.file.c_str());
+        std::printf("format: %u-bit PCM, %u channel(s), %u Hz, %.3f s\n", f.wBitsPerSample, f.nChannels,
+                    f.nSamplesPerSec, secs);
+        std::printf("integrated loudness: %s\n", txt(meter->Integrated(), "LUFS").c_str());
+        std::printf("loudness range: %s\n", txt(meter->Range(), "LU").c_str());
+        std::printf("maximum true peak: %s\n", txt(meter->TruePeak(), "dBTP").c_str());
+        std::printf("sample peak: %s\n", txt(meter->SamplePeak(), "dBFS").c_str());
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 double dbOf(long v) { return v > 0 ? 20.0 * std::log10(v / 32768.0) : -INFINITY; }
@@ -177,6 +281,7 @@ int run(const Options& o)
         return 1;
     }
     const TMMWaveInfo& info = reader.Info();
+    if (o.loudness) return runLoudness(o, reader);
     TMMCustomLevel lv;
     try {
         lv.SetWaveFormat(&info.Format);
@@ -239,6 +344,7 @@ int run(const Options& o)
     std::printf("file: %s\n", o.file.c_str());
     std::printf("format: %u-bit PCM, %u channel(s), %u Hz; metered: %s\n", info.Format.wBitsPerSample,
                 info.Format.nChannels, info.Format.nSamplesPerSec, chan);
+    if (lv.Detector()) std::printf("ballistics: %s\n", InstrumentName(lv.Detector()->Kind()));
     std::printf("meter: %s, sensitivity %d dB, %d segments (zones above %d and %d)\n", s.Caption, lv.Sensitivy(),
                 lv.NumSpots(), lv.Zone1Spots(), lv.Zone2Spots());
     std::printf("blocks: %llu of %d frames (%.3f s)\n", static_cast<unsigned long long>(block), lv.Samples(),

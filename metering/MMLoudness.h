@@ -1,0 +1,106 @@
+// Loudness per EBU R128 / ITU-R BS.1770-4 over libebur128: momentary (400 ms),
+// short-term (3 s) and gated integrated loudness in LUFS, loudness range in
+// LU, maximum true peak in dBTP and sample peak in dBFS.
+//   TMMLoudness        one programme of 1 .. 24 channels (all weighted 1.0);
+//   TMMLoudnessMeter   the live meter of the loudness window: one TMMLoudness
+//                      per recorder pair, read for one pair or for the sum of
+//                      the active pairs (their channel powers summed, as
+//                      BS.1770 sums a programme's channels).
+// Values not yet defined (silence, too little audio) read -inf.
+#pragma once
+
+#include "audio/MMUtils.h"
+#include "base/TvConstants.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class EMMLoudnessError : public EMMError {
+public:
+    using EMMError::EMMError;
+};
+
+class TMMLoudness {
+public:
+    // Raises EMMLoudnessError "Invalid WaveFormat" for 0 or more than 24
+    // channels or a rate outside 4000 .. 384000 Hz. `live` keeps the gating
+    // blocks as a histogram of 0.1 dB bins (bounded memory for endless
+    // measurement, integrated loudness to within 0.05 LU); otherwise every
+    // block is kept (exact, for files).
+    TMMLoudness(int channels, int sampleRate, bool live = false);
+    ~TMMLoudness();
+    TMMLoudness(const TMMLoudness&) = delete;
+    TMMLoudness& operator=(const TMMLoudness&) = delete;
+
+    int Channels() const { return mChannels; }
+    int SampleRate() const { return mRate; }
+    // Frames added since creation or Reset.
+    uint64_t Frames() const { return mFrames; }
+    void Reset();
+
+    // Interleaved frames of Channels() samples.
+    void AddFrames(const int16_t* frames, size_t count);
+    void AddFrames(const float* frames, size_t count);  // full scale 1.0
+
+    double Momentary() const;   // LUFS
+    double ShortTerm() const;   // LUFS
+    double Integrated() const;  // LUFS
+    double Range() const;       // LU
+    double TruePeak() const;    // dBTP, highest of all channels
+    double SamplePeak() const;  // dBFS, highest of all channels
+
+    // The libebur128 state (ebur128_state*).
+    void* State() const { return mState; }
+
+private:
+    void* mState = nullptr;
+    int mChannels = 0, mRate = 0;
+    bool mLive = false;
+    uint64_t mFrames = 0;
+};
+
+// Selectable loudness targets of the loudness window (LUFS).
+constexpr int kLoudnessTargets[] = {-23, -24, -16, -14};
+constexpr double kLoudnessTolerance = 1.0;  // LU either side of the target
+
+class TMMLoudnessMeter {
+public:
+    static constexpr int SumOfPairs = -1;
+
+    explicit TMMLoudnessMeter(int sampleRate = 48000);
+    ~TMMLoudnessMeter();
+
+    // Pair 0 .. kPairs - 1, or SumOfPairs. Changing it does not reset.
+    int Pair() const { return mPair; }
+    void setPair(int pair);
+    // Pairs that count for SumOfPairs (1 .. kPairs, the running recorders).
+    int ActivePairs() const { return mActive; }
+    void setActivePairs(int n);
+    int SampleRate() const { return mRate; }
+    // A new rate resets every measurement.
+    void setSampleRate(int rate);
+
+    // The start/reset of the window: every measurement from zero.
+    void Reset();
+    // Interleaved 16-bit stereo frames of recorder pair `pair` (GUI thread).
+    void AddPair(int pair, const int16_t* frames, size_t count);
+
+    double Momentary() const;
+    double ShortTerm() const;
+    double Integrated() const;
+    double Range() const;
+    double TruePeak() const;
+
+private:
+    std::vector<const TMMLoudness*> measured() const;
+
+    int mRate;
+    int mPair = 0, mActive = 1;
+    std::unique_ptr<TMMLoudness> mPairs[tv::kPairs];
+};
+
+// Momentary or short-term loudness of several programmes read as one: the sum
+// of their channel powers.
+double SumLoudness(const double* lufs, size_t n);
