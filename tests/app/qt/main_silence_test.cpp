@@ -11,7 +11,11 @@
 #include "app/qt/uMain.h"
 #include "app/qt/uMultimode.h"
 #include "audio/MMSimWaveIn.h"
+#include "audio/MMSimWaveOut.h"
+#include "audio/MMWaveOutBackend.h"
+#include "monitoring/qt/MMWaveOpenDialog.h"
 #include "audio/qt/MMConnectorLoop.h"
+#include "audio/qt/MMQtPoster.h"
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
 #include "metering/qt/MMLevel.h"
@@ -20,6 +24,12 @@
 #include "widgets/qt/MMLEDLbl.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
 #include <QCheckBox>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -29,9 +39,57 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <stdexcept>
 
+TMMSimulatedWaveOut* gOutput = nullptr;  // the program's output back end
+
 namespace {
+
+// A 16-bit stereo 44100 Hz WAVE file: a sine of `hz` at -6 dBFS.
+std::vector<uint8_t> WriteTone(const QString& path, int frames, double hz)
+{
+    std::vector<uint8_t> data;
+    for (int i = 0; i < frames; ++i) {
+        const auto v = static_cast<int16_t>(std::lround(16384 * std::sin(2 * M_PI * hz * i / 44100)));
+        for (int c = 0; c < 2; ++c) {
+            data.push_back(static_cast<uint8_t>(v & 0xFF));
+            data.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+        }
+    }
+    QByteArray f;
+    auto le = [&f](uint32_t x, int bytes) {
+        for (int b = 0; b < bytes; ++b) f.append(static_cast<char>((x >> (8 * b)) & 0xFF));
+    };
+    f.append("RIFF");
+    le(36 + static_cast<uint32_t>(data.size()), 4);
+    f.append("WAVEfmt ");
+    le(16, 4), le(1, 2), le(2, 2), le(44100, 4), le(44100 * 4, 4), le(4, 2), le(16, 2);
+    f.append("data");
+    le(static_cast<uint32_t>(data.size()), 4);
+    f.append(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(f) != f.size()) ADD_FAILURE() << "cannot write " << path.toStdString();
+    return data;
+}
+
+// Runs the event loop until `done` or the timeout; whether it became true.
+template <class F>
+bool WaitFor(F done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) QTest::qWait(10);
+    return done();
+}
+
+QMessageBox* VisibleMessageBox()
+{
+    QMessageBox* box = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) box = b;
+    return box;
+}
 
 struct ProgramAudio {
     TMainAudio audio;
@@ -53,15 +111,20 @@ struct Program : ProgramAudio, TProgramWindows {
     QTimer* timer(const char* name) { return fMain.findChild<QTimer*>(name); }
 };
 
-TMemoryStore& Store()
+void DetectorValues(TMemoryStore& store)
 {
-    static TMemoryStore store;
     store.WriteBool("is Sound", true);
     store.WriteInt("rg Mode", 0);
     store.WriteBool("cb detect", true);
     store.WriteInt("db_value2", -40);
     store.WriteInt("db_value", 351);
     store.WriteInt("sec_value", 2);
+}
+
+TMemoryStore& Store()
+{
+    static TMemoryStore store;
+    DetectorValues(store);
     return store;
 }
 
@@ -93,10 +156,12 @@ TEST(MainSilence, AlarmReachesLabelPictureLogAndBlinkEndSwapsThePictureBack)
     p.fMain.Picture(1)->DrawAlarm();
     EXPECT_TRUE(p.fMain.Picture(1)->ShowsAlarm());
 
-    // "Stop Logfile" / "Start Logfile" act on the main window.
+    // "Stop Logfile" / "Start Logfile" act on the main window; every one of
+    // the 24 counters starts again.
+    for (int n = 1; n <= tv::kStrips; ++n) d.setCounter(n, n + 1);
     p.fLogFile.btn_stoplog->click();
     EXPECT_FALSE(p.fMain.LoggingOn());
-    EXPECT_EQ(d.Counter(1), 0);
+    for (int n = 1; n <= tv::kStrips; ++n) EXPECT_EQ(d.Counter(n), 0) << n;
     p.fLogFile.btn_startlog->click();
     EXPECT_TRUE(p.fMain.LoggingOn());
 
@@ -138,6 +203,143 @@ TEST(MainSilence, SoundPauseUsesTheDialogAndAFailingPlayIsReported)
     box->close();
 }
 
+TEST(MainSilence, StoredSoundPlaysOnTheStoredOutputAndItsEndStartsThePause)
+{
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("alarm.wav");
+    const std::vector<uint8_t> data = WriteTone(wav, 8820, 1000);  // 0.2 s
+    TMemoryStore store;
+    DetectorValues(store);
+    store.WriteText("arlam file", wav.toStdString());
+    store.WriteInt("out", 1);
+    Program p(store);
+    TMMAudioPlayer& player = p.SetLevelSound.MMAudioPlayer1;
+    EXPECT_EQ(QString::fromStdString(player.FileName()), QFileInfo(wav).absoluteFilePath());
+    EXPECT_EQ(p.fSetLevel.lab_file->text(), QString::fromStdString(player.FileName()));
+    EXPECT_EQ(player.DeviceID(), 1);
+    EXPECT_EQ(player.BufferSize(), 2048);
+    EXPECT_EQ(player.NumBuffers(), 5);
+    EXPECT_EQ(player.CallBackMode(), cmThread);
+    EXPECT_EQ(p.SetLevelSound.MMWaveOpenDialog1->Title(), "Open Wave File");
+    EXPECT_EQ(p.SetLevelSound.MMWaveOpenDialog1->Filter(), "Wave Files(*.wav)|*.wav");
+    EXPECT_TRUE(p.SetLevelSound.MMWaveOpenDialog1->Preview());
+
+    gOutput->ClearPlayed(0);
+    gOutput->ClearPlayed(1);
+    TMMSilenceDetector& d = p.fMain.Silence()->Detector();
+    for (int i = 0; i < 3; ++i) d.StripTick(1);
+    EXPECT_EQ(d.State(1), TSilenceState::Alarm);
+    EXPECT_TRUE(player.Playing());
+    d.StripTick(2), d.StripTick(2), d.StripTick(2);  // a second alarm while it plays: ignored
+    // The end of the sound unticks "Play Sound File" and arms the pause.
+    ASSERT_TRUE(WaitFor([&] { return !p.fSetLevel.cb_arlarm->isChecked(); }, 3000));
+    EXPECT_FALSE(player.Playing());
+    EXPECT_TRUE(p.fSetLevel.t_reset->isActive());
+    const std::vector<uint8_t> played = gOutput->Played(1);
+    ASSERT_GE(played.size(), data.size());
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), played.begin()));
+    EXPECT_TRUE(gOutput->Played(0).empty());
+    EXPECT_EQ(p.fLogFile.Lines().size(), 2);
+
+    // The output vanishes: the failing Play is reported, the tick logs nothing.
+    emit p.fSetLevel.t_reset->timeout({});
+    ASSERT_TRUE(p.fSetLevel.cb_arlarm->isChecked());
+    gOutput->Vanish(1);
+    d.setCounter(1, 0);  // a new silence episode of strip 1
+    for (int i = 0; i < 3; ++i) d.StripTick(1);
+    gOutput->Restore(1);
+    EXPECT_EQ(d.State(1), TSilenceState::Alarm);
+    EXPECT_TRUE(d.LogArmed(1));
+    EXPECT_EQ(p.fLogFile.Lines().size(), 2);
+    EXPECT_FALSE(player.Playing());
+    QMessageBox* box = VisibleMessageBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->text().startsWith("WaveOutOpen:")) << box->text().toStdString();
+    box->close();
+    // Back again: the next alarm tick plays and logs.
+    d.StripTick(1);
+    EXPECT_TRUE(player.Playing());
+    EXPECT_EQ(p.fLogFile.Lines().size(), 3);
+    EXPECT_TRUE(WaitFor([&] { return !player.Playing(); }, 3000));
+}
+
+TEST(MainSilence, StoredSoundThatCannotBeLoadedLeavesNoFileAndStaysStored)
+{
+    QTemporaryDir dir;
+    const QString text = dir.filePath("notes.wav");
+    {
+        QFile f(text);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("not a sound at all\n");
+    }
+    for (const QString& stored : {dir.filePath("gone.wav"), text}) {
+        TMemoryStore store;
+        DetectorValues(store);
+        store.WriteText("arlam file", stored.toStdString());
+        testing::internal::CaptureStderr();
+        Program p(store);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(p.SetLevelSound.MMAudioPlayer1.FileName().empty());
+        EXPECT_TRUE(p.fSetLevel.lab_file->text().isEmpty());
+        EXPECT_NE(err.find(stored.toStdString()), std::string::npos) << err;
+        size_t lines = 0;
+        for (size_t at = err.find("alarm sound file"); at != std::string::npos; at = err.find("alarm sound file", at + 1))
+            ++lines;
+        EXPECT_EQ(lines, 1u) << err;
+        // The alarm goes on without a sound.
+        for (int i = 0; i < 3; ++i) p.fMain.Silence()->Detector().StripTick(1);
+        EXPECT_EQ(p.fLogFile.Lines().size(), 1);
+        p.fMain.SaveAll();
+        EXPECT_EQ(store.ReadText("arlam file", ""), stored.toStdString());
+    }
+}
+
+TEST(MainSilence, LoadAudioFileLoadsTheConfirmedFileAndARefusedOneKeepsThePrevious)
+{
+    QTemporaryDir dir;
+    const QString first = dir.filePath("first.wav"), second = dir.filePath("second.wav");
+    WriteTone(first, 441, 500);
+    WriteTone(second, 441, 700);
+    const QString riffBin = dir.filePath("sound.bin");  // a valid parse, but no reader takes .bin
+    WriteTone(riffBin, 441, 700);
+    TMemoryStore store;
+    DetectorValues(store);
+    store.WriteText("arlam file", first.toStdString());
+    Program p(store);
+    TSetLevelSound& sound = p.SetLevelSound;
+    ASSERT_EQ(QString::fromStdString(sound.MMAudioPlayer1.FileName()), first);
+
+    auto choose = [&](const QString& path) {
+        QTimer::singleShot(0, sound.MMWaveOpenDialog1, [&sound, path] {
+            // The name as the user types it.
+            if (auto* edit = sound.MMWaveOpenDialog1->findChild<QLineEdit*>("fileNameEdit")) edit->setText(path);
+            sound.MMWaveOpenDialog1->accept();
+        });
+        p.fSetLevel.btn_load->click();
+    };
+    choose(second);
+    EXPECT_EQ(QString::fromStdString(sound.MMAudioPlayer1.FileName()), second);
+    EXPECT_EQ(p.fSetLevel.lab_file->text(), second);
+
+    EXPECT_THROW(sound.setFileName(riffBin.toStdString()), EMMAudioError);
+    EXPECT_EQ(QString::fromStdString(sound.MMAudioPlayer1.FileName()), second);
+    sound.MMWaveOpenDialog1->setFilter("All files|*");  // the user typed the name
+    choose(riffBin);
+    EXPECT_EQ(QString::fromStdString(sound.MMAudioPlayer1.FileName()), second);
+    EXPECT_EQ(p.fSetLevel.lab_file->text(), second);
+    QMessageBox* box = VisibleMessageBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "This is not a valid Audiofile");
+    box->close();
+
+    // Cancelled: nothing changes.
+    QTimer::singleShot(0, sound.MMWaveOpenDialog1, [&sound] { sound.MMWaveOpenDialog1->reject(); });
+    p.fSetLevel.btn_load->click();
+    EXPECT_EQ(p.fSetLevel.lab_file->text(), second);
+    p.fMain.SaveAll();
+    EXPECT_EQ(store.ReadText("arlam file", ""), second.toStdString());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -145,9 +347,15 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     TMMSimulatedWaveIn sim(TMMSimulatedWaveIn::Clock::Manual);
     SetMainCaptureDevice(&sim);
+    TMMSimulatedWaveOut output;
+    gOutput = &output;
+    SetWaveOutDevice(&output);
     TMMConnectorQtLoop loop;
+    TMMQtPoster poster;  // the players' stop messages reach the GUI thread
+    poster.Install();
     ::testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();
     SetMainCaptureDevice(nullptr);
+    SetWaveOutDevice(nullptr);
     return rc;
 }
