@@ -39,7 +39,7 @@ static void writeOutputCapture(TMMWaveOutDevice* output, const std::string& path
         if (sim->Played(d).size() > sim->Played(device).size()) device = d;
     std::string error;
     if (!WriteSimOutputCapture(*sim, device, path, error))
-        std::cerr << "tarvolin: --sim-output-capture: cannot write " << path << ": " << error << "\n";
+        std::cerr << "tarvolin: --sim-output-capture: " << error << "\n";
 }
 
 int main(int argc, char** argv)
