@@ -40,9 +40,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 
 TMMSimulatedWaveOut* gOutput = nullptr;  // the program's output back end
+TMMSimulatedWaveIn* gInput = nullptr;     // manual clock: buffers only when pumped
 
 namespace {
 
@@ -340,12 +342,65 @@ TEST(MainSilence, LoadAudioFileLoadsTheConfirmedFileAndARefusedOneKeepsThePrevio
     EXPECT_EQ(store.ReadText("arlam file", ""), second.toStdString());
 }
 
+// Two strips in alarm among eight live ones: red pictures, hidden labels,
+// their lines in the log window. With TARVOLIN_DOCS_DIR set, the two
+// windows are saved there as silence_alarm.png and log_window.png.
+TEST(MainSilence, TwoStripsInAlarmAmongLiveOnes)
+{
+    TMemoryStore store;
+    DetectorValues(store);
+    store.WriteInt("rg Mode", 2);
+    store.WriteInt("rg Mode Din", 1);
+    const char* labels[] = {"Vox", "Vox", "Gtr", "Gtr", "Key", "Key", "Drm", "Drm"};
+    for (int k = 1; k <= 4; ++k) store.WriteInt("multi_" + std::to_string(k), k - 1);
+    for (int n = 1; n <= 8; ++n) store.WriteText("Edit " + std::to_string(n), labels[n - 1]);
+    Program p(store);
+    p.fMain.findChild<QTimer*>("TimerOff")->stop();  // the ticks below are the only ones
+    const char* inputs[] = {"sine:440:-8/sine:440:-12", "sine:997:-18/sine:997:-14", "silence",
+                             "noise:-10:1/noise:-16:2"};
+    for (int d = 0; d < 4; ++d) gInput->SetSignal(d, inputs[d]);
+    for (int i = 0; i < 40; ++i) {
+        for (int d = 0; d < 4; ++d) gInput->Pump(d, 1);
+        QTest::qWait(10);
+    }
+    TMMSilenceDetector& d = p.fMain.Silence()->Detector();
+    for (int i = 0; i < 3; ++i) d.StripTick(5), d.StripTick(6);
+    for (int n = 1; n <= 8; ++n) {
+        const bool alarm = n == 5 || n == 6;
+        EXPECT_EQ(p.fMain.Picture(n)->ShowsAlarm(), alarm) << n;
+        EXPECT_EQ(p.fMain.Label(n)->isVisible(), !alarm) << n;
+        if (!alarm) {
+            EXPECT_GT(p.fMain.Level(n)->Core().BarSpots(), 0) << n;
+        }
+    }
+    // The alarm fill is red.
+    const QImage shot = p.fMain.grab().toImage();
+    const QPoint inPicture5 = p.fMain.Picture(5)->mapTo(&p.fMain, p.fMain.Picture(5)->rect().center());
+    EXPECT_EQ(shot.pixelColor(inPicture5 * shot.devicePixelRatio()).rgb() & 0xFFFFFF, 0xFF0000u);
+    ASSERT_EQ(p.fLogFile.Lines().size(), 2);
+    EXPECT_TRUE(p.fLogFile.Lines()[0].startsWith("Level 5 : - Key-   -")) << p.fLogFile.Lines()[0].toStdString();
+    EXPECT_TRUE(p.fLogFile.Lines()[1].startsWith("Level 6 : - Key-   -")) << p.fLogFile.Lines()[1].toStdString();
+
+    if (const char* docs = std::getenv("TARVOLIN_DOCS_DIR")) {
+        EXPECT_TRUE(shot.save(QDir(docs).filePath("silence_alarm.png")));
+        // A second silence episode of both strips, so the log holds more.
+        for (int n : {5, 6}) d.setCounter(n, 0);
+        for (int i = 0; i < 3; ++i) d.StripTick(5), d.StripTick(6);
+        EXPECT_EQ(p.fLogFile.Lines().size(), 4);
+        p.fLogFile.show();
+        QTest::qWait(50);
+        EXPECT_TRUE(p.fLogFile.grab().save(QDir(docs).filePath("log_window.png")));
+        p.fLogFile.hide();
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     TMMSimulatedWaveIn sim(TMMSimulatedWaveIn::Clock::Manual);
+    gInput = &sim;
     SetMainCaptureDevice(&sim);
     TMMSimulatedWaveOut output;
     gOutput = &output;
