@@ -31,6 +31,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -226,6 +227,15 @@ TEST(MainSilence, StoredSoundPlaysOnTheStoredOutputAndItsEndStartsThePause)
     EXPECT_EQ(p.SetLevelSound.MMWaveOpenDialog1->Filter(), "Wave Files(*.wav)|*.wav");
     EXPECT_TRUE(p.SetLevelSound.MMWaveOpenDialog1->Preview());
 
+    // The input setup's output list: the mapper, then every output device.
+    p.fmulti.show();
+    QComboBox* cbOut = p.fmulti.outputList();
+    ASSERT_EQ(cbOut->count(), 1 + TMMSimulatedWaveOut::DeviceCount);
+    EXPECT_EQ(cbOut->itemText(1), "Simulated output 1");
+    EXPECT_EQ(cbOut->itemText(2), "Simulated output 2");
+    EXPECT_EQ(cbOut->currentIndex(), 2);  // "out" 1
+    p.fmulti.hide();
+
     gOutput->ClearPlayed(0);
     gOutput->ClearPlayed(1);
     TMMSilenceDetector& d = p.fMain.Silence()->Detector();
@@ -257,6 +267,14 @@ TEST(MainSilence, StoredSoundPlaysOnTheStoredOutputAndItsEndStartsThePause)
     QMessageBox* box = VisibleMessageBox();
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(box->text().startsWith("WaveOutOpen:")) << box->text().toStdString();
+    // Further failing ticks add no second report while this one is open.
+    gOutput->Vanish(1);
+    d.StripTick(1), d.StripTick(2);
+    gOutput->Restore(1);
+    int open = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) ++open;
+    EXPECT_EQ(open, 1);
     box->close();
     // Back again: the next alarm tick plays and logs.
     d.StripTick(1);
