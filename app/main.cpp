@@ -13,7 +13,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iomanip>
 #include <iostream>
+#include <sstream>
 
 static bool haveDisplay()
 {
@@ -88,7 +90,17 @@ int main(int argc, char** argv)
     }
     SetWaveOutDevice(output.get());
     if (cl.listDevices) {
-        PrintDeviceList(*audio, std::cout);
+        // The inputs as the capture back end lists them; the outputs are
+        // those of the output back end the alarm sound plays on.
+        std::ostringstream list;
+        PrintDeviceList(*audio, list);
+        const std::string text = list.str();
+        std::cout << text.substr(0, text.find("Output devices ("));
+        std::cout << "Output devices (" << output->BackendName() << "):\n";
+        const auto outputs = output->OutputDevices();
+        if (outputs.empty()) std::cout << "  (none)\n";
+        for (const TMMDeviceInfo& d : outputs)
+            std::cout << std::setw(4) << d.id << "  " << d.name << (d.id < 0 ? "  (default)" : "") << "\n";
         return 0;
     }
     QApplication app(argc, argv);
