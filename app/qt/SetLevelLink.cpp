@@ -29,6 +29,14 @@ void Show(QWidget* w, bool visible)
     if (w) w->setVisible(visible);
 }
 
+// Error texts carry "\n\r" after their operation prefix: one line for stderr.
+std::string OneLine(std::string text)
+{
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    return text;
+}
+
 }  // namespace
 
 const TStrip* TMainMeterLink::Strip(int n) const
@@ -183,7 +191,8 @@ bool TSetLevelSound::RestoreFile(const std::string& path, std::ostream& err)
     try {
         MMAudioPlayer1.setFileName(path);
     } catch (const EMMError& e) {
-        err << "tarvolin: alarm sound file " << path << ": " << e.what() << "; no alarm sound loaded" << std::endl;
+        err << "tarvolin: alarm sound file " << path << ": " << OneLine(e.what()) << "; no alarm sound loaded"
+            << std::endl;
         ShowFile();
         return false;
     }
