@@ -76,6 +76,14 @@ std::vector<uint8_t> WriteTone(const QString& path, int frames, double hz)
     return data;
 }
 
+QMessageBox* VisibleMessageBox()
+{
+    QMessageBox* box = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) box = b;
+    return box;
+}
+
 // Runs the event loop until `done` or the timeout; whether it became true.
 template <class F>
 bool WaitFor(F done, int ms)
@@ -84,14 +92,6 @@ bool WaitFor(F done, int ms)
     t.start();
     while (!done() && t.elapsed() < ms) QTest::qWait(10);
     return done();
-}
-
-QMessageBox* VisibleMessageBox()
-{
-    QMessageBox* box = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) box = b;
-    return box;
 }
 
 struct ProgramAudio {
@@ -105,7 +105,7 @@ struct Program : ProgramAudio, TProgramWindows {
         bool restored = false;
         fMain.OnRestored = [&] { restored = true; };
         fMain.show();
-        QTRY_VERIFY_WITH_TIMEOUT(restored, 5000);
+        EXPECT_TRUE(WaitFor([&] { return restored; }, 5000));
     }
     ~Program()
     {
@@ -152,7 +152,7 @@ TEST(MainSilence, AlarmReachesLabelPictureLogAndBlinkEndSwapsThePictureBack)
 
     // Blink end: labels shown, standard re-applied by swapping, not redrawing.
     const int redraws = p.fMain.Picture(1)->Redraws();
-    QTRY_VERIFY_WITH_TIMEOUT(!p.timer("TimerOn")->isActive(), 2000);
+    ASSERT_TRUE(WaitFor([&] { return !p.timer("TimerOn")->isActive(); }, 2000));
     EXPECT_TRUE(p.fMain.Label(1)->isVisible());
     EXPECT_FALSE(p.fMain.Picture(1)->ShowsAlarm());
     EXPECT_EQ(p.fMain.Picture(1)->Redraws(), redraws);
