@@ -64,6 +64,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<s
         else if (a == "--after") cl.screenshotAfterMs = parseInt(a, value(a), 0, 3600000);
         else if (a == "--run-for") cl.runForSeconds = parseSeconds(a, value(a));
         else if (a == "--log-out") cl.logOut = value(a);
+        else if (a == "--sim-output-capture") cl.simOutputCapture = value(a);
         else if (rest && !a.empty() && a[0] == '-' && a.rfind("--", 0) != 0) {
             rest->push_back(a);  // a Qt option such as -platform offscreen
             if (i + 1 < args.size() && args[i + 1][0] != '-') rest->push_back(args[++i]);
@@ -93,5 +94,8 @@ std::string CommandLineUsage()
            "  --run-for SECONDS      exit after that long, saving settings as a normal close\n"
            "  --stats                print run statistics as JSON at exit\n"
            "  --log-out FILE         append every silence log line to FILE as it is written\n"
+           "  --sim-output-capture FILE\n"
+           "                         at exit, write what the simulated output played (the alarm\n"
+           "                         sound) to FILE as a 16-bit WAVE file\n"
            "  --demo-chain           show one simulated recorder feeding two bars and two scopes\n";
 }

@@ -21,6 +21,7 @@ struct CommandLine {
     int screenshotAfterMs = 1500;          // --after MS
     std::optional<double> runForSeconds;   // --run-for SECONDS
     std::string logOut;                    // --log-out FILE: silence log lines appended
+    std::string simOutputCapture;          // --sim-output-capture FILE: WAVE written at exit
 };
 
 class ECommandLineError : public std::exception {

@@ -4,6 +4,8 @@
 #include "app/qt/DemoChain.h"
 #include "app/qt/Program.h"
 #include "audio/MMAudioBackend.h"
+#include "audio/MMSimWaveOut.h"
+#include "audio/MMWaveOutBackend.h"
 #include "audio/MMWavIn.h"
 #include "audio/qt/MMQtPoster.h"
 
@@ -11,7 +13,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iomanip>
 #include <iostream>
+#include <sstream>
 
 static bool haveDisplay()
 {
@@ -20,6 +24,24 @@ static bool haveDisplay()
     const char* x = std::getenv("DISPLAY");
     const char* w = std::getenv("WAYLAND_DISPLAY");
     return (x && *x) || (w && *w);
+}
+
+// --sim-output-capture: what the simulated output played, as a WAVE file.
+// Of the two simulated devices the one that played the most is written.
+static void writeOutputCapture(TMMWaveOutDevice* output, const std::string& path)
+{
+    const auto* sim = dynamic_cast<const TMMSimulatedWaveOut*>(output);
+    if (!sim) {
+        std::cerr << "tarvolin: --sim-output-capture: the output back end is not the simulated one; "
+                  << path << " not written\n";
+        return;
+    }
+    int device = 0;
+    for (int d = 1; d < TMMSimulatedWaveOut::DeviceCount; ++d)
+        if (sim->Played(d).size() > sim->Played(device).size()) device = d;
+    std::string error;
+    if (!WriteSimOutputCapture(*sim, device, path, error))
+        std::cerr << "tarvolin: --sim-output-capture: " << error << "\n";
 }
 
 int main(int argc, char** argv)
@@ -58,13 +80,34 @@ int main(int argc, char** argv)
         return 2;
     }
     SetWaveInDevice(audio.get());
+    // The output back end of the alarm sound follows the capture one.
+    std::unique_ptr<TMMWaveOutDevice> output;
+    try {
+        output = CreateWaveOutBackend(*audio);
+    } catch (const EMMError& e) {
+        std::cerr << "tarvolin: " << e.what() << "\n";
+        return 2;
+    }
+    SetWaveOutDevice(output.get());
     if (cl.listDevices) {
-        PrintDeviceList(*audio, std::cout);
+        // The inputs as the capture back end lists them; the outputs are
+        // those of the output back end the alarm sound plays on.
+        std::ostringstream list;
+        PrintDeviceList(*audio, list);
+        const std::string text = list.str();
+        std::cout << text.substr(0, text.find("Output devices ("));
+        std::cout << "Output devices (" << output->BackendName() << "):\n";
+        const auto outputs = output->OutputDevices();
+        if (outputs.empty()) std::cout << "  (none)\n";
+        for (const TMMDeviceInfo& d : outputs)
+            std::cout << std::setw(4) << d.id << "  " << d.name << (d.id < 0 ? "  (default)" : "") << "\n";
         return 0;
     }
     QApplication app(argc, argv);
     TMMQtPoster poster;  // device buffers reach the GUI thread through it
     poster.Install();
     if (cl.demoChain) return RunDemoChain(app, cl);
-    return RunProgram(app, cl);
+    const int rc = RunProgram(app, cl);
+    if (!cl.simOutputCapture.empty()) writeOutputCapture(output.get(), cl.simOutputCapture);
+    return rc;
 }

@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QMessageBox>
 
 TMainSilence::TMainSilence(TfMain& main, TSetLevelCore& settings, QTimer* timerOff, QTimer* timerOn, QTimer* reset)
     : mMain(main), mSettings(settings), mTimerOff(timerOff), mTimerOn(timerOn), mReset(reset)
@@ -71,7 +72,16 @@ void TMainSilence::DrawAlarm(int n)
 
 void TMainSilence::ReapplyStandard() { mMain.RedrawScales(); }
 
-void TMainSilence::ReportError(const std::string& text) { ShowErrorReport(&mMain, QString::fromStdString(text)); }
+void TMainSilence::ReportError(const std::string& text)
+{
+    // A failing alarm sound fails again at every alarm tick of every strip
+    // in alarm: while a report of the same failure is still open, it stands
+    // for them all.
+    const QString t = QString::fromStdString(text);
+    for (const QMessageBox* box : mMain.findChildren<QMessageBox*>(QString(), Qt::FindDirectChildrenOnly))
+        if (box->isVisible() && box->text() == t) return;
+    ShowErrorReport(&mMain, t);
+}
 
 int64_t TMainSilence::NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 

@@ -5,7 +5,9 @@
 #include "app/qt/MainAudio.h"
 #include "app/qt/MainSilence.h"
 #include "app/qt/ProgramWindows.h"
+#include "audio/MMNotify.h"
 #include "audio/qt/MMConnectorLoop.h"
+#include "monitoring/qt/MMErrorReport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -31,6 +33,14 @@ int RunProgram(QApplication& app, const CommandLine& cl)
     TProgramWindows windows(store, audio);
     TfMain& fMain = windows.fMain;
     const TfCorre& fCorre = windows.fCorre;
+    // Failures of component handlers (the alarm sound's playback thread
+    // among them) reach the user through the standard error report.
+    SetApplicationErrorHandler([&fMain](const std::string& text) {
+        QMetaObject::invokeMethod(&fMain, [&fMain, t = QString::fromStdString(text)] { ShowErrorReport(&fMain, t); });
+    });
+    struct ErrorHandlerReset {
+        ~ErrorHandlerReset() { SetApplicationErrorHandler(nullptr); }
+    } errorHandlerReset;
 
     // --log-out: every log line, appended and flushed as it is written.
     std::ofstream logOut;

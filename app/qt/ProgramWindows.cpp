@@ -3,6 +3,7 @@
 TProgramWindows::TProgramWindows(TSettingsAccess& store, TMainAudio& audio)
     : fMain(store, audio),
       fSetLevel(&fMain),
+      SetLevelSound(fSetLevel),
       fLabels(&fMain),
       fmulti(fMain, store, &fMain),
       fSkin(&fMain),
@@ -11,5 +12,5 @@ TProgramWindows::TProgramWindows(TSettingsAccess& store, TMainAudio& audio)
       CorrelationHost(store, audio),
       fCorre(CorrelationHost, &fMain)
 {
-    fMain.SetWindows({&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo, &fLogFile, &fCorre});
+    fMain.SetWindows({&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo, &fLogFile, &fCorre, &SetLevelSound});
 }

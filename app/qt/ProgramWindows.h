@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/qt/MainCorrelation.h"
+#include "app/qt/SetLevelLink.h"
 #include "app/qt/uInfo.h"
 #include "app/qt/uMain.h"
 #include "app/qt/uMultimode.h"
@@ -21,6 +22,7 @@ struct TProgramWindows {
 
     TfMain fMain;
     TfSetLevel fSetLevel;
+    TSetLevelSound SetLevelSound;  // fSetLevel's MMAudioPlayer1 and MMWaveOpenDialog1
     TfLabels fLabels;
     Tfmulti fmulti;
     TfSkin fSkin;

@@ -3,9 +3,14 @@
 #include "app/qt/StripPicture.h"
 #include "metering/qt/MMLevel.h"
 #include "metering/qt/MMLevelScale.h"
+#include "metering/qt/uSet_Level.h"
+#include "monitoring/qt/MMErrorReport.h"
+#include "monitoring/qt/MMWaveOpenDialog.h"
 #include "widgets/qt/MMLEDLbl.h"
 
 #include <QLabel>
+
+#include <ostream>
 
 namespace {
 
@@ -22,6 +27,14 @@ void Height(QWidget* w, int h)
 void Show(QWidget* w, bool visible)
 {
     if (w) w->setVisible(visible);
+}
+
+// Error texts carry "\n\r" after their operation prefix: one line for stderr.
+std::string OneLine(std::string text)
+{
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    return text;
 }
 
 }  // namespace
@@ -117,4 +130,76 @@ void SetWindowStayOnTop(QWidget* window, bool on)
     const bool visible = window->isVisible();
     window->setWindowFlag(Qt::WindowStaysOnTopHint, on);
     if (visible) window->show();
+}
+
+// ---- alarm sound -------------------------------------------------------------
+
+TSetLevelSound::TSetLevelSound(TfSetLevel& dialog)
+    : MMWaveOpenDialog1(new TMMWaveOpenDialog(&dialog)), mDialog(dialog)
+{
+    MMAudioPlayer1.setBufferSize(2048);
+    MMAudioPlayer1.setNumBuffers(5);
+    MMAudioPlayer1.setDeviceID(MapperId);
+    MMAudioPlayer1.setCallBackMode(cmThread);
+
+    MMWaveOpenDialog1->setObjectName("MMWaveOpenDialog1");
+    MMWaveOpenDialog1->setTitle("Open Wave File");
+    MMWaveOpenDialog1->setFilter("Wave Files(*.wav)|*.wav");
+    MMWaveOpenDialog1->setFilterIndex(2);
+    MMWaveOpenDialog1->setPreview(true);
+
+    mDialog.OnLoadAudioFile = [this] { LoadAudioFile(); };
+}
+
+TSetLevelSound::~TSetLevelSound()
+{
+    mDialog.OnLoadAudioFile = nullptr;
+    MMAudioPlayer1.OnStop = nullptr;  // the player stops as it goes; nobody waits for it
+}
+
+void TSetLevelSound::ShowFile() { mDialog.ChooseAlarmFile(QString::fromStdString(MMAudioPlayer1.FileName())); }
+
+void TSetLevelSound::setFileName(const std::string& path)
+{
+    const std::string previous = MMAudioPlayer1.FileName();
+    try {
+        MMAudioPlayer1.setFileName(path);
+    } catch (const EMMError&) {
+        // A refused file has unloaded the previous one: load it again.
+        try {
+            MMAudioPlayer1.setFileName(previous);
+        } catch (const EMMError&) {
+        }
+        ShowFile();
+        throw;
+    }
+    ShowFile();
+}
+
+void TSetLevelSound::LoadAudioFile()
+{
+    if (!MMWaveOpenDialog1->Execute()) return;
+    try {
+        setFileName(MMWaveOpenDialog1->FileName().toStdString());
+    } catch (const EMMError& e) {
+        ShowErrorReport(&mDialog, QString::fromStdString(e.what()));
+    }
+}
+
+bool TSetLevelSound::RestoreFile(const std::string& path, std::ostream& err)
+{
+    try {
+        MMAudioPlayer1.setFileName(path);
+    } catch (const EMMError& e) {
+        err << "tarvolin: alarm sound file " << path << ": " << OneLine(e.what()) << "; no alarm sound loaded"
+            << std::endl;
+        ShowFile();
+        return false;
+    }
+    ShowFile();
+    if (!path.empty() && MMAudioPlayer1.FileName().empty()) {
+        err << "tarvolin: alarm sound file " << path << " not found; no alarm sound loaded" << std::endl;
+        return false;
+    }
+    return true;
 }

@@ -21,7 +21,7 @@
 #include "labels_skins/qt/uSkin.h"
 #include "labels_skins/qt/SkinData.h"
 #include "labels_skins/SkinChoice.h"
-#include "monitoring/qt/uLogFile.h"
+#include "audio/MMWaveOutBackend.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -36,6 +36,8 @@
 #include <QMenuBar>
 #include <QTimer>
 #include <QUrl>
+
+#include <iostream>
 
 namespace {
 
@@ -127,6 +129,14 @@ void TfMain::SetWindows(const Windows& w)
         mW.SetLevel->setStore(&mStore);
         mW.SetLevel->setDrawScale([](QImage& image, int standard) { return DrawScaleImage(image, standard); });
         mSilence = std::make_unique<TMainSilence>(*this, mW.SetLevel->Core(), mTimerOff, mTimerOn, mW.SetLevel->t_reset);
+    }
+    if (mW.Sound && mSilence) {
+        // The alarm sound: an alarm tick plays it, its end starts the pause.
+        TMMAudioPlayer* player = &mW.Sound->MMAudioPlayer1;
+        mSilence->Sound().OnPlay = [player] { player->Play(); };
+        mSilence->Sound().OnPlaying = [player] { return player->Playing(); };
+        TMMSilenceDetector* detector = &mSilence->Detector();
+        player->OnStop = [detector](TMMCustomDSPComponent*) { detector->SoundStopped(); };
     }
     if (mW.LogFile) {
         mW.LogFile->setExportFolder(ProgramFolder() + "Tarvolin export");
@@ -359,7 +369,11 @@ void TfMain::SetLabelText(int n, const std::string& text)
 
 TLevelSetValues TfMain::LevelSetValues()
 {
-    return mW.SetLevel ? LevelSetValuesOf(mW.SetLevel->Core()) : DesignLevelSetValues();
+    TLevelSetValues v = mW.SetLevel ? LevelSetValuesOf(mW.SetLevel->Core()) : DesignLevelSetValues();
+    // A stored sound file that could not be loaded (a drive not mounted at
+    // start) stays stored until the user chooses another one.
+    if (v.ArlamFile.empty()) v.ArlamFile = mUnloadedAlarmFile;
+    return v;
 }
 
 TCorreValues TfMain::CorreValues()
@@ -379,6 +393,9 @@ int TfMain::SampleRateIndex() { return mW.Multi ? mW.Multi->sampleRateIndex() : 
 void TfMain::ApplyLevelSetStart(const TLevelSetValues& v)
 {
     if (mW.SetLevel) ::ApplyLevelSetStart(mW.SetLevel->Core(), v);
+    // The player loads the file; the dialog's label shows what it loaded.
+    mUnloadedAlarmFile.clear();
+    if (mW.Sound && !mW.Sound->RestoreFile(v.ArlamFile, std::cerr)) mUnloadedAlarmFile = v.ArlamFile;
 }
 
 void TfMain::ApplyInputMode(int mode)
@@ -422,7 +439,18 @@ void TfMain::SetRecorderDevice(int k, int deviceId)
     }
 }
 
-void TfMain::SetAlarmOutDevice(int deviceId) { mAlarmOutDevice = deviceId; }
+void TfMain::SetAlarmOutDevice(int deviceId)
+{
+    mAlarmOutDevice = deviceId;
+    if (!mW.Sound) return;
+    try {
+        // An id the back end does not have leaves the player without a
+        // device; Play then reports it.
+        mW.Sound->MMAudioPlayer1.setDeviceID(deviceId);
+    } catch (const EMMError& e) {
+        std::cerr << "tarvolin: alarm sound output " << deviceId << ": " << e.what() << std::endl;
+    }
+}
 void TfMain::CloseRecorder(int k) { mAudio.Close(k); }
 void TfMain::StartRecorder(int k) { mAudio.Start(k); }
 
@@ -447,8 +475,16 @@ void TfMain::SetRecorderSampleRate(int k, int rate)
 
 int TfMain::InputDeviceCount() { return mAudio.InputDeviceCount(); }
 std::string TfMain::InputDeviceName(int id) { return mAudio.InputDeviceName(id); }
-int TfMain::OutputDeviceCount() { return mAudio.OutputDeviceCount(); }
-std::string TfMain::OutputDeviceName(int id) { return mAudio.OutputDeviceName(id); }
+int TfMain::OutputDeviceCount() { return WaveOutDevice().GetNumDevs(); }
+
+std::string TfMain::OutputDeviceName(int id)
+{
+    // A device the back end cannot describe gives an empty item, so items
+    // keep matching ids.
+    for (const TMMDeviceInfo& d : ListWaveOutDevices(WaveOutDevice()))
+        if (d.id == id) return d.name;
+    return std::string();
+}
 
 void TfMain::CollectStats(TRunStats& s) const
 {

@@ -37,6 +37,7 @@ class TfLogFile;
 class TfCorre;
 class TMainSilence;
 class TMMSilenceDetector;
+class TSetLevelSound;
 
 class TfMain : public QMainWindow, public TMainTarget, public TMultiHost {
     Q_OBJECT
@@ -53,6 +54,7 @@ public:
         TFrmInfo* Info = nullptr;
         TfLogFile* LogFile = nullptr;
         TfCorre* Corre = nullptr;
+        TSetLevelSound* Sound = nullptr;  // the level settings' alarm player
     };
     void SetWindows(const Windows& w);
 
@@ -154,6 +156,7 @@ private:
     bool mLoggingOn = false;
     int mActiveChannels = 0;
     int mAlarmOutDevice = 0;
+    std::string mUnloadedAlarmFile;  // stored "arlam file" the player could not load
     int mSampleRate = 44100;
     bool mRestored = false;
     bool mSaveOnClose = true;

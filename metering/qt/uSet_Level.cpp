@@ -9,7 +9,6 @@
 #include "widgets/qt/MMSpin.h"
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QIntValidator>
@@ -164,12 +163,6 @@ void TfSetLevel::build()
     Timer1->setInterval(1000);
     t_reset = new QTimer(this);
     t_reset->setInterval(FCore.ResetIntervalMs());
-
-    MMWaveOpenDialog1 = new QFileDialog(this, "Open Wave File");
-    MMWaveOpenDialog1->setNameFilter("Wave Files(*.wav)");
-    MMWaveOpenDialog1->setFileMode(QFileDialog::ExistingFile);
-    MMWaveOpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
-    MMWaveOpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
 }
 
 void TfSetLevel::buildSilence()
@@ -353,7 +346,9 @@ void TfSetLevel::wire()
         FCore.Preview();
         hide();
     });
-    connect(btn_load, &QPushButton::clicked, this, &TfSetLevel::loadAudioFile);
+    connect(btn_load, &QPushButton::clicked, this, [this] {
+        if (OnLoadAudioFile) OnLoadAudioFile();
+    });
     connect(Timer1, &QTimer::timeout, this, &TfSetLevel::finishShowing);
     // The pause after an alarm sound ends: the sound may play again.
     connect(t_reset, &QTimer::timeout, this, [this] {
@@ -362,20 +357,7 @@ void TfSetLevel::wire()
     });
 }
 
-void TfSetLevel::loadAudioFile()
-{
-    if (MMWaveOpenDialog1->exec() != QDialog::Accepted) return;
-    const QStringList files = MMWaveOpenDialog1->selectedFiles();
-    if (!files.isEmpty()) ChooseAlarmFile(files.first());
-}
-
-void TfSetLevel::ChooseAlarmFile(const QString& path)
-{
-    const std::string p = path.toStdString();
-    if (p == FCore.AlarmFile()) return;
-    FCore.setAlarmFile(p);
-    if (OnAlarmFile) OnAlarmFile(p);
-}
+void TfSetLevel::ChooseAlarmFile(const QString& path) { FCore.setAlarmFile(path.toStdString()); }
 
 void TfSetLevel::setDrawScale(TDrawScale draw)
 {

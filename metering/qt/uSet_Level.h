@@ -14,7 +14,6 @@
 #include <string>
 
 class QCheckBox;
-class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -51,10 +50,13 @@ public:
     using TDrawScale = std::function<bool(QImage& image, int standard)>;
     void setDrawScale(TDrawScale draw);
 
-    // A confirmed choice of the wave file dialog ("Load Audio File").
+    // "Load Audio File": the program binds the wave file open dialog and the
+    // alarm sound player (app/qt/SetLevelLink.h), which then show the
+    // player's file through ChooseAlarmFile. Unassigned: the button does nothing.
+    std::function<void()> OnLoadAudioFile;
+    // The alarm sound file as the player loaded it: `lab_file` shows it and
+    // it is stored as "arlam file".
     void ChooseAlarmFile(const QString& path);
-    // Fires when the alarm sound file changes (the player loads it).
-    std::function<void(const std::string& path)> OnAlarmFile;
 
     const QImage& PreviewPicture() const { return FPicture; }
 
@@ -89,7 +91,6 @@ public:
     TMMLEDSpin* sp_arlarm;
     QPushButton* btn_load;
     QLabel* lab_file;
-    QFileDialog* MMWaveOpenDialog1;
     QTimer* Timer1;
     QTimer* t_reset;
 
@@ -110,7 +111,6 @@ private:
     void buildPreview();
     void buildSilence();
     void wire();
-    void loadAudioFile();
     void finishShowing();
 
     TSetLevelCore FCore;

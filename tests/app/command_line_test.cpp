@@ -1,0 +1,43 @@
+// The program's command line: options, values and refusals.
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CommandLine, SimOutputCaptureTakesAFileAndIsListedInTheUsage)
+{
+    CommandLine cl = ParseCommandLine({"--audio", "simulated", "--sim-output-capture", "/tmp/out.wav", "--log-out",
+                                       "log.txt", "--run-for", "2.5"});
+    EXPECT_EQ(cl.simOutputCapture, "/tmp/out.wav");
+    EXPECT_EQ(cl.logOut, "log.txt");
+    EXPECT_EQ(cl.audio, "simulated");
+    ASSERT_TRUE(cl.runForSeconds.has_value());
+    EXPECT_DOUBLE_EQ(*cl.runForSeconds, 2.5);
+    EXPECT_TRUE(ParseCommandLine({}).simOutputCapture.empty());
+
+    // A name beginning with a dash is a file name here, not an option.
+    EXPECT_EQ(ParseCommandLine({"--sim-output-capture", "-x.wav"}).simOutputCapture, "-x.wav");
+    try {
+        ParseCommandLine({"--sim-output-capture"});
+        FAIL() << "a missing value is refused";
+    } catch (const ECommandLineError& e) {
+        EXPECT_STREQ(e.what(), "--sim-output-capture: missing value");
+    }
+    EXPECT_NE(CommandLineUsage().find("--sim-output-capture FILE"), std::string::npos);
+}
+
+TEST(CommandLine, RefusesBadValuesAndUnknownOptions)
+{
+    EXPECT_THROW(ParseCommandLine({"--audio", "alsa"}), ECommandLineError);
+    EXPECT_THROW(ParseCommandLine({"--sim-input", "13=silence"}), ECommandLineError);
+    EXPECT_THROW(ParseCommandLine({"--run-for", "0"}), ECommandLineError);
+    EXPECT_THROW(ParseCommandLine({"--after", "-1"}), ECommandLineError);
+    EXPECT_THROW(ParseCommandLine({"--set", "=1"}), ECommandLineError);
+    EXPECT_THROW(ParseCommandLine({"--sim-output"}), ECommandLineError);
+    std::vector<std::string> rest;
+    ParseCommandLine({"-platform", "offscreen"}, &rest);
+    EXPECT_EQ(rest, (std::vector<std::string>{"-platform", "offscreen"}));
+}
+
+}  // namespace
