@@ -309,18 +309,18 @@ TMMSimSignal ParseSimSignal(const std::string& text)
 std::string ProgrammeSimSignalText(int k)
 {
     static const char* const kPairs[12] = {
-        "music:-10:101/music:-10:101:drift=48",
-        "speech:-8:202",
-        "music:-20:303/music:-20:303:corr=0.6",
-        "speech:-14:404:gap=15,60,6",
-        "music:-6:505/music:-6:505:corr=0.8",
-        "speech:-24:606",
-        "music:-15:707/music:-15:707:corr=0.3",
-        "speech:-11:808/speech:-13:809",
-        "music:-30:909/music:-30:909:corr=0.9",
-        "speech:-18:1010",
-        "music:-12:1111/music:-12:1111:corr=-0.2",
-        "speech:-20:1212/music:-26:1213",
+        "music:-8:101/music:-8:101:drift=48",
+        "speech:-6:202",
+        "music:-10:303/music:-10:303:corr=0.6",
+        "speech:-8:404:gap=15,60,6",
+        "music:-4:505/music:-4:505:corr=0.8",
+        "speech:-9:606",
+        "music:-7:707/music:-7:707:corr=0.3",
+        "speech:-5:808/speech:-7:809",
+        "music:-9:909/music:-9:909:corr=0.9",
+        "speech:-7:1010",
+        "music:-6:1111/music:-6:1111:corr=0.1",
+        "speech:-8:1212/music:-10:1213",
     };
     return k >= 1 && k <= 12 ? kPairs[k - 1] : "silence";
 }
@@ -412,7 +412,7 @@ double TMMSimGenerator::Shaper::Step(double w)
 
 // Chooses the next envelope segment. Speech: syllables (a rounded bump),
 // short gaps between words, pauses between phrases. Music: a piece (beats and
-// swelling phrases) followed by a pause.
+// swelling phrases) followed by a pause of 1-2 s.
 void TMMSimGenerator::NextSegment()
 {
     const double rate = mRate;
@@ -423,7 +423,7 @@ void TMMSimGenerator::NextSegment()
     if (mSignal->kind == TMMSimChannelSignal::Music) {
         if (mSegKind == 0) {
             mSegKind = 2;
-            mSegLen = samples(2.0, 3.0);
+            mSegLen = samples(1.0, 2.0);
             return;
         }
         mSegKind = 0;
@@ -431,25 +431,25 @@ void TMMSimGenerator::NextSegment()
         mBeatLen = samples(60.0 / 132, 60.0 / 96);
         mBeatPos = mBeatLen - 1;  // the first beat falls on the first sample
         mPhraseLeft = 0;          // counts beats within the phrase
-        mLevel = mLevelTarget = 0.55 + 0.45 * unit(mEnvRng);
+        mLevel = mLevelTarget = 0.75 + 0.25 * unit(mEnvRng);
         return;
     }
     if (mPhraseLeft == 0 && mSegKind != 2) {
         mSegKind = 2;
-        mSegLen = samples(0.35, 1.4);
+        mSegLen = samples(0.3, 0.8);
         return;
     }
     if (mSegKind == 2) {
-        mPhraseLeft = samples(1.8, 5.0);
-        mLevel = 0.6 + 0.4 * unit(mEnvRng);
+        mPhraseLeft = samples(3.0, 7.0);
+        mLevel = 0.75 + 0.25 * unit(mEnvRng);
     }
-    if (mSegKind == 0 && unit(mEnvRng) < 0.3) {
+    if (mSegKind == 0 && unit(mEnvRng) < 0.15) {
         mSegKind = 1;
-        mSegLen = samples(0.04, 0.16);
+        mSegLen = samples(0.03, 0.09);
     } else {
         mSegKind = 0;
         mSegLen = samples(0.09, 0.26);
-        mSegAmp = mLevel * (0.35 + 0.65 * unit(mEnvRng));
+        mSegAmp = 0.4 + 0.6 * unit(mEnvRng);
     }
     mPhraseLeft -= std::min(mPhraseLeft, mSegLen);
 }
@@ -476,21 +476,22 @@ void TMMSimGenerator::FillProgramme(int16_t* out, size_t n, size_t stride)
                     mBeatPos = 0;
                     const uint64_t beat = mPhraseLeft++;
                     mAccent = beat % 4 == 0 ? 1.0 : 0.5 + 0.4 * unit(mEnvRng);
-                    if (beat % 8 == 7) mLevelTarget = 0.45 + 0.55 * unit(mEnvRng);
+                    if (beat % 8 == 7) mLevelTarget = 0.75 + 0.25 * unit(mEnvRng);
                 }
                 mLevel += (mLevelTarget - mLevel) * mLevelStep;
                 mAccent *= mAccentDecay;
-                const double fadeIn = static_cast<double>(mSegPos) / mRate;            // 1 s
-                const double fadeOut = static_cast<double>(mSegLen - mSegPos) / (1.5 * mRate);  // 1.5 s
-                env = mLevel * (0.6 + 0.4 * mAccent) * std::min(1.0, std::min(fadeIn, fadeOut));
+                const double fadeIn = static_cast<double>(mSegPos) / (0.5 * mRate);             // 0.5 s
+                const double fadeOut = static_cast<double>(mSegLen - mSegPos) / (0.8 * mRate);  // 0.8 s
+                env = mLevel * (0.8 + 0.2 * mAccent) * std::min(1.0, std::min(fadeIn, fadeOut));
             } else {
                 env = 0;
             }
         } else if (mSegKind == 0) {
+            // A voiced stretch that swells to the syllable's accent.
             const double x = static_cast<double>(mSegPos) / static_cast<double>(mSegLen);
-            env = mFloor + (mSegAmp - mFloor) * 4 * x * (1 - x);
+            env = mLevel * (0.65 + 0.35 * mSegAmp * 4 * x * (1 - x));
         } else {
-            env = mFloor;
+            env = mSegKind == 1 ? 0.3 * mLevel : mFloor;  // between words the room still rings
         }
         if (++mSegPos >= mSegLen) NextSegment();
 

@@ -4,8 +4,8 @@
 //   gated:FREQ_HZ:DBFS:ON_MS:OFF_MS   file:PATH (loops a 16-bit PCM WAV)
 //   speech:DBFS[:SEED][:OPTION...]    music:DBFS[:SEED][:OPTION...]
 // speech and music are programme-like shaped noise: speech has syllables,
-// words and phrase pauses (a faint floor 50 dB down); music has beats,
-// phrases that swell and fall, and 2-3 s pauses between pieces. DBFS is the
+// short gaps between words and phrase pauses (a floor 50 dB down); music has beats,
+// phrases that swell and fall, and 1-2 s pauses between pieces. DBFS is the
 // peak the loudest moments reach; nothing exceeds it. OPTIONs:
 //   corr=C          correlation C (-1 ... 1) with the same form without
 //                   corr/drift: a blend with an independent twin sequence
@@ -65,9 +65,10 @@ TMMSimSignal ParseSimSignal(const std::string& text);
 std::string DefaultSimSignalText(int k);
 // Programme-like material for simulated device k (1 ... 12), played when the
 // program falls back to the simulated inputs: pair 1 music whose image drifts
-// through mono to opposite phase (48 s), pair 2 mono speech, pair 3 quiet
+// through mono to opposite phase (48 s), pair 2 mono speech, pair 3
 // stereo music, pair 4 speech silent 6-21 s of every minute, then more speech
-// and music at different levels.
+// and music at different levels. All stay loud enough (peaks -4 ... -10 dBFS,
+// pauses under 1 s) that only pair 4 alarms the silence detector's defaults.
 std::string ProgrammeSimSignalText(int k);
 
 // Reads the 16-bit PCM samples of one channel of a RIFF/WAVE file (channel

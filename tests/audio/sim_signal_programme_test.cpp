@@ -120,7 +120,7 @@ TEST(SimProgramme, EveryProgrammeInputParsesAndLevelsDiffer)
         levels.push_back(sig.left.dbfs);
     }
     std::sort(levels.begin(), levels.end());
-    EXPECT_GE(std::unique(levels.begin(), levels.end()) - levels.begin(), 10);
+    EXPECT_GE(std::unique(levels.begin(), levels.end()) - levels.begin(), 6);
     EXPECT_GT(ParseSimSignal(ProgrammeSimSignalText(1)).right.driftS, 0);
     EXPECT_GT(ParseSimSignal(ProgrammeSimSignalText(4)).left.gapS, 0);
     EXPECT_EQ(ProgrammeSimSignalText(13), "silence");
@@ -159,13 +159,13 @@ TEST(SimProgramme, SpeechPausesBetweenPhrasesAndMusicBetweenPieces)
     for (int16_t v : speech) zeros += v == 0;
     EXPECT_LT(zeros, speech.size() / 20);
 
-    // Music: one 2-3 s pause between pieces of 35-80 s; quiet runs otherwise short.
+    // Music: one 1-2 s pause between pieces of 35-80 s; quiet runs otherwise short.
     const auto music = generate(ParseSimSignal("music:-10:21").left, 170 * kRate);
     const auto mp = quietRuns(music, -60);
-    const long piecePauses = std::count_if(mp.begin(), mp.end(), [](double r) { return r >= 2.0; });
+    const long piecePauses = std::count_if(mp.begin(), mp.end(), [](double r) { return r >= 0.9; });
     EXPECT_GE(piecePauses, 2);
     EXPECT_LE(piecePauses, 5);
-    EXPECT_LT(*std::max_element(mp.begin(), mp.end()), 4.0);  // 3 s pause plus the fades' quiet ends
+    EXPECT_LT(*std::max_element(mp.begin(), mp.end()), 2.5);  // the pause plus the fades' quiet ends
     // Beats: within a piece the level moves (1 s windows differ by several dB).
     double lo = 0, hi = -200;
     for (size_t i = 10 * kRate; i < 30 * kRate; i += kRate / 4) {
@@ -251,5 +251,5 @@ TEST(SimProgramme, SimulatedPairsDefaultToTheirOwnInput)
     EXPECT_EQ(DefaultRecorderDevice(sim, 13), 0);
     // The simulated device delivers the programme it is given.
     sim.SetSignal(3, ProgrammeSimSignalText(4));
-    EXPECT_EQ(sim.Signal(3), "speech:-14:404:gap=15,60,6");
+    EXPECT_EQ(sim.Signal(3), "speech:-8:404:gap=15,60,6");
 }
