@@ -12,7 +12,8 @@ launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-# Debian's hardening flags (stack protector, fortified functions, full RELRO).
+# Debian's hardening flags (stack protector, fortified functions, full RELRO, bind now).
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 flags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVOLIN_TESTS=OFF \
       -DTARVOLIN_BENCH=OFF "${launcher[@]}" -DCMAKE_CXX_FLAGS="$flags" \
