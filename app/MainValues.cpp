@@ -2,6 +2,8 @@
 
 #include "app/InputModes.h"
 #include "app/SettingNames.h"
+#include "audio/MMAudioBackend.h"
+#include "audio/MMWavIn.h"
 #include "metering/uSet_Level_core.h"
 
 namespace {
@@ -189,7 +191,8 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
 
     if (!s.ReadBool("is Sound", Default("is Sound") != 0)) t.ShowInputSetupModal();
 
-    for (int k = 1; k <= MainRecorderCount; ++k) t.SetRecorderDevice(k, s.ReadInt(NumberedName("multi_", k), Default(NumberedName("multi_", k))));
+    for (int k = 1; k <= MainRecorderCount; ++k)
+        t.SetRecorderDevice(k, s.ReadInt(NumberedName("multi_", k), DefaultRecorderDevice(WaveInDevice(), k)));
     t.SetAlarmOutDevice(s.ReadInt("out", Default("out")));
 
     CloseAllRecorders(t);

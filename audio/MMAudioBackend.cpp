@@ -7,9 +7,11 @@
 
 namespace {
 
-std::unique_ptr<TMMWaveInDevice> simulated(const std::map<int, std::string>& simInputs)
+std::unique_ptr<TMMWaveInDevice> simulated(const std::map<int, std::string>& simInputs, bool programme)
 {
     auto sim = std::make_unique<TMMSimulatedWaveIn>(TMMSimulatedWaveIn::Clock::RealTime);
+    if (programme)
+        for (int k = 1; k <= TMMSimulatedWaveIn::DeviceCount; ++k) sim->SetSignal(k - 1, ProgrammeSimSignalText(k));
     for (const auto& [k, text] : simInputs) {
         if (k < 1 || k > TMMSimulatedWaveIn::DeviceCount)
             throw EMMBackendError("--sim-input: there is no simulated input " + std::to_string(k) + " (1 ... 12)");
@@ -28,7 +30,7 @@ std::unique_ptr<TMMWaveInDevice> CreateWaveInBackend(const std::string& choice,
                                                      const std::map<int, std::string>& simInputs,
                                                      std::ostream& notes)
 {
-    if (choice == "simulated") return simulated(simInputs);
+    if (choice == "simulated") return simulated(simInputs, false);
     if (choice != "" && choice != "portaudio")
         throw EMMBackendError("unknown audio back end '" + choice + "' (portaudio or simulated)");
     auto pa = std::make_unique<TMMPortAudioWaveIn>();
@@ -43,7 +45,13 @@ std::unique_ptr<TMMWaveInDevice> CreateWaveInBackend(const std::string& choice,
     }
     notes << "tarvolin: PortAudio lists no input device; using the simulated inputs\n";
     pa.reset();
-    return simulated(simInputs);
+    return simulated(simInputs, true);
+}
+
+int DefaultRecorderDevice(const TMMWaveInDevice& device, int k)
+{
+    if (device.BackendName() == "simulated" && k >= 1 && k <= TMMSimulatedWaveIn::DeviceCount) return k - 1;
+    return 0;
 }
 
 void PrintDeviceList(TMMWaveInDevice& device, std::ostream& out)

@@ -16,10 +16,18 @@ public:
 // choice: "portaudio", "simulated" or "" (PortAudio when it lists an input
 // device, otherwise the simulated one, saying so on `notes`). simInputs maps
 // simulated device K (1 ... 12) to its signal description. The simulated back
-// end runs on its real-time clock. Throws EMMBackendError for a bad signal.
+// end runs on its real-time clock. Chosen explicitly it plays the steady test
+// tones (DefaultSimSignalText); as the fallback for a machine without input
+// devices it plays programme-like material (ProgrammeSimSignalText) on every
+// input simInputs leaves out. Throws EMMBackendError for a bad signal.
 std::unique_ptr<TMMWaveInDevice> CreateWaveInBackend(const std::string& choice,
                                                      const std::map<int, std::string>& simInputs,
                                                      std::ostream& notes);
+
+// The device recorder k (1 ... 12) records while no choice is stored: on the
+// simulated back end simulated input k, so every pair shows its own signal;
+// otherwise device 0.
+int DefaultRecorderDevice(const TMMWaveInDevice& device, int k);
 
 // Prints the input and output devices with the ids the setup dialog uses,
 // the default device (-1) first.

@@ -1,5 +1,6 @@
 #include "audio/MMSimSignal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -94,30 +95,111 @@ std::string parseChannelBody(const std::string& text, TMMSimChannelSignal& ch)
         if (ch.onMs + ch.offMs == 0) return "gated: ON_MS + OFF_MS must be above 0";
         return "";
     }
+    auto seed = [&](const std::string& s) -> std::string {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long v = std::strtoull(s.c_str(), &end, 10);
+        if (s.empty() || s[0] == '-' || errno != 0 || *end != '\0' || v == 0 || v > 0xFFFFFFFFull)
+            return "'" + s + "' is not a noise seed from 1 to 4294967295";
+        ch.seed = static_cast<uint32_t>(v);
+        return "";
+    };
     if (kind == "noise") {
         if (parts.size() != 2 && parts.size() != 3) return "expected noise:DBFS[:SEED]";
         ch.kind = TMMSimChannelSignal::Noise;
         std::string err = level(parts[1]);
-        if (err.empty() && parts.size() == 3) {
-            char* end = nullptr;
-            errno = 0;
-            const unsigned long long v = std::strtoull(parts[2].c_str(), &end, 10);
-            if (parts[2].empty() || parts[2][0] == '-' || errno != 0 || *end != '\0' || v == 0 || v > 0xFFFFFFFFull)
-                return "'" + parts[2] + "' is not a noise seed from 1 to 4294967295";
-            ch.seed = static_cast<uint32_t>(v);
-        }
+        if (err.empty() && parts.size() == 3) return seed(parts[2]);
         return err;
     }
-    return "unknown signal '" + text + "' (expected sine, noise, silence, gated or file)";
+    if (kind == "speech" || kind == "music") {
+        ch.kind = kind == "speech" ? TMMSimChannelSignal::Speech : TMMSimChannelSignal::Music;
+        const std::string usage = "expected " + kind + ":DBFS[:SEED][:corr=C][:drift=SECONDS][:gap=LEN,PERIOD[,START]]";
+        if (parts.size() < 2) return usage;
+        std::string err = level(parts[1]);
+        if (!err.empty()) return err;
+        size_t i = 2;
+        if (i < parts.size() && !parts[i].empty() && parts[i][0] >= '0' && parts[i][0] <= '9') {
+            err = seed(parts[i++]);
+            if (!err.empty()) return err;
+        }
+        bool corr = false, drift = false, gap = false;
+        for (; i < parts.size(); ++i) {
+            const std::string& opt = parts[i];
+            const size_t eq = opt.find('=');
+            const std::string name = opt.substr(0, eq);
+            const std::string value = eq == std::string::npos ? "" : opt.substr(eq + 1);
+            if (name == "corr" && !corr && eq != std::string::npos) {
+                corr = true;
+                if (!toDouble(value, ch.corr) || ch.corr < -1 || ch.corr > 1)
+                    return "corr: '" + value + "' is not a correlation from -1 to 1";
+            } else if (name == "drift" && !drift && eq != std::string::npos) {
+                drift = true;
+                if (!toDouble(value, ch.driftS) || ch.driftS < 0.1 || ch.driftS > 3600)
+                    return "drift: '" + value + "' is not a period from 0.1 to 3600 seconds";
+            } else if (name == "gap" && !gap && eq != std::string::npos) {
+                gap = true;
+                std::vector<double> v;
+                size_t start = 0;
+                for (;;) {
+                    const size_t c = value.find(',', start);
+                    double d = 0;
+                    if (!toDouble(value.substr(start, c == std::string::npos ? std::string::npos : c - start), d))
+                        return "gap: expected LEN,PERIOD[,START] in seconds, got '" + value + "'";
+                    v.push_back(d);
+                    if (c == std::string::npos) break;
+                    start = c + 1;
+                }
+                if (v.size() != 2 && v.size() != 3)
+                    return "gap: expected LEN,PERIOD[,START] in seconds, got '" + value + "'";
+                ch.gapS = v[0];
+                ch.gapPeriodS = v[1];
+                ch.gapStartS = v.size() == 3 ? v[2] : v[1] - v[0];
+                if (ch.gapPeriodS <= 0 || ch.gapPeriodS > 3600 || ch.gapS <= 0 || ch.gapS > ch.gapPeriodS ||
+                    ch.gapStartS < 0 || ch.gapStartS >= ch.gapPeriodS)
+                    return "gap: need 0 < LEN <= PERIOD <= 3600 and 0 <= START < PERIOD, got '" + value + "'";
+            } else {
+                return "'" + opt + "': unknown or repeated option; " + usage;
+            }
+        }
+        if (corr && drift) return "corr and drift exclude each other";
+        return "";
+    }
+    return "unknown signal '" + text + "' (expected sine, noise, silence, gated, file, speech or music)";
 }
 
 bool startsWithKeyword(const std::string& s, size_t pos)
 {
     if (pos < s.size() && s[pos] == '-') ++pos;
-    for (const char* k : {"sine:", "noise:", "silence", "gated:", "file:"})
+    for (const char* k : {"sine:", "noise:", "silence", "gated:", "file:", "speech:", "music:"})
         if (s.compare(pos, std::strlen(k), k) == 0) return true;
     return false;
 }
+
+inline uint32_t xorshift(uint32_t& x)
+{
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return x;
+}
+inline double uniform(uint32_t& x) { return static_cast<double>(xorshift(x)) / 4294967295.0 * 2.0 - 1.0; }  // -1 ... 1
+inline double unit(uint32_t& x) { return static_cast<double>(xorshift(x)) / 4294967296.0; }                // 0 ... <1
+
+// A further sequence derived from a seed (never 0, which xorshift keeps).
+uint32_t derive(uint32_t v, uint32_t salt)
+{
+    v ^= salt;
+    v *= 0x85EBCA6Bu;
+    v ^= v >> 13;
+    v *= 0xC2B2AE35u;
+    v ^= v >> 16;
+    return v ? v : 0x6D2B79F5u;
+}
+
+// Shaped noise at env 1 has this RMS, in units of the peak; peaks above the
+// level (3.3 sigma for speech, 2.7 for music, which is mastered loud) are clipped.
+constexpr double kSpeechRms = 0.3, kMusicRms = 0.37;
+constexpr double kSpeechFloor = 0.003;  // -50 dB: the room between words
 
 // Nearest integer, halves away from zero, without a library call.
 inline int16_t toSample(double v)
@@ -213,13 +295,34 @@ TMMSimSignal ParseSimSignal(const std::string& text)
         sig.right = both;
         if (both.kind == TMMSimChannelSignal::File) sig.right.path = both.path;
         // One description is one signal on both channels.
-        if (both.kind == TMMSimChannelSignal::Noise && both.seed == 0) sig.right.seed = kLeftNoise;
+        if ((both.kind == TMMSimChannelSignal::Noise || both.kind == TMMSimChannelSignal::Speech ||
+             both.kind == TMMSimChannelSignal::Music) && both.seed == 0)
+            sig.right.seed = kLeftNoise;
     }
     if (sig.left.kind == TMMSimChannelSignal::File)
         sig.left.samples = std::make_shared<const std::vector<int16_t>>(ReadWaveChannel(sig.left.path, 0));
     if (sig.right.kind == TMMSimChannelSignal::File)
         sig.right.samples = std::make_shared<const std::vector<int16_t>>(ReadWaveChannel(sig.right.path, 1));
     return sig;
+}
+
+std::string ProgrammeSimSignalText(int k)
+{
+    static const char* const kPairs[12] = {
+        "music:-8:101/music:-8:101:drift=48",
+        "speech:-6:202",
+        "music:-10:303/music:-10:303:corr=0.6",
+        "speech:-8:404:gap=15,60,6",
+        "music:-4:505/music:-4:505:corr=0.8",
+        "speech:-9:606",
+        "music:-7:707/music:-7:707:corr=0.3",
+        "speech:-5:808/speech:-7:809",
+        "music:-9:909/music:-9:909:corr=0.9",
+        "speech:-7:1010",
+        "music:-6:1111/music:-6:1111:corr=0.1",
+        "speech:-8:1212/music:-10:1213",
+    };
+    return k >= 1 && k <= 12 ? kPairs[k - 1] : "silence";
 }
 
 std::string DefaultSimSignalText(int k)
@@ -249,6 +352,158 @@ void TMMSimGenerator::Reset(const TMMSimChannelSignal* signal, uint32_t rate, in
     mGatePeriod = signal ? static_cast<uint64_t>(signal->onMs + signal->offMs) * rate / 1000 : 0;
     if (mGatePeriod == 0) mGatePeriod = 1;
     mFilePos = 0;
+
+    mRate = rate ? rate : 48000;
+    mTime = 0;
+    const bool programme = signal && (signal->kind == TMMSimChannelSignal::Speech ||
+                                      signal->kind == TMMSimChannelSignal::Music);
+    if (!programme) return;
+    const bool music = signal->kind == TMMSimChannelSignal::Music;
+    mTwin = derive(mNoise, 0xA511E9B3u);
+    mEnvRng = derive(mNoise, 0x63D83595u);
+    mShape = Shaper();
+    mShape.music = music;
+    mShape.a = 1 - std::exp(-2 * kPi * 3000 / mRate);
+    mShape.b = 1 - std::exp(-2 * kPi * 250 / mRate);
+    mShapeTwin = mShape;
+    // The shaped noise's RMS, measured once on a fixed sequence (the same for
+    // both channels, so equal levels stay equal).
+    Shaper probe = mShape;
+    uint32_t r = 0x2545F491u;
+    double sum = 0;
+    const uint32_t warm = mRate / 10, count = mRate / 2;
+    for (uint32_t i = 0; i < warm + count; ++i) {
+        const double v = probe.Step(uniform(r));
+        if (i >= warm) sum += v * v;
+    }
+    mNorm = sum > 0 ? (music ? kMusicRms : kSpeechRms) / std::sqrt(sum / count) : 0;
+    mBlendCos = signal->driftS > 0 ? 1 : signal->corr;
+    mBlendSin = signal->driftS > 0 ? 0 : std::sqrt(std::max(0.0, 1 - signal->corr * signal->corr));
+    mGapLen = static_cast<uint64_t>(signal->gapS * mRate + 0.5);
+    mGapPeriod = static_cast<uint64_t>(signal->gapPeriodS * mRate + 0.5);
+    if (mGapPeriod == 0) mGapLen = 0, mGapPeriod = 1;
+    mGapStart = std::min<uint64_t>(static_cast<uint64_t>(signal->gapStartS * mRate + 0.5), mGapPeriod - 1);
+    mGapPos = (mGapPeriod - mGapStart) % mGapPeriod;  // samples since the last gap began
+    mFloor = music ? 0 : kSpeechFloor;
+    mAccent = 0;
+    mAccentDecay = std::exp(-1.0 / (0.15 * mRate));
+    mLevelStep = 1.0 / mRate;  // level follows its target with a 1 s time constant
+    mBeatPos = 0;
+    mPhraseLeft = 0;
+    mSegKind = 2;  // starts as if a pause just ended
+    NextSegment();
+}
+
+double TMMSimGenerator::Shaper::Step(double w)
+{
+    if (music) {
+        // Pink-like: three one-pole sections (-3 dB per octave over the audio band).
+        s1 = 0.99765 * s1 + w * 0.0990460;
+        s2 = 0.96300 * s2 + w * 0.2965164;
+        s3 = 0.57000 * s3 + w * 1.0526913;
+        return s1 + s2 + s3 + w * 0.1848;
+    }
+    // Speech band: two low-pass poles at 3 kHz, minus the part below 250 Hz.
+    s1 += a * (w - s1);
+    s2 += a * (s1 - s2);
+    s3 += b * (s2 - s3);
+    return s2 - s3;
+}
+
+// Chooses the next envelope segment. Speech: syllables (a rounded bump),
+// short gaps between words, pauses between phrases. Music: a piece (beats and
+// swelling phrases) followed by a pause of 1-2 s.
+void TMMSimGenerator::NextSegment()
+{
+    const double rate = mRate;
+    auto samples = [&](double lo, double hi) {
+        return std::max<uint64_t>(1, static_cast<uint64_t>((lo + (hi - lo) * unit(mEnvRng)) * rate));
+    };
+    mSegPos = 0;
+    if (mSignal->kind == TMMSimChannelSignal::Music) {
+        if (mSegKind == 0) {
+            mSegKind = 2;
+            mSegLen = samples(1.0, 2.0);
+            return;
+        }
+        mSegKind = 0;
+        mSegLen = samples(35, 80);
+        mBeatLen = samples(60.0 / 132, 60.0 / 96);
+        mBeatPos = mBeatLen - 1;  // the first beat falls on the first sample
+        mPhraseLeft = 0;          // counts beats within the phrase
+        mLevel = mLevelTarget = 0.75 + 0.25 * unit(mEnvRng);
+        return;
+    }
+    if (mPhraseLeft == 0 && mSegKind != 2) {
+        mSegKind = 2;
+        mSegLen = samples(0.3, 0.8);
+        return;
+    }
+    if (mSegKind == 2) {
+        mPhraseLeft = samples(3.0, 7.0);
+        mLevel = 0.75 + 0.25 * unit(mEnvRng);
+    }
+    if (mSegKind == 0 && unit(mEnvRng) < 0.15) {
+        mSegKind = 1;
+        mSegLen = samples(0.03, 0.09);
+    } else {
+        mSegKind = 0;
+        mSegLen = samples(0.09, 0.26);
+        mSegAmp = 0.4 + 0.6 * unit(mEnvRng);
+    }
+    mPhraseLeft -= std::min(mPhraseLeft, mSegLen);
+}
+
+void TMMSimGenerator::FillProgramme(int16_t* out, size_t n, size_t stride)
+{
+    const bool music = mSignal->kind == TMMSimChannelSignal::Music;
+    const double drift = mSignal->driftS;
+    const bool twin = drift > 0 || mBlendSin != 0;
+    const double scale = mNorm * mAmp;
+    for (size_t i = 0; i < n; ++i) {
+        if (drift > 0 && (mTime & 63) == 0) {
+            // Blend angle 0 -> pi -> 0 over the period: correlation cos(angle).
+            const double t = static_cast<double>(mTime) / mRate;
+            const double angle = kPi * (1 - std::cos(2 * kPi * t / drift)) / 2;
+            mBlendCos = std::cos(angle);
+            mBlendSin = std::sin(angle);
+        }
+        ++mTime;
+        double env;
+        if (music) {
+            if (mSegKind == 0) {
+                if (++mBeatPos >= mBeatLen) {
+                    mBeatPos = 0;
+                    const uint64_t beat = mPhraseLeft++;
+                    mAccent = beat % 4 == 0 ? 1.0 : 0.5 + 0.4 * unit(mEnvRng);
+                    if (beat % 8 == 7) mLevelTarget = 0.75 + 0.25 * unit(mEnvRng);
+                }
+                mLevel += (mLevelTarget - mLevel) * mLevelStep;
+                mAccent *= mAccentDecay;
+                const double fadeIn = static_cast<double>(mSegPos) / (0.5 * mRate);             // 0.5 s
+                const double fadeOut = static_cast<double>(mSegLen - mSegPos) / (0.8 * mRate);  // 0.8 s
+                env = mLevel * (0.8 + 0.2 * mAccent) * std::min(1.0, std::min(fadeIn, fadeOut));
+            } else {
+                env = 0;
+            }
+        } else if (mSegKind == 0) {
+            // A voiced stretch that swells to the syllable's accent.
+            const double x = static_cast<double>(mSegPos) / static_cast<double>(mSegLen);
+            env = mLevel * (0.65 + 0.35 * mSegAmp * 4 * x * (1 - x));
+        } else {
+            env = mSegKind == 1 ? 0.3 * mLevel : mFloor;  // between words the room still rings
+        }
+        if (++mSegPos >= mSegLen) NextSegment();
+
+        double v = mShape.Step(uniform(mNoise));
+        if (twin) v = mBlendCos * v + mBlendSin * mShapeTwin.Step(uniform(mTwin));
+        v *= env * scale;
+        if (v > mAmp) v = mAmp;
+        if (v < -mAmp) v = -mAmp;
+        const bool silent = mGapPos < mGapLen;
+        if (++mGapPos >= mGapPeriod) mGapPos = 0;
+        out[i * stride] = silent ? int16_t(0) : toSample(v);
+    }
 }
 
 void TMMSimGenerator::Fill(int16_t* out, size_t n, size_t stride)
@@ -276,6 +531,10 @@ void TMMSimGenerator::FillPlain(int16_t* out, size_t n, size_t stride)
         }
         return;
     }
+    case TMMSimChannelSignal::Speech:
+    case TMMSimChannelSignal::Music:
+        FillProgramme(out, n, stride);
+        return;
     case TMMSimChannelSignal::Noise:
         for (size_t i = 0; i < n; ++i) {
             mNoise ^= mNoise << 13;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs that are not yet present.
-# Silent when everything is installed. Usage: deps.sh [run|test]
+# Silent when everything is installed. Usage: deps.sh [run|test|deb]
 # (Not installed here, for occasional work: clang and libclang-rt-14-dev for the fuzzer,
 # xvfb and xauth for scripts/measure.sh.)
 set -euo pipefail
@@ -9,7 +9,9 @@ pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev portaudio19-dev libasound2-d
       libjack-jackd2-dev libsndfile1-dev libebur128-dev fonts-liberation)
 if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins)
+  pkgs+=(desktop-file-utils appstream man-db)  # validators of the install tree
 fi
+[ "$what" = deb ] && pkgs+=(dpkg-dev file)   # scripts/build-deb.sh: cpack with dpkg-shlibdeps
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")

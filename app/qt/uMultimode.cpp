@@ -1,6 +1,8 @@
 #include "app/qt/uMultimode.h"
 
 #include "app/InputModes.h"
+#include "audio/MMAudioBackend.h"
+#include "audio/MMWavIn.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -163,7 +165,10 @@ void Tfmulti::fillLists()
         const int item = id + 1;
         cb->setCurrentIndex(item >= 0 && item < cb->count() ? item : -1);
     };
-    for (int k = 1; k <= 12; ++k) select(mInputs[k - 1], mStore.ReadInt(NumberedName("multi_", k), 0));
+    for (int k = 1; k <= 12; ++k) {
+        const int fallback = DefaultRecorderDevice(WaveInDevice(), k);
+        select(mInputs[k - 1], mStore.ReadInt(NumberedName("multi_", k), fallback < inputs ? fallback : 0));
+    }
     select(mOut, mStore.ReadInt("out", 0));
 }
 
