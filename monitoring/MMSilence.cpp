@@ -44,12 +44,15 @@ std::string SilenceLogLine(int n, const std::string& label, int level, char deci
 TMMSilenceDetector::TMMSilenceDetector(IMMSilenceHost& host, IMMSilenceSettings& settings, const Timers& timers)
     : mHost(host), mSettings(settings), mTimers(timers)
 {
+    mSilentSince.fill(-1);
 }
 
 void TMMSilenceDetector::Emit(TSilenceEventKind kind, int n, int level, std::string line)
 {
     if (mListeners.empty()) return;
-    const TSilenceEvent e{kind, n, mHost.LabelText(n), level, mHost.NowMs(), std::move(line)};
+    const int64_t now = mHost.NowMs();
+    const int64_t since = mSilentSince[n - 1];
+    const TSilenceEvent e{kind, n, mHost.LabelText(n), level, now, std::move(line), since >= 0 ? now - since : 0};
     for (const TListener& l : mListeners) l(e);
 }
 
@@ -64,6 +67,7 @@ void TMMSilenceDetector::TimerOffTick()
     for (int n = 1; n <= watched; ++n) {
         const int level = mHost.CurrentLevel(n);
         if (level < threshold) {
+            if (mSilentSince[n - 1] < 0) mSilentSince[n - 1] = mHost.NowMs();
             if (strip(n) && !strip(n)->Active()) strip(n)->Start();
             continue;
         }
@@ -76,6 +80,7 @@ void TMMSilenceDetector::TimerOffTick()
             mState[n - 1] = TSilenceState::Sounding;
             Emit(TSilenceEventKind::SoundRestored, n, level);
         }
+        mSilentSince[n - 1] = -1;
     }
 }
 

@@ -78,6 +78,7 @@ struct TSilenceEvent {
     int Level;           // CurrentLevel at the event
     int64_t TimeMs;      // NowMs at the event
     std::string Line;    // the log line (LogLine only)
+    int64_t SilentMs = 0;  // since the check first found the level below the threshold
 };
 
 enum class TSilenceState { Sounding, Silent, Alarm };
@@ -128,6 +129,9 @@ public:
     TSilenceState State(int n) const { return mState[n - 1]; }
     const TSilenceStripStats& Stats(int n) const { return mStats[n - 1]; }
     uint64_t LogLineCount() const { return mLogLines; }
+    // NowMs of the check that first found strip n below the threshold in
+    // the current silence; -1 while it sounds.
+    int64_t SilentSinceMs(int n) const { return mSilentSince[n - 1]; }
 
     // Every transition and every log line goes to each listener in order.
     using TListener = std::function<void(const TSilenceEvent&)>;
@@ -145,6 +149,7 @@ private:
     std::array<bool, tv::kStrips> mLogArmed{};
     std::array<TSilenceState, tv::kStrips> mState{};
     std::array<TSilenceStripStats, tv::kStrips> mStats{};
+    std::array<int64_t, tv::kStrips> mSilentSince{};
     uint64_t mLogLines = 0;
     std::vector<TListener> mListeners;
 };
