@@ -45,6 +45,7 @@ TMMSilenceDetector::TMMSilenceDetector(IMMSilenceHost& host, IMMSilenceSettings&
     : mHost(host), mSettings(settings), mTimers(timers)
 {
     mSilentSince.fill(-1);
+    mLastAlarm.fill(-1);
 }
 
 void TMMSilenceDetector::Emit(TSilenceEventKind kind, int n, int level, std::string line)
@@ -67,11 +68,16 @@ void TMMSilenceDetector::TimerOffTick()
     for (int n = 1; n <= watched; ++n) {
         const int level = mHost.CurrentLevel(n);
         if (level < threshold) {
+            // A flicker shorter than the recovery time: the alarm goes on.
+            mAboveChecks[n - 1] = 0;
             if (mSilentSince[n - 1] < 0) mSilentSince[n - 1] = mHost.NowMs();
             if (strip(n) && !strip(n)->Active()) strip(n)->Start();
             continue;
         }
         if (strip(n)) strip(n)->Stop();
+        if (mState[n - 1] == TSilenceState::Alarm && ++mAboveChecks[n - 1] <= mSettings.RecoverySeconds())
+            continue;  // still in alarm until the level has stayed up for the recovery time
+        mAboveChecks[n - 1] = 0;
         mCounter[n - 1] = 0;
         mHost.SetLabelEnabled(n, true);
         mHost.SetLabelVisible(n, true);
@@ -113,6 +119,7 @@ void TMMSilenceDetector::StripTick(int n)
     ++mStats[n - 1].Alarms;
     if (mState[n - 1] != TSilenceState::Alarm) {
         mState[n - 1] = TSilenceState::Alarm;
+        mLastAlarm[n - 1] = mHost.NowMs();
         Emit(TSilenceEventKind::Alarm, n, mHost.CurrentLevel(n));
     }
     if (mSettings.PlaySound() && mPlayer) {

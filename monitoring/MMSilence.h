@@ -37,6 +37,10 @@ public:
     virtual int AlarmSeconds() const = 0;        // spin_sec
     virtual bool PlaySound() const = 0;          // cb_arlarm
     virtual void setPlaySound(bool on) = 0;
+    // Recovery time: a strip in alarm counts as restored only when this many
+    // checks after the first one found it at or above the threshold still
+    // find it so (one check per second). 0: at the first such check.
+    virtual int RecoverySeconds() const { return 0; }
 };
 
 // The alarm sound player: Play does nothing while playing or without a
@@ -132,6 +136,10 @@ public:
     // NowMs of the check that first found strip n below the threshold in
     // the current silence; -1 while it sounds.
     int64_t SilentSinceMs(int n) const { return mSilentSince[n - 1]; }
+    // NowMs when strip n last went into alarm; -1 before its first alarm.
+    int64_t LastAlarmMs(int n) const { return mLastAlarm[n - 1]; }
+    // Strip n is in alarm and sounds, not yet for the recovery time.
+    bool Recovering(int n) const { return mAboveChecks[n - 1] > 0; }
 
     // Every transition and every log line goes to each listener in order.
     using TListener = std::function<void(const TSilenceEvent&)>;
@@ -150,6 +158,8 @@ private:
     std::array<TSilenceState, tv::kStrips> mState{};
     std::array<TSilenceStripStats, tv::kStrips> mStats{};
     std::array<int64_t, tv::kStrips> mSilentSince{};
+    std::array<int64_t, tv::kStrips> mLastAlarm{};
+    std::array<int, tv::kStrips> mAboveChecks{};  // checks at or above the threshold while in alarm
     uint64_t mLogLines = 0;
     std::vector<TListener> mListeners;
 };
