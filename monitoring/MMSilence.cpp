@@ -75,7 +75,7 @@ void TMMSilenceDetector::TimerOffTick()
             continue;
         }
         if (strip(n)) strip(n)->Stop();
-        if (mState[n - 1] == TSilenceState::Alarm && ++mAboveChecks[n - 1] <= mSettings.RecoverySeconds())
+        if (mState[n - 1] == TSilenceState::Alarm && ++mAboveChecks[n - 1] <= mRecovery)
             continue;  // still in alarm until the level has stayed up for the recovery time
         mAboveChecks[n - 1] = 0;
         mCounter[n - 1] = 0;

@@ -37,10 +37,6 @@ public:
     virtual int AlarmSeconds() const = 0;        // spin_sec
     virtual bool PlaySound() const = 0;          // cb_arlarm
     virtual void setPlaySound(bool on) = 0;
-    // Recovery time: a strip in alarm counts as restored only when this many
-    // checks after the first one found it at or above the threshold still
-    // find it so (one check per second). 0: at the first such check.
-    virtual int RecoverySeconds() const { return 0; }
 };
 
 // The alarm sound player: Play does nothing while playing or without a
@@ -116,6 +112,12 @@ public:
     TMMSilenceDetector(IMMSilenceHost& host, IMMSilenceSettings& settings, const Timers& timers);
 
     void setPlayer(IMMAlarmSound* player) { mPlayer = player; }
+    // Recovery time: a strip in alarm counts as restored only when this many
+    // checks after the first one found it at or above the threshold still
+    // find it so (one check per second); 0 (the default): at the first such
+    // check. 0 ... 3600.
+    int RecoverySeconds() const { return mRecovery; }
+    void setRecoverySeconds(int s) { mRecovery = s < 0 ? 0 : s > 3600 ? 3600 : s; }
 
     // Timer ticks.
     void TimerOffTick();     // periodic check
@@ -153,6 +155,7 @@ private:
     IMMSilenceSettings& mSettings;
     Timers mTimers;
     IMMAlarmSound* mPlayer = nullptr;
+    int mRecovery = 0;
     std::array<int32_t, tv::kStrips> mCounter{};
     std::array<bool, tv::kStrips> mLogArmed{};
     std::array<TSilenceState, tv::kStrips> mState{};

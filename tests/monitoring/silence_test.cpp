@@ -84,13 +84,12 @@ struct Host : IMMSilenceHost {
 
 struct Settings : IMMSilenceSettings {
     bool detect = true, play = true;
-    int threshold = 351, delay = 5, recovery = 0;
+    int threshold = 351, delay = 5;
     bool Detect() const override { return detect; }
     int ThresholdAmplitude() const override { return threshold; }
     int AlarmSeconds() const override { return delay; }
     bool PlaySound() const override { return play; }
     void setPlaySound(bool on) override { play = on; }
-    int RecoverySeconds() const override { return recovery; }
 };
 
 struct Player : IMMAlarmSound {
@@ -356,7 +355,7 @@ static void AlarmThenFlicker(Rig& r)
 TEST(SilenceDetector, RecoveryTimeIgnoresAShortFlicker)
 {
     Rig r;
-    r.settings.recovery = 2;
+    r.det->setRecoverySeconds(2);
     AlarmThenFlicker(r);
     EXPECT_EQ(r.det->State(3), TSilenceState::Alarm);
     EXPECT_EQ(r.det->Stats(3).Silences, 1u);
@@ -406,7 +405,7 @@ TEST(SilenceDetector, RecoveryTimeLeavesASilentStripBeforeItsAlarmAlone)
 {
     // Not yet in alarm: a sounding check resets the count at once.
     Rig r;
-    r.settings.recovery = 5;
+    r.det->setRecoverySeconds(5);
     r.clock.Run(1500);
     r.host.level[2] = 0;
     r.clock.Run(2500);  // 4 s: counter 2
