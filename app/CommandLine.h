@@ -21,6 +21,9 @@ struct CommandLine {
     int screenshotAfterMs = 1500;          // --after MS
     std::optional<double> runForSeconds;   // --run-for SECONDS
     std::string logOut;                    // --log-out FILE: silence log lines appended
+    int statusPort = 0;                    // --status-port N: the status endpoint (0: none)
+    std::string statusBind = "127.0.0.1";  // --status-bind ADDR
+    bool headless = false;                 // --headless: no window, until SIGINT/SIGTERM
 };
 
 class ECommandLineError : public std::exception {
