@@ -55,6 +55,8 @@ public:
     void ChooseAlarmFile(const QString& path);
     // Fires when the alarm sound file changes (the player loads it).
     std::function<void(const std::string& path)> OnAlarmFile;
+    // "Actions...": the program opens the monitoring service's dialog.
+    std::function<void()> OnActions;
 
     const QImage& PreviewPicture() const { return FPicture; }
 
@@ -74,6 +76,7 @@ public:
     QPushButton* Button2;    // "Preview"
     QPushButton* btn_save;   // "Save"
     QPushButton* Button1;    // "Save && Close"
+    QPushButton* btn_actions;  // "Actions..."
     QWidget* Panel3;         // preview column
     TMMLevel* Level8;
     TMMLEDLABEL* LED8;
