@@ -4,7 +4,10 @@
 # threshold -40 dBFS, alarm delay 2 s, 8 channels. While input 3 is silent
 # GET /status shows strips 5 and 6 in alarm and the rest sounding, /metrics
 # parses as Prometheus text, the alarm command ran with the event's
-# environment and the journal holds the alarm and restored lines.
+# environment and the journal holds the alarm and restored lines. With
+# --headless (no display at all), hostile clients (garbage, 1 MB of headers,
+# 200 idle connections) follow, /status must still answer, the bars must
+# still get 937.5 blocks/s at 48 kHz, and SIGTERM saves the settings.
 # Usage: monitor_service.sh BUILD_DIR [--headless]
 set -u
 build=${1:?build folder}
@@ -21,7 +24,11 @@ fail() { echo "FAIL: $*"; [ -f "$tmp/err.txt" ] && tail -5 "$tmp/err.txt"; exit 
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 cmd="/bin/sh -c 'env | grep ^TARVOLIN_ | sort > \"\$0/\$TARVOLIN_EVENT-\$TARVOLIN_STRIP.env\"' $tmp"
-if [ "$mode" = --headless ]; then extra=(--headless); unset QT_QPA_PLATFORM DISPLAY WAYLAND_DISPLAY; else extra=(--run-for 20); fi
+if [ "$mode" = --headless ]; then
+  extra=(--headless --stats --set Samplerate=1); unset QT_QPA_PLATFORM DISPLAY WAYLAND_DISPLAY
+else
+  extra=(--run-for 20)
+fi
 "$exe" --audio simulated --settings "$tmp/s.reg" --set "is Sound=1" --set "rg Mode=2" \
   --set multi_1=0 --set multi_2=1 --set multi_3=2 --set multi_4=3 \
   --set "cb detect=1" --set "db_value2=-40" --set "db_value=351" --set "sec_value=2" \
@@ -87,6 +94,49 @@ except urllib.error.HTTPError as e:
 print("status ok:", [s["state"] for s in strips[:8]])
 PY
 
+if [ "$mode" = --headless ]; then
+  python3 - "$port" <<'PY' || fail "hostile clients"
+import socket, sys, time, urllib.request
+port = int(sys.argv[1])
+def conn():
+    s = socket.create_connection(("127.0.0.1", port), timeout=5)
+    return s
+def exchange(data):
+    s = conn()
+    try:
+        s.sendall(data)
+        s.settimeout(5)
+        out = b""
+        while True:
+            b = s.recv(65536)
+            if not b: break
+            out += b
+    except OSError:
+        pass
+    finally:
+        s.close()
+    return out
+t0 = time.time()
+exchange(b"\x16\x03\x01\x02\x00" + b"A" * 5000 + b"\r\n\r\n")
+reply = exchange(b"GET /status HTTP/1.1\r\nHost: x\r\n" + (b"X-Fill: " + b"z" * 1000 + b"\r\n") * 1024 + b"\r\n")
+assert not reply.startswith(b"HTTP/1.1 200"), "1 MB of headers answered"
+idle = []
+for _ in range(200):
+    try:
+        idle.append(conn())
+    except OSError:
+        pass
+time.sleep(0.5)
+t = time.time()
+with urllib.request.urlopen(f"http://127.0.0.1:{port}/status", timeout=5) as r:
+    assert r.status == 200
+took = time.time() - t
+for s in idle: s.close()
+assert took < 1.0, f"/status took {took:.2f} s beside 200 idle connections"
+print(f"hostile clients done in {time.time() - t0:.1f} s; /status beside them in {took * 1000:.0f} ms")
+PY
+fi
+
 # Sound comes back at 13 s: the journal gets the restored lines.
 for _ in $(seq 1 100); do
   [ "$(cat "$tmp"/data/Tarvolin/journal/*.log 2>/dev/null | grep -c ' restored strip=')" -ge 2 ] && break
@@ -110,6 +160,16 @@ for n in 5 6; do
 done
 [ "$(grep -c ' alarm ' <<<"$journal")" -eq 2 ] || fail "one alarm line per strip expected"
 if [ "$mode" = --headless ]; then
+  json=$(tail -1 "$tmp/out.txt")
+  python3 - "$json" <<'PY' || fail "metering rate: $json"
+import json, sys
+s = json.loads(sys.argv[1])
+assert s["sample_rate"] == 48000, s["sample_rate"]
+rates = [b / s["seconds"] for b in s["blocks"][:8]]
+print("blocks/s per bar:", " ".join(f"{r:.1f}" for r in rates), "cpu", f'{100 * s["cpu_seconds"] / s["seconds"]:.1f} %')
+assert all(r > 930 for r in rates), rates
+assert s["dropped_buffers"] == 0
+PY
   grep -qi "Action Alarm Command" "$tmp/s.reg" || fail "settings not saved"
   grep -q '"Window Left"' "$tmp/s.reg" || fail "exit values not saved"
 fi
