@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QHttpServer>
 #include <QHttpServerRequest>
+#include <QHttpServerResponder>
 #include <QHttpServerResponse>
 #include <QPointer>
 #include <QTcpServer>
@@ -88,13 +89,14 @@ private:
 TMMStatusServer::TMMStatusServer(IMMStatusSource& source, QObject* parent)
     : QObject(parent), mSource(source), mHttp(std::make_unique<QHttpServer>())
 {
+    mRateClock.start();
     mHttp->route("/status", QHttpServerRequest::Method::Get, [this] {
-        ++mRequests;
+        if (!admit()) return QHttpServerResponse(QHttpServerResponder::StatusCode::TooManyRequests);
         return QHttpServerResponse("application/json",
                                    QByteArray::fromStdString(StatusJson(mSource.StatusSnapshot())));
     });
     mHttp->route("/metrics", QHttpServerRequest::Method::Get, [this] {
-        ++mRequests;
+        if (!admit()) return QHttpServerResponse(QHttpServerResponder::StatusCode::TooManyRequests);
         return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8",
                                    QByteArray::fromStdString(StatusPrometheus(mSource.StatusSnapshot())));
     });
@@ -107,12 +109,27 @@ TMMStatusServer::~TMMStatusServer()
     delete mTcp.data();
 }
 
+bool TMMStatusServer::admit()
+{
+    if (mRateClock.elapsed() >= 1000) {
+        mRateClock.restart();
+        mRateCount = 0;
+    }
+    if (++mRateCount > mLimits.MaxRequestsPerSecond) {
+        ++mRefused;
+        return false;
+    }
+    ++mRequests;
+    return true;
+}
+
 void TMMStatusServer::setLimits(const TLimits& l)
 {
     mLimits.MaxConnections = l.MaxConnections < 1 ? 1 : l.MaxConnections;
     mLimits.MaxRequestBytes = l.MaxRequestBytes < 256 ? 256 : l.MaxRequestBytes;
     mLimits.IdleMs = l.IdleMs < 1 ? 1 : l.IdleMs;
     mLimits.LifetimeMs = l.LifetimeMs < 1 ? 1 : l.LifetimeMs;
+    mLimits.MaxRequestsPerSecond = l.MaxRequestsPerSecond < 1 ? 1 : l.MaxRequestsPerSecond;
 }
 
 bool TMMStatusServer::Listen(const QString& address, quint16 port, std::string* error)

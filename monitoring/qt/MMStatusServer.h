@@ -4,12 +4,14 @@
 // Connections are guarded so a hostile client cannot hold memory or time:
 // at most MaxConnections at once (a new one closes the oldest), at most
 // MaxRequestBytes read per connection, closed after IdleMs without data and
-// after LifetimeMs in any case. Runs on the GUI thread; one request costs a
-// snapshot and its rendering (tens of microseconds).
+// after LifetimeMs in any case; beyond MaxRequestsPerSecond requests are
+// answered 429 without building a snapshot. Runs on the GUI thread; one
+// request costs a snapshot and its rendering (tens of microseconds).
 #pragma once
 
 #include "monitoring/MMStatus.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -29,6 +31,7 @@ public:
         int MaxRequestBytes = 16384;
         int IdleMs = 3000;
         int LifetimeMs = 10000;
+        int MaxRequestsPerSecond = 50;  // more get 429 without a snapshot
     };
 
     explicit TMMStatusServer(IMMStatusSource& source, QObject* parent = nullptr);
@@ -43,6 +46,7 @@ public:
     quint16 Port() const;
 
     uint64_t Requests() const { return mRequests; }
+    uint64_t Refused() const { return mRefused; }  // over the request rate
     uint64_t Connections() const;  // accepted so far
     uint64_t Dropped() const;      // closed by a limit
     int Open() const;              // open now
@@ -53,4 +57,9 @@ private:
     std::unique_ptr<QHttpServer> mHttp;
     QPointer<TStatusTcpServer> mTcp;
     uint64_t mRequests = 0;
+    uint64_t mRefused = 0;
+    QElapsedTimer mRateClock;
+    int mRateCount = 0;
+
+    bool admit();
 };

@@ -224,6 +224,34 @@ TEST(StatusServer, ReadOnlyAndUnknownRequestsGet4xx)
     EXPECT_FALSE(err.empty());
 }
 
+TEST(StatusServer, RequestFloodGets429WithoutSnapshots)
+{
+    Fixture f;
+    TMMStatusServer server(f.source);
+    TMMStatusServer::TLimits lim;
+    lim.MaxRequestsPerSecond = 20;
+    server.setLimits(lim);
+    ASSERT_TRUE(server.Listen("127.0.0.1", 0));
+    const quint16 port = server.Port();
+    // 100 requests one after the other.
+    const std::string replies = OffThread([port] {
+        std::string out;
+        for (int i = 0; i < 100; ++i) out += Exchange(port, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n").substr(0, 12);
+        return out;
+    });
+    auto count = [&replies](const std::string& what) {
+        int c = 0;
+        for (size_t p = replies.find(what); p != std::string::npos; p = replies.find(what, p + 1)) ++c;
+        return c;
+    };
+    const int ok = count("HTTP/1.1 200"), refused = count("HTTP/1.1 429");
+    EXPECT_GE(ok, 20);
+    EXPECT_LE(ok, 60);  // the window turns when they take longer than a second
+    EXPECT_EQ(ok + refused, 100);
+    EXPECT_EQ(f.snapshots, ok);
+    EXPECT_EQ(server.Refused(), static_cast<uint64_t>(refused));
+}
+
 TEST(StatusServer, HostileClientsNeitherStallTheThreadNorHoldMemory)
 {
     Fixture f;
