@@ -65,6 +65,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<s
         else if (a == "--run-for") cl.runForSeconds = parseSeconds(a, value(a));
         else if (a == "--log-out") cl.logOut = value(a);
         else if (a == "--sim-output-capture") cl.simOutputCapture = value(a);
+        else if (a == "--status-port") cl.statusPort = parseInt(a, value(a), 1, 65535);
+        else if (a == "--status-bind") {
+            cl.statusBind = value(a);
+            if (cl.statusBind.empty()) throw ECommandLineError("--status-bind: expected an IP address");
+        } else if (a == "--headless") cl.headless = true;
         else if (rest && !a.empty() && a[0] == '-' && a.rfind("--", 0) != 0) {
             rest->push_back(a);  // a Qt option such as -platform offscreen
             if (i + 1 < args.size() && args[i + 1][0] != '-') rest->push_back(args[++i]);
@@ -97,5 +102,8 @@ std::string CommandLineUsage()
            "  --sim-output-capture FILE\n"
            "                         at exit, write what the simulated output played (the alarm\n"
            "                         sound) to FILE as a 16-bit WAVE file\n"
+           "  --status-port N        serve GET /status (JSON) and GET /metrics (Prometheus) on port N\n"
+           "  --status-bind ADDR     address of the status endpoint (default 127.0.0.1)\n"
+           "  --headless             run the meter without a window until SIGINT or SIGTERM\n"
            "  --demo-chain           show one simulated recorder feeding two bars and two scopes\n";
 }

@@ -22,6 +22,9 @@ struct CommandLine {
     std::optional<double> runForSeconds;   // --run-for SECONDS
     std::string logOut;                    // --log-out FILE: silence log lines appended
     std::string simOutputCapture;          // --sim-output-capture FILE: WAVE written at exit
+    int statusPort = 0;                    // --status-port N: the status endpoint (0: none)
+    std::string statusBind = "127.0.0.1";  // --status-bind ADDR
+    bool headless = false;                 // --headless: no window, until SIGINT/SIGTERM
 };
 
 class ECommandLineError : public std::exception {

@@ -2,6 +2,7 @@
 
 #include "app/SettingsRegText.h"
 #include "metering/MainBar.h"
+#include "monitoring/MMMonitorSettings.h"
 
 namespace {
 
@@ -138,6 +139,15 @@ std::vector<TSettingEntry> build()
     v.push_back(integer("wleft", G::Correlation, 0));
     v.push_back(integer("speed", G::Correlation, 1));
     v.push_back(integer("Channel", G::Correlation, 0));
+
+    // The monitoring service (monitoring/MMMonitorSettings.h).
+    for (TSettingEntry e : {integer(kJournalDaysName, G::Monitoring, 90), integer(kRecoverySecondsName, G::Monitoring, 0),
+                            text(kAlarmCommandName, G::Monitoring, ""), text(kRestoredCommandName, G::Monitoring, ""),
+                            text(kAlarmUrlName, G::Monitoring, ""), text(kRestoredUrlName, G::Monitoring, ""),
+                            integer(kActionTimeLimitName, G::Monitoring, 30)}) {
+        e.writer = TSettingWriter::ActionsDialog;
+        v.push_back(e);
+    }
     return v;
 }
 

@@ -9,7 +9,7 @@
 
 enum class TSettingType { Integer, Boolean, Text };
 
-enum class TSettingGroup { MainWindow, Strip, LevelSettings, Limits, InputSetup, Correlation };
+enum class TSettingGroup { MainWindow, Strip, LevelSettings, Limits, InputSetup, Correlation, Monitoring };
 
 enum class TSettingWriter {
     Exit,          // closing the main window
@@ -17,6 +17,7 @@ enum class TSettingWriter {
     LabelsDialog,  // opening the labels dialog and its "Okay"
     LimitsSave,    // the level settings dialog's "Save", for the standard selected then
     InputSetupOk,  // the input setup's "OK"
+    ActionsDialog, // the "Actions" dialog's "OK" (monitoring service)
 };
 
 struct TSettingEntry {

@@ -2,6 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/SettingsCommandLine.h"
 #include "app/qt/DemoChain.h"
+#include "app/qt/Headless.h"
 #include "app/qt/Program.h"
 #include "audio/MMAudioBackend.h"
 #include "audio/MMSimWaveOut.h"
@@ -66,7 +67,7 @@ int main(int argc, char** argv)
     // The store file and the --set values, before any window reads a setting.
     if (!ApplySettingsOptions(cl, std::cerr)) return 2;
     // Without a display Qt would abort: say so in one line, before anything else is said.
-    if (!cl.listDevices && !haveDisplay()) {
+    if (!cl.listDevices && !cl.headless && !haveDisplay()) {
         std::cerr << "tarvolin: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "
                      "to run without one, start it as: QT_QPA_PLATFORM=offscreen tarvolin\n";
         return 1;
@@ -102,6 +103,12 @@ int main(int argc, char** argv)
         for (const TMMDeviceInfo& d : outputs)
             std::cout << std::setw(4) << d.id << "  " << d.name << (d.id < 0 ? "  (default)" : "") << "\n";
         return 0;
+    }
+    if (cl.headless) {
+        QCoreApplication app(argc, argv);
+        TMMQtPoster poster;
+        poster.Install();
+        return RunHeadless(app, cl);
     }
     QApplication app(argc, argv);
     TMMQtPoster poster;  // device buffers reach the GUI thread through it

@@ -44,12 +44,16 @@ std::string SilenceLogLine(int n, const std::string& label, int level, char deci
 TMMSilenceDetector::TMMSilenceDetector(IMMSilenceHost& host, IMMSilenceSettings& settings, const Timers& timers)
     : mHost(host), mSettings(settings), mTimers(timers)
 {
+    mSilentSince.fill(-1);
+    mLastAlarm.fill(-1);
 }
 
 void TMMSilenceDetector::Emit(TSilenceEventKind kind, int n, int level, std::string line)
 {
     if (mListeners.empty()) return;
-    const TSilenceEvent e{kind, n, mHost.LabelText(n), level, mHost.NowMs(), std::move(line)};
+    const int64_t now = mHost.NowMs();
+    const int64_t since = mSilentSince[n - 1];
+    const TSilenceEvent e{kind, n, mHost.LabelText(n), level, now, std::move(line), since >= 0 ? now - since : 0};
     for (const TListener& l : mListeners) l(e);
 }
 
@@ -64,10 +68,16 @@ void TMMSilenceDetector::TimerOffTick()
     for (int n = 1; n <= watched; ++n) {
         const int level = mHost.CurrentLevel(n);
         if (level < threshold) {
+            // A flicker shorter than the recovery time: the alarm goes on.
+            mAboveChecks[n - 1] = 0;
+            if (mSilentSince[n - 1] < 0) mSilentSince[n - 1] = mHost.NowMs();
             if (strip(n) && !strip(n)->Active()) strip(n)->Start();
             continue;
         }
         if (strip(n)) strip(n)->Stop();
+        if (mState[n - 1] == TSilenceState::Alarm && ++mAboveChecks[n - 1] <= mRecovery)
+            continue;  // still in alarm until the level has stayed up for the recovery time
+        mAboveChecks[n - 1] = 0;
         mCounter[n - 1] = 0;
         mHost.SetLabelEnabled(n, true);
         mHost.SetLabelVisible(n, true);
@@ -76,6 +86,7 @@ void TMMSilenceDetector::TimerOffTick()
             mState[n - 1] = TSilenceState::Sounding;
             Emit(TSilenceEventKind::SoundRestored, n, level);
         }
+        mSilentSince[n - 1] = -1;
     }
 }
 
@@ -108,6 +119,7 @@ void TMMSilenceDetector::StripTick(int n)
     ++mStats[n - 1].Alarms;
     if (mState[n - 1] != TSilenceState::Alarm) {
         mState[n - 1] = TSilenceState::Alarm;
+        mLastAlarm[n - 1] = mHost.NowMs();
         Emit(TSilenceEventKind::Alarm, n, mHost.CurrentLevel(n));
     }
     if (mSettings.PlaySound() && mPlayer) {

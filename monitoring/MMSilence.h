@@ -78,6 +78,7 @@ struct TSilenceEvent {
     int Level;           // CurrentLevel at the event
     int64_t TimeMs;      // NowMs at the event
     std::string Line;    // the log line (LogLine only)
+    int64_t SilentMs = 0;  // since the check first found the level below the threshold
 };
 
 enum class TSilenceState { Sounding, Silent, Alarm };
@@ -111,6 +112,12 @@ public:
     TMMSilenceDetector(IMMSilenceHost& host, IMMSilenceSettings& settings, const Timers& timers);
 
     void setPlayer(IMMAlarmSound* player) { mPlayer = player; }
+    // Recovery time: a strip in alarm counts as restored only when this many
+    // checks after the first one found it at or above the threshold still
+    // find it so (one check per second); 0 (the default): at the first such
+    // check. 0 ... 3600.
+    int RecoverySeconds() const { return mRecovery; }
+    void setRecoverySeconds(int s) { mRecovery = s < 0 ? 0 : s > 3600 ? 3600 : s; }
 
     // Timer ticks.
     void TimerOffTick();     // periodic check
@@ -128,6 +135,13 @@ public:
     TSilenceState State(int n) const { return mState[n - 1]; }
     const TSilenceStripStats& Stats(int n) const { return mStats[n - 1]; }
     uint64_t LogLineCount() const { return mLogLines; }
+    // NowMs of the check that first found strip n below the threshold in
+    // the current silence; -1 while it sounds.
+    int64_t SilentSinceMs(int n) const { return mSilentSince[n - 1]; }
+    // NowMs when strip n last went into alarm; -1 before its first alarm.
+    int64_t LastAlarmMs(int n) const { return mLastAlarm[n - 1]; }
+    // Strip n is in alarm and sounds, not yet for the recovery time.
+    bool Recovering(int n) const { return mAboveChecks[n - 1] > 0; }
 
     // Every transition and every log line goes to each listener in order.
     using TListener = std::function<void(const TSilenceEvent&)>;
@@ -141,10 +155,14 @@ private:
     IMMSilenceSettings& mSettings;
     Timers mTimers;
     IMMAlarmSound* mPlayer = nullptr;
+    int mRecovery = 0;
     std::array<int32_t, tv::kStrips> mCounter{};
     std::array<bool, tv::kStrips> mLogArmed{};
     std::array<TSilenceState, tv::kStrips> mState{};
     std::array<TSilenceStripStats, tv::kStrips> mStats{};
+    std::array<int64_t, tv::kStrips> mSilentSince{};
+    std::array<int64_t, tv::kStrips> mLastAlarm{};
+    std::array<int, tv::kStrips> mAboveChecks{};  // checks at or above the threshold while in alarm
     uint64_t mLogLines = 0;
     std::vector<TListener> mListeners;
 };

@@ -8,8 +8,17 @@
 #include "audio/MMNotify.h"
 #include "audio/qt/MMConnectorLoop.h"
 #include "monitoring/qt/MMErrorReport.h"
+#include "audio/MMWavIn.h"
+#include "metering/qt/MMLevel.h"
+#include "monitoring/MMMonitorSettings.h"
+#include "monitoring/MMStatus.h"
+#include "monitoring/qt/MMMonitorService.h"
+#include "monitoring/qt/MMStatusServer.h"
+#include "monitoring/qt/uActions.h"
+#include "widgets/qt/MMLEDLbl.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPixmap>
@@ -19,6 +28,42 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+
+namespace {
+
+// The state the status endpoint reports, read from the main window.
+TStatusSnapshot MainStatusSnapshot(TProgramWindows& w, TMainAudio& audio, double uptime)
+{
+    TStatusSnapshot s;
+    s.TimeMs = QDateTime::currentMSecsSinceEpoch();
+    s.UptimeSeconds = uptime;
+    s.Detector = w.fSetLevel.Core().Detect();
+    s.Channels = w.fMain.ActiveChannelCount();
+    const int watched = SilenceWatchedStrips(w.fMain.InputMode());
+    for (int n = 1; n <= tv::kStrips; ++n) {
+        TStripStatus t;
+        t.Strip = n;
+        t.Watched = n <= watched;
+        if (const TMMLEDLABEL* l = w.fMain.Label(n)) t.Label = l->Caption().toStdString();
+        if (const TMMLevel* l = w.fMain.Level(n)) {
+            t.Level = l->CurrentLevel();
+            t.Peak = l->Core().LastBlockPeak();
+        }
+        if (t.Watched && w.fMain.Silence()) FillDetectorStatus(t, w.fMain.Silence()->Detector(), s.TimeMs);
+        s.Strips.push_back(t);
+    }
+    for (int k = 1; k <= 12; ++k) {
+        TRecorderStatus r;
+        r.Recorder = k;
+        r.Device = audio.InputDeviceName(audio.Recorder(k).DeviceID());
+        r.Running = audio.Running(k);
+        r.Buffers = audio.Buffers(k);
+        s.Recorders.push_back(r);
+    }
+    return s;
+}
+
+}  // namespace
 
 int RunProgram(QApplication& app, const CommandLine& cl)
 {
@@ -52,6 +97,45 @@ int RunProgram(QApplication& app, const CommandLine& cl)
             fMain.Silence()->Detector().AddListener([&logOut](const TSilenceEvent& e) {
                 if (e.Kind == TSilenceEventKind::LogLine) logOut << e.Line << std::endl;
             });
+    }
+
+    // The monitoring service: journal, actions on alarm and restored sound.
+    TMMMonitorService service;
+    auto applyMonitor = [&](const TMonitorSettings& m) {
+        service.setActions(m.Actions);
+        service.setJournalDays(m.JournalDays);
+        if (fMain.Silence()) fMain.Silence()->Detector().setRecoverySeconds(m.RecoverySeconds);
+    };
+    applyMonitor(ReadMonitorSettings(store));
+    service.OnError = [&windows](const std::string& text) {
+        windows.fLogFile.Append(text);
+        std::cerr << "tarvolin: " << text << "\n";
+    };
+    if (fMain.Silence())
+        fMain.Silence()->Detector().AddListener([&service](const TSilenceEvent& e) { service.SilenceEvent(e); });
+    TfActions actions(&windows.fSetLevel);
+    actions.setStore(&store);
+    actions.OnApply = applyMonitor;
+    windows.fSetLevel.OnActions = [&] {
+        actions.setValues(ReadMonitorSettings(store));
+        actions.show();
+        actions.raise();
+    };
+
+    // --status-port: the read-only status endpoint.
+    QElapsedTimer upClock;
+    upClock.start();
+    TMMStatusFunction statusSource;
+    statusSource.OnSnapshot = [&] { return MainStatusSnapshot(windows, audio, upClock.elapsed() / 1000.0); };
+    std::unique_ptr<TMMStatusServer> status;
+    if (cl.statusPort > 0) {
+        status = std::make_unique<TMMStatusServer>(statusSource);
+        std::string error;
+        if (!status->Listen(QString::fromStdString(cl.statusBind), static_cast<quint16>(cl.statusPort), &error)) {
+            std::cerr << "tarvolin: cannot serve the status on " << cl.statusBind << ":" << cl.statusPort << ": "
+                      << error << "\n";
+            return 1;
+        }
     }
 
     QElapsedTimer clock;

@@ -157,6 +157,11 @@ void TfSetLevel::build()
     Button2->setGeometry(336, 588, 80, 28);
     btn_save->setGeometry(420, 588, 80, 28);
     Button1->setGeometry(504, 588, 100, 28);
+    btn_actions = new QPushButton("Actions...", this);
+    btn_actions->setGeometry(8, 588, 90, 28);
+    connect(btn_actions, &QPushButton::clicked, this, [this] {
+        if (OnActions) OnActions();
+    });
 
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);

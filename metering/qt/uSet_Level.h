@@ -57,6 +57,8 @@ public:
     // The alarm sound file as the player loaded it: `lab_file` shows it and
     // it is stored as "arlam file".
     void ChooseAlarmFile(const QString& path);
+    // "Actions...": the program opens the monitoring service's dialog.
+    std::function<void()> OnActions;
 
     const QImage& PreviewPicture() const { return FPicture; }
 
@@ -76,6 +78,7 @@ public:
     QPushButton* Button2;    // "Preview"
     QPushButton* btn_save;   // "Save"
     QPushButton* Button1;    // "Save && Close"
+    QPushButton* btn_actions;  // "Actions..."
     QWidget* Panel3;         // preview column
     TMMLevel* Level8;
     TMMLEDLABEL* LED8;

@@ -47,6 +47,12 @@ TEST(SettingNames, NamesKindsAndDefaults)
     EXPECT_STREQ(LimitNames(1).topWrite, "Din");
     EXPECT_EQ(LimitNames(4).bottomDefault, 73);
     EXPECT_STREQ(LimitNames(9).topRead, "");
+    // The monitoring service's values, written by the "Actions" dialog only.
+    EXPECT_EQ(FindSettingEntry("journal days")->intDefault, 90);
+    EXPECT_EQ(FindSettingEntry("Recovery Seconds")->intDefault, 0);
+    EXPECT_EQ(FindSettingEntry("Action Alarm Command")->type, TSettingType::Text);
+    EXPECT_EQ(FindSettingEntry("Action Restored URL")->writer, TSettingWriter::ActionsDialog);
+    EXPECT_EQ(FindSettingEntry("Action Time Limit")->intDefault, 30);
 }
 
 TEST(SettingsCommandLine, ValuesTakeTheKindOfTheirName)

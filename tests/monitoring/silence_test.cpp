@@ -335,3 +335,83 @@ TEST(SilenceDetector, DetectorOffLetsAnArmedStripTimerFireOnce)
 }
 
 }  // namespace
+
+// Strip 3 silent from 1.5 s; with delay 5 its alarm comes at 8 s. Then a
+// 0.5 s flicker around the check at 12 s.
+static void AlarmThenFlicker(Rig& r)
+{
+    r.clock.Run(1500);
+    r.host.level[2] = 0;
+    r.clock.Run(6500);  // 8 s: first alarm tick
+    ASSERT_EQ(r.det->State(3), TSilenceState::Alarm);
+    EXPECT_EQ(r.det->LastAlarmMs(3), 8000);
+    r.clock.Run(3750);  // 11.75 s
+    r.host.level[2] = 20000;
+    r.clock.Run(500);  // the check at 12 s finds it sounding
+    r.host.level[2] = 0;
+    r.clock.Run(7750);  // 20 s
+}
+
+TEST(SilenceDetector, RecoveryTimeIgnoresAShortFlicker)
+{
+    Rig r;
+    r.det->setRecoverySeconds(2);
+    AlarmThenFlicker(r);
+    EXPECT_EQ(r.det->State(3), TSilenceState::Alarm);
+    EXPECT_EQ(r.det->Stats(3).Silences, 1u);
+    EXPECT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(r.det->LastAlarmMs(3), 8000);  // the same episode
+    int restored = 0;
+    for (const auto& e : r.events) restored += e.Kind == TSilenceEventKind::SoundRestored;
+    EXPECT_EQ(restored, 0);
+    EXPECT_GT(r.det->Stats(3).Alarms, 8u);  // alarm ticks went on after the flicker
+
+    // Sound that stays: restored at the third check, 2 s after the first.
+    r.host.level[2] = 20000;
+    r.clock.Run(1000);  // 21 s
+    EXPECT_TRUE(r.det->Recovering(3));
+    r.clock.Run(1000);  // 22 s
+    EXPECT_EQ(r.det->State(3), TSilenceState::Alarm);
+    const uint64_t alarms = r.det->Stats(3).Alarms;
+    r.clock.Run(1000);  // 23 s
+    EXPECT_EQ(r.det->State(3), TSilenceState::Sounding);
+    EXPECT_FALSE(r.det->Recovering(3));
+    EXPECT_EQ(r.det->Stats(3).Alarms, alarms);  // no alarm tick while recovering
+    ASSERT_EQ(r.events.back().Kind, TSilenceEventKind::SoundRestored);
+    EXPECT_EQ(r.events.back().TimeMs, 23000);
+    EXPECT_EQ(r.events.back().SilentMs, 21000);  // the check at 2 s found it first
+    EXPECT_EQ(r.det->SilentSinceMs(3), -1);
+}
+
+TEST(SilenceDetector, WithoutRecoveryTimeAFlickerEndsTheEpisode)
+{
+    Rig r;
+    AlarmThenFlicker(r);
+    std::vector<int64_t> restoredAt;
+    for (const auto& e : r.events)
+        if (e.Kind == TSilenceEventKind::SoundRestored) restoredAt.push_back(e.TimeMs);
+    ASSERT_EQ(restoredAt.size(), 1u);
+    EXPECT_EQ(restoredAt[0], 12000);
+    EXPECT_EQ(r.det->Stats(3).Silences, 2u);
+    EXPECT_EQ(r.lines.size(), 2u);  // the new episode logs again after its delay
+    EXPECT_EQ(r.det->LastAlarmMs(3), 19000);
+    for (const auto& e : r.events)
+        if (e.Kind == TSilenceEventKind::Alarm) {
+            EXPECT_EQ(e.SilentMs, 6000);
+        }
+}
+
+TEST(SilenceDetector, RecoveryTimeLeavesASilentStripBeforeItsAlarmAlone)
+{
+    // Not yet in alarm: a sounding check resets the count at once.
+    Rig r;
+    r.det->setRecoverySeconds(5);
+    r.clock.Run(1500);
+    r.host.level[2] = 0;
+    r.clock.Run(2500);  // 4 s: counter 2
+    EXPECT_EQ(r.det->State(3), TSilenceState::Silent);
+    r.host.level[2] = 20000;
+    r.clock.Run(1000);
+    EXPECT_EQ(r.det->State(3), TSilenceState::Sounding);
+    EXPECT_EQ(r.det->Counter(3), 0);
+}

@@ -1,0 +1,464 @@
+#include "app/qt/Headless.h"
+
+#include "app/CommandLine.h"
+#include "app/InputModes.h"
+#include "app/MainValues.h"
+#include "app/RunStats.h"
+#include "app/SettingNames.h"
+#include "app/StoreRegistry.h"
+#include "app/qt/MainAudio.h"
+#include "audio/MMConectSinks.h"
+#include "audio/MMWavIn.h"
+#include "audio/qt/MMConnectorLoop.h"
+#include "metering/MMLevel.h"
+#include "metering/MainBar.h"
+#include "metering/uSet_Level_core.h"
+#include "monitoring/MMMonitorSettings.h"
+#include "monitoring/MMSilence.h"
+#include "monitoring/MMStatus.h"
+#include "monitoring/qt/MMMonitorService.h"
+#include "monitoring/qt/MMSilenceTimer.h"
+#include "monitoring/qt/MMStatusServer.h"
+
+#include <QCoreApplication>
+#include <QBasicTimer>
+#include <QDateTime>
+#include <QTimerEvent>
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+constexpr int kRates[2] = {44100, 48000};
+constexpr int kHeadlessBufferBytes = 8192;  // 2048 stereo 16-bit frames
+
+// The main window's strips as the level settings see them: bar cores only.
+class THeadlessMeter : public TMMMeterWindow {
+public:
+    std::array<TMMCustomLevel, MainStripCount> Bars;
+    std::function<void(bool)> OnSilenceCheck;
+
+    TMMCustomLevel* Level(int n) override { return n >= 1 && n <= MainStripCount ? &Bars[n - 1] : nullptr; }
+    void SetLevelTop(int, int) override {}
+    void SetScaleTop(int, int) override {}
+    void SetStripHeight(int, int) override {}
+    void SetPictureVisible(int, bool) override {}
+    void SetScaleVisible(int, bool) override {}
+    void SetScaleSensitivy(int, int) override {}
+    void DrawPicture(int, TMMScalePicture) override {}
+    int LabelTop() const override { return 0; }
+    TColor LabelColor(int n) const override { return mLabelColor[n - 1]; }
+    void SetLabelColor(int n, TColor c) override { mLabelColor[n - 1] = c; }
+    void SetCaption(const std::string&) override {}
+    void SetStayOnTop(bool) override {}
+    void SetSilenceCheck(bool on) override
+    {
+        if (OnSilenceCheck) OnSilenceCheck(on);
+    }
+
+private:
+    std::array<TColor, MainStripCount> mLabelColor{};
+};
+
+// The main window without a window: the restore and save sequences' target
+// and the silence detector's host.
+class THeadless : public TMainTarget, public IMMSilenceHost, public IMMSilenceSettings {
+public:
+    THeadless(TSettingsAccess& store, TMainAudio& audio) : mAudio(audio), mCore(&mMeter, &store)
+    {
+        for (int n = 1; n <= MainStripCount; ++n) {
+            ApplyMainBarDesign(mMeter.Bars[n - 1], n);
+            mSinks[n - 1] = std::make_unique<TMMLevelSinkFor<TMMCustomLevel>>(mMeter.Bars[n - 1]);
+        }
+        for (int k = 1; k <= MainRecorderCount; ++k)
+            mAudio.SetLevelSinks(k, mSinks[2 * k - 2].get(), mSinks[2 * k - 1].get());
+
+        // What the restore does not hand to the window is kept as stored.
+        mPlacement = {store.ReadInt("Window Left", SettingDefault("Window Left")),
+                      store.ReadInt("Window top", SettingDefault("Window top")),
+                      store.ReadInt("Window height", SettingDefault("Window height")),
+                      store.ReadInt("Input Mode", SettingDefault("Input Mode"))};
+        mCorre = {store.ReadInt("wtop", 0), store.ReadInt("wleft", 0), store.ReadInt("speed", 1),
+                  store.ReadInt("Channel", 0)};
+
+        auto timer = [](int ms) {
+            auto t = std::make_unique<QTimer>();
+            t->setInterval(ms);
+            return t;
+        };
+        mTimerOff = timer(1000);
+        mTimerOn = timer(450);
+        mReset = timer(10000);
+        mOff.setTimer(mTimerOff.get());
+        mOn.setTimer(mTimerOn.get());
+        mResetT.setTimer(mReset.get());
+        TMMSilenceDetector::Timers t;
+        t.TimerOff = &mOff;
+        t.TimerOn = &mOn;
+        t.Reset = &mResetT;
+        for (int n = 1; n <= MainStripCount; ++n) {
+            mStripTimers[n - 1] = timer(1000);
+            mStrip[n - 1].setTimer(mStripTimers[n - 1].get());
+            t.Strip[n - 1] = &mStrip[n - 1];
+        }
+        mDetector = std::make_unique<TMMSilenceDetector>(*this, *this, t);
+        TMMSilenceDetector* d = mDetector.get();
+        QObject::connect(mTimerOff.get(), &QTimer::timeout, [d] { d->TimerOffTick(); });
+        QObject::connect(mTimerOn.get(), &QTimer::timeout, [d] { d->TimerOnTick(); });
+        QObject::connect(mReset.get(), &QTimer::timeout, [d] { d->ResetTick(); });
+        for (int n = 1; n <= MainStripCount; ++n)
+            QObject::connect(mStripTimers[n - 1].get(), &QTimer::timeout, [d, n] { d->StripTick(n); });
+        mMeter.OnSilenceCheck = [this](bool on) {
+            if (!on)
+                mTimerOff->stop();
+            else if (!mTimerOff->isActive())
+                mTimerOff->start();
+        };
+    }
+
+    ~THeadless() override
+    {
+        // The bars go before the recorders and connectors that feed them.
+        for (int k = 1; k <= MainRecorderCount; ++k) mAudio.SetLevelSinks(k, nullptr, nullptr);
+    }
+
+    TMMSilenceDetector& Detector() { return *mDetector; }
+    TSetLevelCore& Core() { return mCore; }
+    const TMMCustomLevel& Bar(int n) const { return mMeter.Bars[n - 1]; }
+    // As the window's Timer1: the check starts 2 s after start when the detector is on.
+    void ArmStartCheck()
+    {
+        QTimer::singleShot(2000, mTimerOff.get(), [this] {
+            if (mCore.Detect() && !mTimerOff->isActive()) mTimerOff->start();
+        });
+    }
+
+    // TMainTarget
+    TStripValues StripValues(int n) override
+    {
+        const TMMCustomLevel& c = mMeter.Bars[n - 1];
+        TStripValues v;
+        v.Decay = c.Decay();
+        v.NumPeaks = c.NumPeaks();
+        v.Sensitivy = c.Sensitivy();
+        v.Bar1Color = c.Bar1Color();
+        v.Bar2Color = c.Bar2Color();
+        v.Bar3Color = c.Bar3Color();
+        v.Point1 = c.Point1();
+        v.Point2 = c.Point2();
+        v.LEDColor = mLedColor[n - 1];
+        v.PeakDelay = c.PeakDelay();
+        v.PeakSpeed = c.PeakSpeed();
+        return v;
+    }
+    void ApplyStripValues(int n, const TStripValues& v) override
+    {
+        TMMCustomLevel& c = mMeter.Bars[n - 1];
+        c.setPeakDelay(v.PeakDelay);
+        c.setPeakSpeed(v.PeakSpeed);
+        c.setDecay(v.Decay);
+        c.setNumPeaks(v.NumPeaks);
+        c.setSensitivy(v.Sensitivy);
+        c.setBar1Color(v.Bar1Color);
+        c.setBar2Color(v.Bar2Color);
+        c.setBar3Color(v.Bar3Color);
+        c.setPoint1(v.Point1);
+        c.setPoint2(v.Point2);
+        mLedColor[n - 1] = v.LEDColor;
+        mDetector->setCounter(n, 0);
+    }
+    TWindowPlacement Placement() override { return mPlacement; }
+    void ApplyPlacement(const TWindowPlacement& p) override { mPlacement = p; }
+    void SetLabelText(int n, const std::string& text) override { mLabels[n - 1] = text; }
+    TLevelSetValues LevelSetValues() override { return LevelSetValuesOf(mCore); }
+    TCorreValues CorreValues() override { return mCorre; }
+    int InputMode() override { return mMode; }
+    int SampleRateIndex() override { return mRate; }
+    void SetLoggingOn() override { mLogging = true; }
+    void ApplyLevelSetStart(const TLevelSetValues& v) override { ::ApplyLevelSetStart(mCore, v); }
+    void ApplyInputMode(int mode) override
+    {
+        mMode = ClampInputMode(mode);
+        mChannels = ChannelsForMode(mMode);
+    }
+    void ApplyStandard(int standard, int integralMs, int reference) override
+    {
+        ApplyLevelSetStandard(mCore, standard, integralMs, reference);
+    }
+    void ApplySampleRate(int index) override
+    {
+        mRate = std::clamp(index, 0, 1);
+        for (int k = 1; k <= MainRecorderCount; ++k) {
+            try {
+                mAudio.SetSampleRate(k, kRates[mRate]);
+            } catch (...) {
+                // an open recorder keeps its rate
+            }
+        }
+    }
+    void ApplyStereo(int stereo) override { mCore.ApplyStereoItem(stereo); }
+    void ApplyDetector(const TLevelSetValues& v) override { ApplyLevelSetDetector(mCore, v); }
+    void ShowInputSetupModal() override {}  // no dialog: the stored (or design) devices
+    void SetRecorderDevice(int k, int deviceId) override
+    {
+        try {
+            mAudio.SetDevice(k, deviceId);
+        } catch (...) {
+            // refused while open
+        }
+    }
+    void SetAlarmOutDevice(int) override {}
+    void CloseRecorder(int k) override { mAudio.Close(k); }
+    void StartRecorder(int k) override { mAudio.Start(k); }
+    void ShowCorrelation() override {}
+
+    // IMMSilenceHost
+    int ModeIndex() override { return mMode; }
+    int ActiveChannelCount() override { return mChannels; }
+    bool LoggingOn() override { return mLogging; }
+    int CurrentLevel(int n) override { return mMeter.Bars[n - 1].CurrentLevel(); }
+    std::string LabelText(int n) override { return mLabels[n - 1]; }
+    void SetLabelInactiveColor(int, TColor) override {}
+    void SetLabelVisible(int, bool) override {}
+    void SetLabelEnabled(int, bool) override {}
+    void DrawAlarm(int) override {}
+    void ReapplyStandard() override {}  // no scale pictures to redraw
+    void ReportError(const std::string& text) override { std::cerr << "tarvolin: " << text << "\n"; }
+    int64_t NowMs() override { return QDateTime::currentMSecsSinceEpoch(); }
+    std::string DateTimeText(int64_t ms) override
+    {
+        const QDateTime dt = QDateTime::fromMSecsSinceEpoch(ms);
+        const QLocale loc;
+        QString text = loc.toString(dt.date(), QLocale::ShortFormat);
+        const QTime t = dt.time();
+        if (t.hour() != 0 || t.minute() != 0 || t.second() != 0) text += " " + loc.toString(t, QLocale::LongFormat);
+        return text.toStdString();
+    }
+    char DecimalSeparator() override
+    {
+        const QString p = QLocale().decimalPoint();
+        return p.size() == 1 && p[0].unicode() < 0x80 ? static_cast<char>(p[0].unicode()) : '.';
+    }
+
+    // IMMSilenceSettings: no alarm sound without a window.
+    bool Detect() const override { return mCore.Detect(); }
+    int ThresholdAmplitude() const override { return mCore.ThresholdAmplitude(); }
+    int AlarmSeconds() const override { return mCore.AlarmSeconds(); }
+    bool PlaySound() const override { return false; }
+    void setPlaySound(bool) override {}
+
+private:
+    static int SettingDefault(const std::string& name) { return SettingDefaultInt(name); }
+
+    TMainAudio& mAudio;
+    THeadlessMeter mMeter;
+    TSetLevelCore mCore;
+    std::array<std::unique_ptr<TMMLevelSinkFor<TMMCustomLevel>>, MainStripCount> mSinks;
+    std::array<std::string, MainStripCount> mLabels;
+    std::array<TColor, MainStripCount> mLedColor{};
+    TWindowPlacement mPlacement;
+    TCorreValues mCorre;
+    int mMode = 2, mChannels = 8, mRate = 0;
+    bool mLogging = false;
+    std::unique_ptr<QTimer> mTimerOff, mTimerOn, mReset;
+    std::array<std::unique_ptr<QTimer>, MainStripCount> mStripTimers;
+    TMMQtSilenceTimer mOff, mOn, mResetT;
+    std::array<TMMQtSilenceTimer, MainStripCount> mStrip;
+    std::unique_ptr<TMMSilenceDetector> mDetector;
+};
+
+// The connectors' loop with a 10 ms step instead of 1 ms. Nothing is drawn,
+// and a trigger cycle feeds every block whose due time has passed (pacing
+// reads the microsecond clock), so the bars get every block at a tenth of
+// the wake-ups.
+class THeadlessLoop : public TMMConnectorQtLoop {
+public:
+    static constexpr int kStepMs = 10;
+
+    void ScheduleLoopStep() override
+    {
+        mWanted = true;
+        if (!mStepTimer.isActive()) mStepTimer.start(kStepMs, Qt::PreciseTimer, this);
+    }
+
+protected:
+    bool event(QEvent* e) override
+    {
+        if (e->type() == static_cast<QEvent::Type>(cmLoopStep) && mInStep) {
+            ScheduleLoopStep();  // never nested: run it as the next step
+            return true;
+        }
+        return TMMConnectorQtLoop::event(e);
+    }
+
+    void timerEvent(QTimerEvent* e) override
+    {
+        if (e->timerId() != mStepTimer.timerId()) return TMMConnectorQtLoop::timerEvent(e);
+        if (mInStep) return;
+        if (!mWanted) {
+            mStepTimer.stop();
+            return;
+        }
+        mWanted = false;
+        mInStep = true;
+        DispatchConnectorMessage(cmLoopStep, 0);
+        mInStep = false;
+        if (!mWanted) mStepTimer.stop();
+    }
+
+private:
+    QBasicTimer mStepTimer;
+    bool mWanted = false;
+    bool mInStep = false;
+};
+
+int gSignalFd = -1;
+
+extern "C" void OnStopSignal(int)
+{
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = write(gSignalFd, &one, sizeof one);
+}
+
+}  // namespace
+
+int RunHeadless(QCoreApplication& app, const CommandLine& cl)
+{
+    QCoreApplication::setApplicationName("Tarvolin");
+    THeadlessLoop loop;  // the connectors' trigger cycles on this thread
+    TMainAudio audio;
+    // Buffers of about 43 ms instead of 11 ms: a quarter of the wake-ups;
+    // nothing is drawn, and the check reads the levels once a second.
+    for (int k = 1; k <= MainRecorderCount; ++k) audio.Recorder(k).setBufferSize(kHeadlessBufferBytes);
+    TRegistryStore registry;
+    TSettingsAccess& store = registry;
+    THeadless meter(store, audio);
+
+    // SIGINT / SIGTERM end the event loop; the handler only writes an eventfd.
+    gSignalFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (gSignalFd < 0) {
+        std::cerr << "tarvolin: cannot create the signal descriptor\n";
+        return 1;
+    }
+    QSocketNotifier stopNotifier(gSignalFd, QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [] {
+        uint64_t v = 0;
+        [[maybe_unused]] const ssize_t n = read(gSignalFd, &v, sizeof v);
+        QCoreApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    // The monitoring service.
+    TMMMonitorService service;
+    const TMonitorSettings mon = ReadMonitorSettings(store);
+    service.setActions(mon.Actions);
+    service.setJournalDays(mon.JournalDays);
+    meter.Detector().setRecoverySeconds(mon.RecoverySeconds);
+    service.OnError = [](const std::string& text) { std::cerr << "tarvolin: " << text << "\n"; };
+    meter.Detector().AddListener([&service](const TSilenceEvent& e) { service.SilenceEvent(e); });
+    std::ofstream logOut;
+    if (!cl.logOut.empty()) {
+        logOut.open(cl.logOut, std::ios::app | std::ios::binary);
+        if (!logOut)
+            std::cerr << "tarvolin: cannot open " << cl.logOut << " for the log lines\n";
+        else
+            meter.Detector().AddListener([&logOut](const TSilenceEvent& e) {
+                if (e.Kind == TSilenceEventKind::LogLine) logOut << e.Line << std::endl;
+            });
+    }
+
+    QElapsedTimer upClock;
+    upClock.start();
+    TMMStatusFunction statusSource;
+    statusSource.OnSnapshot = [&] {
+        TStatusSnapshot s;
+        s.TimeMs = QDateTime::currentMSecsSinceEpoch();
+        s.UptimeSeconds = upClock.elapsed() / 1000.0;
+        s.Detector = meter.Core().Detect();
+        s.Channels = meter.ActiveChannelCount();
+        const int watched = SilenceWatchedStrips(meter.ModeIndex());
+        for (int n = 1; n <= MainStripCount; ++n) {
+            TStripStatus t;
+            t.Strip = n;
+            t.Watched = n <= watched;
+            t.Label = meter.LabelText(n);
+            t.Level = meter.Bar(n).CurrentLevel();
+            t.Peak = meter.Bar(n).LastBlockPeak();
+            if (t.Watched) FillDetectorStatus(t, meter.Detector(), s.TimeMs);
+            s.Strips.push_back(t);
+        }
+        for (int k = 1; k <= MainRecorderCount; ++k)
+            s.Recorders.push_back({k, audio.InputDeviceName(audio.Recorder(k).DeviceID()), audio.Running(k), 0,
+                                   audio.Buffers(k)});
+        return s;
+    };
+    std::unique_ptr<TMMStatusServer> status;
+    if (cl.statusPort > 0) {
+        status = std::make_unique<TMMStatusServer>(statusSource);
+        std::string error;
+        if (!status->Listen(QString::fromStdString(cl.statusBind), static_cast<quint16>(cl.statusPort), &error)) {
+            std::cerr << "tarvolin: cannot serve the status on " << cl.statusBind << ":" << cl.statusPort << ": "
+                      << error << "\n";
+            return 1;
+        }
+    }
+
+    QElapsedTimer clock;
+    double cpuAtStart = 0;
+    QTimer::singleShot(0, &app, [&] {
+        RestoreMainValues(store, meter);
+        meter.ArmStartCheck();
+        clock.start();
+        cpuAtStart = ProcessCpuSeconds();
+    });
+    if (cl.runForSeconds)
+        QTimer::singleShot(static_cast<int>(*cl.runForSeconds * 1000), &app, [] { QCoreApplication::quit(); });
+
+    const int rc = app.exec();
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    SaveMainValues(store, meter);
+
+    if (cl.stats) {
+        TRunStats s;
+        s.seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : 0;
+        s.cpu_seconds = clock.isValid() ? ProcessCpuSeconds() - cpuAtStart : 0;
+        s.sample_rate = audio.SampleRate();
+        for (int k = 1; k <= MainRecorderCount; ++k) {
+            s.buffers[k - 1] = audio.Buffers(k);
+            if (audio.Running(k)) ++s.recorders_running;
+        }
+        for (int n = 1; n <= MainStripCount; ++n) {
+            s.blocks[n - 1] = audio.Blocks(n);
+            s.alarms[n - 1] = meter.Detector().Stats(n).Alarms;
+            s.silences[n - 1] = meter.Detector().Stats(n).Silences;
+        }
+        s.log_lines = meter.Detector().LogLineCount();
+        s.trigger_cycles = audio.TriggerCycles();
+        s.dropped_buffers = audio.DroppedBuffers();
+        s.max_rss_kb = ProcessMaxRssKb();
+        std::cout << RunStatsJson(s) << std::endl;
+    }
+    stopNotifier.setEnabled(false);
+    close(gSignalFd);
+    gSignalFd = -1;
+    return rc;
+}

@@ -1,0 +1,109 @@
+// Actions on "silence alarm" and "sound restored": the event as data, its
+// environment and JSON body, the command-line split (once, no shell) and the
+// command runner (posix_spawn, own process group, time limit, at most one
+// running per strip and event). The webhook POST is monitoring/qt/MMWebhook.
+// GUI thread (or the headless main thread) only.
+#pragma once
+
+#include "base/TvConstants.h"
+
+#include <sys/types.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct TSilenceEvent;
+
+enum class TActionKind { Alarm = 0, Restored = 1 };
+
+struct TActionEvent {
+    TActionKind Kind = TActionKind::Alarm;
+    int Strip = 1;          // 1 .. 24
+    std::string Label;      // the strip's channel label
+    int Level = 0;          // CurrentLevel, full scale 32768
+    int64_t SilentMs = 0;   // length of the silence so far (alarm) or in all (restored)
+    int64_t TimeMs = 0;     // wall clock, ms since the epoch
+};
+
+// What the actions are configured to do; empty texts do nothing.
+struct TActionSettings {
+    std::string AlarmCommand, RestoredCommand;
+    std::string AlarmUrl, RestoredUrl;
+    int TimeLimitSeconds = 30;  // 1 ... 3600
+    const std::string& Command(TActionKind k) const { return k == TActionKind::Alarm ? AlarmCommand : RestoredCommand; }
+    const std::string& Url(TActionKind k) const { return k == TActionKind::Alarm ? AlarmUrl : RestoredUrl; }
+};
+
+// Alarm and SoundRestored become action events; false for the other kinds.
+bool ActionEventFrom(const TSilenceEvent& e, TActionEvent& out);
+
+// "alarm" or "restored" (TARVOLIN_EVENT, the JSON "event").
+const char* ActionEventName(TActionKind k);
+// TARVOLIN_EVENT, _STRIP, _LABEL, _LEVEL_DB ("-inf" for 0), _SILENT_SECONDS
+// (one decimal), _TIME (local ISO 8601 with offset).
+std::vector<std::pair<std::string, std::string>> ActionEnvironment(const TActionEvent& e);
+// {"event":..,"strip":..,"label":..,"level_db":..(null for silence),
+//  "silent_seconds":..,"time":..}
+std::string ActionJson(const TActionEvent& e);
+// JSON string literal of text (quotes included); invalid UTF-8 bytes become U+FFFD.
+std::string JsonString(const std::string& text);
+
+// Splits a command line into argv once, like a shell's word split but with
+// no expansion of any kind: blanks separate words, '...' is literal, "..."
+// keeps blanks and takes \" and \\ as escapes, a backslash outside quotes
+// escapes the next character. Empty with `error` set for an unterminated
+// quote or a trailing backslash.
+std::vector<std::string> SplitCommandLine(const std::string& line, std::string* error = nullptr);
+
+class TMMCommandRunner {
+public:
+    TMMCommandRunner();
+    ~TMMCommandRunner();  // leaves running commands running
+    TMMCommandRunner(const TMMCommandRunner&) = delete;
+    TMMCommandRunner& operator=(const TMMCommandRunner&) = delete;
+
+    void setCommand(TActionKind k, const std::string& commandLine) { mCommand[static_cast<int>(k)] = commandLine; }
+    const std::string& Command(TActionKind k) const { return mCommand[static_cast<int>(k)]; }
+    // After the limit the command's process group gets SIGTERM, after a
+    // further grace SIGKILL. Default 30 s and 2 s.
+    void setTimeLimitMs(int ms) { mLimitMs = ms < 1 ? 1 : ms; }
+    int TimeLimitMs() const { return mLimitMs; }
+    void setKillGraceMs(int ms) { mGraceMs = ms < 0 ? 0 : ms; }
+
+    // Starts the event's command with the event's environment; false when
+    // none is set, one for the same strip and event still runs (counted in
+    // Skipped) or it cannot be started (OnError).
+    bool Run(const TActionEvent& e);
+    // Reaps finished commands and enforces the time limit; run it every few
+    // hundred ms while Running() > 0.
+    void Poll();
+    int Running() const { return static_cast<int>(mChildren.size()); }
+    bool RunningFor(int strip, TActionKind k) const;
+    uint64_t Started() const { return mStarted; }
+    uint64_t Skipped() const { return mSkipped; }
+
+    // A command that could not start, ended with a non-zero status or was
+    // stopped at its time limit.
+    std::function<void(const std::string&)> OnError;
+
+private:
+    struct TChild {
+        pid_t Pid;
+        int Strip;
+        TActionKind Kind;
+        int64_t StartMs;
+        bool TermSent = false;
+    };
+    void report(const std::string& text);
+
+    std::array<std::string, 2> mCommand;
+    int mLimitMs = 30000;
+    int mGraceMs = 2000;
+    std::vector<TChild> mChildren;
+    uint64_t mStarted = 0;
+    uint64_t mSkipped = 0;
+};

@@ -1,0 +1,47 @@
+#include "monitoring/qt/MMMonitorService.h"
+
+#include "monitoring/MMSilence.h"
+
+#include <QUrl>
+
+TMMMonitorService::TMMMonitorService(const std::string& journalFolder, QObject* parent)
+    : QObject(parent), mJournal(journalFolder), mWebhook(this)
+{
+    mJournal.OnError = [this](const std::string& t) { report(t); };
+    mCommands.OnError = [this](const std::string& t) { report(t); };
+    mWebhook.OnError = [this](const std::string& t) { report(t); };
+    mPoll.setInterval(200);
+    connect(&mPoll, &QTimer::timeout, this, [this] {
+        mCommands.Poll();
+        if (mCommands.Running() == 0) mPoll.stop();
+    });
+}
+
+void TMMMonitorService::report(const std::string& text)
+{
+    if (OnError) OnError(text);
+}
+
+void TMMMonitorService::setActions(const TActionSettings& s)
+{
+    mActions = s;
+    mActions.TimeLimitSeconds = s.TimeLimitSeconds < 1 ? 1 : s.TimeLimitSeconds > 3600 ? 3600 : s.TimeLimitSeconds;
+    mCommands.setCommand(TActionKind::Alarm, s.AlarmCommand);
+    mCommands.setCommand(TActionKind::Restored, s.RestoredCommand);
+    mCommands.setTimeLimitMs(mActions.TimeLimitSeconds * 1000);
+}
+
+void TMMMonitorService::SilenceEvent(const TSilenceEvent& e)
+{
+    TActionEvent a;
+    if (!ActionEventFrom(e, a)) return;
+    mJournal.SilenceEvent(e);
+    if (mCommands.Run(a) && !mPoll.isActive()) mPoll.start();
+    const std::string& url = mActions.Url(a.Kind);
+    if (!url.empty()) mWebhook.Post(QUrl(QString::fromStdString(url)), QByteArray::fromStdString(ActionJson(a)));
+}
+
+void TMMMonitorService::DeviceEvent(int recorder, const std::string& what, const std::string& device)
+{
+    mJournal.DeviceEvent(recorder, what, device);
+}

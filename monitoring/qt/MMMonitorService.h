@@ -1,0 +1,51 @@
+// `TMMMonitorService`: what happens beside the window when the detector
+// reports an alarm or restored sound: the journal line, the command and the
+// webhook POST of the event. The program (windowed or headless) owns one and
+// hands it the detector's events. GUI thread only.
+#pragma once
+
+#include "monitoring/MMActions.h"
+#include "monitoring/MMJournal.h"
+#include "monitoring/qt/MMWebhook.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+struct TSilenceEvent;
+
+class TMMMonitorService : public QObject {
+    Q_OBJECT
+public:
+    // journalFolder empty: TMMJournal::DefaultFolder().
+    explicit TMMMonitorService(const std::string& journalFolder = {}, QObject* parent = nullptr);
+
+    void setActions(const TActionSettings& s);
+    const TActionSettings& Actions() const { return mActions; }
+    void setJournalDays(int days) { mJournal.setKeepDays(days); }
+
+    // One event of the detector (its listener).
+    void SilenceEvent(const TSilenceEvent& e);
+    // A recorder's device opened, was lost or reopened.
+    void DeviceEvent(int recorder, const std::string& what, const std::string& device);
+
+    TMMJournal& Journal() { return mJournal; }
+    TMMCommandRunner& Commands() { return mCommands; }
+    TMMWebhook& Webhook() { return mWebhook; }
+
+    // A journal, command or webhook failure, as one line for the log window
+    // (each source reports a run of failures once).
+    std::function<void(const std::string&)> OnError;
+
+private:
+    void report(const std::string& text);
+
+    TActionSettings mActions;
+    TMMJournal mJournal;
+    TMMCommandRunner mCommands;
+    TMMWebhook mWebhook;
+    QTimer mPoll;  // reaps commands while any runs
+};

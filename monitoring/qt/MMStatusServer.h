@@ -1,0 +1,65 @@
+// `TMMStatusServer`: the read-only status endpoint over QHttpServer.
+// GET /status answers JSON, GET /metrics the Prometheus text format, built
+// from the source's snapshot at each request; every other request gets 404.
+// Connections are guarded so a hostile client cannot hold memory or time:
+// at most MaxConnections at once (a new one closes the oldest), at most
+// MaxRequestBytes read per connection, closed after IdleMs without data and
+// after LifetimeMs in any case; beyond MaxRequestsPerSecond requests are
+// answered 429 without building a snapshot. Runs on the GUI thread; one
+// request costs a snapshot and its rendering (tens of microseconds).
+#pragma once
+
+#include "monitoring/MMStatus.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QHttpServer;
+class TStatusTcpServer;
+
+class TMMStatusServer : public QObject {
+    Q_OBJECT
+public:
+    struct TLimits {
+        int MaxConnections = 32;
+        int MaxRequestBytes = 16384;
+        int IdleMs = 3000;
+        int LifetimeMs = 10000;
+        int MaxRequestsPerSecond = 50;  // more get 429 without a snapshot
+    };
+
+    explicit TMMStatusServer(IMMStatusSource& source, QObject* parent = nullptr);
+    ~TMMStatusServer() override;
+
+    void setLimits(const TLimits& l);
+    const TLimits& Limits() const { return mLimits; }
+
+    // Listens on address (an IP address; "localhost" is 127.0.0.1) and port
+    // (0: any free one). False with the reason in `error`.
+    bool Listen(const QString& address, quint16 port, std::string* error = nullptr);
+    quint16 Port() const;
+
+    uint64_t Requests() const { return mRequests; }
+    uint64_t Refused() const { return mRefused; }  // over the request rate
+    uint64_t Connections() const;  // accepted so far
+    uint64_t Dropped() const;      // closed by a limit
+    int Open() const;              // open now
+
+private:
+    IMMStatusSource& mSource;
+    TLimits mLimits;
+    std::unique_ptr<QHttpServer> mHttp;
+    QPointer<TStatusTcpServer> mTcp;
+    uint64_t mRequests = 0;
+    uint64_t mRefused = 0;
+    QElapsedTimer mRateClock;
+    int mRateCount = 0;
+
+    bool admit();
+};

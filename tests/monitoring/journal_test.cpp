@@ -1,0 +1,204 @@
+// The journal: daily files, line format, rotation at local midnight on a
+// fake clock, pruning, failure reported once, and a line that survives the
+// writer being killed right after the event.
+#include "monitoring/MMJournal.h"
+#include "monitoring/MMSilence.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// 2026-03-14 23:59:59.000 UTC
+constexpr int64_t kLateEvening = 1773532799000;
+
+class JournalTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        char tmpl[] = "/tmp/tv_journal_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    static std::string Read(const fs::path& p)
+    {
+        std::ifstream f(p, std::ios::binary);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+
+    fs::path dir;
+    int64_t now = kLateEvening;
+};
+
+TEST_F(JournalTest, AlarmAndRestoredLinesGoToTodaysFile)
+{
+    TMMJournal j((dir / "j").string(), [this] { return now; });
+    j.Alarm(5, "Vox", 117, 7000);
+    now += 250;
+    j.SoundRestored(5, "Vox", 32768, 9250);
+    j.DeviceEvent(3, "lost", "Simulated input 3");
+    EXPECT_EQ(j.LinesWritten(), 3u);
+    EXPECT_EQ(Read(dir / "j" / "2026-03-14.log"),
+              "2026-03-14T23:59:59.000+0000 alarm strip=5 label=\"Vox\" level_db=-48.95 silent_s=7.0\n"
+              "2026-03-14T23:59:59.250+0000 restored strip=5 label=\"Vox\" level_db=0.00 silent_s=9.2\n"
+              "2026-03-14T23:59:59.250+0000 device recorder=3 event=lost name=\"Simulated input 3\"\n");
+}
+
+TEST_F(JournalTest, LabelsCannotBreakTheLine)
+{
+    EXPECT_EQ(JournalQuoted("a\"b\\c\nd\x7f"), "\"a\\\"b\\\\c\\x0ad\\x7f\"");
+    EXPECT_EQ(JournalLevelDb(0), "-inf");
+    EXPECT_EQ(JournalLevelDb(-5), "-inf");
+    EXPECT_EQ(JournalLevelDb(16384), "-6.02");
+}
+
+TEST_F(JournalTest, RotatesAtLocalMidnight)
+{
+    TMMJournal j(dir.string(), [this] { return now; });
+    now = kLateEvening + 999;  // 23:59:59.999
+    j.Alarm(1, "L", 0, 6000);
+    now = kLateEvening + 1000;  // 00:00:00.000 of the next day
+    j.SoundRestored(1, "L", 20000, 6001);
+    const std::string first = Read(dir / "2026-03-14.log");
+    const std::string second = Read(dir / "2026-03-15.log");
+    EXPECT_NE(first.find("23:59:59.999"), std::string::npos);
+    EXPECT_EQ(first.find("restored"), std::string::npos);
+    EXPECT_EQ(second.rfind("2026-03-15T00:00:00.000+0000 restored", 0), 0u);
+
+    // In another time zone the day changes at its own midnight.
+    setenv("TZ", "CET-1", 1);
+    tzset();
+    EXPECT_EQ(JournalDate(kLateEvening - 3600 * 1000 + 1000), "2026-03-15");
+    EXPECT_EQ(JournalTimestamp(kLateEvening - 3600 * 1000 + 1000), "2026-03-15T00:00:00.000+0100");
+}
+
+TEST_F(JournalTest, KeepsTheLastDaysOnly)
+{
+    for (const char* name : {"2026-03-10.log", "2026-03-11.log", "2026-03-12.log", "2026-03-13.log", "notes.txt",
+                             "2026-03-1x.log", "1999-01-01.log.bak"})
+        std::ofstream(dir / name) << "x\n";
+    TMMJournal j(dir.string(), [this] { return now; });
+    j.setKeepDays(3);  // 12th, 13th, 14th
+    j.Alarm(2, "R", 0, 0);
+    EXPECT_FALSE(fs::exists(dir / "2026-03-10.log"));
+    EXPECT_FALSE(fs::exists(dir / "2026-03-11.log"));
+    EXPECT_TRUE(fs::exists(dir / "2026-03-12.log"));
+    EXPECT_TRUE(fs::exists(dir / "2026-03-13.log"));
+    EXPECT_TRUE(fs::exists(dir / "notes.txt"));
+    EXPECT_TRUE(fs::exists(dir / "2026-03-1x.log"));
+    EXPECT_TRUE(fs::exists(dir / "1999-01-01.log.bak"));
+
+    now += 1000;  // the next day: the 12th goes
+    j.Alarm(2, "R", 0, 0);
+    EXPECT_FALSE(fs::exists(dir / "2026-03-12.log"));
+    EXPECT_TRUE(fs::exists(dir / "2026-03-13.log"));
+
+    j.setKeepDays(0);
+    EXPECT_EQ(j.KeepDays(), 1);
+    j.setKeepDays(1 << 30);
+    EXPECT_EQ(j.KeepDays(), 36500);
+}
+
+TEST_F(JournalTest, UnwritableJournalIsReportedOnceAndRecovers)
+{
+    std::ofstream(dir / "blocker") << "a file where the folder should be\n";
+    TMMJournal j((dir / "blocker" / "journal").string(), [this] { return now; });
+    std::vector<std::string> errors;
+    j.OnError = [&](const std::string& e) { errors.push_back(e); };
+    j.Alarm(1, "A", 0, 0);
+    j.SoundRestored(1, "A", 1000, 1000);
+    j.Alarm(1, "A", 0, 0);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("blocker/journal"), std::string::npos);
+    EXPECT_EQ(j.Failures(), 3u);
+    EXPECT_EQ(j.LinesWritten(), 0u);
+
+    fs::remove(dir / "blocker");
+    j.Alarm(1, "A", 0, 0);
+    EXPECT_EQ(j.LinesWritten(), 1u);
+    EXPECT_TRUE(fs::exists(dir / "blocker" / "journal" / "2026-03-14.log"));
+
+    // Failing again after a success is reported again.
+    fs::remove_all(dir / "blocker");
+    std::ofstream(dir / "blocker") << "x";
+    now += 1000;  // a new day forces a reopen
+    j.Alarm(1, "A", 0, 0);
+    EXPECT_EQ(errors.size(), 2u);
+}
+
+TEST_F(JournalTest, DefaultFolderFollowsXdgDataHome)
+{
+    const char* old = std::getenv("XDG_DATA_HOME");
+    const std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", "/srv/data", 1);
+    EXPECT_EQ(TMMJournal::DefaultFolder(), "/srv/data/Tarvolin/journal");
+    setenv("XDG_DATA_HOME", "relative/path", 1);  // not absolute: ignored
+    setenv("HOME", "/home/op", 1);
+    EXPECT_EQ(TMMJournal::DefaultFolder(), "/home/op/.local/share/Tarvolin/journal");
+    if (old)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(JournalTest, TakesAlarmAndRestoredFromTheDetectorOnly)
+{
+    TMMJournal j(dir.string(), [this] { return now; });
+    TSilenceEvent e{TSilenceEventKind::SilenceBegan, 4, "Mic", 10, now, {}, 1000};
+    j.SilenceEvent(e);
+    e.Kind = TSilenceEventKind::LogLine;
+    j.SilenceEvent(e);
+    EXPECT_EQ(j.LinesWritten(), 0u);
+    e.Kind = TSilenceEventKind::Alarm;
+    e.SilentMs = 6000;
+    j.SilenceEvent(e);
+    e.Kind = TSilenceEventKind::SoundRestored;
+    e.SilentMs = 12500;
+    j.SilenceEvent(e);
+    const std::string text = Read(dir / "2026-03-14.log");
+    EXPECT_NE(text.find("alarm strip=4 label=\"Mic\" level_db=-70.31 silent_s=6.0"), std::string::npos);
+    EXPECT_NE(text.find("restored strip=4 label=\"Mic\" level_db=-70.31 silent_s=12.5"), std::string::npos);
+}
+
+TEST_F(JournalTest, AlarmLineSurvivesAKilledWriter)
+{
+    const std::string folder = (dir / "killed").string();
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        TMMJournal j(folder);
+        j.Alarm(7, "Studio", 0, 6000);
+        raise(SIGKILL);  // no destructor, no flush, no exit handlers
+        _exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGKILL);
+    int files = 0;
+    for (const auto& f : fs::directory_iterator(folder)) {
+        ++files;
+        const std::string text = Read(f.path());
+        EXPECT_NE(text.find(" alarm strip=7 label=\"Studio\" level_db=-inf silent_s=6.0\n"), std::string::npos) << text;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+}  // namespace
