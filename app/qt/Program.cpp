@@ -147,7 +147,8 @@ int RunProgram(QApplication& app, const CommandLine& cl)
 
     if (!cl.screenshot.empty()) {
         fMain.setSaveOnClose(false);
-        QTimer::singleShot(cl.screenshotAfterMs, &fMain, [&] {
+        // Precise: a coarse timer would be aligned with the 1 s detector tick.
+        QTimer::singleShot(cl.screenshotAfterMs, Qt::PreciseTimer, &fMain, [&] {
             const QPixmap shot = fMain.grab();
             if (!shot.save(QString::fromStdString(cl.screenshot), "PNG"))
                 std::cerr << "tarvolin: cannot write the screenshot to " << cl.screenshot << "\n";
