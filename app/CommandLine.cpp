@@ -63,6 +63,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<s
         } else if (a == "--screenshot") cl.screenshot = value(a);
         else if (a == "--after") cl.screenshotAfterMs = parseInt(a, value(a), 0, 3600000);
         else if (a == "--run-for") cl.runForSeconds = parseSeconds(a, value(a));
+        else if (a == "--log-out") cl.logOut = value(a);
         else if (rest && !a.empty() && a[0] == '-' && a.rfind("--", 0) != 0) {
             rest->push_back(a);  // a Qt option such as -platform offscreen
             if (i + 1 < args.size() && args[i + 1][0] != '-') rest->push_back(args[++i]);
@@ -82,13 +83,15 @@ std::string CommandLineUsage()
            "                         choose the audio back end (default: PortAudio when it has\n"
            "                         an input device, else simulated)\n"
            "  --sim-input K=SIGNAL   signal of simulated input K (1-12), left/right separated by '/':\n"
-           "                         sine:HZ:DBFS, noise:DBFS, silence, gated:HZ:DBFS:ON_MS:OFF_MS,\n"
-           "                         file:PATH\n"
+           "                         sine:HZ:DBFS[:PHASE_DEG], noise:DBFS[:SEED], silence,\n"
+           "                         gated:HZ:DBFS:ON_MS:OFF_MS, file:PATH; a leading '-' inverts\n"
+           "                         (sine:997:-6/-sine:997:-6 is left = -right)\n"
            "  --settings FILE        use FILE as the settings store\n"
            "  --set NAME=VALUE       write a setting before start (repeatable)\n"
            "  --screenshot FILE      save the main window as PNG and exit without saving settings\n"
            "  --after MS             delay before the screenshot (default 1500)\n"
            "  --run-for SECONDS      exit after that long, saving settings as a normal close\n"
            "  --stats                print run statistics as JSON at exit\n"
+           "  --log-out FILE         append every silence log line to FILE as it is written\n"
            "  --demo-chain           show one simulated recorder feeding two bars and two scopes\n";
 }

@@ -20,6 +20,7 @@ struct CommandLine {
     std::string screenshot;                // --screenshot FILE
     int screenshotAfterMs = 1500;          // --after MS
     std::optional<double> runForSeconds;   // --run-for SECONDS
+    std::string logOut;                    // --log-out FILE: silence log lines appended
 };
 
 class ECommandLineError : public std::exception {

@@ -1,22 +1,108 @@
 #include "app/MainValues.h"
 
 #include "app/InputModes.h"
+#include "app/SettingNames.h"
+#include "metering/uSet_Level_core.h"
+
+namespace {
+
+int Default(const std::string& name) { return SettingDefaultInt(name); }
+TColor DefaultColor(const std::string& name) { return static_cast<TColor>(SettingDefaultInt(name)); }
+
+}  // namespace
 
 TStripValues DesignStripValues(int n)
 {
     TStripValues v;
-    v.Sensitivy = n <= 2 ? -40 : (n <= 10 ? -50 : -52);
+    v.Decay = Default(NumberedName("Level Decay", n));
+    v.NumPeaks = Default(NumberedName("Level NumPeaks", n));
+    v.Sensitivy = Default(NumberedName("Level Sensi", n));
+    v.Bar1Color = DefaultColor(NumberedName("Level Bar1Color", n));
+    v.Bar2Color = DefaultColor(NumberedName("Level Bar2Color", n));
+    v.Bar3Color = DefaultColor(NumberedName("Level Bar3Color", n));
+    v.Point1 = Default(NumberedName("Level Point1", n));
+    v.Point2 = Default(NumberedName("Level Point2", n));
+    v.LEDColor = DefaultColor(NumberedName("LedColor", n));
+    v.PeakDelay = Default(NumberedName("Level Delay", n));
+    v.PeakSpeed = Default(NumberedName("Level Speed", n));
+    return v;
+}
+
+TLevelSetValues DesignLevelSetValues()
+{
+    TLevelSetValues v;
+    v.PeaksNr = Default("Peaks nr");
+    v.PSpotSpace = Default("PSpot Space");
+    v.ArlamSec = Default("arlam sec");
+    v.ArlamFile = SettingDefaultText("arlam file");
+    v.LeavePeaks = Default("Leave Peaks") != 0;
+    v.MeterStandard = Default("rg Mode Din");
+    v.IntegralMs = Default("rg Integral ms");
+    v.Reference = Default("rg Integral");
+    v.Stereo = Default("rg Stereo");
+    v.DbValue = Default("db_value");
+    v.DbValue2 = Default("db_value2");
+    v.SecValue = Default("sec_value");
+    v.NEdit2 = Default("nEdit2");
+    v.Detect = Default("cb detect") != 0;
+    v.StayTop = Default("Stay Top") != 0;
+    return v;
+}
+
+void ApplyLevelSetStart(TSetLevelCore& core, const TLevelSetValues& v)
+{
+    core.setPeaks(v.PeaksNr);
+    core.setSpotSpace(v.PSpotSpace);
+    core.setRepeatSeconds(v.ArlamSec);
+    core.setAlarmFile(v.ArlamFile);
+    core.ApplyLeaveMaxPeak(v.LeavePeaks);
+}
+
+void ApplyLevelSetStandard(TSetLevelCore& core, int standard, int integralMs, int reference)
+{
+    core.ApplyMeterItem(standard);
+    core.ApplyIntegralItem(integralMs);
+    core.ApplyReferenceItem(reference);
+}
+
+void ApplyLevelSetDetector(TSetLevelCore& core, const TLevelSetValues& v)
+{
+    core.setThresholdAmplitude(v.DbValue);
+    core.setThresholdDb(v.DbValue2);
+    core.setAlarmSeconds(v.SecValue);
+    core.setSpare(v.NEdit2);
+    core.setDetect(v.Detect);
+}
+
+TLevelSetValues LevelSetValuesOf(const TSetLevelCore& core)
+{
+    TLevelSetValues v;
+    v.PeaksNr = core.Peaks();
+    v.PSpotSpace = core.SpotSpace();
+    v.ArlamSec = core.RepeatSeconds();
+    v.ArlamFile = core.AlarmFile();
+    v.LeavePeaks = core.LeaveMaxPeak();
+    v.MeterStandard = core.MeterItem();
+    v.IntegralMs = core.IntegralItem();
+    v.Reference = core.ReferenceItem();
+    v.Stereo = core.StereoItem();
+    v.DbValue = core.ThresholdAmplitude();
+    v.DbValue2 = core.ThresholdDb();
+    v.SecValue = core.AlarmSeconds();
+    v.NEdit2 = core.Spare();
+    v.Detect = core.Detect();
+    v.StayTop = core.StayOnTop();
     return v;
 }
 
 namespace {
 
-TColor ReadColor(TStoreAccess& s, const std::string& name, TColor def)
+TColor ReadColor(TSettingsAccess& s, const std::string& name, TColor def)
 {
     return static_cast<TColor>(s.ReadInt(name, static_cast<int>(def)));
 }
 
-void WriteColor(TStoreAccess& s, const std::string& name, TColor c) { s.WriteInt(name, static_cast<int>(c)); }
+void WriteColor(TSettingsAccess& s, const std::string& name, TColor c) { s.WriteInt(name, static_cast<int>(c)); }
 
 }  // namespace
 
@@ -45,14 +131,14 @@ int StartRecordersOfMode(TMainTarget& target, int mode)
     return started;
 }
 
-void RestoreMainValues(TStoreAccess& s, TMainTarget& t)
+void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
 {
     t.SetLoggingOn();
 
     for (int n = 1; n <= MainStripCount; ++n) {
         TStripValues v = t.StripValues(n);
-        v.PeakDelay = 49;
-        v.PeakSpeed = 1;
+        v.PeakDelay = Default(NumberedName("Level Delay", n));
+        v.PeakSpeed = Default(NumberedName("Level Speed", n));
         v.Decay = s.ReadInt(NumberedName("Level Decay", n), v.Decay);
         v.NumPeaks = s.ReadInt(NumberedName("Level NumPeaks", n), v.NumPeaks);
         v.Sensitivy = s.ReadInt(NumberedName("Level Sensi", n), v.Sensitivy);
@@ -72,13 +158,13 @@ void RestoreMainValues(TStoreAccess& s, TMainTarget& t)
     p.Width = s.ReadInt("Input Mode", p.Width);
     t.ApplyPlacement(p);
 
-    for (int n = 1; n <= MainStripCount; ++n) t.SetLabelText(n, s.ReadText(NumberedName("Edit ", n), ""));
+    for (int n = 1; n <= MainStripCount; ++n) t.SetLabelText(n, s.ReadText(NumberedName("Edit ", n), SettingDefaultText(NumberedName("Edit ", n))));
 
     TLevelSetValues lv = t.LevelSetValues();
     lv.PeaksNr = s.ReadInt("Peaks nr", lv.PeaksNr);
     lv.PSpotSpace = s.ReadInt("PSpot Space", lv.PSpotSpace);
-    lv.ArlamSec = s.ReadInt("arlam sec", 10);
-    lv.ArlamFile = s.ReadText("arlam file", "");
+    lv.ArlamSec = s.ReadInt("arlam sec", Default("arlam sec"));
+    lv.ArlamFile = s.ReadText("arlam file", SettingDefaultText("arlam file"));
     lv.LeavePeaks = s.ReadBool("Leave Peaks", lv.LeavePeaks);
     t.ApplyLevelSetStart(lv);
 
@@ -87,7 +173,7 @@ void RestoreMainValues(TStoreAccess& s, TMainTarget& t)
     lv = t.LevelSetValues();
     const int standard = s.ReadInt("rg Mode Din", lv.MeterStandard);
     const int integralMs = s.ReadInt("rg Integral ms", lv.IntegralMs);
-    const int reference = s.ReadInt("rg Integral", 0);
+    const int reference = s.ReadInt("rg Integral", Default("rg Integral"));
     t.ApplyStandard(standard, integralMs, reference);
 
     t.ApplySampleRate(s.ReadInt("Samplerate", t.SampleRateIndex()));
@@ -101,10 +187,10 @@ void RestoreMainValues(TStoreAccess& s, TMainTarget& t)
     lv.Detect = s.ReadBool("cb detect", lv.Detect);
     t.ApplyDetector(lv);
 
-    if (!s.ReadBool("is Sound", false)) t.ShowInputSetupModal();
+    if (!s.ReadBool("is Sound", Default("is Sound") != 0)) t.ShowInputSetupModal();
 
-    for (int k = 1; k <= MainRecorderCount; ++k) t.SetRecorderDevice(k, s.ReadInt(NumberedName("multi_", k), 0));
-    t.SetAlarmOutDevice(s.ReadInt("out", 0));
+    for (int k = 1; k <= MainRecorderCount; ++k) t.SetRecorderDevice(k, s.ReadInt(NumberedName("multi_", k), Default(NumberedName("multi_", k))));
+    t.SetAlarmOutDevice(s.ReadInt("out", Default("out")));
 
     CloseAllRecorders(t);
     StartRecordersOfMode(t, t.InputMode());
@@ -112,7 +198,7 @@ void RestoreMainValues(TStoreAccess& s, TMainTarget& t)
     t.ShowCorrelation();
 }
 
-void SaveMainValues(TStoreAccess& s, TMainTarget& t)
+void SaveMainValues(TSettingsAccess& s, TMainTarget& t)
 {
     for (int n = 1; n <= MainStripCount; ++n) {
         const TStripValues v = t.StripValues(n);

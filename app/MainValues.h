@@ -3,51 +3,66 @@
 // when it closes. Qt-free: the windows implement TMainTarget.
 #pragma once
 
-#include "app/StoreAccess.h"
 #include "app/StripNames.h"
 #include "base/MMTypes.h"
+#include "base/SettingsAccess.h"
+
+class TSetLevelCore;
 
 #include <string>
 
 // One strip's stored bar and label values.
 struct TStripValues {
-    int Decay = 12;
-    int NumPeaks = 1;
-    int Sensitivy = -40;
-    TColor Bar1Color = clLime;
-    TColor Bar2Color = clYellow;
-    TColor Bar3Color = clRed;
-    int Point1 = 56;
-    int Point2 = 70;
-    TColor LEDColor = clLime;
-    int PeakDelay = 49;  // written at exit, never read
-    int PeakSpeed = 1;
+    int Decay = 0;
+    int NumPeaks = 0;
+    int Sensitivy = 0;
+    TColor Bar1Color = clBlack;
+    TColor Bar2Color = clBlack;
+    TColor Bar3Color = clBlack;
+    int Point1 = 0;
+    int Point2 = 0;
+    TColor LEDColor = clBlack;
+    int PeakDelay = 0;  // written at exit, never read
+    int PeakSpeed = 0;
 };
-// Design values of strip n (Sensitivy -40, -50 or -52 by strip).
+// Design values of strip n, from the table of stored values (app/SettingNames.h).
 TStripValues DesignStripValues(int n);
 
 struct TWindowPlacement {
-    int Left = 8, Top = 7, Height = 1028, Width = 1382;
+    int Left = 0, Top = 0, Height = 0, Width = 0;
 };
 
 // Values kept by the level settings dialog and the silence detector.
 struct TLevelSetValues {
-    int PeaksNr = 3;
+    int PeaksNr = 0;
     int PSpotSpace = 0;
-    int ArlamSec = 10;
+    int ArlamSec = 0;
     std::string ArlamFile;
-    bool LeavePeaks = true;
-    int MeterStandard = 1;  // "rg Mode Din"
+    bool LeavePeaks = false;
+    int MeterStandard = 0;  // "rg Mode Din"
     int IntegralMs = 0;     // "rg Integral ms"
     int Reference = 0;      // "rg Integral"
     int Stereo = 0;         // "rg Stereo"
     int DbValue = 0;
-    int DbValue2 = -40;
-    int SecValue = 5;
+    int DbValue2 = 0;
+    int SecValue = 0;
     int NEdit2 = 0;
     bool Detect = false;
-    bool StayTop = true;
+    bool StayTop = false;
 };
+// Defaults of the level settings, from the table of stored values.
+TLevelSetValues DesignLevelSetValues();
+
+// The level settings' part of the restore and the save, on the dialog's core.
+// Step 5: peaks, spot space, alarm repeat, sound file, "Leave max Peak".
+void ApplyLevelSetStart(TSetLevelCore& core, const TLevelSetValues& v);
+// Step 7: standard, integration time and reference level, each applied.
+void ApplyLevelSetStandard(TSetLevelCore& core, int standard, int integralMs, int reference);
+// Step 10: thresholds (the amplitude follows the dBFS value), alarm delay,
+// spare value, detector switch (arms or disarms TimerOff when it changes).
+void ApplyLevelSetDetector(TSetLevelCore& core, const TLevelSetValues& v);
+// The values written at exit.
+TLevelSetValues LevelSetValuesOf(const TSetLevelCore& core);
 
 // Values kept by the correlation window.
 struct TCorreValues {
@@ -87,7 +102,7 @@ public:
 };
 
 // Restore sequence: reads through `store`, applies to `target` in order.
-void RestoreMainValues(TStoreAccess& store, TMainTarget& target);
+void RestoreMainValues(TSettingsAccess& store, TMainTarget& target);
 
 // Close recorders 1 ... 12, then start those of `mode`; a failure of one
 // step is swallowed and the next runs. Returns the number started.
@@ -95,4 +110,4 @@ void CloseAllRecorders(TMainTarget& target);
 int StartRecordersOfMode(TMainTarget& target, int mode);
 
 // Save at exit: the 288 values (11 per strip and 24 others).
-void SaveMainValues(TStoreAccess& store, TMainTarget& target);
+void SaveMainValues(TSettingsAccess& store, TMainTarget& target);

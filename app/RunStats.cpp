@@ -35,8 +35,14 @@ std::string RunStatsJson(const TRunStats& s)
     o << "{\"seconds\":" << Number(s.seconds) << ",\"cpu_seconds\":" << Number(s.cpu_seconds)
       << ",\"sample_rate\":" << s.sample_rate << ",\"recorders_running\":" << s.recorders_running
       << ",\"buffers\":" << Array(s.buffers) << ",\"blocks\":" << Array(s.blocks)
-      << ",\"paints\":" << Array(s.paints) << ",\"trigger_cycles\":" << s.trigger_cycles
-      << ",\"dropped_buffers\":" << s.dropped_buffers << ",\"max_rss_kb\":" << s.max_rss_kb << "}";
+      << ",\"paints\":" << Array(s.paints)
+      << ",\"alarms\":" << Array(s.alarms) << ",\"silences\":" << Array(s.silences)
+      << ",\"log_lines\":" << s.log_lines << ",\"trigger_cycles\":" << s.trigger_cycles
+      << ",\"dropped_buffers\":" << s.dropped_buffers << ",\"max_rss_kb\":" << s.max_rss_kb
+      << ",\"correlation\":{\"pair\":" << s.correlation.pair << ",\"steps\":" << s.correlation.steps
+      << ",\"mean\":" << Number(s.correlation.mean) << ",\"min\":" << Number(s.correlation.min)
+      << ",\"max\":" << Number(s.correlation.max) << ",\"positive_percent\":" << s.correlation.positive_percent
+      << "}}";
     return o.str();
 }
 

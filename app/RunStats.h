@@ -13,9 +13,21 @@ struct TRunStats {
     std::array<uint64_t, 12> buffers{};  // buffers delivered per recorder
     std::array<uint64_t, 24> blocks{};   // ProcessBlock calls per bar
     std::array<uint64_t, 24> paints{};   // paint events per bar
+    std::array<uint64_t, 24> alarms{};   // silence alarm ticks per strip
+    std::array<uint64_t, 24> silences{}; // silence episodes per strip
+    uint64_t log_lines = 0;              // silence log lines written
     uint64_t trigger_cycles = 0;
     uint64_t dropped_buffers = 0;
     long max_rss_kb = 0;
+    // The correlation window: the pair it taps (1 ... 6, 0 for none), its
+    // steps, the averaged correlation and its extremes, the share of
+    // non-negative 200 ms ticks in percent.
+    struct {
+        int pair = 0;
+        uint64_t steps = 0;
+        double mean = 0, min = 0, max = 0;
+        int positive_percent = 0;
+    } correlation;
 };
 
 std::string RunStatsJson(const TRunStats& s);

@@ -1,6 +1,7 @@
 #include "app/SettingNames.h"
 
 #include "app/SettingsRegText.h"
+#include "metering/MainBar.h"
 
 namespace {
 
@@ -70,17 +71,17 @@ std::vector<TSettingEntry> build()
             e.index = n;
             return e;
         };
-        v.push_back(strip(integer("Level Decay" + s, G::Strip, 12)));
-        v.push_back(strip(integer("Level NumPeaks" + s, G::Strip, 1)));
-        v.push_back(strip(integer("Level Sensi" + s, G::Strip, LevelSensiDefault(n))));
+        v.push_back(strip(integer("Level Decay" + s, G::Strip, MainBarDecay)));
+        v.push_back(strip(integer("Level NumPeaks" + s, G::Strip, MainBarNumPeaks)));
+        v.push_back(strip(integer("Level Sensi" + s, G::Strip, MainBarSensitivy(n))));
         v.push_back(strip(integer("Level Bar1Color" + s, G::Strip, kLime)));
         v.push_back(strip(integer("Level Bar2Color" + s, G::Strip, kYellow)));
         v.push_back(strip(integer("Level Bar3Color" + s, G::Strip, kRed)));
-        v.push_back(strip(integer("Level Point1" + s, G::Strip, 56)));
-        v.push_back(strip(integer("Level Point2" + s, G::Strip, 70)));
+        v.push_back(strip(integer("Level Point1" + s, G::Strip, MainBarPoint1)));
+        v.push_back(strip(integer("Level Point2" + s, G::Strip, MainBarPoint2)));
         v.push_back(strip(integer("LedColor" + s, G::Strip, kLime)));
-        v.push_back(strip(writeOnly(integer("Level Delay" + s, G::Strip, 49))));
-        v.push_back(strip(writeOnly(integer("Level Speed" + s, G::Strip, 1))));
+        v.push_back(strip(writeOnly(integer("Level Delay" + s, G::Strip, MainBarPeakDelay))));
+        v.push_back(strip(writeOnly(integer("Level Speed" + s, G::Strip, MainBarPeakSpeed))));
         TSettingEntry label = strip(text("Edit " + s, G::Strip, ""));
         label.writer = TSettingWriter::LabelsDialog;
         v.push_back(label);
@@ -142,11 +143,16 @@ std::vector<TSettingEntry> build()
 
 }  // namespace
 
-int32_t LevelSensiDefault(int strip)
+int32_t SettingDefaultInt(const std::string& name)
 {
-    if (strip <= 2) return -40;
-    if (strip <= 10) return -50;
-    return -52;
+    const TSettingEntry* e = FindSettingEntry(name);
+    return e ? e->intDefault : 0;
+}
+
+std::string SettingDefaultText(const std::string& name)
+{
+    const TSettingEntry* e = FindSettingEntry(name);
+    return e ? e->textDefault : std::string();
 }
 
 TLimitNames LimitNames(int standard)

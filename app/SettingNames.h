@@ -43,8 +43,10 @@ std::vector<TSettingEntry> ExitSaveEntries();
 // The entry whose read or written name matches without regard to case; null when none.
 const TSettingEntry* FindSettingEntry(const std::string& name);
 
-// "Level Sensi" design value of strip n: -40 for strips 1-2, -50 for 3-10, -52 for 11-24.
-int32_t LevelSensiDefault(int strip);
+// The default of a stored value (for written-only values the value written);
+// 0 or empty for an unknown name.
+int32_t SettingDefaultInt(const std::string& name);
+std::string SettingDefaultText(const std::string& name);
 
 // Overload limit names of standard 0..8 (Nordic N9 ... Peak dBFS); top and bottom, as read
 // and as written. Empty for an index out of range.

@@ -1,10 +1,10 @@
-// TStoreAccess over the process's settings store (WriteSetting / ReadSetting
+// TSettingsAccess over the process's settings store (WriteSetting / ReadSetting
 // under the program's key). GUI thread only.
 #pragma once
 
 #include "app/StoreAccess.h"
 
-class TRegistryStore : public TStoreAccess {
+class TRegistryStore : public TSettingsAccess {
 public:
     int ReadInt(const std::string& name, int def) override;
     bool ReadBool(const std::string& name, bool def) override;

@@ -9,6 +9,8 @@
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+// Noise sequences of the two channels when no seed is given.
+constexpr uint32_t kLeftNoise = 0x12345678u, kRightNoise = 0x9E3779B9u;
 
 std::vector<std::string> splitColons(const std::string& s)
 {
@@ -43,7 +45,19 @@ bool toInt(const std::string& s, int& v)
 }
 
 // Syntax only; an empty result means the channel description is valid.
+std::string parseChannelBody(const std::string& text, TMMSimChannelSignal& ch);
+
 std::string parseChannel(const std::string& text, TMMSimChannelSignal& ch)
+{
+    if (text.size() > 1 && text[0] == '-') {
+        const std::string err = parseChannelBody(text.substr(1), ch);
+        ch.inverted = true;
+        return err;
+    }
+    return parseChannelBody(text, ch);
+}
+
+std::string parseChannelBody(const std::string& text, TMMSimChannelSignal& ch)
 {
     ch = TMMSimChannelSignal();
     if (text == "silence") return "";
@@ -66,11 +80,14 @@ std::string parseChannel(const std::string& text, TMMSimChannelSignal& ch)
     };
     if (kind == "sine" || kind == "gated") {
         const bool gated = kind == "gated";
-        if (parts.size() != (gated ? 5u : 3u))
-            return gated ? "expected gated:FREQ_HZ:DBFS:ON_MS:OFF_MS" : "expected sine:FREQ_HZ:DBFS";
+        if (gated ? parts.size() != 5u : parts.size() != 3u && parts.size() != 4u)
+            return gated ? "expected gated:FREQ_HZ:DBFS:ON_MS:OFF_MS" : "expected sine:FREQ_HZ:DBFS[:PHASE_DEG]";
         ch.kind = gated ? TMMSimChannelSignal::Gated : TMMSimChannelSignal::Sine;
         std::string err = frequency(parts[1]);
         if (err.empty()) err = level(parts[2]);
+        if (err.empty() && !gated && parts.size() == 4u &&
+            (!toDouble(parts[3], ch.phaseDeg) || ch.phaseDeg < -360 || ch.phaseDeg > 360))
+            err = "'" + parts[3] + "' is not a phase from -360 to 360 degrees";
         if (!err.empty() || !gated) return err;
         if (!toInt(parts[3], ch.onMs) || !toInt(parts[4], ch.offMs))
             return "gated: ON_MS and OFF_MS must be whole milliseconds from 0 to 3600000";
@@ -78,15 +95,25 @@ std::string parseChannel(const std::string& text, TMMSimChannelSignal& ch)
         return "";
     }
     if (kind == "noise") {
-        if (parts.size() != 2) return "expected noise:DBFS";
+        if (parts.size() != 2 && parts.size() != 3) return "expected noise:DBFS[:SEED]";
         ch.kind = TMMSimChannelSignal::Noise;
-        return level(parts[1]);
+        std::string err = level(parts[1]);
+        if (err.empty() && parts.size() == 3) {
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long long v = std::strtoull(parts[2].c_str(), &end, 10);
+            if (parts[2].empty() || parts[2][0] == '-' || errno != 0 || *end != '\0' || v == 0 || v > 0xFFFFFFFFull)
+                return "'" + parts[2] + "' is not a noise seed from 1 to 4294967295";
+            ch.seed = static_cast<uint32_t>(v);
+        }
+        return err;
     }
     return "unknown signal '" + text + "' (expected sine, noise, silence, gated or file)";
 }
 
 bool startsWithKeyword(const std::string& s, size_t pos)
 {
+    if (pos < s.size() && s[pos] == '-') ++pos;
     for (const char* k : {"sine:", "noise:", "silence", "gated:", "file:"})
         if (s.compare(pos, std::strlen(k), k) == 0) return true;
     return false;
@@ -185,6 +212,8 @@ TMMSimSignal ParseSimSignal(const std::string& text)
         sig.left = both;
         sig.right = both;
         if (both.kind == TMMSimChannelSignal::File) sig.right.path = both.path;
+        // One description is one signal on both channels.
+        if (both.kind == TMMSimChannelSignal::Noise && both.seed == 0) sig.right.seed = kLeftNoise;
     }
     if (sig.left.kind == TMMSimChannelSignal::File)
         sig.left.samples = std::make_shared<const std::vector<int16_t>>(ReadWaveChannel(sig.left.path, 0));
@@ -203,12 +232,15 @@ std::string DefaultSimSignalText(int k)
     return "sine:997:" + fmt(-3.0 * k) + "/sine:1499:" + fmt(-(3.0 * k + 1.5));
 }
 
-void TMMSimGenerator::Reset(const TMMSimChannelSignal* signal, uint32_t rate)
+void TMMSimGenerator::Reset(const TMMSimChannelSignal* signal, uint32_t rate, int channel)
 {
     mSignal = signal;
     mAmp = signal ? signal->Amplitude() : 0;
-    mRe = 1;
-    mIm = 0;
+    const double phase = signal ? signal->phaseDeg * kPi / 180 : 0;
+    mRe = std::cos(phase);
+    mIm = std::sin(phase);
+    mInvert = signal && signal->inverted;
+    mNoise = signal && signal->seed ? signal->seed : (channel == 0 ? kLeftNoise : kRightNoise);
     const double w = signal && rate ? 2 * kPi * signal->freq / rate : 0;
     mCosW = std::cos(w);
     mSinW = std::sin(w);
@@ -220,6 +252,16 @@ void TMMSimGenerator::Reset(const TMMSimChannelSignal* signal, uint32_t rate)
 }
 
 void TMMSimGenerator::Fill(int16_t* out, size_t n, size_t stride)
+{
+    FillPlain(out, n, stride);
+    if (!mInvert) return;
+    for (size_t i = 0; i < n; ++i) {
+        const int v = out[i * stride];
+        out[i * stride] = static_cast<int16_t>(v == -32768 ? 32767 : -v);
+    }
+}
+
+void TMMSimGenerator::FillPlain(int16_t* out, size_t n, size_t stride)
 {
     const auto kind = mSignal ? mSignal->kind : TMMSimChannelSignal::Silence;
     switch (kind) {

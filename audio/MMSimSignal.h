@@ -1,8 +1,10 @@
 // Signal descriptions of the simulated input devices and their generators.
 // A description gives the left and right channel separated by "/":
-//   sine:FREQ_HZ:DBFS   noise:DBFS   silence
+//   sine:FREQ_HZ:DBFS[:PHASE_DEG]   noise:DBFS[:SEED]   silence
 //   gated:FREQ_HZ:DBFS:ON_MS:OFF_MS   file:PATH (loops a 16-bit PCM WAV)
-// Levels are peak amplitudes in dB relative to full scale 32767. A single
+// Levels are peak amplitudes in dB relative to full scale 32767. A leading
+// "-" inverts the channel (sine:997:-6/-sine:997:-6 is left = -right). Noise
+// is independent per channel unless both name the same SEED. A single
 // description without "/" drives both channels.
 #pragma once
 
@@ -25,6 +27,9 @@ struct TMMSimChannelSignal {
     double dbfs = 0;   // peak level
     int onMs = 0;      // gated: tone time
     int offMs = 0;     // gated: pause time
+    double phaseDeg = 0;  // sine: phase at the first sample
+    uint32_t seed = 0;    // noise: 0 = the channel's own sequence
+    bool inverted = false;  // leading "-": every sample negated
     std::string path;  // file
     // file: one channel of the file, looped
     std::shared_ptr<const std::vector<int16_t>> samples;
@@ -52,16 +57,21 @@ std::vector<int16_t> ReadWaveChannel(const std::string& path, int channel);
 // allocation.
 class TMMSimGenerator {
 public:
-    void Reset(const TMMSimChannelSignal* signal, uint32_t rate);
+    // `channel` 0 (left) or 1 (right) picks the noise sequence of a signal
+    // without a seed.
+    void Reset(const TMMSimChannelSignal* signal, uint32_t rate, int channel = 0);
     // Writes n samples, `stride` int16 apart.
     void Fill(int16_t* out, size_t n, size_t stride);
 
 private:
+    void FillPlain(int16_t* out, size_t n, size_t stride);
+
     const TMMSimChannelSignal* mSignal = nullptr;
     double mAmp = 0;
     double mRe = 0, mIm = 0;      // phasor
     double mCosW = 1, mSinW = 0;  // rotation per sample
     uint32_t mNoise = 0x12345678u;
+    bool mInvert = false;
     uint64_t mGatePos = 0, mGateOn = 0, mGatePeriod = 0;
     size_t mFilePos = 0;
 };

@@ -72,7 +72,7 @@ void TMMSimulatedWaveIn::Produce(Stream& s, size_t frames)
     if (sig != s.signal) {
         s.signal = sig;
         s.left.Reset(&sig->left, s.fmt.nSamplesPerSec);
-        s.right.Reset(&sig->right, s.fmt.nSamplesPerSec);
+        s.right.Reset(&sig->right, s.fmt.nSamplesPerSec, 1);
     }
     const size_t ch = s.fmt.nChannels;
     int16_t buf[kChunkFrames * 2];

@@ -1,6 +1,8 @@
 // Level bar costs: analysis and update per 50-frame stereo 16-bit block,
 // and composing one 16 x 735 bar into its working bitmap.
 #include "metering/MMLevel.h"
+#include "metering/MMPresets.h"
+#include "metering/MainBar.h"
 
 #include <benchmark/benchmark.h>
 
@@ -9,33 +11,22 @@
 
 namespace {
 
-// A bar of the meter window with the program's default settings.
+// A bar of the meter window after the start: the design values of strip 1,
+// then the default standard (DIN 45406) with its stored limits and the
+// restored peak settings.
 void programBar(TMMCustomLevel& lv)
 {
-    TMMBevel bevel;
-    bevel.BevelOuter = bvRaised;
-    lv.setBevel(bevel);
-    lv.setKind(lkVertical);
+    ApplyMainBarDesign(lv, 1);
     lv.SetBounds(18, 737);
-    lv.setSpotWidth(1);
+    const TMMPreset& din = PresetOf(1);
+    lv.setMeterStandard(din.MeterStandard);
+    lv.setSensitivy(din.Sensitivy);
+    lv.setPoint2(din.TopDefault);
+    lv.setPoint1(din.BottomDefault);
     lv.setSpotSpace(0);
-    lv.setPoint1(57);
-    lv.setPoint2(84);
-    lv.setBar1Color(clLime);
-    lv.setBar2Color(clYellow);
-    lv.setInactive1Color(clBlack);
-    lv.setInactive2Color(clBlack);
-    lv.setInactive3Color(clBlack);
-    lv.setBitLength(b16Bit);
-    lv.setMode(mStereo);
-    lv.setChannel(chLeft);
-    lv.setMeterStandard(1);  // DIN 45406, the default item
-    lv.setSensitivy(-71);
-    lv.setDecayMode(dmStepUp);
-    lv.setDecay(12);
     lv.setNumPeaks(3);
-    lv.setPeakDelay(49);
-    lv.setPeakSpeed(1);
+    lv.setPeakDelay(MainBarPeakDelay);
+    lv.setPeakSpeed(MainBarPeakSpeed);
     lv.setLeaveMaxPeak(true);
 }
 

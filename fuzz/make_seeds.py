@@ -39,6 +39,11 @@ seeds = {
                           + chunk(b"fact", struct.pack("<I", 500)) + chunk(b"DISP", struct.pack("<I", 1) + b"hello\0")
                           + chunk(b"data", bytes(512))),
     "odd_chunk.wav": riff(chunk(b"junk", b"abc") + chunk(b"fmt ", fmt(bits=8)) + chunk(b"data", bytes(range(0, 255, 3)))),
+    "adpcm_stereo.wav": riff(chunk(b"fmt ", fmt(tag=2, ch=2, rate=22050, bits=4, align=64, avg=11025, extra=b"\x20\0"
+                              + struct.pack("<HH", 52, 7) + struct.pack("<14h", 256, 0, 512, -256, 0, 0, 192, 64, 240, 0, 460, -208, 392, -232)))
+                              + chunk(b"data", bytes([1, 6, 0x10, 0, 0x7f, 0x7f, 0, 1, 0x80, 0x80, 0, 0, 0xff, 0xff]) + bytes(range(50)) + bytes(64 + 20))),
+    "adpcm_bad_coef.wav": riff(chunk(b"fmt ", fmt(tag=2, ch=1, rate=8000, bits=4, align=256, avg=4096, extra=b"\x20\0\xf4\x01\x07\0"))
+                              + chunk(b"data", bytes(300))),
     "text.txt": b"This is a plain text file, not a wave file.\n",
     "truncated.wav": riff(chunk(b"fmt ", fmt()) + chunk(b"data", pcm16(30)))[:40],
 }

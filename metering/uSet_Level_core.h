@@ -1,50 +1,22 @@
 // The level settings without a display: the values of the dialog's controls
 // and their handlers, acting on the meter window through TMMMeterWindow and on
-// the stored settings through TMMSettingsAccess. The dialog (qt/uSet_Level) is
+// the stored settings through TSettingsAccess. The dialog (qt/uSet_Level) is
 // a thin view over this; tests drive it with fakes. GUI thread only.
 #pragma once
 
-#include "metering/MMPresets.h"
 #include "base/MMTypes.h"
+#include "base/SettingsAccess.h"
+#include "metering/MMLevel.h"
+#include "metering/MMPresets.h"
 
 #include <functional>
 #include <string>
-
-// One level bar as the settings act on it.
-class TMMPresetLevel {
-public:
-    virtual ~TMMPresetLevel() = default;
-    virtual int MeterStandard() const = 0;
-    virtual void setMeterStandard(int code) = 0;
-    virtual void setSensitivy(int db) = 0;
-    virtual int Point1() const = 0;
-    virtual void setPoint1(int percent) = 0;
-    virtual int Point2() const = 0;
-    virtual void setPoint2(int percent) = 0;
-    virtual int Decay() const = 0;
-    virtual void setDecay(int v) = 0;
-    virtual int NumPeaks() const = 0;
-    virtual void setNumPeaks(int v) = 0;
-    virtual void setSpotSpace(int v) = 0;
-    virtual void setLeaveMaxPeak(bool on) = 0;
-    virtual void setIntegralOn(bool on) = 0;
-    virtual void setIntegralLength(int blocks) = 0;
-    virtual void setRefMinus18(bool on) = 0;
-    virtual void setRefMinus20(bool on) = 0;
-    virtual void setRefMinus24(bool on) = 0;
-    virtual TColor Bar1Color() const = 0;
-    virtual void setBar1Color(TColor c) = 0;
-    virtual TColor Bar2Color() const = 0;
-    virtual void setBar2Color(TColor c) = 0;
-    virtual TColor Bar3Color() const = 0;
-    virtual void setBar3Color(TColor c) = 0;
-};
 
 // The meter window as the settings act on it. Strips are numbered 1 .. 24.
 class TMMMeterWindow {
 public:
     virtual ~TMMMeterWindow() = default;
-    virtual TMMPresetLevel* Level(int n) = 0;  // null when the strip has no bar
+    virtual TMMCustomLevel* Level(int n) = 0;  // the bar core; null when the strip has no bar
     virtual void SetLevelTop(int n, int top) = 0;
     virtual void SetScaleTop(int n, int top) = 0;
     // Height of the bar, the scale picture and the scale widget of strip n.
@@ -59,19 +31,6 @@ public:
     virtual void SetCaption(const std::string& text) = 0;
     virtual void SetStayOnTop(bool on) = 0;
     virtual void SetSilenceCheck(bool on) = 0;  // arms or disarms TimerOff
-};
-
-// Named stored values; names compare without regard to case, a missing or
-// unreadable value gives the default, a failed write is ignored.
-class TMMSettingsAccess {
-public:
-    virtual ~TMMSettingsAccess() = default;
-    virtual int ReadInt(const std::string& name, int def) = 0;
-    virtual void WriteInt(const std::string& name, int value) = 0;
-    virtual bool ReadBool(const std::string& name, bool def) = 0;
-    virtual void WriteBool(const std::string& name, bool value) = 0;
-    virtual std::string ReadText(const std::string& name, const std::string& def) = 0;
-    virtual void WriteText(const std::string& name, const std::string& value) = 0;
 };
 
 // What the settings do to the dialog's own preview column.
@@ -99,44 +58,44 @@ class TSetLevelCore {
 public:
     // The window, the store and the view may be null (missing parts are
     // skipped; a missing store gives the defaults) and may be set later.
-    TSetLevelCore(TMMMeterWindow* window = nullptr, TMMSettingsAccess* store = nullptr,
+    TSetLevelCore(TMMMeterWindow* window = nullptr, TSettingsAccess* store = nullptr,
                   TSetLevelView* view = nullptr);
 
-    void setWindow(TMMMeterWindow* w) { window_ = w; }
-    void setStore(TMMSettingsAccess* s) { store_ = s; }
-    void setView(TSetLevelView* v) { view_ = v; }
+    void setWindow(TMMMeterWindow* w) { mWindow = w; }
+    void setStore(TSettingsAccess* s) { mStore = s; }
+    void setView(TSetLevelView* v) { mView = v; }
 
     // --- choices. setX runs the handler only when the value changes (a user
     // click or a choice from code); ApplyX always runs it (restore, timers).
-    int MeterItem() const { return meter_; }
+    int MeterItem() const { return mMeterItem; }
     void setMeterItem(int k);
     void ApplyMeterItem(int k);
     void RunPreset();  // the preset routine for the current item
-    int IntegralItem() const { return integral_; }
+    int IntegralItem() const { return mIntegralItem; }
     void setIntegralItem(int k);
     void ApplyIntegralItem(int k);
-    int ReferenceItem() const { return reference_; }
+    int ReferenceItem() const { return mReferenceItem; }
     void setReferenceItem(int k);
     void ApplyReferenceItem(int k);
-    bool ReferenceEnabled() const { return referenceEnabled_; }
-    int StereoItem() const { return stereo_; }
+    bool ReferenceEnabled() const { return mReferenceEnabled; }
+    int StereoItem() const { return mStereoItem; }
     void setStereoItem(int k);
     void ApplyStereoItem(int k);
 
     // --- overload limits (1 .. 100): preview only until Preview.
-    int OlTop() const { return olTop_; }
+    int OlTop() const { return mOlTop; }
     void setOlTop(int v);
-    int OlButton() const { return olButton_; }
+    int OlButton() const { return mOlButton; }
     void setOlButton(int v);
 
     // --- immediate settings on all bars.
-    int Peaks() const { return peaks_; }
+    int Peaks() const { return mPeaks; }
     void setPeaks(int v);  // 0 .. 5
-    int SpotSpace() const { return spotSpace_; }
+    int SpotSpace() const { return mSpotSpace; }
     void setSpotSpace(int v);  // 0 .. 2
-    int Decay() const { return decay_; }
+    int Decay() const { return mDecay; }
     void setDecay(int v);  // 5 .. 16
-    bool LeaveMaxPeak() const { return leaveMaxPeak_; }
+    bool LeaveMaxPeak() const { return mLeaveMaxPeak; }
     void setLeaveMaxPeak(bool on);
     void ApplyLeaveMaxPeak(bool on);
 
@@ -147,42 +106,35 @@ public:
     void Preview();     // "Preview"; "Save && Close" is Preview, then hide
     void SaveLimits();  // "Save": the overload limits of the current standard
 
-    bool StayOnTop() const { return stayOnTop_; }
+    bool StayOnTop() const { return mStayOnTop; }
     void setStayOnTop(bool on);
 
     // --- silence detector and alarm.
-    bool Detect() const { return detect_; }
+    bool Detect() const { return mDetect; }
     void setDetect(bool on);
-    int ThresholdDb() const { return thresholdDb_; }  // spin_db2, mirrored by nEdit
+    int ThresholdDb() const { return mThresholdDb; }  // spin_db2, mirrored by nEdit
     void setThresholdDb(int dbfs);
-    int ThresholdAmplitude() const { return thresholdAmplitude_; }  // spin_db, led_db
+    int ThresholdAmplitude() const { return mThresholdAmplitude; }  // spin_db, led_db
     void setThresholdAmplitude(int v);
     void RecomputeThreshold();
-    int AlarmSeconds() const { return alarmSeconds_; }
+    int AlarmSeconds() const { return mAlarmSeconds; }
     void setAlarmSeconds(int v);  // 1 .. 32768
-    bool PlaySound() const { return playSound_; }
+    bool PlaySound() const { return mPlaySound; }
     void setPlaySound(bool on);
-    int RepeatSeconds() const { return repeatSeconds_; }
+    int RepeatSeconds() const { return mRepeatSeconds; }
     void setRepeatSeconds(int v);  // 1 .. 60
-    int ResetIntervalMs() const { return repeatSeconds_ * 1000; }
-    const std::string& AlarmFile() const { return alarmFile_; }
+    int ResetIntervalMs() const { return mRepeatSeconds * 1000; }
+    const std::string& AlarmFile() const { return mAlarmFile; }
     void setAlarmFile(const std::string& path);
-    int Spare() const { return spare_; }  // "nEdit2", kept and stored only
-    void setSpare(int v) { spare_ = v; }
+    int Spare() const { return mSpare; }  // "nEdit2", kept and stored only
+    void setSpare(int v) { mSpare = v; }
 
     // --- the dialog's preview column.
-    bool PreviewPictureVisible() const { return previewPictureVisible_; }
-    bool ScaleOutfitVisible() const { return scaleOutfitVisible_; }
+    bool PreviewPictureVisible() const { return mPreviewPictureVisible; }
+    bool ScaleOutfitVisible() const { return mScaleOutfitVisible; }
     void Showing();         // the dialog is being shown: load from the bars
     void FinishShowing();   // one second later
     static bool ShowsScaleOutfit(int item);  // the standards that use the scale widget
-
-    // --- start and exit of the main window.
-    void RestoreAlarmAndPeaks();  // peaks, spot space, repeat, sound file, "Leave max Peak"
-    void RestoreStandard();       // standard, integration, reference, each applied
-    void RestoreStripMode();      // mono or stereo strips, applied
-    void RestoreDetector();       // thresholds, alarm delay, spare, detector switch
-    void Save();                  // every value of the dialog, at exit
 
     // Fires after values changed from code (for logging or tests).
     std::function<void()> OnChange;
@@ -190,7 +142,7 @@ public:
 private:
     class Batch;
     friend class Batch;
-    TMMPresetLevel* bar(int n) const;
+    TMMCustomLevel* bar(int n) const;
     template <class F> void ForEachBar(F f) const;
     void RestoreLayout(bool full);
     void ShowEvenScales();
@@ -199,26 +151,26 @@ private:
     void PreviewColors();
     void Changed();
 
-    TMMMeterWindow* window_;
-    TMMSettingsAccess* store_;
-    TSetLevelView* view_;
-    int depth_ = 0;  // nesting of handlers; the view hears of changes at 0
+    TMMMeterWindow* mWindow;
+    TSettingsAccess* mStore;
+    TSetLevelView* mView;
+    int mDepth = 0;  // nesting of handlers; the view hears of changes at 0
 
-    int meter_ = 1, integral_ = 0, reference_ = 0, stereo_ = 0;
-    bool referenceEnabled_ = true;
-    int olTop_ = 84, olButton_ = 57;
-    int peaks_ = 3, spotSpace_ = 0, decay_ = 11;
-    bool leaveMaxPeak_ = true;
-    TColor colors_[ColorButtonCount + 1];
-    bool stayOnTop_ = true;
-    bool detect_ = false;
-    int thresholdDb_ = -40;
-    int thresholdAmplitude_;
-    int alarmSeconds_ = 5;
-    bool playSound_ = true;
-    int repeatSeconds_ = 10;
-    std::string alarmFile_;
-    int spare_ = 0;
-    bool previewPictureVisible_ = true;
-    bool scaleOutfitVisible_ = false;
+    int mMeterItem = 1, mIntegralItem = 0, mReferenceItem = 0, mStereoItem = 0;
+    bool mReferenceEnabled = true;
+    int mOlTop = 84, mOlButton = 57;
+    int mPeaks = 3, mSpotSpace = 0, mDecay = 11;
+    bool mLeaveMaxPeak = true;
+    TColor mColors[ColorButtonCount + 1];
+    bool mStayOnTop = true;
+    bool mDetect = false;
+    int mThresholdDb = -40;
+    int mThresholdAmplitude;
+    int mAlarmSeconds = 5;
+    bool mPlaySound = true;
+    int mRepeatSeconds = 10;
+    std::string mAlarmFile;
+    int mSpare = 0;
+    bool mPreviewPictureVisible = true;
+    bool mScaleOutfitVisible = false;
 };

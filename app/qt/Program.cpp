@@ -3,14 +3,9 @@
 #include "app/RunStats.h"
 #include "app/StoreRegistry.h"
 #include "app/qt/MainAudio.h"
-#include "app/qt/WindowShells.h"
-#include "app/qt/uInfo.h"
-#include "app/qt/uMain.h"
-#include "app/qt/uMultimode.h"
+#include "app/qt/MainSilence.h"
+#include "app/qt/ProgramWindows.h"
 #include "audio/qt/MMConnectorLoop.h"
-#include "labels_skins/qt/uLabels.h"
-#include "metering/qt/uSet_Level.h"
-#include "labels_skins/qt/uSkin.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,6 +14,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -30,19 +26,23 @@ int RunProgram(QApplication& app, const CommandLine& cl)
     QApplication::setQuitOnLastWindowClosed(false);
 
     TRegistryStore registry;
-    TStoreAccess& store = registry;
+    TSettingsAccess& store = registry;
 
-    // The windows, in their order of creation.
-    TfMain fMain(store, audio);
-    TfSetLevel fSetLevel(&fMain);
-    TfLabels fLabels(&fMain);
-    TMultiHost& host = fMain;
-    Tfmulti fmulti(host, store, &fMain);
-    TfSkin fSkin(&fMain);
-    TFrmInfo FrmInfo(&fMain);
-    TfLogFile fLogFile(&fMain);
-    TfCorre fCorre(store, &fMain);
-    fMain.SetWindows({&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo, &fLogFile, &fCorre});
+    TProgramWindows windows(store, audio);
+    TfMain& fMain = windows.fMain;
+    const TfCorre& fCorre = windows.fCorre;
+
+    // --log-out: every log line, appended and flushed as it is written.
+    std::ofstream logOut;
+    if (!cl.logOut.empty()) {
+        logOut.open(cl.logOut, std::ios::app | std::ios::binary);
+        if (!logOut)
+            std::cerr << "tarvolin: cannot open " << cl.logOut << " for the log lines\n";
+        else if (fMain.Silence())
+            fMain.Silence()->Detector().AddListener([&logOut](const TSilenceEvent& e) {
+                if (e.Kind == TSilenceEventKind::LogLine) logOut << e.Line << std::endl;
+            });
+    }
 
     QElapsedTimer clock;
     double cpuAtStart = 0;
@@ -71,6 +71,8 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         s.seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : 0;
         s.cpu_seconds = clock.isValid() ? ProcessCpuSeconds() - cpuAtStart : 0;
         fMain.CollectStats(s);
+        const TMMCorrelation& c = fCorre.Correlation();
+        s.correlation = {fCorre.TappedPair(), c.Steps(), c.Mean(), c.Minimum(), c.Maximum(), c.PositivePercent()};
         s.max_rss_kb = ProcessMaxRssKb();
         std::cout << RunStatsJson(s) << std::endl;
     }

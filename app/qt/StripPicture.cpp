@@ -11,9 +11,20 @@ TStripPicture::TStripPicture(QWidget* parent) : QWidget(parent)
 
 bool TStripPicture::DrawStandard(int standard)
 {
-    QImage image(qMax(1, width()), qMax(1, height()), QImage::Format_RGB32);
+    const QSize size(qMax(1, width()), qMax(1, height()));
+    if (standard == mStandard && !mNormal.isNull() && mNormal.size() == size) {
+        if (mImage.cacheKey() != mNormal.cacheKey()) {
+            mImage = mNormal;
+            update();
+        }
+        return true;
+    }
+    QImage image(size, QImage::Format_RGB32);
     if (!DrawScaleImage(image, standard)) return false;
-    mImage = std::move(image);
+    mNormal = std::move(image);
+    mAlarm = QImage();
+    mImage = mNormal;
+    mStandard = standard;
     ++mRedraws;
     update();
     return true;
@@ -22,7 +33,16 @@ bool TStripPicture::DrawStandard(int standard)
 void TStripPicture::DrawAlarm()
 {
     if (mImage.isNull()) return;
-    DrawAlarmImage(mImage);
+    if (mImage.cacheKey() == mAlarm.cacheKey()) return;
+    if (mImage.cacheKey() == mNormal.cacheKey()) {
+        if (mAlarm.isNull()) {
+            mAlarm = mNormal.copy();
+            DrawAlarmImage(mAlarm);
+        }
+        mImage = mAlarm;
+    } else {
+        DrawAlarmImage(mImage);
+    }
     update();
 }
 

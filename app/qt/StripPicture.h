@@ -1,6 +1,9 @@
 // A strip's scale picture (`ima_nordic`n): holds a drawn image and shows it.
 // The image is redrawn only when the standard is applied or an alarm fills
-// it; resizing shows the old drawing until then. GUI thread only.
+// it; resizing shows the old drawing until then. The drawn picture and its
+// alarm fill are kept, so re-applying the same standard at the same size (the
+// blink end, about once a second during an alarm) only swaps them back.
+// GUI thread only.
 #pragma once
 
 #include <QImage>
@@ -16,12 +19,16 @@ public:
     bool DrawStandard(int standard);
     void DrawAlarm();
     const QImage& Picture() const { return mImage; }
-    int Redraws() const { return mRedraws; }
+    bool ShowsAlarm() const { return !mImage.isNull() && mImage.cacheKey() == mAlarm.cacheKey(); }
+    int Redraws() const { return mRedraws; }  // pictures actually rendered
 
 protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
-    QImage mImage;
+    QImage mImage;   // shown
+    QImage mNormal;  // the standard's picture
+    QImage mAlarm;   // mNormal with the alarm fill, made on the first alarm
+    int mStandard = -1;
     int mRedraws = 0;
 };

@@ -4,18 +4,24 @@
 #include "app/MainLayout.h"
 #include "app/StripNames.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MainSilence.h"
 #include "app/qt/MainStrip.h"
+#include "app/qt/SetLevelLink.h"
 #include "app/qt/ScaleImagesPaint.h"
 #include "app/qt/StripPicture.h"
-#include "app/qt/WindowShells.h"
+#include "correlation/qt/uCorre.h"
+#include "monitoring/qt/uLogFile.h"
+#include "correlation/qt/uCorre.h"
 #include "metering/qt/uSet_Level.h"
-#include "metering/qt/uSet_Level_MainLink.h"
 #include "metering/qt/MMLevel.h"
 #include "metering/qt/MMLevelScale.h"
 #include "widgets/qt/MMLEDLbl.h"
 #include "app/qt/uInfo.h"
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
+#include "labels_skins/qt/SkinData.h"
+#include "labels_skins/SkinChoice.h"
+#include "monitoring/qt/uLogFile.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -37,7 +43,7 @@ QString ProgramFolder() { return QCoreApplication::applicationDirPath() + "/"; }
 
 }  // namespace
 
-TfMain::TfMain(TStoreAccess& store, TMainAudio& audio, QWidget* parent)
+TfMain::TfMain(TSettingsAccess& store, TMainAudio& audio, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowStaysOnTopHint), mStore(store), mAudio(audio)
 {
     setObjectName("fMain");
@@ -48,6 +54,7 @@ TfMain::TfMain(TStoreAccess& store, TMainAudio& audio, QWidget* parent)
     mClient->setObjectName("ClientArea");
     QPalette pal = mClient->palette();
     pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::WindowText, Qt::black);  // legible under dark skins
     mClient->setPalette(pal);
     mClient->setAutoFillBackground(true);
     setCentralWidget(mClient);
@@ -86,13 +93,17 @@ TfMain::TfMain(TStoreAccess& store, TMainAudio& audio, QWidget* parent)
     mTimer1->start();
 
     // Skin file: the program folder's default, then the stored choice.
-    mSkinFile = (ProgramFolder() + "skins/iTunes.skn").toStdString();
-    mSkinFile = mStore.ReadText("skin", mSkinFile);
+    SkinData1 = new TSkinData(this);
+    SkinData1->setSkinFile(ProgramFolder() + kDefaultSkinFile);
+    SkinData1->setSkinFile(QString::fromStdString(
+        mStore.ReadText(kSkinSettingName, SkinData1->SkinFile().toStdString())));
 
     setMaximumWidth(DesignMaxWidth);
     resize(DesignClientWidth, DesignClientHeight);
     move(DesignLeft, DesignTop);
 }
+
+std::string TfMain::SkinFile() const { return SkinData1->SkinFile().toStdString(); }
 
 TfMain::~TfMain()
 {
@@ -104,19 +115,34 @@ void TfMain::SetWindows(const Windows& w)
 {
     mW = w;
     if (mW.SetLevel) {
-        auto link = std::make_unique<TSetLevelMainLink<TfMain>>(*this);
-        link->OnStayOnTop = [this](bool on) { SetWindowStayOnTop(this, on); };
-        link->OnSilenceCheck = [this](bool on) {
+        mLevelLink = std::make_unique<TMainMeterLink>(mStrips, mPanel1);
+        mLevelLink->OnStayOnTop = [this](bool on) { SetWindowStayOnTop(this, on); };
+        mLevelLink->OnSilenceCheck = [this](bool on) {
             if (!on)
                 mTimerOff->stop();
             else if (!mTimerOff->isActive())
                 mTimerOff->start();
         };
-        mLevelLink = std::move(link);
-        mLevelStore = std::make_unique<TSettingsAccessOf<TStoreAccess>>(mStore);
         mW.SetLevel->setMeterWindow(mLevelLink.get());
-        mW.SetLevel->setStore(mLevelStore.get());
+        mW.SetLevel->setStore(&mStore);
         mW.SetLevel->setDrawScale([](QImage& image, int standard) { return DrawScaleImage(image, standard); });
+        mSilence = std::make_unique<TMainSilence>(*this, mW.SetLevel->Core(), mTimerOff, mTimerOn, mW.SetLevel->t_reset);
+    }
+    if (mW.LogFile) {
+        mW.LogFile->setExportFolder(ProgramFolder() + "Tarvolin export");
+        mW.LogFile->OnStopLog = [this] {
+            mLoggingOn = false;
+            if (mSilence) mSilence->Detector().ResetCounters();
+        };
+        mW.LogFile->OnStartLog = [this] { mLoggingOn = true; };
+        if (mSilence)
+            mSilence->Detector().AddListener([log = mW.LogFile](const TSilenceEvent& e) {
+                if (e.Kind == TSilenceEventKind::LogLine) log->Append(e.Line);
+            });
+    }
+    if (mW.Skin) {
+        mW.Skin->setSkinData(SkinData1);
+        mW.Skin->WriteText = [this](const std::string& n, const std::string& v) { mStore.WriteText(n, v); };
     }
     if (mW.Labels) {
         mW.Labels->ReadText = [this](const std::string& n, const std::string& d) { return mStore.ReadText(n, d); };
@@ -160,21 +186,15 @@ void TfMain::buildStrips(QWidget* client)
         panel->setPalette(pal);
         panel->setAutoFillBackground(true);
         panel->setGeometry(StripLeft(n), CaptionHeight, StripWidth, DesignClientHeight - CaptionHeight);
-        BuildStripComponents(panel, n);
+        mStrips[n - 1] = BuildStrip(panel, n);
+        mStrips[n - 1].Label->installEventFilter(this);
         auto* t = new QTimer(this);
         t->setObjectName(QString("Timer_start%1").arg(n));
         t->setInterval(1000);
-    }
-    for (int n = 1; n <= MainStripCount; ++n) {
-        mLevels[n - 1] = qobject_cast<TMMLevel*>(FindComponent(LevelPrefix, n));
-        mScales[n - 1] = qobject_cast<TMMLevelScale*>(FindComponent(ScalePrefix, n));
-        mPictures[n - 1] = qobject_cast<TStripPicture*>(FindComponent(ImagePrefix, n));
-        mLabels[n - 1] = qobject_cast<TMMLEDLABEL*>(FindComponent(LabelPrefix, n));
-        mSilenceTimers[n - 1] = qobject_cast<QTimer*>(FindComponent(SilenceTimerPrefix, n));
-        if (mLabels[n - 1]) mLabels[n - 1]->installEventFilter(this);
+        mSilenceTimers[n - 1] = t;
     }
     for (int k = 1; k <= MainRecorderCount; ++k)
-        mAudio.SetLevelSinks(k, LevelSinkOf(mLevels[2 * k - 2]), LevelSinkOf(mLevels[2 * k - 1]));
+        mAudio.SetLevelSinks(k, &Level(2 * k - 1)->Sink(), &Level(2 * k)->Sink());
 }
 
 QObject* TfMain::FindComponent(const std::string& prefix, int n) const
@@ -185,25 +205,20 @@ QObject* TfMain::FindComponent(const std::string& prefix, int n) const
     return nullptr;
 }
 
-TMMLevel* TfMain::Level(int n) const { return mLevels[n - 1]; }
-TMMLevelScale* TfMain::Scale(int n) const { return mScales[n - 1]; }
-TStripPicture* TfMain::Picture(int n) const { return mPictures[n - 1]; }
-TMMLEDLABEL* TfMain::Label(int n) const { return mLabels[n - 1]; }
-QTimer* TfMain::SilenceTimer(int n) const { return mSilenceTimers[n - 1]; }
 
 void TfMain::layoutStrips()
 {
     const TStripGeometry g = StripGeometryFor(mClient->height());
     mPanel1->setGeometry(0, 0, mClient->width(), CaptionHeight);
     for (int n = 1; n <= MainStripCount; ++n) {
-        QWidget* panel = mLevels[n - 1]->parentWidget();
-        panel->setGeometry(StripLeft(n), CaptionHeight, StripWidth, g.stripHeight);
-        mLabels[n - 1]->setGeometry(0, g.labelTop, StripWidth, LabelHeight);
-        mLevels[n - 1]->setGeometry(0, g.barTop, BarWidth, g.barHeight);
-        mPictures[n - 1]->setGeometry(StripWidth - ScaleImageWidth, g.barTop, ScaleImageWidth, g.imageHeight);
-        mScales[n - 1]->setGeometry(StripWidth - ScaleWidgetWidth, g.scaleTop, ScaleWidgetWidth, g.scaleHeight);
-        mScales[n - 1]->hide();
-        mPictures[n - 1]->show();
+        const TStrip& s = mStrips[n - 1];
+        s.Bar->parentWidget()->setGeometry(StripLeft(n), CaptionHeight, StripWidth, g.stripHeight);
+        s.Label->setGeometry(0, g.labelTop, StripWidth, LabelHeight);
+        s.Bar->setGeometry(0, g.barTop, BarWidth, g.barHeight);
+        s.Picture->setGeometry(StripWidth - ScaleImageWidth, g.barTop, ScaleImageWidth, g.imageHeight);
+        s.Scale->setGeometry(StripWidth - ScaleWidgetWidth, g.scaleTop, ScaleWidgetWidth, g.scaleHeight);
+        s.Scale->hide();
+        s.Picture->show();
     }
     // Armed already: the burst keeps its first deadline.
     if (!mDisplayTimer->isActive()) mDisplayTimer->start();
@@ -214,8 +229,8 @@ bool TfMain::eventFilter(QObject* watched, QEvent* e)
     if (watched == mClient && e->type() == QEvent::Resize) {
         layoutStrips();
     } else if (e->type() == QEvent::MouseButtonDblClick) {
-        for (TMMLEDLABEL* l : mLabels)
-            if (watched == l) {
+        for (const TStrip& s : mStrips)
+            if (watched == s.Label) {
                 showLabelsDialog();
                 return true;
             }
@@ -251,9 +266,9 @@ void TfMain::SaveAll()
 void TfMain::clearHeldPeaks()
 {
     const int peaks = mW.SetLevel ? mW.SetLevel->Core().Peaks() : 3;
-    for (TMMLevel* l : mLevels) {
-        SetLevelNumPeaks(l, 0);
-        SetLevelNumPeaks(l, peaks);
+    for (const TStrip& s : mStrips) {
+        s.Bar->Core().setNumPeaks(0);
+        s.Bar->Core().setNumPeaks(peaks);
     }
 }
 
@@ -307,16 +322,14 @@ void TfMain::RedrawScales()
 
 TStripValues TfMain::StripValues(int n)
 {
-    TStripValues v = ReadLevelValues(mLevels[n - 1]);
-    v.LEDColor = LabelColor(mLabels[n - 1]);
-    return v;
+    return ReadStripValues(mStrips[n - 1]);
 }
 
 void TfMain::ApplyStripValues(int n, const TStripValues& v)
 {
-    WriteLevelValues(mLevels[n - 1], v);
-    SetLabelColor(mLabels[n - 1], v.LEDColor);
+    WriteStripValues(mStrips[n - 1], v);
     mSilenceCounter[n - 1] = 0;
+    if (mSilence) mSilence->Detector().setCounter(n, 0);
 }
 
 TWindowPlacement TfMain::Placement()
@@ -339,21 +352,24 @@ void TfMain::ApplyPlacement(const TWindowPlacement& p)
     resize(size);
 }
 
-void TfMain::SetLabelText(int n, const std::string& text) { SetLabelCaption(mLabels[n - 1], text); }
+void TfMain::SetLabelText(int n, const std::string& text)
+{
+    mStrips[n - 1].Label->setCaption(QString::fromStdString(text));
+}
 
 TLevelSetValues TfMain::LevelSetValues()
 {
-    return mW.SetLevel ? LevelSetValuesOf<TLevelSetValues>(mW.SetLevel->Core()) : TLevelSetValues{};
+    return mW.SetLevel ? LevelSetValuesOf(mW.SetLevel->Core()) : DesignLevelSetValues();
 }
 
 TCorreValues TfMain::CorreValues()
 {
     if (!mW.Corre) return {};
-    TCorreValues c = mW.Corre->Values;
-    if (mW.Corre->isVisible()) {
-        c.Top = mW.Corre->y();
-        c.Left = mW.Corre->x();
-    }
+    TCorreValues c;
+    c.Top = mW.Corre->WindowTop();
+    c.Left = mW.Corre->WindowLeft();
+    c.Speed = mW.Corre->SpeedIndex();
+    c.Channel = mW.Corre->ChannelIndex();
     return c;
 }
 
@@ -444,7 +460,15 @@ void TfMain::CollectStats(TRunStats& s) const
     }
     for (int n = 1; n <= MainStripCount; ++n) {
         s.blocks[n - 1] = mAudio.Blocks(n);
-        s.paints[n - 1] = static_cast<uint64_t>(mLevels[n - 1]->PaintCount());
+        s.paints[n - 1] = static_cast<uint64_t>(mStrips[n - 1].Bar->PaintCount());
+    }
+    if (mSilence) {
+        const TMMSilenceDetector& d = mSilence->Detector();
+        for (int n = 1; n <= MainStripCount; ++n) {
+            s.alarms[n - 1] = d.Stats(n).Alarms;
+            s.silences[n - 1] = d.Stats(n).Silences;
+        }
+        s.log_lines = d.LogLineCount();
     }
     s.trigger_cycles = mAudio.TriggerCycles();
     s.dropped_buffers = mAudio.DroppedBuffers();

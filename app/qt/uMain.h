@@ -6,6 +6,7 @@
 
 #include "app/MainValues.h"
 #include "app/RunStats.h"
+#include "app/qt/MainStrip.h"
 #include "app/qt/uMultimode.h"
 
 #include <QMainWindow>
@@ -23,22 +24,24 @@ class TMMLevelScale;
 class TMMLEDLABEL;
 class TStripPicture;
 class TMainAudio;
-class TMMMeterWindow;
-class TMMSettingsAccess;
+class TMainMeterLink;
 inline namespace levelsettings {
 class TfSetLevel;
 }
 class TfLabels;
 class Tfmulti;
 class TfSkin;
+class TSkinData;
 class TFrmInfo;
 class TfLogFile;
 class TfCorre;
+class TMainSilence;
+class TMMSilenceDetector;
 
 class TfMain : public QMainWindow, public TMainTarget, public TMultiHost {
     Q_OBJECT
 public:
-    TfMain(TStoreAccess& store, TMainAudio& audio, QWidget* parent = nullptr);
+    TfMain(TSettingsAccess& store, TMainAudio& audio, QWidget* parent = nullptr);
     ~TfMain() override;
 
     // The other windows, created after the main window (set by the program).
@@ -53,12 +56,14 @@ public:
     };
     void SetWindows(const Windows& w);
 
-    // Strip components, found by prefix + number without regard to case.
-    TMMLevel* Level(int n) const;
-    TMMLevelScale* Scale(int n) const;
-    TStripPicture* Picture(int n) const;
-    TMMLEDLABEL* Label(int n) const;
-    QTimer* SilenceTimer(int n) const;
+    // Strip components as built; FindComponent finds them (and the silence
+    // timers) by prefix + number without regard to case.
+    const TStrip& Strip(int n) const { return mStrips[n - 1]; }
+    TMMLevel* Level(int n) const { return mStrips[n - 1].Bar; }
+    TMMLevelScale* Scale(int n) const { return mStrips[n - 1].Scale; }
+    TStripPicture* Picture(int n) const { return mStrips[n - 1].Picture; }
+    TMMLEDLABEL* Label(int n) const { return mStrips[n - 1].Label; }
+    QTimer* SilenceTimer(int n) const { return mSilenceTimers[n - 1]; }
     QObject* FindComponent(const std::string& prefix, int n) const;
 
     QLabel* Panel1() const { return mPanel1; }
@@ -66,7 +71,9 @@ public:
     int ActiveChannelCount() const { return mActiveChannels; }
     int CurrentStandard() const;
     bool LoggingOn() const { return mLoggingOn; }
-    std::string SkinFile() const { return mSkinFile; }
+    std::string SkinFile() const;
+    // The skinning engine of the application.
+    TSkinData* SkinData() const { return SkinData1; }
 
     // Re-applies the current metering standard, which redraws the scale
     // pictures; run when `tDisplay` fires.
@@ -79,6 +86,8 @@ public:
     void setSaveOnClose(bool save) { mSaveOnClose = save; }
 
     void CollectStats(TRunStats& s) const;
+    // The silence detector (after SetWindows with the level settings).
+    TMainSilence* Silence() const { return mSilence.get(); }
     // Fired once the restore sequence has started the recorders.
     std::function<void()> OnRestored;
 
@@ -129,7 +138,7 @@ private:
     void showLabelsDialog();
     void openHelp(bool homepage);
 
-    TStoreAccess& mStore;
+    TSettingsAccess& mStore;
     TMainAudio& mAudio;
     Windows mW;
     QWidget* mClient = nullptr;
@@ -138,13 +147,10 @@ private:
     QTimer* mDisplayTimer = nullptr;
     QTimer* mTimerOff = nullptr;
     QTimer* mTimerOn = nullptr;
-    std::array<TMMLevel*, 24> mLevels{};
-    std::array<TMMLevelScale*, 24> mScales{};
-    std::array<TStripPicture*, 24> mPictures{};
-    std::array<TMMLEDLABEL*, 24> mLabels{};
-    std::array<QTimer*, 24> mSilenceTimers{};
-    std::array<int, 24> mSilenceCounter{};
-    std::array<bool, 24> mLogArmed{};
+    std::array<TStrip, MainStripCount> mStrips{};
+    std::array<QTimer*, MainStripCount> mSilenceTimers{};
+    std::array<int, MainStripCount> mSilenceCounter{};
+    std::array<bool, MainStripCount> mLogArmed{};
     bool mLoggingOn = false;
     int mActiveChannels = 0;
     int mAlarmOutDevice = 0;
@@ -152,7 +158,7 @@ private:
     bool mRestored = false;
     bool mSaveOnClose = true;
     bool mSaved = false;
-    std::string mSkinFile;
-    std::unique_ptr<TMMMeterWindow> mLevelLink;
-    std::unique_ptr<TMMSettingsAccess> mLevelStore;
+    TSkinData* SkinData1 = nullptr;
+    std::unique_ptr<TMainMeterLink> mLevelLink;
+    std::unique_ptr<TMainSilence> mSilence;
 };

@@ -25,7 +25,7 @@ const int kRates[2] = {44100, 48000};
 
 }  // namespace
 
-Tfmulti::Tfmulti(TMultiHost& host, TStoreAccess& store, QWidget* parent)
+Tfmulti::Tfmulti(TMultiHost& host, TSettingsAccess& store, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       mHost(host),
@@ -68,6 +68,7 @@ Tfmulti::Tfmulti(TMultiHost& host, TStoreAccess& store, QWidget* parent)
     auto* bottom = new QHBoxLayout;
     auto* rgSample = new QGroupBox("  Samplerate  for all devices   ", this);
     rgSample->setObjectName("rg_sample");
+    rgSample->setProperty("tag", 99);  // drawn by the program under every skin
     auto* rateRow = new QHBoxLayout(rgSample);
     mRateGroup = new QButtonGroup(this);
     for (int i = 0; i < 2; ++i) {

@@ -35,7 +35,7 @@ public:
 class Tfmulti : public QDialog {
     Q_OBJECT
 public:
-    Tfmulti(TMultiHost& host, TStoreAccess& store, QWidget* parent = nullptr);
+    Tfmulti(TMultiHost& host, TSettingsAccess& store, QWidget* parent = nullptr);
 
     // Choices made from code run the click handler only when they change
     // the choice (`force` runs it in any case).
@@ -59,7 +59,7 @@ private:
     void okClicked();
 
     TMultiHost& mHost;
-    TStoreAccess& mStore;
+    TSettingsAccess& mStore;
     QButtonGroup* mModeGroup = nullptr;
     QButtonGroup* mRateGroup = nullptr;
     std::array<QComboBox*, 12> mInputs{};

@@ -28,6 +28,7 @@ constexpr int kPictureWidth = 37, kPictureHeight = 520;
 TMMLEDSpin* MakeSpin(QWidget* parent, int digits, int lo, int hi, int value)
 {
     auto* s = new TMMLEDSpin(parent);
+    s->setProperty("tag", 99);  // drawn by the program under every skin
     s->setDigitSize(ls11x19);
     s->setNumDigits(digits);
     s->setMinValue(lo);
@@ -234,6 +235,7 @@ void TfSetLevel::buildPreview()
 {
     Panel3 = new QWidget(this);
     Panel3->setObjectName("Panel3");
+    Panel3->setProperty("tag", 99);
     Panel3->setGeometry(592, 6, 88, 576);
     Panel3->setAutoFillBackground(true);
     QPalette pal = Panel3->palette();

@@ -43,7 +43,7 @@ public:
     const TSetLevelCore& Core() const { return FCore; }
     // The meter window and the store the settings act on (either may be null).
     void setMeterWindow(TMMMeterWindow* window) { FCore.setWindow(window); }
-    void setStore(TMMSettingsAccess* store) { FCore.setStore(store); }
+    void setStore(TSettingsAccess* store) { FCore.setStore(store); }
 
     // Draws the picture of standard 0 .. 6 over the whole image; the
     // program hands in the scale picture routine. Setting it redraws the

@@ -1,5 +1,8 @@
 #include "app/InputModes.h"
 #include "app/MainValues.h"
+#include "app/StoreAccess.h"
+#include "metering/MainBar.h"
+#include "metering/uSet_Level_core.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +18,7 @@ struct FakeMain : TMainTarget {
     std::array<TStripValues, MainStripCount> strips;
     std::array<std::string, MainStripCount> labels;
     TWindowPlacement placement;
-    TLevelSetValues level;
+    TLevelSetValues level = DesignLevelSetValues();
     TCorreValues corre;
     int mode = 2, rate = 0, outDevice = 99;
     std::array<int, MainRecorderCount> devices{};
@@ -235,6 +238,125 @@ TEST(MainSave, WritesAllValuesAndTheyRoundTrip)
         EXPECT_EQ(again.Values().at(key).i, e.i) << key;
         EXPECT_EQ(again.Values().at(key).text, e.text) << key;
     }
+}
+
+// The meter window as the level settings see it: real bar cores with the
+// main window's design values, a record of the rest.
+struct CoreWindow : TMMMeterWindow {
+    std::array<TMMCustomLevel, MainStripCount> bars;
+    std::array<bool, MainStripCount + 1> picture{};
+    bool check = false;
+
+    CoreWindow()
+    {
+        for (int n = 1; n <= MainStripCount; ++n) ApplyMainBarDesign(bars[n - 1], n);
+    }
+    TMMCustomLevel* Level(int n) override { return &bars[n - 1]; }
+    void SetLevelTop(int, int) override {}
+    void SetScaleTop(int, int) override {}
+    void SetStripHeight(int, int) override {}
+    void SetPictureVisible(int n, bool v) override { picture[n] = v; }
+    void SetScaleVisible(int, bool) override {}
+    void SetScaleSensitivy(int, int) override {}
+    void DrawPicture(int, TMMScalePicture) override {}
+    int LabelTop() const override { return 918; }
+    TColor LabelColor(int) const override { return clLime; }
+    void SetLabelColor(int, TColor) override {}
+    void SetCaption(const std::string&) override {}
+    void SetStayOnTop(bool) override {}
+    void SetSilenceCheck(bool on) override { check = on; }
+};
+
+// The restore target with the level settings handled by a real core, as the
+// main window hands them on.
+struct CoreMain : FakeMain {
+    CoreWindow window;
+    TSetLevelCore core{&window};
+
+    TLevelSetValues LevelSetValues() override { return LevelSetValuesOf(core); }
+    void ApplyLevelSetStart(const TLevelSetValues& v) override { ::ApplyLevelSetStart(core, v); }
+    void ApplyStandard(int s, int i, int r) override { ApplyLevelSetStandard(core, s, i, r); }
+    void ApplyStereo(int s) override { core.ApplyStereoItem(s); }
+    void ApplyDetector(const TLevelSetValues& v) override { ApplyLevelSetDetector(core, v); }
+};
+
+TEST(LevelSettings, TheDialogStartsWithTheStoredDefaults)
+{
+    // The amplitude is not a default of its own: it follows the dBFS value.
+    TLevelSetValues design = DesignLevelSetValues();
+    design.DbValue = SilenceThresholdAmplitude(design.DbValue2);
+    const TLevelSetValues core = LevelSetValuesOf(TSetLevelCore());
+    EXPECT_EQ(core.PeaksNr, design.PeaksNr);
+    EXPECT_EQ(core.PSpotSpace, design.PSpotSpace);
+    EXPECT_EQ(core.ArlamSec, design.ArlamSec);
+    EXPECT_EQ(core.ArlamFile, design.ArlamFile);
+    EXPECT_EQ(core.LeavePeaks, design.LeavePeaks);
+    EXPECT_EQ(core.MeterStandard, design.MeterStandard);
+    EXPECT_EQ(core.IntegralMs, design.IntegralMs);
+    EXPECT_EQ(core.Reference, design.Reference);
+    EXPECT_EQ(core.Stereo, design.Stereo);
+    EXPECT_EQ(core.DbValue, design.DbValue);
+    EXPECT_EQ(core.DbValue2, design.DbValue2);
+    EXPECT_EQ(core.SecValue, design.SecValue);
+    EXPECT_EQ(core.NEdit2, design.NEdit2);
+    EXPECT_EQ(core.Detect, design.Detect);
+    EXPECT_EQ(core.StayTop, design.StayTop);
+
+    CoreWindow w;
+    for (int n = 1; n <= MainStripCount; ++n) {
+        const TStripValues v = DesignStripValues(n);
+        EXPECT_EQ(w.bars[n - 1].Sensitivy(), v.Sensitivy) << n;
+        EXPECT_EQ(w.bars[n - 1].Decay(), v.Decay);
+        EXPECT_EQ(w.bars[n - 1].NumPeaks(), v.NumPeaks);
+        EXPECT_EQ(w.bars[n - 1].Point1(), v.Point1);
+        EXPECT_EQ(w.bars[n - 1].Point2(), v.Point2);
+        EXPECT_EQ(w.bars[n - 1].Bar3Color(), v.Bar3Color);
+    }
+    EXPECT_EQ(DesignStripValues(2).Sensitivy, -40);
+    EXPECT_EQ(DesignStripValues(3).Sensitivy, -50);
+    EXPECT_EQ(DesignStripValues(10).Sensitivy, -50);
+    EXPECT_EQ(DesignStripValues(11).Sensitivy, -52);
+}
+
+TEST(LevelSettings, RestoreReachesTheBarsAndSaveWritesTheDialogsValues)
+{
+    TMemoryStore store;
+    store.WriteBool("is Sound", true);
+    store.WriteInt("peaks NR", 0);
+    store.WriteInt("rg mode din", 6);
+    store.WriteInt("rg Integral ms", 2);
+    store.WriteInt("rg Integral", 3);
+    store.WriteInt("rg Stereo", 1);
+    store.WriteInt("db_value", 12345);
+    store.WriteInt("db_value2", -60);
+    store.WriteInt("sec_value", 99999);
+    store.WriteBool("cb detect", true);
+    store.WriteText("arlam file", "/tmp/alarm.wav");
+    store.WriteBool("Leave Peaks", false);
+    CoreMain m;
+    RestoreMainValues(store, m);
+    const TMMCustomLevel& bar = m.window.bars[3];
+    // The strip values come first (one peak), the dialog's peaks after them.
+    EXPECT_EQ(bar.NumPeaks(), 0);
+    EXPECT_FALSE(bar.LeaveMaxPeak());
+    EXPECT_EQ(bar.MeterStandard(), 7);
+    EXPECT_EQ(bar.IntegralLength(), 10);
+    EXPECT_TRUE(bar.RefMinus24());
+    EXPECT_FALSE(m.window.picture[4]);  // stereo: even strips without scale
+    EXPECT_EQ(m.core.ThresholdAmplitude(), 35);  // follows the dBFS value
+    EXPECT_EQ(m.core.AlarmSeconds(), 32768);
+    EXPECT_TRUE(m.window.check);
+    EXPECT_EQ(m.core.AlarmFile(), "/tmp/alarm.wav");
+    EXPECT_EQ(m.core.ResetIntervalMs(), 10000);
+
+    TMemoryStore out;
+    SaveMainValues(out, m);
+    EXPECT_EQ(out.ReadInt("rg Mode Din", -1), 6);
+    EXPECT_EQ(out.ReadInt("db_value", -1), 35);
+    EXPECT_EQ(out.ReadInt("db_value2", 0), -60);
+    EXPECT_TRUE(out.ReadBool("Stay Top", false));
+    EXPECT_EQ(out.ReadText("arlam file", ""), "/tmp/alarm.wav");
+    EXPECT_EQ(out.ReadInt("Peaks nr", -1), 0);
 }
 
 }  // namespace

@@ -71,4 +71,8 @@ TEST(RunStats, JsonHasEveryFieldAndArrayLength)
     EXPECT_EQ(j.front(), '{');
     EXPECT_EQ(j.back(), '}');
     EXPECT_GT(ProcessMaxRssKb(), 0);
+
+    s.correlation.pair = 4;
+    s.correlation.mean = -0.9996;
+    EXPECT_NE(RunStatsJson(s).find("\"correlation\":{\"pair\":4,\"steps\":0,\"mean\":-1.000,"), std::string::npos);
 }

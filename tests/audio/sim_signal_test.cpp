@@ -135,4 +135,55 @@ TEST(SimSignal, BadDescriptionsGiveClearErrors)
     EXPECT_EQ(sim.Signal(0), DefaultSimSignalText(1));  // unchanged after a refusal
 }
 
+TEST(SimSignal, InvertedAndPhaseShiftedCopies)
+{
+    // A leading '-' and a phase of 180 degrees both give left = -right.
+    for (const char* text : {"sine:997:-6/-sine:997:-6", "sine:997:-6/sine:997:-6:180"}) {
+        const TMMSimSignal s = ParseSimSignal(text);
+        const auto l = generate(s.left, 48000, 4800);
+        const auto r = generate(s.right, 48000, 4800);
+        for (size_t i = 0; i < l.size(); ++i) ASSERT_NEAR(l[i], -r[i], 1) << text << " at " << i;
+    }
+    // 90 degrees starts at the peak.
+    const TMMSimSignal q = ParseSimSignal("sine:1000:0:90");
+    EXPECT_EQ(generate(q.left, 48000, 1)[0], 32767);
+    // Inverting full negative scale stays in range.
+    const std::string path = ::testing::TempDir() + "/tv_full.wav";
+    writeWav(path, 1, {-32768, 32767, 0});
+    const TMMSimSignal f = ParseSimSignal("-file:" + path);
+    EXPECT_EQ(generate(f.left, 44100, 3), (std::vector<int16_t>{32767, -32767, 0}));
+    for (const char* bad : {"sine:997:-6:400", "sine:997:-6:x", "-", "--sine:997:-6", "noise:-6:0", "noise:-6:-1",
+                            "noise:-6:99999999999"})
+        EXPECT_THROW(ParseSimSignal(bad), ESimSignalError) << bad;
+}
+
+TEST(SimSignal, NoiseIsIndependentPerChannelUnlessSeeded)
+{
+    auto corr = [](const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+        double sab = 0, saa = 0, sbb = 0;
+        for (size_t i = 0; i < a.size(); ++i) {
+            sab += double(a[i]) * b[i];
+            saa += double(a[i]) * a[i];
+            sbb += double(b[i]) * b[i];
+        }
+        return sab / std::sqrt(saa * sbb);
+    };
+    auto channels = [](const std::string& text) {
+        const TMMSimSignal s = ParseSimSignal(text);
+        TMMSimGenerator gl, gr;
+        gl.Reset(&s.left, 48000, 0);
+        gr.Reset(&s.right, 48000, 1);
+        std::vector<int16_t> l(48000), r(48000);
+        gl.Fill(l.data(), l.size(), 1);
+        gr.Fill(r.data(), r.size(), 1);
+        return std::make_pair(l, r);
+    };
+    const auto two = channels("noise:-6/noise:-6");
+    EXPECT_LT(std::abs(corr(two.first, two.second)), 0.02);
+    const auto one = channels("noise:-6");  // one signal on both channels
+    EXPECT_EQ(one.first, one.second);
+    const auto inv = channels("noise:-6:7/-noise:-6:7");
+    EXPECT_NEAR(corr(inv.first, inv.second), -1.0, 1e-6);
+}
+
 }  // namespace

@@ -1,4 +1,5 @@
 #include "metering/MMPresets.h"
+#include "metering/MainBar.h"
 #include "metering/uSet_Level_core.h"
 
 #include <gtest/gtest.h>
@@ -10,40 +11,8 @@
 
 namespace {
 
-struct FakeLevel : TMMPresetLevel {
-    int standard = 0, sensitivy = -35, point1 = 56, point2 = 70, decay = 12, numPeaks = 1,
-        spotSpace = 1, integralLength = 1;
-    bool leaveMaxPeak = false, integralOn = false, m18 = false, m20 = false, m24 = false;
-    TColor bar1 = clLime, bar2 = clYellow, bar3 = clRed;
-
-    int MeterStandard() const override { return standard; }
-    void setMeterStandard(int v) override { standard = v; }
-    void setSensitivy(int v) override { sensitivy = v; }
-    int Point1() const override { return point1; }
-    void setPoint1(int v) override { point1 = v; }
-    int Point2() const override { return point2; }
-    void setPoint2(int v) override { point2 = v; }
-    int Decay() const override { return decay; }
-    void setDecay(int v) override { decay = v; }
-    int NumPeaks() const override { return numPeaks; }
-    void setNumPeaks(int v) override { numPeaks = v; }
-    void setSpotSpace(int v) override { spotSpace = v; }
-    void setLeaveMaxPeak(bool on) override { leaveMaxPeak = on; }
-    void setIntegralOn(bool on) override { integralOn = on; }
-    void setIntegralLength(int v) override { integralLength = v; }
-    void setRefMinus18(bool on) override { m18 = on; }
-    void setRefMinus20(bool on) override { m20 = on; }
-    void setRefMinus24(bool on) override { m24 = on; }
-    TColor Bar1Color() const override { return bar1; }
-    void setBar1Color(TColor c) override { bar1 = c; }
-    TColor Bar2Color() const override { return bar2; }
-    void setBar2Color(TColor c) override { bar2 = c; }
-    TColor Bar3Color() const override { return bar3; }
-    void setBar3Color(TColor c) override { bar3 = c; }
-};
-
 struct Strip {
-    FakeLevel level;
+    TMMCustomLevel level;
     int levelTop = 0, scaleTop = 0, height = 500, scaleSens = -35, drawn = -1, draws = 0;
     bool picture = true, scale = false;
     TColor label = clLime;
@@ -56,7 +25,12 @@ struct FakeWindow : TMMMeterWindow {
     bool onTop = true, check = false;
     int checkCalls = 0;
 
-    TMMPresetLevel* Level(int n) override { return &s[n].level; }
+    FakeWindow()
+    {
+        for (int n = 1; n <= StripCount; ++n) ApplyMainBarDesign(s[n].level, n);
+    }
+
+    TMMCustomLevel* Level(int n) override { return &s[n].level; }
     void SetLevelTop(int n, int v) override { s[n].levelTop = v; }
     void SetScaleTop(int n, int v) override { s[n].scaleTop = v; }
     void SetStripHeight(int n, int h) override { s[n].height = h; }
@@ -73,7 +47,7 @@ struct FakeWindow : TMMMeterWindow {
 };
 
 // Names match without regard to case; the spelling written last is kept.
-struct FakeStore : TMMSettingsAccess {
+struct FakeStore : TSettingsAccess {
     std::map<std::string, std::pair<std::string, std::string>> values;  // lower -> (name, value)
     std::vector<std::string> written;
 
@@ -178,11 +152,11 @@ TEST_F(Presets, K20WithAnEmptyStore)
 {
     core.setMeterItem(4);
     for (int n = 1; n <= StripCount; ++n) {
-        const FakeLevel& l = win.s[n].level;
-        EXPECT_EQ(l.standard, 5);
-        EXPECT_EQ(l.sensitivy, -70);
-        EXPECT_EQ(l.point2, 79);
-        EXPECT_EQ(l.point1, 73);
+        const TMMCustomLevel& l = win.s[n].level;
+        EXPECT_EQ(l.MeterStandard(), 5);
+        EXPECT_EQ(l.Sensitivy(), -70);
+        EXPECT_EQ(l.Point2(), 79);
+        EXPECT_EQ(l.Point1(), 73);
         EXPECT_EQ(win.s[n].drawn, spK20);
         EXPECT_EQ(win.s[n].levelTop, 11);
     }
@@ -252,8 +226,8 @@ TEST_F(Presets, SaveUnderDinWritesTheWriteNamesAndPresetReadsThemBack)
     core.setMeterItem(1);
     EXPECT_EQ(core.OlTop(), 66);
     EXPECT_EQ(core.OlButton(), 33);
-    EXPECT_EQ(win.s[24].level.point2, 66);
-    EXPECT_EQ(win.s[24].level.point1, 33);
+    EXPECT_EQ(win.s[24].level.Point2(), 66);
+    EXPECT_EQ(win.s[24].level.Point1(), 33);
 
     // Stored limits outside 1 .. 100 are clamped; a label at the very top
     // gives no negative height.
@@ -261,8 +235,8 @@ TEST_F(Presets, SaveUnderDinWritesTheWriteNamesAndPresetReadsThemBack)
     store.WriteInt("BBC2", -4);
     win.labelTop = 3;
     core.setMeterItem(2);
-    EXPECT_EQ(win.s[1].level.point2, 100);
-    EXPECT_EQ(win.s[1].level.point1, 1);
+    EXPECT_EQ(win.s[1].level.Point2(), 100);
+    EXPECT_EQ(win.s[1].level.Point1(), 1);
     core.setMeterItem(3);  // BBC (code 2) was in force: full restore
     EXPECT_EQ(win.s[5].height, 0);
 }
@@ -271,23 +245,23 @@ TEST_F(Presets, IntegrationAndReference)
 {
     core.setIntegralItem(5);
     for (int n = 1; n <= StripCount; ++n) {
-        EXPECT_TRUE(win.s[n].level.integralOn);
-        EXPECT_EQ(win.s[n].level.integralLength, 299);
+        EXPECT_TRUE(win.s[n].level.IntegralOn());
+        EXPECT_EQ(win.s[n].level.IntegralLength(), 299);
     }
     core.setIntegralItem(0);
-    EXPECT_FALSE(win.s[7].level.integralOn);
-    EXPECT_EQ(win.s[7].level.integralLength, 299);
+    EXPECT_FALSE(win.s[7].level.IntegralOn());
+    EXPECT_EQ(win.s[7].level.IntegralLength(), 299);
 
     win.caption.clear();
     core.setReferenceItem(1);
-    EXPECT_TRUE(win.s[3].level.m18);
-    EXPECT_FALSE(win.s[3].level.m20);
+    EXPECT_TRUE(win.s[3].level.RefMinus18());
+    EXPECT_FALSE(win.s[3].level.RefMinus20());
     EXPECT_EQ(win.caption, "DIN 45406");  // the preset ran again
     core.setReferenceItem(3);
-    EXPECT_FALSE(win.s[3].level.m18);
-    EXPECT_TRUE(win.s[3].level.m24);
+    EXPECT_FALSE(win.s[3].level.RefMinus18());
+    EXPECT_TRUE(win.s[3].level.RefMinus24());
     core.setReferenceItem(0);
-    EXPECT_FALSE(win.s[3].level.m18 || win.s[3].level.m20 || win.s[3].level.m24);
+    EXPECT_FALSE(win.s[3].level.RefMinus18() || win.s[3].level.RefMinus20() || win.s[3].level.RefMinus24());
 }
 
 TEST_F(Presets, ChoicesRunOnlyOnChangeButApplyAlwaysRuns)
@@ -321,23 +295,23 @@ TEST_F(Presets, PreviewAppliesColourGroupsAndLimits)
     EXPECT_EQ(view.colors[2], clAqua);
     EXPECT_EQ(view.label, clRed);
     EXPECT_EQ(view.p2, 95);
-    EXPECT_EQ(win.s[17].level.bar3, clRed);  // colours wait for Preview
-    EXPECT_EQ(win.s[17].level.point2, 70);
+    EXPECT_EQ(win.s[17].level.Bar3Color(), clRed);  // colours wait for Preview
+    EXPECT_EQ(win.s[17].level.Point2(), 70);
 
     core.Preview();
     for (int n : {1, 4, 17, 20}) {
-        EXPECT_EQ(win.s[n].level.bar3, clFuchsia) << n;
-        EXPECT_EQ(win.s[n].level.bar2, clAqua) << n;
+        EXPECT_EQ(win.s[n].level.Bar3Color(), clFuchsia) << n;
+        EXPECT_EQ(win.s[n].level.Bar2Color(), clAqua) << n;
     }
-    for (int n : {5, 8, 21, 24}) EXPECT_EQ(win.s[n].level.bar1, clBlue) << n;
-    EXPECT_EQ(win.s[9].level.bar1, clLime);
-    EXPECT_EQ(win.s[16].level.bar3, clWhite);
-    EXPECT_EQ(win.s[12].level.bar3, clRed);
+    for (int n : {5, 8, 21, 24}) EXPECT_EQ(win.s[n].level.Bar1Color(), clBlue) << n;
+    EXPECT_EQ(win.s[9].level.Bar1Color(), clLime);
+    EXPECT_EQ(win.s[16].level.Bar3Color(), clWhite);
+    EXPECT_EQ(win.s[12].level.Bar3Color(), clRed);
     for (int n = 1; n <= StripCount; ++n) {
         EXPECT_EQ(win.s[n].label, clRed);
-        EXPECT_EQ(win.s[n].level.decay, 7);
-        EXPECT_EQ(win.s[n].level.numPeaks, 5);
-        EXPECT_EQ(win.s[n].level.point2, 95);
+        EXPECT_EQ(win.s[n].level.Decay(), 7);
+        EXPECT_EQ(win.s[n].level.NumPeaks(), 5);
+        EXPECT_EQ(win.s[n].level.Point2(), 95);
     }
 }
 
@@ -365,19 +339,19 @@ TEST_F(Presets, StereoStripsSurviveTheNextPresetAndMonoShowsTheStandardsScale)
 
 TEST_F(Presets, ShowingLoadsFromTheBars)
 {
-    win.s[1].level.decay = 3;  // below the spin's 5
-    win.s[1].level.numPeaks = 2;
-    win.s[1].level.point1 = 40;
-    win.s[1].level.point2 = 60;
-    win.s[6].level.bar1 = clNavy;
-    win.s[16].level.bar3 = clPurple;
+    win.s[1].level.setDecay(3);  // below the spin's 5
+    win.s[1].level.setNumPeaks(2);
+    win.s[1].level.setPoint1(40);
+    win.s[1].level.setPoint2(60);
+    win.s[6].level.setBar1Color(clNavy);
+    win.s[16].level.setBar3Color(clPurple);
     win.s[1].label = clAqua;
     core.ApplyMeterItem(7);
-    win.s[1].level.point1 = 40;
-    win.s[1].level.point2 = 60;
+    win.s[1].level.setPoint1(40);
+    win.s[1].level.setPoint2(60);
     core.Showing();
     EXPECT_EQ(core.Decay(), 5);
-    EXPECT_EQ(win.s[9].level.decay, 5);  // the spin's change reaches every bar
+    EXPECT_EQ(win.s[9].level.Decay(), 5);  // the spin's change reaches every bar
     EXPECT_EQ(core.Peaks(), 2);
     EXPECT_EQ(core.OlButton(), 40);
     EXPECT_EQ(core.OlTop(), 60);
@@ -390,46 +364,6 @@ TEST_F(Presets, ShowingLoadsFromTheBars)
     EXPECT_FALSE(TSetLevelCore::ShowsScaleOutfit(4));
 }
 
-TEST_F(Presets, RestoreAndSaveRoundTrip)
-{
-    store.WriteInt("peaks NR", 0);
-    store.WriteInt("rg mode din", 6);
-    store.WriteInt("rg Integral ms", 2);
-    store.WriteInt("rg Integral", 3);
-    store.WriteInt("rg Stereo", 1);
-    store.WriteInt("db_value", 12345);
-    store.WriteInt("db_value2", -60);
-    store.WriteInt("sec_value", 99999);
-    store.WriteBool("cb detect", true);
-    store.WriteText("arlam file", "/tmp/alarm.wav");
-    store.WriteBool("Leave Peaks", false);
-    core.RestoreAlarmAndPeaks();
-    core.RestoreStandard();
-    core.RestoreStripMode();
-    core.RestoreDetector();
-    EXPECT_EQ(win.s[4].level.numPeaks, 0);
-    EXPECT_FALSE(win.s[4].level.leaveMaxPeak);
-    EXPECT_EQ(win.s[4].level.standard, 7);
-    EXPECT_EQ(win.s[4].level.integralLength, 10);
-    EXPECT_TRUE(win.s[4].level.m24);
-    EXPECT_FALSE(win.s[4].picture);
-    EXPECT_EQ(core.ThresholdAmplitude(), 35);  // follows the dBFS value
-    EXPECT_EQ(core.AlarmSeconds(), 32768);
-    EXPECT_TRUE(win.check);
-    EXPECT_EQ(core.AlarmFile(), "/tmp/alarm.wav");
-    EXPECT_EQ(core.ResetIntervalMs(), 10000);
-
-    FakeStore out;
-    core.setStore(&out);
-    core.Save();
-    EXPECT_EQ(out.ReadInt("rg Mode Din", -1), 6);
-    EXPECT_EQ(out.ReadInt("db_value", -1), 35);
-    EXPECT_EQ(out.ReadInt("db_value2", 0), -60);
-    EXPECT_TRUE(out.ReadBool("Stay Top", false));
-    EXPECT_EQ(out.ReadText("arlam file", ""), "/tmp/alarm.wav");
-    EXPECT_EQ(out.values.size(), 15u);
-}
-
 TEST(PresetsAlone, WithoutWindowStoreOrViewNothingFails)
 {
     TSetLevelCore core;
@@ -437,9 +371,9 @@ TEST(PresetsAlone, WithoutWindowStoreOrViewNothingFails)
     EXPECT_EQ(core.OlTop(), 79);
     core.Preview();
     core.Showing();
-    core.RestoreStandard();
+    core.ApplyReferenceItem(2);
     core.ApplyStereoItem(1);
-    core.Save();
+    core.SaveLimits();
     core.setColor(0, clRed);   // no such button
     core.setColor(14, clRed);
     EXPECT_EQ(core.Color(14), clBlack);

@@ -1,16 +1,21 @@
 // The main window with the simulated back end (manual clock), offscreen.
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/ProgramWindows.h"
+#include "app/qt/MainCorrelation.h"
 #include "app/qt/StripPicture.h"
-#include "app/qt/WindowShells.h"
+#include "correlation/qt/uCorre.h"
+#include "monitoring/qt/uLogFile.h"
 #include "app/qt/uInfo.h"
 #include "app/qt/uMain.h"
 #include "app/qt/uMultimode.h"
 #include "audio/MMNotify.h"
 #include "audio/MMSimWaveIn.h"
 #include "audio/qt/MMConnectorLoop.h"
+#include "correlation/qt/uCorre.h"
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
+#include "monitoring/qt/uLogFile.h"
 #include "metering/qt/uSet_Level.h"
 #include "metering/qt/MMLevel.h"
 #include "metering/qt/MMLevelScale.h"
@@ -29,31 +34,16 @@
 namespace {
 
 // The eight windows in their order, over a store in memory.
-struct Program {
-    TMemoryStore& store;
+struct ProgramAudio {
     TMainAudio audio;
-    TfMain fMain;
-    TfSetLevel fSetLevel;
-    TfLabels fLabels;
-    Tfmulti fmulti;
-    TfSkin fSkin;
-    TFrmInfo FrmInfo;
-    TfLogFile fLogFile;
-    TfCorre fCorre;
+};
 
-    explicit Program(TMemoryStore& s)
-        : store(s),
-          fMain(s, audio),
-          fSetLevel(&fMain),
-          fLabels(&fMain),
-          fmulti(fMain, s, &fMain),
-          fSkin(&fMain),
-          FrmInfo(&fMain),
-          fLogFile(&fMain),
-          fCorre(s, &fMain)
+struct Program : ProgramAudio, TProgramWindows {
+    TMemoryStore& store;
+
+    explicit Program(TMemoryStore& s) : TProgramWindows(s, audio), store(s)
     {
         fMain.setSaveOnClose(false);
-        fMain.SetWindows({&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo, &fLogFile, &fCorre});
     }
     // Shows the main window and waits for the restore sequence.
     void start()

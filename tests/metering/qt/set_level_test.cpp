@@ -3,12 +3,14 @@
 // $TARVOLIN_SHOT_DIR (default: the working folder) as set_level.png.
 #include "metering/qt/uSet_Level.h"
 
+#include "app/StoreAccess.h"
 #include "app/qt/ScaleImagesPaint.h"
+#include "app/qt/SetLevelLink.h"
 #include "app/qt/StripPicture.h"
+#include "metering/MainBar.h"
 #include "metering/qt/MMLevel.h"
 #include "metering/qt/MMLevelScale.h"
 #include "metering/qt/uSet_LevelControls.h"
-#include "metering/qt/uSet_Level_MainLink.h"
 #include "widgets/qt/MMLEDLbl.h"
 #include "widgets/qt/MMLEDS.h"
 #include "widgets/qt/MMSpin.h"
@@ -31,10 +33,7 @@ namespace {
 
 // The strips of the meter window, laid out as the main window lays them.
 struct MiniMain : QWidget {
-    std::array<TMMLevel*, StripCount> levels{};
-    std::array<TMMLevelScale*, StripCount> scales{};
-    std::array<TStripPicture*, StripCount> pictures{};
-    std::array<TMMLEDLABEL*, StripCount> labels{};
+    TMainMeterLink::TStrips strips;
     QLabel* panel1;
 
     MiniMain()
@@ -44,43 +43,30 @@ struct MiniMain : QWidget {
         for (int i = 0; i < StripCount; ++i) {
             auto* strip = new QWidget(this);
             strip->setGeometry(57 * i, 25, 57, 375);
-            levels[i] = new TMMLevel(strip);
-            levels[i]->Core().setKind(lkVertical);
-            levels[i]->setGeometry(0, 11, 18, 330);
-            levels[i]->Core().setBar1Color(clLime);
-            levels[i]->Core().setBar2Color(clYellow);
-            scales[i] = new TMMLevelScale(strip);
-            scales[i]->setKind(lkVertical);
-            scales[i]->setGeometry(26, 12, 31, 330);
-            scales[i]->hide();
-            pictures[i] = new TStripPicture(strip);
-            pictures[i]->setGeometry(20, 11, 37, 330);
-            labels[i] = new TMMLEDLABEL(strip);
-            labels[i]->setGeometry(0, 349, 57, 26);
+            TStrip& s = strips[i];
+            s.Bar = new TMMLevel(strip);
+            ApplyMainBarDesign(s.Bar->Core(), i + 1);
+            s.Bar->setGeometry(0, 11, 18, 330);
+            s.Scale = new TMMLevelScale(strip);
+            s.Scale->setKind(lkVertical);
+            s.Scale->setGeometry(26, 12, 31, 330);
+            s.Scale->hide();
+            s.Picture = new TStripPicture(strip);
+            s.Picture->setGeometry(20, 11, 37, 330);
+            s.Label = new TMMLEDLABEL(strip);
+            s.Label->setGeometry(0, 349, 57, 26);
         }
     }
-    TMMLevel* Level(int n) const { return levels[n - 1]; }
-    TMMLevelScale* Scale(int n) const { return scales[n - 1]; }
-    TStripPicture* Picture(int n) const { return pictures[n - 1]; }
-    TMMLEDLABEL* Label(int n) const { return labels[n - 1]; }
-    QLabel* Panel1() const { return panel1; }
-};
-
-struct MemoryStore {
-    std::map<std::string, int> ints;
-    int ReadInt(const std::string& n, int d) { return ints.count(n) ? ints[n] : d; }
-    void WriteInt(const std::string& n, int v) { ints[n] = v; }
-    bool ReadBool(const std::string&, bool d) { return d; }
-    void WriteBool(const std::string&, bool) {}
-    std::string ReadText(const std::string&, const std::string& d) { return d; }
-    void WriteText(const std::string&, const std::string&) {}
+    TMMLevel* Level(int n) const { return strips[n - 1].Bar; }
+    TMMLevelScale* Scale(int n) const { return strips[n - 1].Scale; }
+    TStripPicture* Picture(int n) const { return strips[n - 1].Picture; }
+    TMMLEDLABEL* Label(int n) const { return strips[n - 1].Label; }
 };
 
 struct SetLevelDialog : ::testing::Test {
     MiniMain main;
-    TSetLevelMainLink<MiniMain> link{main};
-    MemoryStore memory;
-    TSettingsAccessOf<MemoryStore> store{memory};
+    TMainMeterLink link{main.strips, main.panel1};
+    TMemoryStore store;
     TfSetLevel dlg;
     int timerOff = -1;
 
@@ -200,8 +186,8 @@ TEST_F(SetLevelDialog, SpinsCheckBoxesAndButtons)
 
     dlg.Core().ApplyMeterItem(1);
     dlg.btn_save->click();
-    EXPECT_EQ(memory.ints["Din"], 84);
-    EXPECT_EQ(memory.ints["Din2"], 57);
+    EXPECT_EQ(store.ReadInt("Din", -1), 84);
+    EXPECT_EQ(store.ReadInt("Din2", -1), 57);
 }
 
 TEST_F(SetLevelDialog, ThresholdFieldsFollowEachOther)

@@ -1,0 +1,98 @@
+#include "app/qt/MainSilence.h"
+
+#include "app/qt/StripPicture.h"
+#include "app/qt/uMain.h"
+#include "metering/qt/MMLevel.h"
+#include "metering/uSet_Level_core.h"
+#include "monitoring/qt/MMErrorReport.h"
+#include "widgets/qt/MMLEDLbl.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+TMainSilence::TMainSilence(TfMain& main, TSetLevelCore& settings, QTimer* timerOff, QTimer* timerOn, QTimer* reset)
+    : mMain(main), mSettings(settings), mTimerOff(timerOff), mTimerOn(timerOn), mReset(reset)
+{
+    TMMSilenceDetector::Timers t;
+    t.TimerOff = &mTimerOff;
+    t.TimerOn = &mTimerOn;
+    t.Reset = &mReset;
+    for (int n = 1; n <= tv::kStrips; ++n) {
+        mStrips[n - 1].setTimer(main.SilenceTimer(n));
+        t.Strip[n - 1] = &mStrips[n - 1];
+    }
+    mDetector = std::make_unique<TMMSilenceDetector>(*this, *this, t);
+    mDetector->setPlayer(&mSound);
+
+    TMMSilenceDetector* d = mDetector.get();
+    QObject::connect(timerOff, &QTimer::timeout, &mConnections, [d] { d->TimerOffTick(); });
+    QObject::connect(timerOn, &QTimer::timeout, &mConnections, [d] { d->TimerOnTick(); });
+    for (int n = 1; n <= tv::kStrips; ++n)
+        if (QTimer* s = main.SilenceTimer(n))
+            QObject::connect(s, &QTimer::timeout, &mConnections, [d, n] { d->StripTick(n); });
+    // t_reset's own handler ticks "Play Sound File" again and disarms it.
+}
+
+int TMainSilence::ModeIndex() { return mMain.InputMode(); }
+int TMainSilence::ActiveChannelCount() { return mMain.ActiveChannelCount(); }
+bool TMainSilence::LoggingOn() { return mMain.LoggingOn(); }
+
+int TMainSilence::CurrentLevel(int n)
+{
+    const TMMLevel* l = mMain.Level(n);
+    return l ? l->CurrentLevel() : 0;
+}
+
+std::string TMainSilence::LabelText(int n)
+{
+    const TMMLEDLABEL* l = mMain.Label(n);
+    return l ? l->Caption().toStdString() : std::string();
+}
+
+void TMainSilence::SetLabelInactiveColor(int n, TColor c)
+{
+    if (TMMLEDLABEL* l = mMain.Label(n)) l->setInactiveColor(c);
+}
+
+void TMainSilence::SetLabelVisible(int n, bool visible)
+{
+    if (TMMLEDLABEL* l = mMain.Label(n)) l->setVisible(visible);
+}
+
+void TMainSilence::SetLabelEnabled(int n, bool enabled)
+{
+    if (TMMLEDLABEL* l = mMain.Label(n)) l->setEnabled(enabled);
+}
+
+void TMainSilence::DrawAlarm(int n)
+{
+    if (TStripPicture* p = mMain.Picture(n)) p->DrawAlarm();
+}
+
+void TMainSilence::ReapplyStandard() { mMain.RedrawScales(); }
+
+void TMainSilence::ReportError(const std::string& text) { ShowErrorReport(&mMain, QString::fromStdString(text)); }
+
+int64_t TMainSilence::NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
+
+std::string TMainSilence::DateTimeText(int64_t ms)
+{
+    const QDateTime dt = QDateTime::fromMSecsSinceEpoch(ms);
+    const QLocale loc;
+    QString text = loc.toString(dt.date(), QLocale::ShortFormat);
+    const QTime t = dt.time();
+    if (t.hour() != 0 || t.minute() != 0 || t.second() != 0) text += " " + loc.toString(t, QLocale::LongFormat);
+    return text.toStdString();
+}
+
+char TMainSilence::DecimalSeparator()
+{
+    const QString p = QLocale().decimalPoint();
+    return p.size() == 1 && p[0].unicode() < 0x80 ? static_cast<char>(p[0].unicode()) : '.';
+}
+
+bool TMainSilence::Detect() const { return mSettings.Detect(); }
+int TMainSilence::ThresholdAmplitude() const { return mSettings.ThresholdAmplitude(); }
+int TMainSilence::AlarmSeconds() const { return mSettings.AlarmSeconds(); }
+bool TMainSilence::PlaySound() const { return mSettings.PlaySound(); }
+void TMainSilence::setPlaySound(bool on) { mSettings.setPlaySound(on); }

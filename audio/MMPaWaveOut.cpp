@@ -1,0 +1,288 @@
+#include "audio/MMPaWaveOut.h"
+
+#include "audio/MMPaWaveIn.h"
+
+#include <portaudio.h>
+
+#include <cstring>
+
+constexpr MMRESULT kDeviceGone = MMSYSERR_NODRIVER;
+
+struct TMMPortAudioWaveOut::Stream {
+    TMMPlaybackQueue queue;
+    PaStream* pa = nullptr;
+    std::atomic<bool> used{false};
+    std::atomic<bool> paused{false};
+    std::atomic<bool> expectStop{false};
+    std::atomic<bool> gone{false};
+    std::atomic<uint64_t> frames{0};
+    size_t bytesPerFrame = 0;
+    size_t holdBytes = 0;  // the stream's output latency
+    uint8_t silence = 0;
+};
+
+namespace {
+
+// Audio thread: copy out of the written headers; silence when none is queued
+// or while paused.
+int playbackCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                     PaStreamCallbackFlags, void* user)
+{
+    auto* s = static_cast<TMMPortAudioWaveOut::Stream*>(user);
+    auto* out = static_cast<uint8_t*>(output);
+    const size_t bytes = frames * s->bytesPerFrame;
+    size_t n = 0;
+    if (!s->paused.load(std::memory_order_acquire)) {
+        n = s->queue.Read(out, bytes, s->holdBytes);
+        s->frames.fetch_add(n / s->bytesPerFrame, std::memory_order_relaxed);
+    }
+    if (n < bytes) std::memset(out + n, s->silence, bytes - n);
+    return paContinue;
+}
+
+// The stream ended without being asked to: the device is gone; every written
+// header goes back so that the output learns of it.
+void finishedCallback(void* user)
+{
+    auto* s = static_cast<TMMPortAudioWaveOut::Stream*>(user);
+    if (s->expectStop.load()) return;
+    s->gone.store(true);
+    s->queue.ReturnAll();
+}
+
+}  // namespace
+
+TMMPortAudioWaveOut::TMMPortAudioWaveOut()
+{
+    for (auto& s : mStreams) s = std::make_unique<Stream>();
+    SilenceAudioLibraryNoise();
+    const PaError err = Pa_Initialize();
+    if (err != paNoError) {
+        mInitError = Pa_GetErrorText(err);
+        return;
+    }
+    const int n = Pa_GetDeviceCount();
+    for (int i = 0; i < n; ++i) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        if (info && info->maxOutputChannels > 0) mOutputs.push_back(i);
+    }
+}
+
+TMMPortAudioWaveOut::~TMMPortAudioWaveOut()
+{
+    if (!Initialized()) return;
+    for (auto& s : mStreams)
+        if (s->used.load() && s->pa) {
+            s->expectStop.store(true);
+            Pa_CloseStream(s->pa);
+            s->pa = nullptr;
+        }
+    // PortAudio stays initialised until the process ends (see the capture side).
+}
+
+int TMMPortAudioWaveOut::PaIndex(int id) const
+{
+    if (!Initialized()) return -1;
+    if (id == -1) {
+        const PaDeviceIndex d = Pa_GetDefaultOutputDevice();
+        return d == paNoDevice ? -1 : d;
+    }
+    if (id < 0 || id >= static_cast<int>(mOutputs.size())) return -1;
+    return mOutputs[static_cast<size_t>(id)];
+}
+
+TMMPortAudioWaveOut::Stream* TMMPortAudioWaveOut::Find(HWAVEOUT h)
+{
+    if (h == 0) return nullptr;
+    for (auto& s : mStreams)
+        if (s->used.load() && s->queue.Handle() == h) return s.get();
+    return nullptr;
+}
+
+MMRESULT TMMPortAudioWaveOut::GetDevCaps(int id, WaveOutCaps& caps)
+{
+    const int pa = PaIndex(id);
+    if (pa < 0) return MMSYSERR_BADDEVICEID;
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(pa);
+    if (!info) return MMSYSERR_NODRIVER;
+    const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+    caps.szPname = info->name ? info->name : "";
+    caps.hostApi = api && api->name ? api->name : "";
+    caps.wChannels = static_cast<uint16_t>(info->maxOutputChannels);
+    caps.dwFormats = StandardFormatBits(info->maxOutputChannels >= 1, info->maxOutputChannels >= 2, true, true);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMPortAudioWaveOut::GetErrorText(MMRESULT err, std::string& text)
+{
+    if (err < 0) {
+        if (err == paUnanticipatedHostError) {
+            const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+            if (host && host->errorText && *host->errorText) {
+                text = host->errorText;
+                return MMSYSERR_NOERROR;
+            }
+        }
+        const char* t = Pa_GetErrorText(static_cast<PaError>(err));
+        if (!t) return MMSYSERR_BADERRNUM;
+        text = t;
+        return MMSYSERR_NOERROR;
+    }
+    if (err == kDeviceGone) {
+        text = "The audio device is no longer available.";
+        return MMSYSERR_NOERROR;
+    }
+    return StandardErrorText(err, text);
+}
+
+MMRESULT TMMPortAudioWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, TWaveOutNotify cb, void* instance,
+                                   uint32_t flags)
+{
+    const int pa = PaIndex(id);
+    if (pa < 0) return MMSYSERR_BADDEVICEID;
+    if (fmt.wFormatTag != WAVE_FORMAT_PCM || (fmt.wBitsPerSample != 8 && fmt.wBitsPerSample != 16) ||
+        fmt.nChannels == 0 || fmt.nBlockAlign != fmt.nChannels * fmt.wBitsPerSample / 8)
+        return WAVERR_BADFORMAT;
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(pa);
+    if (!info) return MMSYSERR_NODRIVER;
+    PaStreamParameters out{};
+    out.device = pa;
+    out.channelCount = fmt.nChannels;
+    out.sampleFormat = fmt.wBitsPerSample == 16 ? paInt16 : paUInt8;
+    // Short device periods: the player's queue can be as short as 5 x 2048
+    // bytes (about 58 ms), which a long period would drain in one burst.
+    out.suggestedLatency = info->defaultHighOutputLatency;
+    if (Pa_IsFormatSupported(nullptr, &out, fmt.nSamplesPerSec) != paFormatIsSupported) return WAVERR_BADFORMAT;
+    if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
+    if (!h || !cb) return MMSYSERR_INVALPARAM;
+
+    Stream* s = nullptr;
+    for (auto& sp : mStreams)
+        if (!sp->used.load()) {
+            s = sp.get();
+            break;
+        }
+    if (!s) return MMSYSERR_ALLOCATED;
+    s->paused.store(false);
+    s->expectStop.store(false);
+    s->gone.store(false);
+    s->frames.store(0);
+    s->bytesPerFrame = fmt.nBlockAlign;
+    s->silence = SilenceValue(&fmt);
+    PaStream* stream = nullptr;
+    const PaError err = Pa_OpenStream(&stream, nullptr, &out, fmt.nSamplesPerSec, 256,
+                                      paClipOff, playbackCallback, s);
+    if (err != paNoError) return err;
+    Pa_SetStreamFinishedCallback(stream, finishedCallback);
+    s->pa = stream;
+    const PaStreamInfo* si = Pa_GetStreamInfo(stream);
+    const double latency = si ? si->outputLatency : 0.0;
+    s->holdBytes = (static_cast<size_t>(latency * fmt.nSamplesPerSec) + 256) * fmt.nBlockAlign;
+    const HWAVEOUT handle = mNextHandle.fetch_add(1);
+    s->queue.Bind(handle, cb, instance);
+    s->used.store(true);
+    const PaError started = Pa_StartStream(stream);
+    if (started != paNoError) {
+        s->expectStop.store(true);
+        Pa_CloseStream(stream);
+        s->pa = nullptr;
+        s->used.store(false);
+        return started;
+    }
+    *h = handle;
+    s->queue.Confirm(WOM_OPEN);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMPortAudioWaveOut::Halt(Stream& s)
+{
+    if (Pa_IsStreamStopped(s.pa) == 0) {
+        s.expectStop.store(true);
+        // Everything written was handed to the device: let it play out, so
+        // that the end of a sound is not cut by the device's latency.
+        // Otherwise drop at once.
+        const PaError err = s.queue.Pending() == 0 ? Pa_StopStream(s.pa) : Pa_AbortStream(s.pa);
+        if (err != paNoError) return err;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMPortAudioWaveOut::Close(HWAVEOUT h)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    if (s->queue.Pending() > 0 && !s->gone.load()) return WAVERR_STILLPLAYING;
+    s->expectStop.store(true);
+    PaError err = paNoError;
+    if (s->pa) err = Pa_CloseStream(s->pa);
+    s->pa = nullptr;
+    s->queue.ReturnAll();
+    s->used.store(false);
+    s->queue.Confirm(WOM_CLOSE);
+    return err == paNoError ? MMSYSERR_NOERROR : err;
+}
+
+MMRESULT TMMPortAudioWaveOut::PrepareHeader(HWAVEOUT h, PWaveHdr hdr)
+{
+    return MarkOutHeaderPrepared(Find(h) != nullptr, hdr, true);
+}
+
+MMRESULT TMMPortAudioWaveOut::UnprepareHeader(HWAVEOUT h, PWaveHdr hdr)
+{
+    return MarkOutHeaderPrepared(Find(h) != nullptr, hdr, false);
+}
+
+MMRESULT TMMPortAudioWaveOut::Write(HWAVEOUT h, PWaveHdr hdr)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    if (s->gone.load()) return kDeviceGone;
+    if (!hdr || !(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (Pa_IsStreamStopped(s->pa) == 1) {
+        s->expectStop.store(false);
+        const PaError err = Pa_StartStream(s->pa);
+        if (err != paNoError) return err;
+    }
+    return s->queue.Add(hdr) ? MMSYSERR_NOERROR : MMSYSERR_NOMEM;
+}
+
+MMRESULT TMMPortAudioWaveOut::Pause(HWAVEOUT h)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    if (s->gone.load()) return kDeviceGone;
+    s->paused.store(true);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMPortAudioWaveOut::Restart(HWAVEOUT h)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    if (s->gone.load()) return kDeviceGone;
+    s->paused.store(false);
+    return MMSYSERR_NOERROR;
+}
+
+// Reset: the stream is halted so that the callback no longer reads the
+// queue, every header goes back, and the stream starts again with the next
+// write.
+MMRESULT TMMPortAudioWaveOut::Reset(HWAVEOUT h)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    const MMRESULT r = s->gone.load() ? MMSYSERR_NOERROR : Halt(*s);
+    s->queue.ReturnAll();
+    s->frames.store(0);
+    s->paused.store(false);
+    return r;
+}
+
+MMRESULT TMMPortAudioWaveOut::GetPosition(HWAVEOUT h, MMTime& t)
+{
+    Stream* s = Find(h);
+    if (!s) return MMSYSERR_INVALHANDLE;
+    t.wType = MMTime::TIME_SAMPLES;
+    t.value = static_cast<uint32_t>(s->frames.load(std::memory_order_relaxed));
+    return MMSYSERR_NOERROR;
+}

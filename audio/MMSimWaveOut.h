@@ -1,0 +1,101 @@
+// Simulated output back end: "Simulated output 1" and "Simulated output 2".
+// A device thread consumes the written headers at the real-time pace of the
+// format and keeps what was played (up to a capacity fixed before playing),
+// so tests can compare the played samples with their source. Faults can be
+// injected per device, and a device can vanish while it plays.
+#pragma once
+
+#include "audio/MMWaveOutDevice.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class TMMSimulatedWaveOut : public TMMWaveOutDevice {
+public:
+    static constexpr int DeviceCount = 2;
+    static constexpr int MaxStreams = 8;
+
+    struct Faults {
+        bool refuseFormat = false;  // the format query answers WAVERR_BADFORMAT
+        MMRESULT openError = 0;
+        bool noOpenConfirm = false;
+        MMRESULT writeError = 0;
+    };
+
+    // captureBytes: how much each device keeps of what it plays.
+    explicit TMMSimulatedWaveOut(size_t captureBytes = 16u << 20);
+    ~TMMSimulatedWaveOut() override;
+
+    Faults& DeviceFaults(int device);
+    // The device disappears: its open streams return every header and refuse
+    // writes from then on; opening it fails until Restore.
+    void Vanish(int device);
+    void Restore(int device);
+    int OpenStreams(int device) const;
+
+    // What the device played since the last ClearPlayed (GUI side, while
+    // nothing plays on it), and the format it was played in.
+    std::vector<uint8_t> Played(int device) const;
+    WaveFormat PlayedFormat(int device) const;
+    void ClearPlayed(int device);
+
+    std::string BackendName() const override { return "simulated"; }
+    int GetNumDevs() override { return DeviceCount; }
+    MMRESULT GetDevCaps(int id, WaveOutCaps& caps) override;
+    MMRESULT GetErrorText(MMRESULT err, std::string& text) override;
+    MMRESULT Open(HWAVEOUT* h, int id, const WaveFormat& fmt, TWaveOutNotify cb, void* instance,
+                  uint32_t flags) override;
+    MMRESULT Close(HWAVEOUT h) override;
+    MMRESULT PrepareHeader(HWAVEOUT h, PWaveHdr hdr) override;
+    MMRESULT UnprepareHeader(HWAVEOUT h, PWaveHdr hdr) override;
+    MMRESULT Write(HWAVEOUT h, PWaveHdr hdr) override;
+    MMRESULT Pause(HWAVEOUT h) override;
+    MMRESULT Restart(HWAVEOUT h) override;
+    MMRESULT Reset(HWAVEOUT h) override;
+    MMRESULT GetPosition(HWAVEOUT h, MMTime& t) override;
+
+private:
+    enum State : int { sFree, sOpen, sDead };
+    struct Stream {
+        TMMPlaybackQueue queue;
+        std::atomic<int> state{sFree};
+        std::atomic<bool> paused{false};
+        std::atomic<int> busy{0};
+        int device = 0;
+        WaveFormat fmt;
+        std::atomic<uint64_t> frames{0};
+        uint64_t consumed = 0;
+        std::chrono::steady_clock::time_point t0;
+    };
+    struct Capture {
+        std::vector<uint8_t> data;  // capacity fixed at construction
+        std::atomic<size_t> used{0};
+        WaveFormat fmt;
+    };
+
+    Stream* Find(HWAVEOUT h);
+    int DeviceIndex(int id) const { return id == -1 ? 0 : id; }
+    void Hold(Stream& s);
+    void Release(Stream& s) { s.busy.store(0); }
+    void Consume(Stream& s, size_t frames);
+    void Run();
+
+    std::array<std::unique_ptr<Stream>, MaxStreams> mStreams;
+    std::array<Capture, DeviceCount> mCapture;
+    std::array<std::atomic<bool>, DeviceCount> mGone;
+    std::array<Faults, DeviceCount> mFaults;
+    std::atomic<uintptr_t> mNextHandle{1};
+    std::atomic<bool> mQuit{false};
+    std::thread mThread;
+};
+
+// Writes what simulated output `device` played as a 16-bit PCM WAVE file
+// (8-bit data is widened). False with `error` set when it cannot be written.
+bool WriteSimOutputCapture(const TMMSimulatedWaveOut& out, int device, const std::string& path,
+                           std::string& error);

@@ -1,0 +1,169 @@
+// The wave-out device-operations table: the playback operations an output
+// back end provides (count, capabilities, error text, open/close with
+// confirmations, prepare/write buffers, pause/restart/reset, position), and
+// the queue both output back ends use to play the written headers in order.
+#pragma once
+
+#include "audio/MMWaveInDevice.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using HWAVEOUT = uintptr_t;  // 0 = no device; handles are never reused
+
+// Notification messages.
+constexpr uint32_t WOM_OPEN = 0x3BB;
+constexpr uint32_t WOM_CLOSE = 0x3BC;
+constexpr uint32_t WOM_DONE = 0x3BD;
+
+struct WaveOutCaps {
+    std::string szPname;
+    std::string hostApi;
+    uint32_t dwFormats = 0;
+    uint16_t wChannels = 0;
+};
+
+// Called by the back end in its own context (audio or device thread, or the
+// caller's thread for confirmations and for returns by reset). Must not block.
+using TWaveOutNotify = void (*)(HWAVEOUT h, uint32_t msg, void* instance, PWaveHdr hdr);
+
+class TMMWaveOutDevice {
+public:
+    virtual ~TMMWaveOutDevice() = default;
+
+    virtual std::string BackendName() const = 0;
+    virtual int GetNumDevs() = 0;
+    // id -1 (MapperId) is the default output device.
+    virtual MMRESULT GetDevCaps(int id, WaveOutCaps& caps) = 0;
+    // Non-zero when the code has no text.
+    virtual MMRESULT GetErrorText(MMRESULT err, std::string& text) = 0;
+    // With WAVE_FORMAT_QUERY only checks the format. Otherwise opens and
+    // confirms with WOM_OPEN through `cb` (possibly before returning).
+    virtual MMRESULT Open(HWAVEOUT* h, int id, const WaveFormat& fmt, TWaveOutNotify cb, void* instance,
+                          uint32_t flags) = 0;
+    // Confirms with WOM_CLOSE; fails with WAVERR_STILLPLAYING while buffers are queued.
+    virtual MMRESULT Close(HWAVEOUT h) = 0;
+    virtual MMRESULT PrepareHeader(HWAVEOUT h, PWaveHdr hdr) = 0;
+    virtual MMRESULT UnprepareHeader(HWAVEOUT h, PWaveHdr hdr) = 0;
+    // Queues dwBufferLength bytes; any thread, never blocks. The header comes
+    // back marked done through WOM_DONE once played.
+    virtual MMRESULT Write(HWAVEOUT h, PWaveHdr hdr) = 0;
+    virtual MMRESULT Pause(HWAVEOUT h) = 0;
+    virtual MMRESULT Restart(HWAVEOUT h) = 0;
+    // Stops, returns every queued header in order and sets the position to 0.
+    virtual MMRESULT Reset(HWAVEOUT h) = 0;
+    // Frames played since open or reset.
+    virtual MMRESULT GetPosition(HWAVEOUT h, MMTime& t) = 0;
+
+    // The output devices (ids 0 ... N-1), the default device (-1) first.
+    std::vector<TMMDeviceInfo> OutputDevices();
+};
+
+// Prepare/unprepare for output back ends without per-header state.
+inline MMRESULT MarkOutHeaderPrepared(bool known, PWaveHdr hdr, bool prepared)
+{
+    return MarkHeaderPrepared(known, hdr, prepared);
+}
+
+// The written headers of one open output and the header being played.
+// Write (Add) runs on any thread; Read and the Return* calls run on one
+// context at a time (the device's own, or the caller's once it is halted).
+// No allocation after construction.
+class TMMPlaybackQueue {
+public:
+    static constexpr size_t MaxBuffers = 1024;
+    TMMPlaybackQueue() : mQueue(MaxBuffers) {}
+
+    void Bind(HWAVEOUT h, TWaveOutNotify cb, void* instance)
+    {
+        mHandle = h;
+        mNotify = cb;
+        mInstance = instance;
+    }
+    HWAVEOUT Handle() const { return mHandle; }
+    void Confirm(uint32_t msg) { mNotify(mHandle, msg, mInstance, nullptr); }
+
+    bool Add(PWaveHdr hdr)
+    {
+        hdr->dwFlags &= ~WHDR_DONE;
+        hdr->dwUser = 0;  // bytes played of this header
+        if (!mQueue.Push(hdr)) return false;
+        mPending.fetch_add(1, std::memory_order_acq_rel);
+        return true;
+    }
+    // Copies up to `bytes` played bytes into `out` (null: discards them);
+    // every emptied header goes back. With `hold` > 0 the header that
+    // empties the queue comes back only after `hold` more bytes were asked
+    // for (the device's latency, so that its data has been heard), or as
+    // soon as another header follows. Returns the bytes taken; the rest of
+    // `out` is left for the caller to fill with silence.
+    size_t Read(uint8_t* out, size_t bytes, size_t hold = 0)
+    {
+        size_t taken = 0;
+        if (mCurrent && mCurrent->dwUser >= mCurrent->dwBufferLength) {  // held
+            PWaveHdr next = nullptr;
+            if (!mQueue.Pop(next)) {
+                mHeld = bytes >= mHeld ? 0 : mHeld - bytes;
+                if (mHeld == 0) ReturnCurrent();
+                return 0;
+            }
+            ReturnCurrent();
+            mCurrent = next;
+        }
+        while (bytes > 0) {
+            if (!mCurrent && !mQueue.Pop(mCurrent)) break;
+            const size_t left = mCurrent->dwBufferLength - mCurrent->dwUser;
+            const size_t n = bytes < left ? bytes : left;
+            if (out) std::memcpy(out + taken, mCurrent->lpData + mCurrent->dwUser, n);
+            mCurrent->dwUser += n;
+            taken += n;
+            bytes -= n;
+            if (mCurrent->dwUser < mCurrent->dwBufferLength) continue;
+            if (hold > 0) {
+                PWaveHdr next = nullptr;
+                if (!mQueue.Pop(next)) {
+                    mHeld = hold;
+                    break;
+                }
+                ReturnCurrent();
+                mCurrent = next;
+                continue;
+            }
+            ReturnCurrent();
+        }
+        return taken;
+    }
+    void ReturnCurrent()
+    {
+        PWaveHdr h = mCurrent;
+        mCurrent = nullptr;
+        if (!h) return;
+        mPending.fetch_sub(1, std::memory_order_acq_rel);
+        h->dwFlags |= WHDR_DONE;
+        mNotify(mHandle, WOM_DONE, mInstance, h);
+    }
+    // Every header comes back, in order.
+    void ReturnAll()
+    {
+        ReturnCurrent();
+        PWaveHdr h = nullptr;
+        while (mQueue.Pop(h)) {
+            mCurrent = h;
+            ReturnCurrent();
+        }
+    }
+    // Headers written and not yet returned.
+    int Pending() const { return mPending.load(std::memory_order_acquire); }
+
+private:
+    TMMRing<PWaveHdr> mQueue;
+    PWaveHdr mCurrent = nullptr;
+    size_t mHeld = 0;  // bytes still to pass before a held header goes back
+    std::atomic<int> mPending{0};
+    HWAVEOUT mHandle = 0;
+    TWaveOutNotify mNotify = nullptr;
+    void* mInstance = nullptr;
+};

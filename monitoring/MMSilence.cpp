@@ -1,0 +1,161 @@
+#include "monitoring/MMSilence.h"
+
+#include <charconv>
+#include <cmath>
+#include <exception>
+#include <limits>
+
+int SilenceWatchedStrips(int modeIndex)
+{
+    static constexpr int kWatched[] = {2, 4, 8, 16, 24};
+    return modeIndex >= 0 && modeIndex <= 4 ? kWatched[modeIndex] : 0;
+}
+
+int SilenceGroupBound(int n)
+{
+    if (n <= 2) return 2;
+    if (n <= 4) return 4;
+    if (n <= 8) return 8;
+    if (n <= 16) return 16;
+    return 24;
+}
+
+std::string SilenceLevelText(int level, char decimalSeparator)
+{
+    if (level <= 0) return "-Inf";
+    const float db = 20.0f * std::log10(static_cast<float>(level) / 32768.0f);
+    char buf[32];
+    // to_chars ignores the C locale, which the GUI toolkit sets from the user's.
+    auto r = std::to_chars(buf, buf + sizeof buf, db, std::chars_format::fixed, 2);
+    std::string s(buf, r.ptr);
+    if (s == "-0.00") s = "0.00";
+    for (char& c : s)
+        if (c == '.') c = decimalSeparator;
+    return s;
+}
+
+std::string SilenceLogLine(int n, const std::string& label, int level, char decimalSeparator,
+                           const std::string& dateTime)
+{
+    return "Level " + std::to_string(n) + " : - " + label + "-   " + SilenceLevelText(level, decimalSeparator) +
+           " dB  -->" + " Time: " + dateTime;
+}
+
+TMMSilenceDetector::TMMSilenceDetector(IMMSilenceHost& host, IMMSilenceSettings& settings, const Timers& timers)
+    : mHost(host), mSettings(settings), mTimers(timers)
+{
+}
+
+void TMMSilenceDetector::Emit(TSilenceEventKind kind, int n, int level, std::string line)
+{
+    if (mListeners.empty()) return;
+    const TSilenceEvent e{kind, n, mHost.LabelText(n), level, mHost.NowMs(), std::move(line)};
+    for (const TListener& l : mListeners) l(e);
+}
+
+void TMMSilenceDetector::TimerOffTick()
+{
+    // Strip timers due together with the check are served first.
+    for (int n = 1; n <= tv::kStrips; ++n)
+        if (strip(n) && strip(n)->Active()) StripTick(n);
+
+    const int watched = SilenceWatchedStrips(mHost.ModeIndex());
+    const int threshold = mSettings.ThresholdAmplitude();
+    for (int n = 1; n <= watched; ++n) {
+        const int level = mHost.CurrentLevel(n);
+        if (level < threshold) {
+            if (strip(n) && !strip(n)->Active()) strip(n)->Start();
+            continue;
+        }
+        if (strip(n)) strip(n)->Stop();
+        mCounter[n - 1] = 0;
+        mHost.SetLabelEnabled(n, true);
+        mHost.SetLabelVisible(n, true);
+        mHost.SetLabelInactiveColor(n, clBlack);
+        if (mState[n - 1] != TSilenceState::Sounding) {
+            mState[n - 1] = TSilenceState::Sounding;
+            Emit(TSilenceEventKind::SoundRestored, n, level);
+        }
+    }
+}
+
+void TMMSilenceDetector::StripTick(int n)
+{
+    if (n < 1 || n > tv::kStrips) return;
+    int32_t& counter = mCounter[n - 1];
+    if (counter < std::numeric_limits<int32_t>::max()) ++counter;
+
+    if (counter <= mSettings.AlarmSeconds()) {
+        mLogArmed[n - 1] = true;
+        mHost.SetLabelInactiveColor(n, clBlack);
+        if (mTimers.TimerOn) mTimers.TimerOn->Stop();
+        if (strip(n)) strip(n)->Stop();
+        if (mState[n - 1] == TSilenceState::Sounding) {
+            ++mStats[n - 1].Silences;
+            mState[n - 1] = TSilenceState::Silent;
+            Emit(TSilenceEventKind::SilenceBegan, n, mHost.CurrentLevel(n));
+        } else {
+            mState[n - 1] = TSilenceState::Silent;  // the counters were reset during an alarm
+        }
+        return;
+    }
+
+    mHost.SetLabelInactiveColor(n, clRed);
+    mHost.SetLabelVisible(n, false);
+    if (mTimers.TimerOn && !mTimers.TimerOn->Active()) mTimers.TimerOn->Start();
+    if (strip(n)) strip(n)->Stop();
+    mHost.DrawAlarm(n);
+    ++mStats[n - 1].Alarms;
+    if (mState[n - 1] != TSilenceState::Alarm) {
+        mState[n - 1] = TSilenceState::Alarm;
+        Emit(TSilenceEventKind::Alarm, n, mHost.CurrentLevel(n));
+    }
+    if (mSettings.PlaySound() && mPlayer) {
+        // A failure of the player ends this tick: no log line, the flag stays.
+        try {
+            mPlayer->Play();
+        } catch (const std::exception& e) {
+            mHost.ReportError(e.what());
+            return;
+        } catch (...) {
+            mHost.ReportError("Alarm sound failed");
+            return;
+        }
+    }
+    if (mHost.ActiveChannelCount() >= SilenceGroupBound(n) && mLogArmed[n - 1] && mHost.LoggingOn()) {
+        const int level = mHost.CurrentLevel(n);
+        const std::string line = SilenceLogLine(n, mHost.LabelText(n), level, mHost.DecimalSeparator(),
+                                                mHost.DateTimeText(mHost.NowMs()));
+        mLogArmed[n - 1] = false;
+        ++mStats[n - 1].LogLines;
+        ++mLogLines;
+        Emit(TSilenceEventKind::LogLine, n, level, line);
+    }
+}
+
+void TMMSilenceDetector::TimerOnTick()
+{
+    if (mTimers.TimerOn) mTimers.TimerOn->Stop();
+    const int watched = SilenceWatchedStrips(mHost.ModeIndex());
+    for (int n = 1; n <= watched; ++n) mHost.SetLabelVisible(n, true);
+    mHost.ReapplyStandard();
+    if (!mTimers.TimerOff) return;
+    if (!mSettings.Detect())
+        mTimers.TimerOff->Stop();
+    else if (!mTimers.TimerOff->Active())
+        mTimers.TimerOff->Start();
+}
+
+void TMMSilenceDetector::SoundStopped()
+{
+    mSettings.setPlaySound(false);
+    if (mTimers.Reset && !mTimers.Reset->Active()) mTimers.Reset->Start();
+}
+
+void TMMSilenceDetector::ResetTick()
+{
+    mSettings.setPlaySound(true);
+    if (mTimers.Reset) mTimers.Reset->Stop();
+}
+
+void TMMSilenceDetector::ResetCounters() { mCounter.fill(0); }

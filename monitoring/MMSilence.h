@@ -1,0 +1,163 @@
+// The silence detector: per strip sounding / silent / alarm, the periodic
+// check (`TimerOff`), the strip timers (`Timer_start`n), the blink end
+// (`TimerOn`) and the pause after each alarm sound (`t_reset`). Everything
+// outside (timers, labels, pictures, settings, player, clock) is reached
+// through the small interfaces below, so tests drive it on a fake clock.
+// Timer order: when the periodic check and a strip timer are due together,
+// the strip timer is served first (the check serves every armed strip timer
+// before it examines the bars), so a silent strip's counter advances once
+// per second. GUI thread only.
+#pragma once
+
+#include "base/MMTypes.h"
+#include "base/TvConstants.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A timer the detector arms and disarms; arming an armed timer does not
+// restart it.
+class IMMSilenceTimer {
+public:
+    virtual ~IMMSilenceTimer() = default;
+    virtual void Start() = 0;
+    virtual void Stop() = 0;
+    virtual bool Active() const = 0;
+};
+
+// The detector's settings, read when needed (the level settings dialog).
+class IMMSilenceSettings {
+public:
+    virtual ~IMMSilenceSettings() = default;
+    virtual bool Detect() const = 0;             // chb_detect
+    virtual int ThresholdAmplitude() const = 0;  // spin_db
+    virtual int AlarmSeconds() const = 0;        // spin_sec
+    virtual bool PlaySound() const = 0;          // cb_arlarm
+    virtual void setPlaySound(bool on) = 0;
+};
+
+// The alarm sound player: Play does nothing while playing or without a
+// loaded file and may throw (the output device cannot be opened). Its
+// on-stop notification is handed to TMMSilenceDetector::SoundStopped.
+class IMMAlarmSound {
+public:
+    virtual ~IMMAlarmSound() = default;
+    virtual void Play() = 0;
+    virtual bool Playing() const = 0;
+};
+
+// The main window as the detector sees it.
+class IMMSilenceHost {
+public:
+    virtual ~IMMSilenceHost() = default;
+    virtual int ModeIndex() = 0;           // input mode 0 .. 4
+    virtual int ActiveChannelCount() = 0;
+    virtual bool LoggingOn() = 0;
+    virtual int CurrentLevel(int n) = 0;   // bar n, 1 .. 24
+    virtual std::string LabelText(int n) = 0;
+    virtual void SetLabelInactiveColor(int n, TColor c) = 0;
+    virtual void SetLabelVisible(int n, bool visible) = 0;
+    virtual void SetLabelEnabled(int n, bool enabled) = 0;
+    virtual void DrawAlarm(int n) = 0;      // the red fill of strip n's picture
+    virtual void ReapplyStandard() = 0;     // redraws every scale picture
+    virtual void ReportError(const std::string& text) = 0;
+    virtual int64_t NowMs() = 0;            // local wall clock for the log line
+    virtual std::string DateTimeText(int64_t ms) = 0;  // short date + long time
+    virtual char DecimalSeparator() = 0;
+};
+
+enum class TSilenceEventKind { SilenceBegan, Alarm, SoundRestored, LogLine };
+
+struct TSilenceEvent {
+    TSilenceEventKind Kind;
+    int Strip;           // 1 .. 24
+    std::string Label;   // the strip's channel label text
+    int Level;           // CurrentLevel at the event
+    int64_t TimeMs;      // NowMs at the event
+    std::string Line;    // the log line (LogLine only)
+};
+
+enum class TSilenceState { Sounding, Silent, Alarm };
+
+struct TSilenceStripStats {
+    uint64_t Alarms = 0;    // alarm ticks
+    uint64_t Silences = 0;  // silence episodes
+    uint64_t LogLines = 0;
+};
+
+// Strips watched for input mode index 0 .. 4; 0 for any other.
+int SilenceWatchedStrips(int modeIndex);
+// The active channel count strip n needs before it may log.
+int SilenceGroupBound(int n);
+// "-Inf" for 0, else 20 log10(level / 32768) in single precision, two
+// decimals, the given decimal separator.
+std::string SilenceLevelText(int level, char decimalSeparator);
+// The whole log line of strip n.
+std::string SilenceLogLine(int n, const std::string& label, int level, char decimalSeparator,
+                           const std::string& dateTime);
+
+class TMMSilenceDetector {
+public:
+    struct Timers {
+        IMMSilenceTimer* TimerOff = nullptr;
+        IMMSilenceTimer* TimerOn = nullptr;
+        std::array<IMMSilenceTimer*, tv::kStrips> Strip{};  // Timer_start1 .. 24
+        IMMSilenceTimer* Reset = nullptr;                    // t_reset
+    };
+
+    TMMSilenceDetector(IMMSilenceHost& host, IMMSilenceSettings& settings, const Timers& timers);
+
+    void setPlayer(IMMAlarmSound* player) { mPlayer = player; }
+
+    // Timer ticks.
+    void TimerOffTick();     // periodic check
+    void StripTick(int n);   // Timer_start n
+    void TimerOnTick();      // blink end
+    void ResetTick();        // t_reset: the sound may play again
+    // The player's OnStop: the pause before the next playing begins.
+    void SoundStopped();
+
+    // "Stop Logfile": every counter back to 0 (the delay restarts).
+    void ResetCounters();
+    int Counter(int n) const { return mCounter[n - 1]; }
+    void setCounter(int n, int v) { mCounter[n - 1] = v; }
+    bool LogArmed(int n) const { return mLogArmed[n - 1]; }
+    TSilenceState State(int n) const { return mState[n - 1]; }
+    const TSilenceStripStats& Stats(int n) const { return mStats[n - 1]; }
+    uint64_t LogLineCount() const { return mLogLines; }
+
+    // Every transition and every log line goes to each listener in order.
+    using TListener = std::function<void(const TSilenceEvent&)>;
+    void AddListener(TListener l) { mListeners.push_back(std::move(l)); }
+
+private:
+    void Emit(TSilenceEventKind kind, int n, int level, std::string line = {});
+    IMMSilenceTimer* strip(int n) const { return mTimers.Strip[n - 1]; }
+
+    IMMSilenceHost& mHost;
+    IMMSilenceSettings& mSettings;
+    Timers mTimers;
+    IMMAlarmSound* mPlayer = nullptr;
+    std::array<int32_t, tv::kStrips> mCounter{};
+    std::array<bool, tv::kStrips> mLogArmed{};
+    std::array<TSilenceState, tv::kStrips> mState{};
+    std::array<TSilenceStripStats, tv::kStrips> mStats{};
+    uint64_t mLogLines = 0;
+    std::vector<TListener> mListeners;
+};
+
+// An alarm player given as functions; the program binds them to the
+// player's Play and playing state (unset: Play does nothing).
+class TMMAlarmSoundBinding : public IMMAlarmSound {
+public:
+    std::function<void()> OnPlay;
+    std::function<bool()> OnPlaying;
+    void Play() override
+    {
+        if (OnPlay) OnPlay();
+    }
+    bool Playing() const override { return OnPlaying && OnPlaying(); }
+};

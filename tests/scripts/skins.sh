@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Whole program, offscreen: the skins folder beside the program, the default
+# skin at first start, a stored skin applied again at the next start, and a
+# stored path that no longer exists (built-in look, no message, no crash).
+# Usage: skins.sh BUILD_DIR
+set -u
+build=${1:?build folder}
+exe=$build/tarvolin
+[ -x "$exe" ] || { echo "no $exe"; exit 77; }
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp XDG_CONFIG_HOME=$tmp/config
+chmod 700 "$tmp"
+fail() { echo "FAIL: $*"; exit 1; }
+
+for f in iTunes.SKN iTunes.skn mxskin20.skn mxskin15.skn mxskin60.skn mxskin24.skn mxskin28.skn mxskin29.SKN \
+         mxskin30.skn mxskin35.skn mxskin40.skn mxskin47.skn mxskin56.skn mxskin59.skn mxskin67.skn; do
+  [ -r "$build/skins/$f" ] || fail "skins/$f is not beside the program"
+done
+
+# Brightness (0-255) of the pixel at x,y of a PNG written by the program.
+brightness() {
+  python3 - "$1" "$2" "$3" <<'PY'
+import struct, sys, zlib
+data = open(sys.argv[1], 'rb').read()
+x, y = int(sys.argv[2]), int(sys.argv[3])
+pos, idat = 8, b''
+while pos < len(data):
+    n, kind = struct.unpack('>I4s', data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + n]
+    if kind == b'IHDR':
+        w, h, depth, ctype = struct.unpack('>IIBB', body[:10])
+    elif kind == b'IDAT':
+        idat += body
+    pos += 12 + n
+bpp = {2: 3, 6: 4}[ctype]
+raw, stride, prev, rows = zlib.decompress(idat), w * bpp, bytearray(w * bpp), []
+for r in range(h):
+    f, line = raw[r * (stride + 1)], bytearray(raw[r * (stride + 1) + 1:(r + 1) * (stride + 1)])
+    for i in range(stride):
+        a = line[i - bpp] if i >= bpp else 0
+        b, c = prev[i], prev[i - bpp] if i >= bpp else 0
+        if f == 1: line[i] = (line[i] + a) & 255
+        elif f == 2: line[i] = (line[i] + b) & 255
+        elif f == 3: line[i] = (line[i] + (a + b) // 2) & 255
+        elif f == 4:
+            p = a + b - c; pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+    rows.append(line); prev = line
+px = rows[y][x * bpp:x * bpp + 3]
+print(sum(px) // 3)
+PY
+}
+
+settings=$tmp/run.reg
+base=(--audio simulated --settings "$settings" --set "is Sound=1" --set "rg Mode=0" --set "multi_1=0")
+
+# First start: the default skin (light menu bar).
+timeout 60 "$exe" "${base[@]}" --screenshot "$tmp/first.png" --after 800 2>"$tmp/err1.txt" \
+  || fail "first start exited with $? ($(tail -3 "$tmp/err1.txt"))"
+[ "$(brightness "$tmp/first.png" 3 3)" -gt 170 ] || fail "first start not in the default skin"
+
+# A stored "Skin5" path: applied at start (dark menu bar) and kept in the store.
+timeout 60 "$exe" "${base[@]}" --set "skin=$build/skins/mxskin24.skn" --run-for 1 2>"$tmp/err2.txt" \
+  || fail "run with a stored skin exited with $?"
+grep -q 'skins/mxskin24.skn' "$settings" || fail "the skin path was not kept: $(grep -i skin "$settings")"
+timeout 60 "$exe" --audio simulated --settings "$settings" --screenshot "$tmp/next.png" --after 800 \
+  2>"$tmp/err3.txt" || fail "next start exited with $?"
+[ "$(brightness "$tmp/next.png" 3 3)" -lt 80 ] || fail "the stored skin was not applied at the next start"
+
+# A stored path that no longer exists: built-in look, nothing on stderr about it.
+timeout 60 "$exe" "${base[@]}" --set "skin=$tmp/gone/skins/mxskin24.skn" --screenshot "$tmp/gone.png" \
+  --after 800 2>"$tmp/err4.txt" || fail "start with a missing skin exited with $?"
+! grep -qi skin "$tmp/err4.txt" || fail "a message about the missing skin: $(cat "$tmp/err4.txt")"
+[ "$(brightness "$tmp/gone.png" 3 3)" -gt 150 ] || fail "missing skin not in the built-in look"
+echo OK
