@@ -3,6 +3,7 @@
 #include <ebur128.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 
@@ -125,80 +126,96 @@ double SumLoudness(const double* lufs, size_t n)
 TMMLoudnessMeter::TMMLoudnessMeter(int sampleRate) : mRate(sampleRate)
 {
     for (auto& p : mPairs) p = std::make_unique<TMMLoudness>(2, mRate, true);
+    newSum();
 }
 
 TMMLoudnessMeter::~TMMLoudnessMeter() = default;
 
-void TMMLoudnessMeter::setPair(int pair) { mPair = pair == SumOfPairs ? SumOfPairs : std::clamp(pair, 0, tv::kPairs - 1); }
+void TMMLoudnessMeter::newSum()
+{
+    mSum = std::make_unique<TMMLoudness>(2 * mActive, mRate, true);
+    for (auto& p : mPending) p.clear();
+}
 
-void TMMLoudnessMeter::setActivePairs(int n) { mActive = std::clamp(n, 1, tv::kPairs); }
+void TMMLoudnessMeter::setPair(int pair)
+{
+    const int p = pair == SumOfPairs ? SumOfPairs : std::clamp(pair, 0, tv::kPairs - 1);
+    // Frames of the sum left waiting would join later ones out of line.
+    if (p != mPair && mPair == SumOfPairs) flushSum(true);
+    mPair = p;
+}
+
+void TMMLoudnessMeter::setActivePairs(int n)
+{
+    n = std::clamp(n, 1, tv::kPairs);
+    if (n == mActive) return;
+    // Another set of channels is another programme.
+    mActive = n;
+    newSum();
+}
 
 void TMMLoudnessMeter::setSampleRate(int rate)
 {
     if (rate == mRate) return;
-    for (auto& p : mPairs) p = std::make_unique<TMMLoudness>(2, rate, true);  // raises before anything changes
+    std::unique_ptr<TMMLoudness> fresh[tv::kPairs];
+    for (auto& p : fresh) p = std::make_unique<TMMLoudness>(2, rate, true);  // raises before anything changes
+    for (int i = 0; i < tv::kPairs; ++i) mPairs[i] = std::move(fresh[i]);
     mRate = rate;
+    newSum();
 }
 
 void TMMLoudnessMeter::Reset()
 {
     for (auto& p : mPairs) p->Reset();
+    mSum->Reset();
+    for (auto& p : mPending) p.clear();
 }
 
 void TMMLoudnessMeter::AddPair(int pair, const int16_t* frames, size_t count)
 {
-    if (pair < 0 || pair >= tv::kPairs) return;
+    if (pair < 0 || pair >= tv::kPairs || !frames || count == 0) return;
     // Only what is shown is measured: the chosen pair, or the active ones.
     if (mPair == SumOfPairs ? pair >= mActive : pair != mPair) return;
     mPairs[pair]->AddFrames(frames, count);
+    if (mPair != SumOfPairs) return;
+    mPending[pair].insert(mPending[pair].end(), frames, frames + 2 * count);
+    flushSum(false);
 }
 
-std::vector<const TMMLoudness*> TMMLoudnessMeter::measured() const
+void TMMLoudnessMeter::flushSum(bool padLagging)
 {
-    std::vector<const TMMLoudness*> v;
-    if (mPair != SumOfPairs) {
-        v.push_back(mPairs[mPair].get());
-    } else {
-        for (int i = 0; i < mActive; ++i) v.push_back(mPairs[i].get());
+    size_t most = 0, least = SIZE_MAX;
+    for (int i = 0; i < mActive; ++i) {
+        most = std::max(most, mPending[i].size() / 2);
+        least = std::min(least, mPending[i].size() / 2);
     }
-    return v;
+    // A pair that stopped delivering (a recorder that failed) counts as
+    // silence for what the others are more than a second ahead of it, so
+    // nothing waits forever and the waiting stays bounded.
+    const size_t wait = static_cast<size_t>(mRate);
+    if (padLagging)
+        least = most;
+    else if (most > least + wait)
+        least = most - wait;
+    if (least == 0) return;
+    const size_t ch = 2 * static_cast<size_t>(mActive);
+    mInterleaved.assign(least * ch, 0);
+    for (int i = 0; i < mActive; ++i) {
+        std::vector<int16_t>& p = mPending[i];
+        const size_t have = std::min(least, p.size() / 2);
+        for (size_t f = 0; f < have; ++f) {
+            mInterleaved[f * ch + 2 * i] = p[2 * f];
+            mInterleaved[f * ch + 2 * i + 1] = p[2 * f + 1];
+        }
+        p.erase(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(2 * have));
+    }
+    mSum->AddFrames(mInterleaved.data(), least);
 }
 
-double TMMLoudnessMeter::Momentary() const
-{
-    std::vector<double> l;
-    for (const TMMLoudness* p : measured()) l.push_back(p->Momentary());
-    return SumLoudness(l.data(), l.size());
-}
+const TMMLoudness& TMMLoudnessMeter::shown() const { return mPair == SumOfPairs ? *mSum : *mPairs[mPair]; }
 
-double TMMLoudnessMeter::ShortTerm() const
-{
-    std::vector<double> l;
-    for (const TMMLoudness* p : measured()) l.push_back(p->ShortTerm());
-    return SumLoudness(l.data(), l.size());
-}
-
-double TMMLoudnessMeter::Integrated() const
-{
-    std::vector<ebur128_state*> s;
-    for (const TMMLoudness* p : measured()) s.push_back(st(p->State()));
-    double v = 0;
-    const int err = ebur128_loudness_global_multiple(s.data(), s.size(), &v);
-    return orNone(err, v);
-}
-
-double TMMLoudnessMeter::Range() const
-{
-    std::vector<ebur128_state*> s;
-    for (const TMMLoudness* p : measured()) s.push_back(st(p->State()));
-    double v = 0;
-    const int err = ebur128_loudness_range_multiple(s.data(), s.size(), &v);
-    return err == EBUR128_SUCCESS && std::isfinite(v) ? v : 0.0;
-}
-
-double TMMLoudnessMeter::TruePeak() const
-{
-    double m = kNone;
-    for (const TMMLoudness* p : measured()) m = std::max(m, p->TruePeak());
-    return m;
-}
+double TMMLoudnessMeter::Momentary() const { return shown().Momentary(); }
+double TMMLoudnessMeter::ShortTerm() const { return shown().ShortTerm(); }
+double TMMLoudnessMeter::Integrated() const { return shown().Integrated(); }
+double TMMLoudnessMeter::Range() const { return shown().Range(); }
+double TMMLoudnessMeter::TruePeak() const { return shown().TruePeak(); }

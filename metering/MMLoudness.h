@@ -3,9 +3,10 @@
 // LU, maximum true peak in dBTP and sample peak in dBFS.
 //   TMMLoudness        one programme of 1 .. 24 channels (all weighted 1.0);
 //   TMMLoudnessMeter   the live meter of the loudness window: one TMMLoudness
-//                      per recorder pair, read for one pair or for the sum of
-//                      the active pairs (their channel powers summed, as
-//                      BS.1770 sums a programme's channels).
+//                      per recorder pair, and for the sum of the active pairs
+//                      one programme of all their channels (channel powers
+//                      summed per gating block, as BS.1770 sums a programme's
+//                      channels), fed as the pairs' buffers line up.
 // Values not yet defined (silence, too little audio) read -inf.
 #pragma once
 
@@ -94,11 +95,18 @@ public:
     double TruePeak() const;
 
 private:
-    std::vector<const TMMLoudness*> measured() const;
+    const TMMLoudness& shown() const;
+    void newSum();
+    void flushSum(bool padLagging);
 
     int mRate;
     int mPair = 0, mActive = 1;
     std::unique_ptr<TMMLoudness> mPairs[tv::kPairs];
+    // The sum of pairs 0 .. mActive - 1: their frames wait in mPending until
+    // every active pair has delivered them.
+    std::unique_ptr<TMMLoudness> mSum;
+    std::vector<int16_t> mPending[tv::kPairs];
+    std::vector<int16_t> mInterleaved;
 };
 
 // Momentary or short-term loudness of several programmes read as one: the sum
