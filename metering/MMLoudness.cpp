@@ -176,8 +176,10 @@ void TMMLoudnessMeter::AddPair(int pair, const int16_t* frames, size_t count)
     if (pair < 0 || pair >= tv::kPairs || !frames || count == 0) return;
     // Only what is shown is measured: the chosen pair, or the active ones.
     if (mPair == SumOfPairs ? pair >= mActive : pair != mPair) return;
-    mPairs[pair]->AddFrames(frames, count);
-    if (mPair != SumOfPairs) return;
+    if (mPair != SumOfPairs) {
+        mPairs[pair]->AddFrames(frames, count);
+        return;
+    }
     mPending[pair].insert(mPending[pair].end(), frames, frames + 2 * count);
     flushSum(false);
 }

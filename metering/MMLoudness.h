@@ -73,7 +73,8 @@ public:
     explicit TMMLoudnessMeter(int sampleRate = 48000);
     ~TMMLoudnessMeter();
 
-    // Pair 0 .. kPairs - 1, or SumOfPairs. Changing it does not reset.
+    // Pair 0 .. kPairs - 1, or SumOfPairs. Changing it does not reset: each
+    // measurement goes on where it stopped (it is fed only while shown).
     int Pair() const { return mPair; }
     void setPair(int pair);
     // Pairs that count for SumOfPairs (1 .. kPairs, the running recorders).

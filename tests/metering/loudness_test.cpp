@@ -165,12 +165,17 @@ TEST(LoudnessMeter, PairSumAndReset)
     EXPECT_NEAR(m.ShortTerm(), -20.0, 0.15);
     EXPECT_NEAR(m.Integrated(), -20.0, 0.15);
     EXPECT_NEAR(m.TruePeak(), -23.0, 0.3);
+    // Pair 0 on its own was not measured while the sum was shown.
     m.setPair(0);
+    EXPECT_TRUE(std::isinf(m.Integrated()));
+    feed(m, tone, {0}, {4800});
     EXPECT_NEAR(m.Integrated(), -23.0, 0.1);
     m.setPair(5);
     EXPECT_TRUE(std::isinf(m.Integrated()));
     m.Reset();
     m.setPair(0);
+    EXPECT_TRUE(std::isinf(m.Integrated()));
+    m.setPair(TMMLoudnessMeter::SumOfPairs);
     EXPECT_TRUE(std::isinf(m.Integrated()));
     m.setPair(99);
     EXPECT_EQ(m.Pair(), tv::kPairs - 1);
