@@ -80,3 +80,19 @@ void BM_LoudnessLive24(benchmark::State& state)
 BENCHMARK(BM_LoudnessLive24)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+namespace {
+
+// The share of the sum's measurement itself: one 24-channel programme.
+void BM_Loudness24Channels(benchmark::State& state)
+{
+    TMMLoudness l(2 * tv::kPairs, kRate, true);
+    const std::vector<float> t = tone();
+    std::vector<int16_t> pcm(2 * tv::kPairs * t.size());
+    for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<int16_t>(t[i / (2 * tv::kPairs)]);
+    for (auto _ : state)
+        for (size_t f = 0; f < t.size(); f += 2400) l.AddFrames(&pcm[2 * tv::kPairs * f], 2400);
+}
+BENCHMARK(BM_Loudness24Channels)->Unit(benchmark::kMillisecond);
+
+}  // namespace

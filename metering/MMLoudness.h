@@ -45,6 +45,7 @@ public:
     void AddFrames(const int16_t* frames, size_t count);
     void AddFrames(const float* frames, size_t count);  // full scale 1.0
 
+    // Live, both are updated every 100 ms of audio.
     double Momentary() const;   // LUFS
     double ShortTerm() const;   // LUFS
     double Integrated() const;  // LUFS
@@ -56,10 +57,29 @@ public:
     void* State() const { return mState; }
 
 private:
+    template <typename T>
+    void add(const T* frames, size_t count, float scale);
+    template <typename T>
+    void peaks(const T* frames, size_t count, float scale);
+    double segmentsLoudness(int n) const;
+
     void* mState = nullptr;
     int mChannels = 0, mRate = 0;
     bool mLive = false;
     uint64_t mFrames = 0;
+    // Live: the peaks are measured here (the same BS.1770-4 interpolator as
+    // the bar's true-peak detector), skipping blocks that cannot raise the
+    // maximum; libebur128's own oversampling costs ten times more.
+    float mTruePeak = 0.0f, mSamplePeak = 0.0f;  // full scale 1.0
+    std::vector<float> mHist;                    // per channel: last 11 samples, then the block
+    // Live: the energy of each 100 ms segment, read when it is complete; the
+    // momentary and short-term loudness are their means over 4 and 30
+    // segments (libebur128 reads 3 s of every channel for each short-term
+    // value, far too slow for 24 channels ten times a second).
+    static constexpr int Segments = 30;
+    double mEnergy[Segments] = {};
+    int mSegment = 0;        // next slot of mEnergy
+    size_t mSegmentFill = 0;  // frames of the current segment
 };
 
 // Selectable loudness targets of the loudness window (LUFS).

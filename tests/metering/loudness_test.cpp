@@ -59,6 +59,29 @@ TEST(Loudness, Tech3341SteadyAndGatedCases)
     EXPECT_NEAR(measure(segments({{-36, 10}, {-23, 60}, {-36, 10}}), true).integrated, -23.0, 0.1);
 }
 
+TEST(Loudness, LiveMomentaryAndShortTermMatchTheFileReading)
+{
+    // Read at whole 100 ms of audio, in uneven buffers, the live meter's
+    // segment sums equal libebur128's own windows, also in the first 3 s.
+    const std::vector<float> v = segments({{-30, 1.3}, {-12, 0.7}, {-40, 2.5}, {-20, 1.5}});
+    TMMLoudness live(2, kRate, true), file(2, kRate);
+    size_t at = 0;
+    for (size_t step : {1000u, 333u, 4800u, 7u, 12000u}) {
+        while (at < v.size() / 2) {
+            const size_t n = std::min(step, v.size() / 2 - at);
+            live.AddFrames(v.data() + 2 * at, n);
+            file.AddFrames(v.data() + 2 * at, n);
+            at += n;
+            if (at % 4800 == 0) {
+                EXPECT_NEAR(live.Momentary(), file.Momentary(), 0.01) << at;
+                EXPECT_NEAR(live.ShortTerm(), file.ShortTerm(), 0.01) << at;
+            }
+            if (at % 48000 == 0) break;
+        }
+    }
+    EXPECT_EQ(at, v.size() / 2);
+}
+
 TEST(Loudness, Tech3342RangeCases)
 {
     EXPECT_NEAR(measure(segments({{-20, 20}, {-30, 20}})).range, 10, 1);
@@ -81,10 +104,11 @@ std::vector<float> risingSine(double dbtp, double freq, double phaseDeg)
     return v;
 }
 
-double truePeak(const std::vector<float>& mono)
+// libebur128's reading for files, or the live meter's own, fed in 480-frame buffers.
+double truePeak(const std::vector<float>& mono, bool live)
 {
-    TMMLoudness l(1, kRate);
-    l.AddFrames(mono.data(), mono.size());
+    TMMLoudness l(1, kRate, live);
+    for (size_t f = 0; f < mono.size(); f += 480) l.AddFrames(mono.data() + f, std::min<size_t>(480, mono.size() - f));
     return l.TruePeak();
 }
 
@@ -99,9 +123,11 @@ TEST(Loudness, TruePeakOfTech3341Sines)
     for (Case c : {Case{kRate / 4.0, 0, -6}, Case{kRate / 4.0, 45, -6}, Case{kRate / 6.0, 60, -6},
                    Case{kRate / 8.0, 67.5, -6}, Case{kRate / 4.0, 45, 3.0103}, Case{997.0, 17, -6}}) {
         const std::vector<float> v = risingSine(c.dbtp, c.freq, c.phase);
-        const double tp = truePeak(v);
-        EXPECT_LE(tp, c.dbtp + 0.2) << c.freq << " " << c.phase;
-        EXPECT_GE(tp, c.dbtp - 0.4) << c.freq << " " << c.phase;
+        for (bool live : {false, true}) {
+            const double tp = truePeak(v, live);
+            EXPECT_LE(tp, c.dbtp + 0.2) << c.freq << " " << c.phase << " " << live;
+            EXPECT_GE(tp, c.dbtp - 0.4) << c.freq << " " << c.phase << " " << live;
+        }
         if (c.dbtp > 0) continue;  // beyond the bar's 16-bit range
         TMMBallistics b(inTruePeak, kRate);
         float m = 0;
@@ -111,10 +137,32 @@ TEST(Loudness, TruePeakOfTech3341Sines)
         EXPECT_GE(db, c.dbtp - 0.4) << c.freq << " " << c.phase;
     }
     // 1/4 of the rate at 45 degrees: every sample at 0 dBFS, the crest at +3 dBTP.
-    TMMLoudness l(1, kRate);
-    const std::vector<float> v = risingSine(3.0103, kRate / 4.0, 45);
-    l.AddFrames(v.data(), v.size());
-    EXPECT_NEAR(l.SamplePeak(), 0.0, 0.01);
+    for (bool live : {false, true}) {
+        TMMLoudness l(1, kRate, live);
+        const std::vector<float> v = risingSine(3.0103, kRate / 4.0, 45);
+        l.AddFrames(v.data(), v.size());
+        EXPECT_NEAR(l.SamplePeak(), 0.0, 0.01) << live;
+    }
+}
+
+TEST(Loudness, LiveTruePeakSkipsNothingThatCounts)
+{
+    // A quiet stretch after a loud one is skipped; a later, louder
+    // inter-sample crest in the middle of a buffer still counts, and a crest
+    // across two buffers too.
+    TMMLoudness l(2, kRate, true);
+    std::vector<float> v = segments({{-10, 1}, {-40, 1}});
+    l.AddFrames(v.data(), v.size() / 2);
+    EXPECT_NEAR(l.TruePeak(), -10, 0.2);
+    std::vector<float> burst(2 * 4800, 0.0f);
+    for (size_t i = 2400; i < 2424; ++i) burst[2 * i + 1] = static_cast<float>(i % 2 ? 0.5 : -0.5);
+    l.AddFrames(burst.data(), 2410);
+    l.AddFrames(burst.data() + 2 * 2410, 2390);
+    EXPECT_GT(l.TruePeak(), -6.0);
+    EXPECT_NEAR(l.SamplePeak(), -6.02, 0.01);
+    l.Reset();
+    EXPECT_TRUE(std::isinf(l.TruePeak()));
+    EXPECT_TRUE(std::isinf(l.SamplePeak()));
 }
 
 TEST(Loudness, SilenceAndBadFormats)
