@@ -258,8 +258,27 @@ void TMMLoudnessMeter::setSampleRate(int rate)
     newSum();
 }
 
+void TMMLoudnessMeter::setTarget(int lufs)
+{
+    mTarget = std::find(std::begin(kLoudnessTargets), std::end(kLoudnessTargets), lufs) != std::end(kLoudnessTargets)
+                  ? lufs
+                  : -23;
+}
+
+bool TMMLoudnessMeter::OnTarget(double lufs) const
+{
+    return std::isfinite(lufs) && std::fabs(lufs - mTarget) <= kLoudnessTolerance + 1e-9;
+}
+
+void TMMLoudnessMeter::RecordHistory()
+{
+    if (mHistory.size() >= HistoryLength) mHistory.erase(mHistory.begin(), mHistory.begin() + 1);
+    mHistory.push_back(ShortTerm());
+}
+
 void TMMLoudnessMeter::Reset()
 {
+    mHistory.clear();
     for (auto& p : mPairs) p->Reset();
     mSum->Reset();
     for (auto& p : mPending) p.clear();

@@ -115,6 +115,18 @@ public:
     double Range() const;
     double TruePeak() const;
 
+    // Target loudness of the window: one of kLoudnessTargets; others give -23.
+    int Target() const { return mTarget; }
+    void setTarget(int lufs);
+    // Within the target's tolerance (kLoudnessTolerance either side).
+    bool OnTarget(double lufs) const;
+
+    // Short-term history for the plot: the window's timer records one value
+    // per tick (the oldest dropped beyond HistoryLength); Reset clears it.
+    static constexpr size_t HistoryLength = 600;  // a minute at 10 per second
+    void RecordHistory();
+    const std::vector<double>& History() const { return mHistory; }
+
 private:
     const TMMLoudness& shown() const;
     void newSum();
@@ -128,6 +140,8 @@ private:
     std::unique_ptr<TMMLoudness> mSum;
     std::vector<int16_t> mPending[tv::kPairs];
     std::vector<int16_t> mInterleaved;
+    int mTarget = -23;
+    std::vector<double> mHistory;
 };
 
 // Momentary or short-term loudness of several programmes read as one: the sum

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -229,6 +230,30 @@ TEST(LoudnessMeter, PairSumAndReset)
     EXPECT_EQ(m.Pair(), tv::kPairs - 1);
     EXPECT_THROW(m.setSampleRate(1), EMMLoudnessError);
     EXPECT_EQ(m.SampleRate(), kRate);
+}
+
+TEST(LoudnessMeter, TargetToleranceAndHistory)
+{
+    TMMLoudnessMeter m(kRate);
+    EXPECT_EQ(m.Target(), -23);
+    for (int t : kLoudnessTargets) {
+        m.setTarget(t);
+        EXPECT_EQ(m.Target(), t);
+    }
+    m.setTarget(-20);  // not offered: the default
+    EXPECT_EQ(m.Target(), -23);
+    EXPECT_TRUE(m.OnTarget(-22.0));
+    EXPECT_TRUE(m.OnTarget(-24.0));
+    EXPECT_FALSE(m.OnTarget(-24.1));
+    EXPECT_FALSE(m.OnTarget(-std::numeric_limits<double>::infinity()));
+
+    const std::vector<int16_t> tone = pcm(segments({{-23, 4}}));
+    m.AddPair(0, tone.data(), tone.size() / 2);
+    for (size_t i = 0; i < TMMLoudnessMeter::HistoryLength + 5; ++i) m.RecordHistory();
+    ASSERT_EQ(m.History().size(), TMMLoudnessMeter::HistoryLength);
+    EXPECT_NEAR(m.History().back(), -23.0, 0.1);
+    m.Reset();
+    EXPECT_TRUE(m.History().empty());
 }
 
 TEST(LoudnessMeter, SumLinesUpPairsAndDoesNotWaitForASilentOne)
