@@ -48,6 +48,7 @@ TLevelSetValues DesignLevelSetValues()
     v.NEdit2 = Default("nEdit2");
     v.Detect = Default("cb detect") != 0;
     v.StayTop = Default("Stay Top") != 0;
+    v.Ballistics = Default("Ballistics");
     return v;
 }
 
@@ -58,6 +59,7 @@ void ApplyLevelSetStart(TSetLevelCore& core, const TLevelSetValues& v)
     core.setRepeatSeconds(v.ArlamSec);
     core.setAlarmFile(v.ArlamFile);
     core.ApplyLeaveMaxPeak(v.LeavePeaks);
+    core.ApplyBallisticsItem(v.Ballistics);
 }
 
 void ApplyLevelSetStandard(TSetLevelCore& core, int standard, int integralMs, int reference)
@@ -94,6 +96,7 @@ TLevelSetValues LevelSetValuesOf(const TSetLevelCore& core)
     v.NEdit2 = core.Spare();
     v.Detect = core.Detect();
     v.StayTop = core.StayOnTop();
+    v.Ballistics = core.BallisticsItem();
     return v;
 }
 
@@ -168,6 +171,7 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
     lv.ArlamSec = s.ReadInt("arlam sec", Default("arlam sec"));
     lv.ArlamFile = s.ReadText("arlam file", SettingDefaultText("arlam file"));
     lv.LeavePeaks = s.ReadBool("Leave Peaks", lv.LeavePeaks);
+    lv.Ballistics = s.ReadInt("Ballistics", lv.Ballistics);
     t.ApplyLevelSetStart(lv);
 
     t.ApplyInputMode(s.ReadInt("rg Mode", t.InputMode()));
@@ -240,6 +244,7 @@ void SaveMainValues(TSettingsAccess& s, TMainTarget& t)
     s.WriteBool("cb detect", lv.Detect);
     s.WriteInt("arlam sec", lv.ArlamSec);
     s.WriteText("arlam file", lv.ArlamFile);
+    s.WriteInt("Ballistics", lv.Ballistics);
 
     s.WriteInt("rg Mode", t.InputMode());
 

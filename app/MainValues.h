@@ -49,12 +49,13 @@ struct TLevelSetValues {
     int NEdit2 = 0;
     bool Detect = false;
     bool StayTop = false;
+    int Ballistics = 0;  // "Ballistics"
 };
 // Defaults of the level settings, from the table of stored values.
 TLevelSetValues DesignLevelSetValues();
 
 // The level settings' part of the restore and the save, on the dialog's core.
-// Step 5: peaks, spot space, alarm repeat, sound file, "Leave max Peak".
+// Step 5: peaks, spot space, alarm repeat, sound file, "Leave max Peak", ballistics.
 void ApplyLevelSetStart(TSetLevelCore& core, const TLevelSetValues& v);
 // Step 7: standard, integration time and reference level, each applied.
 void ApplyLevelSetStandard(TSetLevelCore& core, int standard, int integralMs, int reference);
@@ -109,5 +110,5 @@ void RestoreMainValues(TSettingsAccess& store, TMainTarget& target);
 void CloseAllRecorders(TMainTarget& target);
 int StartRecordersOfMode(TMainTarget& target, int mode);
 
-// Save at exit: the 288 values (11 per strip and 24 others).
+// Save at exit: the 289 values (11 per strip and 25 others).
 void SaveMainValues(TSettingsAccess& store, TMainTarget& target);

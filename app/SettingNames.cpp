@@ -103,6 +103,7 @@ std::vector<TSettingEntry> build()
     v.push_back(boolean("cb detect", G::LevelSettings, false));
     v.push_back(integer("arlam sec", G::LevelSettings, 10));
     v.push_back(text("arlam file", G::LevelSettings, ""));
+    v.push_back(integer("Ballistics", G::LevelSettings, 0));  // 0 "As preset", 1 "Standard instrument"
 
     for (int i = 0; i < 9; ++i) {
         const TLimitNames& l = kLimits[i];

@@ -35,7 +35,7 @@ struct TSettingEntry {
 
 constexpr int kStripCount = 24;
 constexpr int kRecorderCount = 12;
-constexpr int kExitSaveCount = 288;  // 11 per strip and 24 others
+constexpr int kExitSaveCount = 289;  // 11 per strip and 25 others
 
 // Every stored value, numbered families expanded, in the order of the tables.
 const std::vector<TSettingEntry>& AllSettingEntries();

@@ -1,6 +1,7 @@
 #include "metering/MMBallistics.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace {
@@ -155,6 +156,20 @@ double TMMBallistics::ReturnSeconds() const
     }
 }
 
+namespace {
+
+// Tap-major coefficients: the four phases of a tap form one vector.
+constexpr std::array<std::array<float, 4>, TMMBallistics::TruePeakTaps> byTapTable()
+{
+    std::array<std::array<float, 4>, TMMBallistics::TruePeakTaps> t{};
+    for (int k = 0; k < TMMBallistics::TruePeakTaps; ++k)
+        for (int ph = 0; ph < 4; ++ph) t[k][ph] = kTruePeak[ph][k];
+    return t;
+}
+constexpr auto byTap = byTapTable();
+
+}  // namespace
+
 float TMMBallistics::truePeak(float x)
 {
     // Newest sample at mHist[mHistPos], oldest of the 12 at mHistPos + 11.
@@ -162,12 +177,13 @@ float TMMBallistics::truePeak(float x)
     mHist[mHistPos] = x;
     mHist[mHistPos + TruePeakTaps] = x;
     const float* h = &mHist[mHistPos];
-    float y[4] = {0, 0, 0, 0};
+    // Three partial sums per phase keep the chains of dependent adds short.
+    float a[3][4] = {};
     for (int k = 0; k < TruePeakTaps; ++k)
-        for (int ph = 0; ph < 4; ++ph) y[ph] += kTruePeak[ph][k] * h[k];
-    float m = 0.0f;
-    for (float v : y) m = std::max(m, std::fabs(v));
-    return m;
+        for (int ph = 0; ph < 4; ++ph) a[k % 3][ph] += byTap[k][ph] * h[k];
+    const float y0 = a[0][0] + a[1][0] + a[2][0], y1 = a[0][1] + a[1][1] + a[2][1];
+    const float y2 = a[0][2] + a[1][2] + a[2][2], y3 = a[0][3] + a[1][3] + a[2][3];
+    return std::max(std::max(std::fabs(y0), std::fabs(y1)), std::max(std::fabs(y2), std::fabs(y3)));
 }
 
 float TMMBallistics::FeedBlock(const void* data, int frames, int bytesPerSample, int channels, TMMChannel channel,

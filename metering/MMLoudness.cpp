@@ -1,16 +1,37 @@
 #include "metering/MMLoudness.h"
 
+#include "metering/MMBallistics.h"
+
 #include <ebur128.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 namespace {
 
 constexpr double kNone = -std::numeric_limits<double>::infinity();
-constexpr int kMode = EBUR128_MODE_M | EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA |
-                      EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK;
+constexpr int kLoudnessMode = EBUR128_MODE_M | EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA;
+constexpr int kFileMode = kLoudnessMode | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK;
+constexpr int kLiveMode = kLoudnessMode | EBUR128_MODE_HISTOGRAM;
+constexpr int kTaps = TMMBallistics::TruePeakTaps;
+
+struct Interpolator {
+    float coef[4][kTaps];
+    // The highest gain over the phases: no interpolated value exceeds it
+    // times the largest of the 12 samples it is made of.
+    float gain = 0.0f;
+    Interpolator()
+    {
+        for (int ph = 0; ph < 4; ++ph) {
+            float s = 0.0f;
+            for (int k = 0; k < kTaps; ++k) s += std::fabs(coef[ph][k] = TruePeakCoefficient(ph, k));
+            gain = std::max(gain, s);
+        }
+    }
+};
 
 double orNone(int err, double v) { return err == EBUR128_SUCCESS && std::isfinite(v) ? v : kNone; }
 
@@ -25,11 +46,12 @@ TMMLoudness::TMMLoudness(int channels, int sampleRate, bool live) : mChannels(ch
     if (channels < 1 || channels > tv::kStrips || sampleRate < 4000 || sampleRate > 384000)
         throw EMMLoudnessError("Invalid WaveFormat");
     ebur128_state* s = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
-                                    kMode | (live ? EBUR128_MODE_HISTOGRAM : 0));
+                                    live ? kLiveMode : kFileMode);
     if (!s) throw EMMLoudnessError("Out of memory");
     // Every channel counts with weight 1.0 (no surround weighting, none left out).
     for (int c = 0; c < channels; ++c) ebur128_set_channel(s, static_cast<unsigned>(c), EBUR128_LEFT);
     mState = s;
+    if (live) mHist.assign(static_cast<size_t>(channels) * (kTaps - 1), 0.0f);
 }
 
 TMMLoudness::~TMMLoudness()
@@ -41,31 +63,101 @@ TMMLoudness::~TMMLoudness()
 void TMMLoudness::Reset()
 {
     ebur128_state* fresh = ebur128_init(static_cast<unsigned>(mChannels), static_cast<unsigned long>(mRate),
-                                          kMode | (mLive ? EBUR128_MODE_HISTOGRAM : 0));
+                                          mLive ? kLiveMode : kFileMode);
     if (!fresh) throw EMMLoudnessError("Out of memory");
     for (int c = 0; c < mChannels; ++c) ebur128_set_channel(fresh, static_cast<unsigned>(c), EBUR128_LEFT);
     ebur128_state* old = st(mState);
     ebur128_destroy(&old);
     mState = fresh;
     mFrames = 0;
+    mTruePeak = mSamplePeak = 0.0f;
+    std::fill(std::begin(mEnergy), std::end(mEnergy), 0.0);
+    mSegment = 0;
+    mSegmentFill = 0;
+    if (mLive) mHist.assign(static_cast<size_t>(mChannels) * (kTaps - 1), 0.0f);
 }
 
-void TMMLoudness::AddFrames(const int16_t* frames, size_t count)
+template <typename T>
+void TMMLoudness::peaks(const T* frames, size_t count, float scale)
 {
-    if (!frames || count == 0) return;
-    ebur128_add_frames_short(st(mState), frames, count);
-    mFrames += count;
+    static const Interpolator ip;
+    const size_t ch = static_cast<size_t>(mChannels), keep = kTaps - 1, len = keep + count;
+    // Per channel: the kept samples, then the block, contiguous.
+    mHist.resize(ch * keep + len);
+    float* line = &mHist[ch * keep];
+    for (size_t c = 0; c < ch; ++c) {
+        float* kept = &mHist[c * keep];
+        std::copy(kept, kept + keep, line);
+        float top = 0.0f;
+        for (size_t f = 0; f < count; ++f) {
+            const float x = static_cast<float>(frames[f * ch + c]) * scale;
+            line[keep + f] = x;
+            top = std::max(top, std::fabs(x));
+        }
+        mSamplePeak = std::max(mSamplePeak, top);
+        for (size_t k = 0; k < keep; ++k) top = std::max(top, std::fabs(line[k]));
+        if (top * ip.gain > mTruePeak) {
+            for (size_t i = keep; i < len; ++i) {
+                // line[i] is the newest of the 12 samples, line[i - 11] the oldest.
+                for (int ph = 0; ph < 4; ++ph) {
+                    float y = 0.0f;
+                    for (int k = 0; k < kTaps; ++k) y += ip.coef[ph][k] * line[i - static_cast<size_t>(k)];
+                    mTruePeak = std::max(mTruePeak, std::fabs(y));
+                }
+            }
+        }
+        std::copy(line + len - keep, line + len, kept);
+    }
 }
 
-void TMMLoudness::AddFrames(const float* frames, size_t count)
+template <typename T>
+void TMMLoudness::add(const T* frames, size_t count, float scale)
 {
     if (!frames || count == 0) return;
-    ebur128_add_frames_float(st(mState), frames, count);
     mFrames += count;
+    if (!mLive) {
+        if constexpr (std::is_same_v<T, int16_t>)
+            ebur128_add_frames_short(st(mState), frames, count);
+        else
+            ebur128_add_frames_float(st(mState), frames, count);
+        return;
+    }
+    peaks(frames, count, scale);
+    const size_t segment = static_cast<size_t>(mRate) / 10;
+    while (count > 0) {
+        const size_t n = std::min(count, segment - mSegmentFill);
+        if constexpr (std::is_same_v<T, int16_t>)
+            ebur128_add_frames_short(st(mState), frames, n);
+        else
+            ebur128_add_frames_float(st(mState), frames, n);
+        frames += n * static_cast<size_t>(mChannels);
+        count -= n;
+        mSegmentFill += n;
+        if (mSegmentFill == segment) {
+            double lufs = 0;
+            const bool ok = ebur128_loudness_window(st(mState), 100, &lufs) == EBUR128_SUCCESS && std::isfinite(lufs);
+            mEnergy[mSegment] = ok ? std::pow(10.0, (lufs + 0.691) / 10.0) : 0.0;
+            mSegment = (mSegment + 1) % Segments;
+            mSegmentFill = 0;
+        }
+    }
+}
+
+void TMMLoudness::AddFrames(const int16_t* frames, size_t count) { add(frames, count, 1.0f / 32768.0f); }
+
+void TMMLoudness::AddFrames(const float* frames, size_t count) { add(frames, count, 1.0f); }
+
+double TMMLoudness::segmentsLoudness(int n) const
+{
+    double e = 0;
+    for (int i = 1; i <= n; ++i) e += mEnergy[(mSegment - i + Segments) % Segments];
+    e /= n;
+    return e > 0 ? -0.691 + 10.0 * std::log10(e) : kNone;
 }
 
 double TMMLoudness::Momentary() const
 {
+    if (mLive) return segmentsLoudness(4);
     double v = 0;
     const int err = ebur128_loudness_momentary(st(mState), &v);
     return orNone(err, v);
@@ -73,6 +165,7 @@ double TMMLoudness::Momentary() const
 
 double TMMLoudness::ShortTerm() const
 {
+    if (mLive) return segmentsLoudness(Segments);
     double v = 0;
     const int err = ebur128_loudness_shortterm(st(mState), &v);
     return orNone(err, v);
@@ -94,6 +187,7 @@ double TMMLoudness::Range() const
 
 double TMMLoudness::TruePeak() const
 {
+    if (mLive) return toDb(mTruePeak);
     double m = 0;
     for (int c = 0; c < mChannels; ++c) {
         double v = 0;
@@ -104,6 +198,7 @@ double TMMLoudness::TruePeak() const
 
 double TMMLoudness::SamplePeak() const
 {
+    if (mLive) return toDb(mSamplePeak);
     double m = 0;
     for (int c = 0; c < mChannels; ++c) {
         double v = 0;
@@ -125,80 +220,117 @@ double SumLoudness(const double* lufs, size_t n)
 TMMLoudnessMeter::TMMLoudnessMeter(int sampleRate) : mRate(sampleRate)
 {
     for (auto& p : mPairs) p = std::make_unique<TMMLoudness>(2, mRate, true);
+    newSum();
 }
 
 TMMLoudnessMeter::~TMMLoudnessMeter() = default;
 
-void TMMLoudnessMeter::setPair(int pair) { mPair = pair == SumOfPairs ? SumOfPairs : std::clamp(pair, 0, tv::kPairs - 1); }
+void TMMLoudnessMeter::newSum()
+{
+    mSum = std::make_unique<TMMLoudness>(2 * mActive, mRate, true);
+    for (auto& p : mPending) p.clear();
+}
 
-void TMMLoudnessMeter::setActivePairs(int n) { mActive = std::clamp(n, 1, tv::kPairs); }
+void TMMLoudnessMeter::setPair(int pair)
+{
+    const int p = pair == SumOfPairs ? SumOfPairs : std::clamp(pair, 0, tv::kPairs - 1);
+    // Frames of the sum left waiting would join later ones out of line.
+    if (p != mPair && mPair == SumOfPairs) flushSum(true);
+    mPair = p;
+}
+
+void TMMLoudnessMeter::setActivePairs(int n)
+{
+    n = std::clamp(n, 1, tv::kPairs);
+    if (n == mActive) return;
+    // Another set of channels is another programme.
+    mActive = n;
+    newSum();
+}
 
 void TMMLoudnessMeter::setSampleRate(int rate)
 {
     if (rate == mRate) return;
-    for (auto& p : mPairs) p = std::make_unique<TMMLoudness>(2, rate, true);  // raises before anything changes
+    std::unique_ptr<TMMLoudness> fresh[tv::kPairs];
+    for (auto& p : fresh) p = std::make_unique<TMMLoudness>(2, rate, true);  // raises before anything changes
+    for (int i = 0; i < tv::kPairs; ++i) mPairs[i] = std::move(fresh[i]);
     mRate = rate;
+    newSum();
+}
+
+void TMMLoudnessMeter::setTarget(int lufs)
+{
+    mTarget = std::find(std::begin(kLoudnessTargets), std::end(kLoudnessTargets), lufs) != std::end(kLoudnessTargets)
+                  ? lufs
+                  : -23;
+}
+
+bool TMMLoudnessMeter::OnTarget(double lufs) const
+{
+    return std::isfinite(lufs) && std::fabs(lufs - mTarget) <= kLoudnessTolerance + 1e-9;
+}
+
+void TMMLoudnessMeter::RecordHistory()
+{
+    if (mHistory.size() >= HistoryLength) mHistory.erase(mHistory.begin(), mHistory.begin() + 1);
+    mHistory.push_back(ShortTerm());
 }
 
 void TMMLoudnessMeter::Reset()
 {
+    mHistory.clear();
     for (auto& p : mPairs) p->Reset();
+    mSum->Reset();
+    for (auto& p : mPending) p.clear();
 }
 
 void TMMLoudnessMeter::AddPair(int pair, const int16_t* frames, size_t count)
 {
-    if (pair < 0 || pair >= tv::kPairs) return;
+    if (pair < 0 || pair >= tv::kPairs || !frames || count == 0) return;
     // Only what is shown is measured: the chosen pair, or the active ones.
     if (mPair == SumOfPairs ? pair >= mActive : pair != mPair) return;
-    mPairs[pair]->AddFrames(frames, count);
-}
-
-std::vector<const TMMLoudness*> TMMLoudnessMeter::measured() const
-{
-    std::vector<const TMMLoudness*> v;
     if (mPair != SumOfPairs) {
-        v.push_back(mPairs[mPair].get());
-    } else {
-        for (int i = 0; i < mActive; ++i) v.push_back(mPairs[i].get());
+        mPairs[pair]->AddFrames(frames, count);
+        return;
     }
-    return v;
+    mPending[pair].insert(mPending[pair].end(), frames, frames + 2 * count);
+    flushSum(false);
 }
 
-double TMMLoudnessMeter::Momentary() const
+void TMMLoudnessMeter::flushSum(bool padLagging)
 {
-    std::vector<double> l;
-    for (const TMMLoudness* p : measured()) l.push_back(p->Momentary());
-    return SumLoudness(l.data(), l.size());
+    size_t most = 0, least = SIZE_MAX;
+    for (int i = 0; i < mActive; ++i) {
+        most = std::max(most, mPending[i].size() / 2);
+        least = std::min(least, mPending[i].size() / 2);
+    }
+    // A pair that stopped delivering (a recorder that failed) counts as
+    // silence for what the others are more than a second ahead of it, so
+    // nothing waits forever and the waiting stays bounded.
+    const size_t wait = static_cast<size_t>(mRate);
+    if (padLagging)
+        least = most;
+    else if (most > least + wait)
+        least = most - wait;
+    if (least == 0) return;
+    const size_t ch = 2 * static_cast<size_t>(mActive);
+    mInterleaved.assign(least * ch, 0);
+    for (int i = 0; i < mActive; ++i) {
+        std::vector<int16_t>& p = mPending[i];
+        const size_t have = std::min(least, p.size() / 2);
+        for (size_t f = 0; f < have; ++f) {
+            mInterleaved[f * ch + 2 * i] = p[2 * f];
+            mInterleaved[f * ch + 2 * i + 1] = p[2 * f + 1];
+        }
+        p.erase(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(2 * have));
+    }
+    mSum->AddFrames(mInterleaved.data(), least);
 }
 
-double TMMLoudnessMeter::ShortTerm() const
-{
-    std::vector<double> l;
-    for (const TMMLoudness* p : measured()) l.push_back(p->ShortTerm());
-    return SumLoudness(l.data(), l.size());
-}
+const TMMLoudness& TMMLoudnessMeter::shown() const { return mPair == SumOfPairs ? *mSum : *mPairs[mPair]; }
 
-double TMMLoudnessMeter::Integrated() const
-{
-    std::vector<ebur128_state*> s;
-    for (const TMMLoudness* p : measured()) s.push_back(st(p->State()));
-    double v = 0;
-    const int err = ebur128_loudness_global_multiple(s.data(), s.size(), &v);
-    return orNone(err, v);
-}
-
-double TMMLoudnessMeter::Range() const
-{
-    std::vector<ebur128_state*> s;
-    for (const TMMLoudness* p : measured()) s.push_back(st(p->State()));
-    double v = 0;
-    const int err = ebur128_loudness_range_multiple(s.data(), s.size(), &v);
-    return err == EBUR128_SUCCESS && std::isfinite(v) ? v : 0.0;
-}
-
-double TMMLoudnessMeter::TruePeak() const
-{
-    double m = kNone;
-    for (const TMMLoudness* p : measured()) m = std::max(m, p->TruePeak());
-    return m;
-}
+double TMMLoudnessMeter::Momentary() const { return shown().Momentary(); }
+double TMMLoudnessMeter::ShortTerm() const { return shown().ShortTerm(); }
+double TMMLoudnessMeter::Integrated() const { return shown().Integrated(); }
+double TMMLoudnessMeter::Range() const { return shown().Range(); }
+double TMMLoudnessMeter::TruePeak() const { return shown().TruePeak(); }

@@ -3,9 +3,10 @@
 // LU, maximum true peak in dBTP and sample peak in dBFS.
 //   TMMLoudness        one programme of 1 .. 24 channels (all weighted 1.0);
 //   TMMLoudnessMeter   the live meter of the loudness window: one TMMLoudness
-//                      per recorder pair, read for one pair or for the sum of
-//                      the active pairs (their channel powers summed, as
-//                      BS.1770 sums a programme's channels).
+//                      per recorder pair, and for the sum of the active pairs
+//                      one programme of all their channels (channel powers
+//                      summed per gating block, as BS.1770 sums a programme's
+//                      channels), fed as the pairs' buffers line up.
 // Values not yet defined (silence, too little audio) read -inf.
 #pragma once
 
@@ -44,6 +45,7 @@ public:
     void AddFrames(const int16_t* frames, size_t count);
     void AddFrames(const float* frames, size_t count);  // full scale 1.0
 
+    // Live, both are updated every 100 ms of audio.
     double Momentary() const;   // LUFS
     double ShortTerm() const;   // LUFS
     double Integrated() const;  // LUFS
@@ -55,10 +57,29 @@ public:
     void* State() const { return mState; }
 
 private:
+    template <typename T>
+    void add(const T* frames, size_t count, float scale);
+    template <typename T>
+    void peaks(const T* frames, size_t count, float scale);
+    double segmentsLoudness(int n) const;
+
     void* mState = nullptr;
     int mChannels = 0, mRate = 0;
     bool mLive = false;
     uint64_t mFrames = 0;
+    // Live: the peaks are measured here (the same BS.1770-4 interpolator as
+    // the bar's true-peak detector), skipping blocks that cannot raise the
+    // maximum; libebur128's own oversampling costs ten times more.
+    float mTruePeak = 0.0f, mSamplePeak = 0.0f;  // full scale 1.0
+    std::vector<float> mHist;                    // per channel: last 11 samples, then the block
+    // Live: the energy of each 100 ms segment, read when it is complete; the
+    // momentary and short-term loudness are their means over 4 and 30
+    // segments (libebur128 reads 3 s of every channel for each short-term
+    // value, far too slow for 24 channels ten times a second).
+    static constexpr int Segments = 30;
+    double mEnergy[Segments] = {};
+    int mSegment = 0;        // next slot of mEnergy
+    size_t mSegmentFill = 0;  // frames of the current segment
 };
 
 // Selectable loudness targets of the loudness window (LUFS).
@@ -72,7 +93,8 @@ public:
     explicit TMMLoudnessMeter(int sampleRate = 48000);
     ~TMMLoudnessMeter();
 
-    // Pair 0 .. kPairs - 1, or SumOfPairs. Changing it does not reset.
+    // Pair 0 .. kPairs - 1, or SumOfPairs. Changing it does not reset: each
+    // measurement goes on where it stopped (it is fed only while shown).
     int Pair() const { return mPair; }
     void setPair(int pair);
     // Pairs that count for SumOfPairs (1 .. kPairs, the running recorders).
@@ -93,12 +115,33 @@ public:
     double Range() const;
     double TruePeak() const;
 
+    // Target loudness of the window: one of kLoudnessTargets; others give -23.
+    int Target() const { return mTarget; }
+    void setTarget(int lufs);
+    // Within the target's tolerance (kLoudnessTolerance either side).
+    bool OnTarget(double lufs) const;
+
+    // Short-term history for the plot: the window's timer records one value
+    // per tick (the oldest dropped beyond HistoryLength); Reset clears it.
+    static constexpr size_t HistoryLength = 600;  // a minute at 10 per second
+    void RecordHistory();
+    const std::vector<double>& History() const { return mHistory; }
+
 private:
-    std::vector<const TMMLoudness*> measured() const;
+    const TMMLoudness& shown() const;
+    void newSum();
+    void flushSum(bool padLagging);
 
     int mRate;
     int mPair = 0, mActive = 1;
     std::unique_ptr<TMMLoudness> mPairs[tv::kPairs];
+    // The sum of pairs 0 .. mActive - 1: their frames wait in mPending until
+    // every active pair has delivered them.
+    std::unique_ptr<TMMLoudness> mSum;
+    std::vector<int16_t> mPending[tv::kPairs];
+    std::vector<int16_t> mInterleaved;
+    int mTarget = -23;
+    std::vector<double> mHistory;
 };
 
 // Momentary or short-term loudness of several programmes read as one: the sum

@@ -284,6 +284,20 @@ void TSetLevelCore::ApplyLeaveMaxPeak(bool on)
     ForEachBar([&](TMMCustomLevel& l, int) { l.setLeaveMaxPeak(on); });
 }
 
+void TSetLevelCore::setBallisticsItem(int k)
+{
+    if (k == mBallisticsItem) return;
+    ApplyBallisticsItem(k);
+}
+
+void TSetLevelCore::ApplyBallisticsItem(int k)
+{
+    Batch batch(*this);
+    mBallisticsItem = k == bmStandard ? bmStandard : bmAsPreset;
+    const auto mode = static_cast<TMMBallisticsMode>(mBallisticsItem);
+    ForEachBar([&](TMMCustomLevel& l, int) { l.setBallistics(mode); });
+}
+
 TColor TSetLevelCore::Color(int button) const
 {
     return button >= 1 && button <= ColorButtonCount ? mColors[button] : clBlack;

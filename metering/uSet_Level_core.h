@@ -98,6 +98,10 @@ public:
     bool LeaveMaxPeak() const { return mLeaveMaxPeak; }
     void setLeaveMaxPeak(bool on);
     void ApplyLeaveMaxPeak(bool on);
+    // 0 "As preset", 1 "Standard instrument" (TMMBallisticsMode); others read 0.
+    int BallisticsItem() const { return mBallisticsItem; }
+    void setBallisticsItem(int k);
+    void ApplyBallisticsItem(int k);
 
     // --- colours; preview only until Preview.
     TColor Color(int button) const;
@@ -161,6 +165,7 @@ private:
     int mOlTop = 84, mOlButton = 57;
     int mPeaks = 3, mSpotSpace = 0, mDecay = 11;
     bool mLeaveMaxPeak = true;
+    int mBallisticsItem = 0;
     TColor mColors[ColorButtonCount + 1];
     bool mStayOnTop = true;
     bool mDetect = false;

@@ -141,6 +141,9 @@ void TfSetLevel::build()
 
     rg_stereo = new TSetLevelRadioGroup(" Lelvel Display ", {"Mono  Mode", "Stereo Mode"}, 2, this);
     rg_stereo->setGeometry(8, 372, 206, 46);
+    rg_ballistics = new TSetLevelRadioGroup(" Ballistics ", {"As preset", "Standard instrument"}, 2, this);
+    rg_ballistics->setObjectName("rg_ballistics");
+    rg_ballistics->setGeometry(8, 583, 320, 42);
     QGroupBox* top = MakeBox(" Meter stay on top ", this, QRect(220, 372, 364, 46));
     auto* tl = new QHBoxLayout(top);
     tl->setContentsMargins(8, 2, 8, 2);
@@ -306,6 +309,7 @@ void TfSetLevel::wire()
     rg_integral->OnClick = [this](int k) { FCore.setIntegralItem(k); };
     rg_referenz->OnClick = [this](int k) { FCore.setReferenceItem(k); };
     rg_stereo->OnClick = [this](int k) { FCore.setStereoItem(k); };
+    rg_ballistics->OnClick = [this](int k) { FCore.setBallisticsItem(k); };
 
     auto spin = [this](TMMLEDSpin* s, void (TSetLevelCore::*set)(int)) {
         s->OnChange = [this, s, set](QObject*) {
@@ -428,6 +432,7 @@ void TfSetLevel::ControlsChanged()
     rg_referenz->setItemIndex(FCore.ReferenceItem());
     rg_referenz->setEnabled(FCore.ReferenceEnabled());
     rg_stereo->setItemIndex(FCore.StereoItem());
+    rg_ballistics->setItemIndex(FCore.BallisticsItem());
     ol_top->setValue(FCore.OlTop());
     ol_button->setValue(FCore.OlButton());
     sp_peaks->setValue(FCore.Peaks());

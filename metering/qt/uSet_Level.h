@@ -67,6 +67,7 @@ public:
     TSetLevelRadioGroup* rg_integral;
     TSetLevelRadioGroup* rg_referenz;
     TSetLevelRadioGroup* rg_stereo;
+    TSetLevelRadioGroup* rg_ballistics;  // "As preset" / "Standard instrument"
     TMMLEDSpin* ol_top;
     TMMLEDSpin* ol_button;
     TMMLEDSpin* sp_peaks;

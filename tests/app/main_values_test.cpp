@@ -185,8 +185,8 @@ TEST(MainSave, WritesAllValuesAndTheyRoundTrip)
 
     TMemoryStore store;
     SaveMainValues(store, a);
-    EXPECT_EQ(store.Writes(), 288);
-    EXPECT_EQ(store.Size(), 288u);
+    EXPECT_EQ(store.Writes(), 289);
+    EXPECT_EQ(store.Size(), 289u);
     EXPECT_TRUE(store.Has("Window Top"));
     EXPECT_EQ(store.ReadInt("Window top", 0), 22);  // read name, written name: one value
     EXPECT_EQ(store.ReadInt("Level Delay7", 0), 49);
