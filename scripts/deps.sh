@@ -8,7 +8,7 @@ what=${1:-run}
 pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev portaudio19-dev libasound2-dev
       libjack-jackd2-dev libsndfile1-dev libebur128-dev fonts-liberation)
 if [ "$what" = test ]; then
-  pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins)
+  pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins python3)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
