@@ -313,7 +313,7 @@ MMRESULT TMMPortAudioWaveIn::GetID(HWAVEIN h, int& id)
     return MMSYSERR_NOERROR;
 }
 
-std::vector<TMMDeviceInfo> TMMPortAudioWaveIn::OutputDevices()
+std::vector<TMMDeviceInfo> TMMPortAudioWaveIn::BackendOutputDevices()
 {
     std::vector<TMMDeviceInfo> list;
     if (!Initialized()) return list;

@@ -40,7 +40,7 @@ public:
     MMRESULT Reset(HWAVEIN h) override;
     MMRESULT GetPosition(HWAVEIN h, MMTime& t) override;
     MMRESULT GetID(HWAVEIN h, int& id) override;
-    std::vector<TMMDeviceInfo> OutputDevices() override;
+    std::vector<TMMDeviceInfo> BackendOutputDevices() override;
 
     // PortAudio's device index of input id (-1 = default), or -1.
     int PaIndex(int id) const;

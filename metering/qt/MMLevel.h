@@ -7,7 +7,7 @@
 // posted to and run on the GUI thread, so it never races the update step.
 #pragma once
 
-#include "audio/MMConectSinks.h"
+#include "audio/MMConnectorSinks.h"
 #include "metering/MMLevel.h"
 #include "metering/MMTimerList.h"
 

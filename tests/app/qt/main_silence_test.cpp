@@ -1,5 +1,6 @@
 // The silence detector wired into the main window, offscreen (manual clock:
 // the bars stay at level 0 unless pumped).
+#include "base/TvConstants.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/ProgramWindows.h"
@@ -48,7 +49,7 @@ struct Program : ProgramAudio, TProgramWindows {
     }
     ~Program()
     {
-        for (int k = 1; k <= 12; ++k) audio.Close(k);
+        for (int k = 1; k <= tv::kPairs; ++k) audio.Close(k);
     }
     QTimer* timer(const char* name) { return fMain.findChild<QTimer*>(name); }
 };

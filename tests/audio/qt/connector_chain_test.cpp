@@ -1,6 +1,6 @@
 // End to end on the Qt event loop: simulated recorder (real-time clock,
 // 48 kHz 16-bit stereo, 2048-byte buffers) -> connector -> two level bars.
-#include "audio/MMConect.h"
+#include "audio/MMConnector.h"
 #include "audio/MMNotify.h"
 #include "audio/MMSimWaveIn.h"
 #include "audio/MMWavIn.h"

@@ -1,6 +1,7 @@
 // The skinning engine, the skin dialog and the main window's start steps,
 // offscreen: tag-99 controls keep their look, failures fall back silently,
 // dialogs match golden images under three skins.
+#include "base/TvConstants.h"
 #include "app/MainLayout.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
@@ -63,7 +64,7 @@ struct Program : ProgramAudio, TProgramWindows {
     }
     ~Program()
     {
-        for (int k = 1; k <= 12; ++k) audio.Close(k);
+        for (int k = 1; k <= tv::kPairs; ++k) audio.Close(k);
     }
     QImage Strips()
     {
