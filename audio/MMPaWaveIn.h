@@ -5,6 +5,7 @@
 // or logs.
 #pragma once
 
+#include "audio/MMStreamTable.h"
 #include "audio/MMWaveInDevice.h"
 
 #include <array>
@@ -54,8 +55,7 @@ private:
     std::string mInitError;
     std::vector<int> mInputs;   // PortAudio indices of the input devices
     std::vector<int> mOutputs;  // ... and of the output devices
-    std::array<std::unique_ptr<Stream>, MaxStreams> mStreams;
-    std::atomic<uintptr_t> mNextHandle{1};
+    TMMStreamTable<Stream, MaxStreams> mStreams;
 };
 
 // Silences ALSA's and JACK's diagnostics on stderr (idempotent); call before
