@@ -144,10 +144,3 @@ TEST(Labels, OpeningShowsStoredOrNumbersAndOkayStoresExactly)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,5 +1,6 @@
 // The silence detector wired into the main window, offscreen (manual clock:
 // the bars stay at level 0 unless pumped).
+#include "tests/support/qt/SimulatedCapture.h"
 #include "base/TvConstants.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
@@ -141,14 +142,5 @@ TEST(MainSilence, SoundPauseUsesTheDialogAndAFailingPlayIsReported)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    TMMSimulatedWaveIn sim(TMMSimulatedWaveIn::Clock::Manual);
-    SetMainCaptureDevice(&sim);
-    TMMConnectorQtLoop loop;
-    ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
-    SetMainCaptureDevice(nullptr);
-    return rc;
-}
+[[maybe_unused]] const ::testing::Environment* const kSimulatedCapture =
+    ::testing::AddGlobalTestEnvironment(new TSimulatedCapture);

@@ -1,4 +1,5 @@
 // The main window with the simulated back end (manual clock), offscreen.
+#include "tests/support/qt/SimulatedCapture.h"
 #include "base/TvConstants.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
@@ -66,7 +67,7 @@ struct Program : ProgramAudio, TProgramWindows {
     }
 };
 
-TMMSimulatedWaveIn* gSim = nullptr;
+
 
 TEST(MainWindow, FirstStartAsksForDevicesBeforeAnyRecorderRuns)
 {
@@ -128,10 +129,10 @@ TEST(MainWindow, LiveInputLightsTheBarsOfItsRecorderOnly)
     store.WriteBool("is Sound", true);
     store.WriteInt("rg Mode", 0);
     Program p(store);
-    gSim->SetSignal(0, "sine:1000:-6");
+    TSimulatedCapture::Device()->SetSignal(0, "sine:1000:-6");
     p.start();
     for (int i = 0; i < 40; ++i) {
-        gSim->Pump(0, 1);
+        TSimulatedCapture::Device()->Pump(0, 1);
         WindowPoster().ProcessMessages();
         QTest::qWait(10);
     }
@@ -239,15 +240,5 @@ TEST(MainWindow, PlacementOffEveryScreenFallsBackToTheDesignPosition)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    TMMSimulatedWaveIn sim(TMMSimulatedWaveIn::Clock::Manual);
-    gSim = &sim;
-    SetMainCaptureDevice(&sim);
-    TMMConnectorQtLoop loop;
-    ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
-    SetMainCaptureDevice(nullptr);
-    return rc;
-}
+[[maybe_unused]] const ::testing::Environment* const kSimulatedCapture =
+    ::testing::AddGlobalTestEnvironment(new TSimulatedCapture);

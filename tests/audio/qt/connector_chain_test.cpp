@@ -243,10 +243,3 @@ TEST(ConnectorChain, PauseFeedsSilenceWithinOneRefresherInterval)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

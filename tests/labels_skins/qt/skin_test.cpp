@@ -1,6 +1,7 @@
 // The skinning engine, the skin dialog and the main window's start steps,
 // offscreen: tag-99 controls keep their look, failures fall back silently,
 // dialogs match golden images under three skins.
+#include "tests/support/qt/SimulatedCapture.h"
 #include "base/TvConstants.h"
 #include "app/MainLayout.h"
 #include "app/StoreAccess.h"
@@ -18,7 +19,7 @@
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
 #include "metering/qt/uSet_Level.h"
-#include "tests/metering/qt/scale_golden.h"
+#include "tests/support/qt/Golden.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -281,14 +282,5 @@ TEST(SkinContactSheet, AllSkins)
     ASSERT_TRUE(sheet.save(out, "PNG"));
 }
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    TMMSimulatedWaveIn sim(TMMSimulatedWaveIn::Clock::Manual);
-    SetMainCaptureDevice(&sim);
-    TMMConnectorQtLoop loop;
-    ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
-    SetMainCaptureDevice(nullptr);
-    return rc;
-}
+[[maybe_unused]] const ::testing::Environment* const kSimulatedCapture =
+    ::testing::AddGlobalTestEnvironment(new TSimulatedCapture);

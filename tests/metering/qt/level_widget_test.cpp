@@ -163,10 +163,3 @@ TEST(LevelWidget, TwentyFourBarsComeAndGo)
         EXPECT_GT(bars[23]->Core().BarSpots(), 0);
     }
 }
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
