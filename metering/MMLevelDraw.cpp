@@ -11,13 +11,13 @@ namespace {
 // Holds the drawing lock and the canvas prepared, also through exceptions.
 class DrawGuard {
 public:
-    explicit DrawGuard(TMMDIBCanvas& c) : fCanvas(c) { fCanvas.BeginDraw(); }
-    ~DrawGuard() { fCanvas.EndDraw(); }
+    explicit DrawGuard(TMMDIBCanvas& c) : mCanvas(c) { mCanvas.BeginDraw(); }
+    ~DrawGuard() { mCanvas.EndDraw(); }
     DrawGuard(const DrawGuard&) = delete;
     DrawGuard& operator=(const DrawGuard&) = delete;
 
 private:
-    TMMDIBCanvas& fCanvas;
+    TMMDIBCanvas& mCanvas;
 };
 
 }  // namespace
@@ -26,54 +26,54 @@ private:
 
 void TMMCustomLevel::calcDrawArea()
 {
-    const int inset = fBevel.TotalWidth();
-    fDrawWidth = std::max(fWidth - 2 * inset, 1);
-    fDrawHeight = std::max(fHeight - 2 * inset, 1);
-    fWork.SetSize(fDrawWidth, fDrawHeight);
-    fBack.SetSize(fDrawWidth, fDrawHeight);
+    const int inset = mBevel.TotalWidth();
+    mDrawWidth = std::max(mWidth - 2 * inset, 1);
+    mDrawHeight = std::max(mHeight - 2 * inset, 1);
+    mWork.SetSize(mDrawWidth, mDrawHeight);
+    mBack.SetSize(mDrawWidth, mDrawHeight);
     // The canvases cut absurd sizes; keep the geometry within them.
-    fDrawWidth = std::max(fWork.Width(), 1);
-    fDrawHeight = std::max(fWork.Height(), 1);
+    mDrawWidth = std::max(mWork.Width(), 1);
+    mDrawHeight = std::max(mWork.Height(), 1);
 }
 
 void TMMCustomLevel::CalcSpots()
 {
-    fSpotWidth = std::max(fSpotWidth, 1);
-    const int l = fKind == lkHorizontal ? fDrawWidth : fDrawHeight;
-    const int stride = fSpotWidth + fSpotSpace;
-    fNumSpots = std::max((l + fSpotSpace) / stride, 1);
-    fSpotOffset = (l - (fNumSpots * stride - fSpotSpace)) / 2;
-    fZone1Spots = fPoint1 * fNumSpots / 100;
-    fZone2Spots = fPoint2 * fNumSpots / 100;
+    mSpotWidth = std::max(mSpotWidth, 1);
+    const int l = mKind == lkHorizontal ? mDrawWidth : mDrawHeight;
+    const int stride = mSpotWidth + mSpotSpace;
+    mNumSpots = std::max((l + mSpotSpace) / stride, 1);
+    mSpotOffset = (l - (mNumSpots * stride - mSpotSpace)) / 2;
+    mZone1Spots = mPoint1 * mNumSpots / 100;
+    mZone2Spots = mPoint2 * mNumSpots / 100;
     RenderBackground();
-    fPeakSpot = 0;
-    fBarSpots = 0;
+    mPeakSpot = 0;
+    mBarSpots = 0;
     Invalidate();
 }
 
 TMMRect TMMCustomLevel::SpotRect(int i) const
 {
-    const int k = (i - 1) * (fSpotWidth + fSpotSpace);
+    const int k = (i - 1) * (mSpotWidth + mSpotSpace);
     TMMRect r;
-    if (fKind == lkHorizontal) {
+    if (mKind == lkHorizontal) {
         r.Top = 0;
-        r.Bottom = fDrawHeight;
-        if (fDirection == dirNormal) {
-            r.Left = fSpotOffset + k;
-            r.Right = r.Left + fSpotWidth;
+        r.Bottom = mDrawHeight;
+        if (mDirection == dirNormal) {
+            r.Left = mSpotOffset + k;
+            r.Right = r.Left + mSpotWidth;
         } else {
-            r.Right = fDrawWidth - fSpotOffset - k;
-            r.Left = r.Right - fSpotWidth;
+            r.Right = mDrawWidth - mSpotOffset - k;
+            r.Left = r.Right - mSpotWidth;
         }
     } else {
         r.Left = 0;
-        r.Right = fDrawWidth;
-        if (fDirection == dirNormal) {
-            r.Bottom = fDrawHeight - fSpotOffset - k;
-            r.Top = r.Bottom - fSpotWidth;
+        r.Right = mDrawWidth;
+        if (mDirection == dirNormal) {
+            r.Bottom = mDrawHeight - mSpotOffset - k;
+            r.Top = r.Bottom - mSpotWidth;
         } else {
-            r.Top = fSpotOffset + k;
-            r.Bottom = r.Top + fSpotWidth;
+            r.Top = mSpotOffset + k;
+            r.Bottom = r.Top + mSpotWidth;
         }
     }
     return r;
@@ -81,8 +81,8 @@ TMMRect TMMCustomLevel::SpotRect(int i) const
 
 int TMMCustomLevel::ZoneOf(int i) const
 {
-    if (i > fZone2Spots) return 3;
-    if (i > fZone1Spots) return 2;
+    if (i > mZone2Spots) return 3;
+    if (i > mZone1Spots) return 2;
     return 1;
 }
 
@@ -133,32 +133,32 @@ void drawZones(const Level& lv, TMMDIBCanvas& dib, int n, const TColor (&colors)
 
 void TMMCustomLevel::RenderBackground()
 {
-    if (fOnDrawBar) return;
-    DrawGuard guard(fBack);
-    fBack.FillRect({0, 0, fBack.Width(), fBack.Height()}, fColor);
-    drawZones(*this, fBack, fNumSpots, fInactive, fInactiveDoted);
+    if (mOnDrawBar) return;
+    DrawGuard guard(mBack);
+    mBack.FillRect({0, 0, mBack.Width(), mBack.Height()}, mColor);
+    drawZones(*this, mBack, mNumSpots, mInactive, mInactiveDoted);
 }
 
 TMMRect TMMCustomLevel::ChangedArea() const
 {
-    const TMMRect all{0, 0, fWork.Width(), fWork.Height()};
-    if (fRedraw || fOnDrawBar || !fEnabled || fDirection == dirSymetric || fDrawnBar < 0 || fDrawnPeak < 0)
+    const TMMRect all{0, 0, mWork.Width(), mWork.Height()};
+    if (mRedraw || mOnDrawBar || !mEnabled || mDirection == dirSymetric || mDrawnBar < 0 || mDrawnPeak < 0)
         return all;
-    if (fBarSpots == fDrawnBar && fPeakSpot == fDrawnPeak) return {};
+    if (mBarSpots == mDrawnBar && mPeakSpot == mDrawnPeak) return {};
     // Segments lit by the bar in one state and not in the other, and both
     // peak stacks (a segment lit by bar or peak has the same colour).
-    int lo = fNumSpots + 1, hi = 0;
+    int lo = mNumSpots + 1, hi = 0;
     const auto add = [&](int a, int b) {
         a = std::max(a, 1);
-        b = std::min(b, fNumSpots);
+        b = std::min(b, mNumSpots);
         if (a > b) return;
         lo = std::min(lo, a);
         hi = std::max(hi, b);
     };
-    add(std::min(fBarSpots, fDrawnBar) + 1, std::max(fBarSpots, fDrawnBar));
-    if (fNumPeaks > 0) {
-        add(fDrawnPeak - fNumPeaks + 1, fDrawnPeak);
-        add(fPeakSpot - fNumPeaks + 1, fPeakSpot);
+    add(std::min(mBarSpots, mDrawnBar) + 1, std::max(mBarSpots, mDrawnBar));
+    if (mNumPeaks > 0) {
+        add(mDrawnPeak - mNumPeaks + 1, mDrawnPeak);
+        add(mPeakSpot - mNumPeaks + 1, mPeakSpot);
     }
     if (lo > hi) return {};
     const TMMRect a = SpotRect(lo), b = SpotRect(hi);
@@ -173,36 +173,36 @@ void TMMCustomLevel::DrawLevel(const TMMRect& area) { drawLevel(&area); }
 void TMMCustomLevel::drawLevel(const TMMRect* area)
 {
     if (OnPaint) OnPaint(this);
-    DrawGuard guard(fWork);
-    fRedraw = false;
-    fDrawnBar = fEnabled ? fBarSpots : -1;
-    fDrawnPeak = fEnabled ? fPeakSpot : -1;
-    if (fOnDrawBar) {
-        fOnDrawBar(this, fWork, TMMRect{0, 0, fDrawWidth, fDrawHeight}, fBarSpots, fPeakSpot);
+    DrawGuard guard(mWork);
+    mRedraw = false;
+    mDrawnBar = mEnabled ? mBarSpots : -1;
+    mDrawnPeak = mEnabled ? mPeakSpot : -1;
+    if (mOnDrawBar) {
+        mOnDrawBar(this, mWork, TMMRect{0, 0, mDrawWidth, mDrawHeight}, mBarSpots, mPeakSpot);
         return;
     }
     // The clip holds only while this call draws.
     struct ClipGuard {
         TMMDIBCanvas& c;
         ~ClipGuard() { c.ClearClip(); }
-    } clip{fWork};
-    if (area) fWork.SetClip(*area);
-    fWork.CopyFrom(fBack);
-    if (!fEnabled) return;
+    } clip{mWork};
+    if (area) mWork.SetClip(*area);
+    mWork.CopyFrom(mBack);
+    if (!mEnabled) return;
 
-    if (fDirection == dirSymetric) {
-        const int c = std::clamp(fBarSpots, 1, fNumSpots);
-        const TColor col = fBar[ZoneOf(c) - 1];
-        drawRange(*this, fWork, std::max(c - 2, 1), std::min(c + 2, fNumSpots), col, fActiveDoted);
+    if (mDirection == dirSymetric) {
+        const int c = std::clamp(mBarSpots, 1, mNumSpots);
+        const TColor col = mBar[ZoneOf(c) - 1];
+        drawRange(*this, mWork, std::max(c - 2, 1), std::min(c + 2, mNumSpots), col, mActiveDoted);
     } else {
-        drawZones(*this, fWork, std::min(fBarSpots, fNumSpots), fBar, fActiveDoted);
+        drawZones(*this, mWork, std::min(mBarSpots, mNumSpots), mBar, mActiveDoted);
     }
 
-    if (fNumPeaks > 0 && fPeakSpot > fBarSpots) {
-        for (int j = 0; j < fNumPeaks; ++j) {
-            const int i = fPeakSpot - j;
+    if (mNumPeaks > 0 && mPeakSpot > mBarSpots) {
+        for (int j = 0; j < mNumPeaks; ++j) {
+            const int i = mPeakSpot - j;
             if (i < 1) break;
-            drawSpot(fWork, i, fBar[ZoneOf(i) - 1], fActiveDoted);
+            drawSpot(mWork, i, mBar[ZoneOf(i) - 1], mActiveDoted);
         }
     }
 }
