@@ -42,8 +42,8 @@ TLevelSetValues DesignLevelSetValues()
     v.IntegralMs = Default("rg Integral ms");
     v.Reference = Default("rg Integral");
     v.Stereo = Default("rg Stereo");
-    v.DbValue = Default("db_value");
-    v.DbValue2 = Default("db_value2");
+    v.ThresholdAmplitude = Default("db_value");
+    v.ThresholdDb = Default("db_value2");
     v.SecValue = Default("sec_value");
     v.NEdit2 = Default("nEdit2");
     v.Detect = Default("cb detect") != 0;
@@ -71,8 +71,8 @@ void ApplyLevelSetStandard(TSetLevelCore& core, int standard, int integralMs, in
 
 void ApplyLevelSetDetector(TSetLevelCore& core, const TLevelSetValues& v)
 {
-    core.setThresholdAmplitude(v.DbValue);
-    core.setThresholdDb(v.DbValue2);
+    core.setThresholdAmplitude(v.ThresholdAmplitude);
+    core.setThresholdDb(v.ThresholdDb);
     core.setAlarmSeconds(v.SecValue);
     core.setSpare(v.NEdit2);
     core.setDetect(v.Detect);
@@ -90,8 +90,8 @@ TLevelSetValues LevelSetValuesOf(const TSetLevelCore& core)
     v.IntegralMs = core.IntegralItem();
     v.Reference = core.ReferenceItem();
     v.Stereo = core.StereoItem();
-    v.DbValue = core.ThresholdAmplitude();
-    v.DbValue2 = core.ThresholdDb();
+    v.ThresholdAmplitude = core.ThresholdAmplitude();
+    v.ThresholdDb = core.ThresholdDb();
     v.SecValue = core.AlarmSeconds();
     v.NEdit2 = core.Spare();
     v.Detect = core.Detect();
@@ -113,7 +113,7 @@ void WriteColor(TSettingsAccess& s, const std::string& name, TColor c) { s.Write
 
 void CloseAllRecorders(TMainTarget& target)
 {
-    for (int k = 1; k <= MainRecorderCount; ++k) {
+    for (int k = 1; k <= tv::kPairs; ++k) {
         try {
             target.CloseRecorder(k);
         } catch (...) {
@@ -140,7 +140,7 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
 {
     t.SetLoggingOn();
 
-    for (int n = 1; n <= MainStripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         TStripValues v = t.StripValues(n);
         v.PeakDelay = Default(NumberedName("Level Delay", n));
         v.PeakSpeed = Default(NumberedName("Level Speed", n));
@@ -163,7 +163,7 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
     p.Width = s.ReadInt("Input Mode", p.Width);
     t.ApplyPlacement(p);
 
-    for (int n = 1; n <= MainStripCount; ++n) t.SetLabelText(n, s.ReadText(NumberedName("Edit ", n), SettingDefaultText(NumberedName("Edit ", n))));
+    for (int n = 1; n <= tv::kStrips; ++n) t.SetLabelText(n, s.ReadText(NumberedName("Edit ", n), SettingDefaultText(NumberedName("Edit ", n))));
 
     TLevelSetValues lv = t.LevelSetValues();
     lv.PeaksNr = s.ReadInt("Peaks nr", lv.PeaksNr);
@@ -186,8 +186,8 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
     t.ApplyStereo(s.ReadInt("rg Stereo", t.LevelSetValues().Stereo));
 
     lv = t.LevelSetValues();
-    lv.DbValue = s.ReadInt("db_value", lv.DbValue);
-    lv.DbValue2 = s.ReadInt("db_value2", lv.DbValue2);
+    lv.ThresholdAmplitude = s.ReadInt("db_value", lv.ThresholdAmplitude);
+    lv.ThresholdDb = s.ReadInt("db_value2", lv.ThresholdDb);
     lv.SecValue = s.ReadInt("sec_value", lv.SecValue);
     lv.NEdit2 = s.ReadInt("nEdit2", lv.NEdit2);
     lv.Detect = s.ReadBool("cb detect", lv.Detect);
@@ -195,7 +195,7 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
 
     if (!s.ReadBool("is Sound", Default("is Sound") != 0)) t.ShowInputSetupModal();
 
-    for (int k = 1; k <= MainRecorderCount; ++k)
+    for (int k = 1; k <= tv::kPairs; ++k)
         t.SetRecorderDevice(k, s.ReadInt(NumberedName("multi_", k), DefaultRecorderDevice(WaveInDevice(), k)));
     t.SetAlarmOutDevice(s.ReadInt("out", Default("out")));
 
@@ -207,7 +207,7 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
 
 void SaveMainValues(TSettingsAccess& s, TMainTarget& t)
 {
-    for (int n = 1; n <= MainStripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         const TStripValues v = t.StripValues(n);
         s.WriteInt(NumberedName("Level Decay", n), v.Decay);
         s.WriteInt(NumberedName("Level NumPeaks", n), v.NumPeaks);
@@ -237,8 +237,8 @@ void SaveMainValues(TSettingsAccess& s, TMainTarget& t)
     s.WriteInt("PSpot Space", lv.PSpotSpace);
     s.WriteBool("Leave Peaks", lv.LeavePeaks);
     s.WriteBool("Stay Top", lv.StayTop);
-    s.WriteInt("db_value", lv.DbValue);
-    s.WriteInt("db_value2", lv.DbValue2);
+    s.WriteInt("db_value", lv.ThresholdAmplitude);
+    s.WriteInt("db_value2", lv.ThresholdDb);
     s.WriteInt("sec_value", lv.SecValue);
     s.WriteInt("nEdit2", lv.NEdit2);
     s.WriteBool("cb detect", lv.Detect);

@@ -43,8 +43,8 @@ struct TLevelSetValues {
     int IntegralMs = 0;     // "rg Integral ms"
     int Reference = 0;      // "rg Integral"
     int Stereo = 0;         // "rg Stereo"
-    int DbValue = 0;
-    int DbValue2 = 0;
+    int ThresholdAmplitude = 0;
+    int ThresholdDb = 0;
     int SecValue = 0;
     int NEdit2 = 0;
     bool Detect = false;

@@ -1,6 +1,8 @@
 // Statistics of one run of the program, printed as one JSON object at exit.
 #pragma once
 
+#include "base/TvConstants.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -10,11 +12,11 @@ struct TRunStats {
     double cpu_seconds = 0;
     int sample_rate = 0;
     int recorders_running = 0;
-    std::array<uint64_t, 12> buffers{};  // buffers delivered per recorder
-    std::array<uint64_t, 24> blocks{};   // ProcessBlock calls per bar
-    std::array<uint64_t, 24> paints{};   // paint events per bar
-    std::array<uint64_t, 24> alarms{};   // silence alarm ticks per strip
-    std::array<uint64_t, 24> silences{}; // silence episodes per strip
+    std::array<uint64_t, tv::kPairs> buffers{};  // buffers delivered per recorder
+    std::array<uint64_t, tv::kStrips> blocks{};   // ProcessBlock calls per bar
+    std::array<uint64_t, tv::kStrips> paints{};   // paint events per bar
+    std::array<uint64_t, tv::kStrips> alarms{};   // silence alarm ticks per strip
+    std::array<uint64_t, tv::kStrips> silences{}; // silence episodes per strip
     uint64_t log_lines = 0;              // silence log lines written
     uint64_t trigger_cycles = 0;
     uint64_t dropped_buffers = 0;

@@ -66,7 +66,7 @@ std::vector<TSettingEntry> build()
     skin.writer = TSettingWriter::SkinChoice;
     v.push_back(skin);
 
-    for (int n = 1; n <= kStripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         const std::string s = std::to_string(n);
         auto strip = [n](TSettingEntry e) {
             e.index = n;
@@ -123,7 +123,7 @@ std::vector<TSettingEntry> build()
     TSettingEntry rate = integer("Samplerate", G::InputSetup, 0);
     rate.writer = TSettingWriter::InputSetupOk;
     v.push_back(rate);
-    for (int k = 1; k <= kRecorderCount; ++k) {
+    for (int k = 1; k <= tv::kPairs; ++k) {
         TSettingEntry m = integer("multi_" + std::to_string(k), G::InputSetup, 0);
         m.writer = TSettingWriter::InputSetupOk;
         m.index = k;

@@ -3,6 +3,8 @@
 // directly by the decimal number ("Level Decay7", "Edit 12", "multi_3").
 #pragma once
 
+#include "base/TvConstants.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,8 +35,6 @@ struct TSettingEntry {
     std::string textDefault;  // Text; for "skin" relative to the program folder
 };
 
-constexpr int kStripCount = 24;
-constexpr int kRecorderCount = 12;
 constexpr int kExitSaveCount = 289;  // 11 per strip and 25 others
 
 // Every stored value, numbered families expanded, in the order of the tables.

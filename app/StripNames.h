@@ -2,11 +2,10 @@
 // strip number (1 ... 24), looked up without regard to case.
 #pragma once
 
+#include "base/TvConstants.h"
+
 #include <string>
 #include <vector>
-
-constexpr int MainStripCount = 24;
-constexpr int MainRecorderCount = 12;
 
 // Prefixes the code composes; the components' own names may differ in case
 // ("ima_Nordic" finds `ima_nordic7`, "Led" finds `LED7` and `led17`).

@@ -69,7 +69,7 @@ void PrintDeviceList(TMMWaveInDevice& device, std::ostream& out)
     if (inputs.empty()) out << "  (none)\n";
     for (const auto& d : inputs) line(d, sim && d.id >= 0 ? sim->Signal(d.id) : "");
     out << "Output devices (" << device.BackendName() << "):\n";
-    const auto outputs = device.OutputDevices();
+    const auto outputs = device.BackendOutputDevices();
     if (outputs.empty()) out << "  (none)\n";
     for (const auto& d : outputs) line(d, "");
 }

@@ -18,6 +18,7 @@ struct TMMPortAudioWaveIn::Stream {
     TMMCaptureQueue queue;
     PaStream* pa = nullptr;
     std::atomic<bool> used{false};
+    bool IsOpen() const { return used.load(); }
     std::atomic<bool> halted{false};      // set by a stop from inside the callback
     std::atomic<bool> expectStop{false};  // the stream ends because we asked
     std::atomic<bool> gone{false};        // the stream ended by itself: the device went away
@@ -78,7 +79,6 @@ void SilenceAudioLibraryNoise()
 
 TMMPortAudioWaveIn::TMMPortAudioWaveIn()
 {
-    for (auto& s : mStreams) s = std::make_unique<Stream>();
     SilenceAudioLibraryNoise();
     const PaError err = Pa_Initialize();
     if (err != paNoError) {
@@ -121,10 +121,7 @@ int TMMPortAudioWaveIn::PaIndex(int id) const
 
 TMMPortAudioWaveIn::Stream* TMMPortAudioWaveIn::Find(HWAVEIN h)
 {
-    if (h == 0) return nullptr;
-    for (auto& s : mStreams)
-        if (s->used.load() && s->queue.Handle() == h) return s.get();
-    return nullptr;
+    return mStreams.Find(h);
 }
 
 MMRESULT TMMPortAudioWaveIn::GetDevCaps(int id, WaveInCaps& caps)
@@ -182,12 +179,7 @@ MMRESULT TMMPortAudioWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWa
     if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
     if (!h || !cb) return MMSYSERR_INVALPARAM;
 
-    Stream* s = nullptr;
-    for (auto& sp : mStreams)
-        if (!sp->used.load()) {
-            s = sp.get();
-            break;
-        }
+    Stream* s = mStreams.FreeSlot();
     if (!s) return MMSYSERR_ALLOCATED;
     s->queue.Clear();
     s->halted.store(false);
@@ -202,7 +194,7 @@ MMRESULT TMMPortAudioWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWa
     if (err != paNoError) return err;
     Pa_SetStreamFinishedCallback(stream, finishedCallback);
     s->pa = stream;
-    const HWAVEIN handle = mNextHandle.fetch_add(1);
+    const HWAVEIN handle = mStreams.NextHandle();
     s->queue.Bind(handle, cb, instance);
     s->used.store(true);
     *h = handle;
@@ -313,7 +305,7 @@ MMRESULT TMMPortAudioWaveIn::GetID(HWAVEIN h, int& id)
     return MMSYSERR_NOERROR;
 }
 
-std::vector<TMMDeviceInfo> TMMPortAudioWaveIn::OutputDevices()
+std::vector<TMMDeviceInfo> TMMPortAudioWaveIn::BackendOutputDevices()
 {
     std::vector<TMMDeviceInfo> list;
     if (!Initialized()) return list;

@@ -5,6 +5,7 @@
 // or logs.
 #pragma once
 
+#include "audio/MMStreamTable.h"
 #include "audio/MMWaveInDevice.h"
 
 #include <array>
@@ -40,7 +41,7 @@ public:
     MMRESULT Reset(HWAVEIN h) override;
     MMRESULT GetPosition(HWAVEIN h, MMTime& t) override;
     MMRESULT GetID(HWAVEIN h, int& id) override;
-    std::vector<TMMDeviceInfo> OutputDevices() override;
+    std::vector<TMMDeviceInfo> BackendOutputDevices() override;
 
     // PortAudio's device index of input id (-1 = default), or -1.
     int PaIndex(int id) const;
@@ -54,8 +55,7 @@ private:
     std::string mInitError;
     std::vector<int> mInputs;   // PortAudio indices of the input devices
     std::vector<int> mOutputs;  // ... and of the output devices
-    std::array<std::unique_ptr<Stream>, MaxStreams> mStreams;
-    std::atomic<uintptr_t> mNextHandle{1};
+    TMMStreamTable<Stream, MaxStreams> mStreams;
 };
 
 // Silences ALSA's and JACK's diagnostics on stderr (idempotent); call before

@@ -12,6 +12,7 @@ struct TMMPortAudioWaveOut::Stream {
     TMMPlaybackQueue queue;
     PaStream* pa = nullptr;
     std::atomic<bool> used{false};
+    bool IsOpen() const { return used.load(); }
     std::atomic<bool> paused{false};
     std::atomic<bool> expectStop{false};
     std::atomic<bool> gone{false};
@@ -54,7 +55,6 @@ void finishedCallback(void* user)
 
 TMMPortAudioWaveOut::TMMPortAudioWaveOut()
 {
-    for (auto& s : mStreams) s = std::make_unique<Stream>();
     SilenceAudioLibraryNoise();
     const PaError err = Pa_Initialize();
     if (err != paNoError) {
@@ -93,10 +93,7 @@ int TMMPortAudioWaveOut::PaIndex(int id) const
 
 TMMPortAudioWaveOut::Stream* TMMPortAudioWaveOut::Find(HWAVEOUT h)
 {
-    if (h == 0) return nullptr;
-    for (auto& s : mStreams)
-        if (s->used.load() && s->queue.Handle() == h) return s.get();
-    return nullptr;
+    return mStreams.Find(h);
 }
 
 MMRESULT TMMPortAudioWaveOut::GetDevCaps(int id, WaveOutCaps& caps)
@@ -156,12 +153,7 @@ MMRESULT TMMPortAudioWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, T
     if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
     if (!h || !cb) return MMSYSERR_INVALPARAM;
 
-    Stream* s = nullptr;
-    for (auto& sp : mStreams)
-        if (!sp->used.load()) {
-            s = sp.get();
-            break;
-        }
+    Stream* s = mStreams.FreeSlot();
     if (!s) return MMSYSERR_ALLOCATED;
     s->paused.store(false);
     s->expectStop.store(false);
@@ -178,7 +170,7 @@ MMRESULT TMMPortAudioWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, T
     const PaStreamInfo* si = Pa_GetStreamInfo(stream);
     const double latency = si ? si->outputLatency : 0.0;
     s->holdBytes = (static_cast<size_t>(latency * fmt.nSamplesPerSec) + 256) * fmt.nBlockAlign;
-    const HWAVEOUT handle = mNextHandle.fetch_add(1);
+    const HWAVEOUT handle = mStreams.NextHandle();
     s->queue.Bind(handle, cb, instance);
     s->used.store(true);
     const PaError started = Pa_StartStream(stream);

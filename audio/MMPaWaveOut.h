@@ -5,6 +5,7 @@
 // locks or logs.
 #pragma once
 
+#include "audio/MMStreamTable.h"
 #include "audio/MMWaveOutDevice.h"
 
 #include <array>
@@ -47,6 +48,5 @@ private:
 
     std::string mInitError;
     std::vector<int> mOutputs;
-    std::array<std::unique_ptr<Stream>, MaxStreams> mStreams;
-    std::atomic<uintptr_t> mNextHandle{1};
+    TMMStreamTable<Stream, MaxStreams> mStreams;
 };

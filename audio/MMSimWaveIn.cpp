@@ -12,7 +12,6 @@ constexpr size_t kChunkFrames = 256;
 
 TMMSimulatedWaveIn::TMMSimulatedWaveIn(Clock clock) : mClock(clock)
 {
-    for (auto& s : mStreams) s = std::make_unique<Stream>();
     for (int d = 0; d < DeviceCount; ++d) {
         mGone[d].store(false);
         auto sig = std::make_unique<TMMSimSignal>(ParseSimSignal(DefaultSimSignalText(d + 1)));
@@ -53,10 +52,7 @@ TMMSimulatedWaveIn::Faults& TMMSimulatedWaveIn::DeviceFaults(int device)
 
 TMMSimulatedWaveIn::Stream* TMMSimulatedWaveIn::Find(HWAVEIN h)
 {
-    if (h == 0) return nullptr;
-    for (auto& s : mStreams)
-        if (s->state.load() != sFree && s->queue.Handle() == h) return s.get();
-    return nullptr;
+    return mStreams.Find(h);
 }
 
 void TMMSimulatedWaveIn::Hold(Stream& s, int newState)
@@ -204,14 +200,9 @@ MMRESULT TMMSimulatedWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWa
     if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
     if (!h || !cb) return MMSYSERR_INVALPARAM;
     if (f.openError) return f.openError;
-    Stream* s = nullptr;
-    for (auto& sp : mStreams)
-        if (sp->state.load() == sFree) {
-            s = sp.get();
-            break;
-        }
+    Stream* s = mStreams.FreeSlot();
     if (!s) return MMSYSERR_ALLOCATED;
-    const HWAVEIN handle = mNextHandle.fetch_add(1);
+    const HWAVEIN handle = mStreams.NextHandle();
     s->queue.Clear();
     s->queue.Bind(handle, cb, instance);
     s->device = d;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "audio/MMSimSignal.h"
+#include "audio/MMStreamTable.h"
 #include "audio/MMWaveInDevice.h"
 
 #include <array>
@@ -77,6 +78,7 @@ private:
     struct Stream {
         TMMCaptureQueue queue;
         std::atomic<int> state{sFree};
+        bool IsOpen() const { return state.load() != sFree; }
         std::atomic<int> busy{0};  // the device thread is filling
         int device = 0;
         WaveFormat fmt;
@@ -95,13 +97,12 @@ private:
     void Run();
 
     const Clock mClock;
-    std::array<std::unique_ptr<Stream>, MaxStreams> mStreams;
+    TMMStreamTable<Stream, MaxStreams> mStreams;
     std::array<std::atomic<const TMMSimSignal*>, DeviceCount> mSignal;
     std::array<std::atomic<bool>, DeviceCount> mGone;
     std::array<Faults, DeviceCount> mFaults;
     std::vector<std::unique_ptr<TMMSimSignal>> mSignals;  // kept until destruction
     mutable std::mutex mSignalsLock;                      // GUI-side only
-    std::atomic<uintptr_t> mNextHandle{1};
     std::atomic<bool> mQuit{false};
     std::thread mThread;
 };

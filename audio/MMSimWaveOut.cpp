@@ -14,7 +14,6 @@ constexpr size_t kChunkBytes = 4096;
 
 TMMSimulatedWaveOut::TMMSimulatedWaveOut(size_t captureBytes)
 {
-    for (auto& s : mStreams) s = std::make_unique<Stream>();
     for (int d = 0; d < DeviceCount; ++d) {
         mGone[d].store(false);
         mCapture[d].data.resize(captureBytes);
@@ -35,10 +34,7 @@ TMMSimulatedWaveOut::Faults& TMMSimulatedWaveOut::DeviceFaults(int device)
 
 TMMSimulatedWaveOut::Stream* TMMSimulatedWaveOut::Find(HWAVEOUT h)
 {
-    if (h == 0) return nullptr;
-    for (auto& s : mStreams)
-        if (s->state.load() != sFree && s->queue.Handle() == h) return s.get();
-    return nullptr;
+    return mStreams.Find(h);
 }
 
 // Takes the stream away from the device thread (waits while it plays).
@@ -188,15 +184,10 @@ MMRESULT TMMSimulatedWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, T
     if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
     if (!h || !cb) return MMSYSERR_INVALPARAM;
     if (f.openError) return f.openError;
-    Stream* s = nullptr;
-    for (auto& sp : mStreams)
-        if (sp->state.load() == sFree) {
-            s = sp.get();
-            break;
-        }
+    Stream* s = mStreams.FreeSlot();
     if (!s) return MMSYSERR_ALLOCATED;
     Hold(*s);
-    const HWAVEOUT handle = mNextHandle.fetch_add(1);
+    const HWAVEOUT handle = mStreams.NextHandle();
     s->queue.Bind(handle, cb, instance);
     s->device = d;
     s->fmt = fmt;

@@ -5,6 +5,7 @@
 // injected per device, and a device can vanish while it plays.
 #pragma once
 
+#include "audio/MMStreamTable.h"
 #include "audio/MMWaveOutDevice.h"
 
 #include <array>
@@ -65,6 +66,7 @@ private:
     struct Stream {
         TMMPlaybackQueue queue;
         std::atomic<int> state{sFree};
+        bool IsOpen() const { return state.load() != sFree; }
         std::atomic<bool> paused{false};
         std::atomic<int> busy{0};
         int device = 0;
@@ -86,11 +88,10 @@ private:
     void Consume(Stream& s, size_t frames);
     void Run();
 
-    std::array<std::unique_ptr<Stream>, MaxStreams> mStreams;
+    TMMStreamTable<Stream, MaxStreams> mStreams;
     std::array<Capture, DeviceCount> mCapture;
     std::array<std::atomic<bool>, DeviceCount> mGone;
     std::array<Faults, DeviceCount> mFaults;
-    std::atomic<uintptr_t> mNextHandle{1};
     std::atomic<bool> mQuit{false};
     std::thread mThread;
 };

@@ -1,18 +1,12 @@
 #include "audio/MMWavIn.h"
 
 #include "audio/MMSimWaveIn.h"
+#include "audio/MMWaveInThread.h"
 
 #include <algorithm>
 #include <climits>
-#include <future>
 #include <new>
 #include <thread>
-
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace {
 
@@ -47,12 +41,6 @@ int64_t nearest64(int64_t a, int64_t b, int64_t c)
     return p / c + (2 * (p % c)) / c;
 }
 
-int niceFor(TThreadPriority p)
-{
-    static const int nice[] = {19, 10, 5, 0, -5, -10, -15};
-    return nice[std::clamp(static_cast<int>(p), 0, 6)];
-}
-
 // The recorder whose buffer handler runs on this thread outside the GUI
 // thread (cmThread, cmCallback). Closing from there is left to the GUI thread.
 thread_local const TMMCustomWaveIn* tlInHandler = nullptr;
@@ -73,99 +61,6 @@ TMMWaveInDevice*& currentDevice()
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Notification thread (cmThread): waits for buffers posted by the device
-// context and runs the buffer-return handling at the recorder's Priority.
-
-class TMMWaveInThread : public TMMDSPThread {
-public:
-    explicit TMMWaveInThread(TMMCustomWaveIn* owner)
-        : TMMDSPThread(owner), mRecorder(owner), mRing(TMMCustomWaveIn::MaxBuffers * 2)
-    {
-        mMsgFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        mStopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    }
-    ~TMMWaveInThread() override
-    {
-        End();
-        if (mMsgFd >= 0) close(mMsgFd);
-        if (mStopFd >= 0) close(mStopFd);
-    }
-
-    // False when the thread could not be created or did not get ready in 5 s.
-    bool Begin(TThreadPriority priority)
-    {
-        if (mMsgFd < 0 || mStopFd < 0) return false;
-        std::promise<void> ready;
-        auto readyFuture = ready.get_future();
-        try {
-            mThread = std::thread([this, priority, r = std::move(ready)]() mutable { Run(priority, r); });
-        } catch (const std::system_error&) {
-            return false;
-        }
-        return readyFuture.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-    }
-
-    // Signals the stop event and waits for the thread to end.
-    void End()
-    {
-        if (!mThread.joinable()) return;
-        const uint64_t one = 1;
-        if (write(mStopFd, &one, sizeof one) < 0) {
-        }
-        mThread.join();
-    }
-
-    // Device context: no allocation, no lock.
-    void Post(HWAVEIN h, PWaveHdr hdr)
-    {
-        if (!mRing.Push(TMMMessage{nullptr, WIM_DATA, h, hdr})) return;
-        const uint64_t one = 1;
-        if (write(mMsgFd, &one, sizeof one) < 0) {
-        }
-    }
-
-    void SetPriority(TThreadPriority p)
-    {
-        const long tid = mTid.load();
-        if (tid > 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), niceFor(p));
-    }
-
-private:
-    void Run(TThreadPriority priority, std::promise<void>& ready)
-    {
-        mTid.store(static_cast<long>(syscall(SYS_gettid)));
-        SetPriority(priority);
-        ready.set_value();
-        for (;;) {
-            TMMMessage m;
-            if (mRing.Pop(m)) {
-                if (m.wParam == mRecorder->Handle() && m.wParam != 0) {
-                    try {
-                        mRecorder->BufferReturned(static_cast<PWaveHdr>(m.lParam));
-                    } catch (const std::exception& e) {
-                        mRecorder->HandlerFailed(e);
-                    }
-                }
-                continue;
-            }
-            pollfd fds[2] = {{mMsgFd, POLLIN, 0}, {mStopFd, POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0) continue;
-            if (fds[1].revents & POLLIN) break;
-            uint64_t n;
-            if (read(mMsgFd, &n, sizeof n) < 0) {
-            }
-        }
-    }
-
-    TMMCustomWaveIn* mRecorder;
-    TMMRing<TMMMessage> mRing;
-    int mMsgFd = -1;
-    int mStopFd = -1;
-    std::atomic<long> mTid{0};
-    std::thread mThread;
-};
 
 // ---------------------------------------------------------------------------
 

@@ -101,7 +101,7 @@ public:
 
     // For listing: the input devices (ids 0 ... N-1) and the output devices.
     virtual std::vector<TMMDeviceInfo> InputDevices();
-    virtual std::vector<TMMDeviceInfo> OutputDevices() { return {}; }
+    virtual std::vector<TMMDeviceInfo> BackendOutputDevices() { return {}; }
 };
 
 // Prepare/unprepare for back ends that keep no per-header state: only the

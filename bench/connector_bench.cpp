@@ -7,7 +7,7 @@
 // BM_NoConnectorActive: the same connectors stopped; the loop must cost
 // nothing measurable. BM_TriggerCycle: one cycle of one connector with a
 // due block, on a fake clock.
-#include "audio/MMConect.h"
+#include "audio/MMConnector.h"
 #include "audio/qt/MMConnectorLoop.h"
 #include "metering/MMLevel.h"
 

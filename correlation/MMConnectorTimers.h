@@ -2,7 +2,7 @@
 // list (metering/MMTimerList), which lives above the audio layer.
 #pragma once
 
-#include "audio/MMConectLoop.h"
+#include "audio/MMConnectorLoop.h"
 #include "metering/MMTimerList.h"
 
 class TMMConnectorSharedTimers : public TMMRefreshTimerList {

@@ -7,7 +7,7 @@
 // TMMOscopeView / TMMOscopeSurface.
 #pragma once
 
-#include "audio/MMConectSinks.h"
+#include "audio/MMConnectorSinks.h"
 #include "audio/MMUtils.h"
 #include "base/MMTypes.h"
 

@@ -49,21 +49,21 @@ uint8_t TMMDIBCanvas::NearestIndex(TColor c)
     return static_cast<uint8_t>(best);
 }
 
-TMMDIBCanvas::TMMDIBCanvas(std::string ownerClass) : fOwner(std::move(ownerClass)) {}
+TMMDIBCanvas::TMMDIBCanvas(std::string ownerClass) : mOwner(std::move(ownerClass)) {}
 
 uint8_t TMMDIBCanvas::indexOf(TColor c) const
 {
-    if (c != fCachedColor) {
-        fCachedColor = c;
-        fCachedIndex = NearestIndex(c);
+    if (c != mCachedColor) {
+        mCachedColor = c;
+        mCachedIndex = NearestIndex(c);
     }
-    return fCachedIndex;
+    return mCachedIndex;
 }
 
 void TMMDIBCanvas::checkNotDrawing() const
 {
-    if (fDrawing > 0)
-        throw EMMDIBError(fOwner + ": Attempt to create new DIB while initialized for drawing");
+    if (mDrawing > 0)
+        throw EMMDIBError(mOwner + ": Attempt to create new DIB while initialized for drawing");
 }
 
 void TMMDIBCanvas::allocate(int width, int height, int bits)
@@ -71,11 +71,11 @@ void TMMDIBCanvas::allocate(int width, int height, int bits)
     width = std::clamp(width, 0, kMaxSide);
     height = std::clamp(height, 0, kMaxSide);
     const int stride = ((width * (bits / 8)) + 3) & ~3;
-    fBits.assign(static_cast<size_t>(stride) * static_cast<size_t>(height), 0);
-    fWidth = width;
-    fHeight = height;
-    fBitCount = bits;
-    fStride = stride;
+    mBits.assign(static_cast<size_t>(stride) * static_cast<size_t>(height), 0);
+    mWidth = width;
+    mHeight = height;
+    mBitCount = bits;
+    mStride = stride;
     updateClip();
 }
 
@@ -84,67 +84,67 @@ void TMMDIBCanvas::SetSize(int width, int height)
     checkNotDrawing();
     width = std::clamp(width, 0, kMaxSide);
     height = std::clamp(height, 0, kMaxSide);
-    if (width == fWidth && height == fHeight) return;
-    allocate(width, height, fBitCount);
+    if (width == mWidth && height == mHeight) return;
+    allocate(width, height, mBitCount);
 }
 
 void TMMDIBCanvas::SetBitCount(int bits)
 {
     if (bits != 8 && bits != 24) throw EMMDIBError("Bitlength not supported yet");
     checkNotDrawing();
-    if (bits == fBitCount) return;
-    allocate(fWidth, fHeight, bits);
+    if (bits == mBitCount) return;
+    allocate(mWidth, mHeight, bits);
 }
 
 void TMMDIBCanvas::BeginDraw()
 {
     DIBDrawLock().lock();
-    ++fDrawing;
+    ++mDrawing;
 }
 
 void TMMDIBCanvas::EndDraw()
 {
-    if (fDrawing <= 0) return;
-    --fDrawing;
+    if (mDrawing <= 0) return;
+    --mDrawing;
     DIBDrawLock().unlock();
 }
 
 void TMMDIBCanvas::SetClip(const TMMRect& r)
 {
-    fClipAsked = r;
-    fClipped = true;
+    mClipAsked = r;
+    mClipped = true;
     updateClip();
 }
 
 void TMMDIBCanvas::ClearClip()
 {
-    fClipped = false;
+    mClipped = false;
     updateClip();
 }
 
 void TMMDIBCanvas::updateClip()
 {
-    fClip = {0, 0, fWidth, fHeight};
-    if (!fClipped) return;
-    fClip = {std::max(fClipAsked.Left, 0), std::max(fClipAsked.Top, 0), std::min(fClipAsked.Right, fWidth),
-             std::min(fClipAsked.Bottom, fHeight)};
+    mClip = {0, 0, mWidth, mHeight};
+    if (!mClipped) return;
+    mClip = {std::max(mClipAsked.Left, 0), std::max(mClipAsked.Top, 0), std::min(mClipAsked.Right, mWidth),
+             std::min(mClipAsked.Bottom, mHeight)};
 }
 
 void TMMDIBCanvas::FillRect(const TMMRect& r, TColor c)
 {
-    const TMMRect& k = fClip;
+    const TMMRect& k = mClip;
     const int x0 = std::max(r.Left, k.Left), x1 = std::min(r.Right, k.Right);
     const int y0 = std::max(r.Top, k.Top), y1 = std::min(r.Bottom, k.Bottom);
     if (x0 >= x1 || y0 >= y1) return;
-    if (fBitCount == 8) {
+    if (mBitCount == 8) {
         const uint8_t idx = indexOf(c);
         for (int y = y0; y < y1; ++y)
-            std::memset(fBits.data() + static_cast<size_t>(y) * fStride + x0, idx, x1 - x0);
+            std::memset(mBits.data() + static_cast<size_t>(y) * mStride + x0, idx, x1 - x0);
         return;
     }
     const uint8_t b = ColorBlue(c), g = ColorGreen(c), rr = ColorRed(c);
     for (int y = y0; y < y1; ++y) {
-        uint8_t* p = fBits.data() + static_cast<size_t>(y) * fStride + x0 * 3;
+        uint8_t* p = mBits.data() + static_cast<size_t>(y) * mStride + x0 * 3;
         for (int x = x0; x < x1; ++x, p += 3) {
             p[0] = b;
             p[1] = g;
@@ -156,17 +156,17 @@ void TMMDIBCanvas::FillRect(const TMMRect& r, TColor c)
 void TMMDIBCanvas::FillRectDoted(const TMMRect& r, TColor c)
 {
     // The grid is anchored at r's top-left pixel, even where that is clipped.
-    const TMMRect& k = fClip;
+    const TMMRect& k = mClip;
     int x0 = r.Left, y0 = r.Top;
     if (x0 < k.Left) x0 += ((k.Left - x0 + 1) / 2) * 2;
     if (y0 < k.Top) y0 += ((k.Top - y0 + 1) / 2) * 2;
     const int x1 = std::min(r.Right, k.Right), y1 = std::min(r.Bottom, k.Bottom);
     if (x0 >= x1 || y0 >= y1) return;
-    const uint8_t idx = fBitCount == 8 ? indexOf(c) : 0;
+    const uint8_t idx = mBitCount == 8 ? indexOf(c) : 0;
     for (int y = y0; y < y1; y += 2) {
-        uint8_t* row = fBits.data() + static_cast<size_t>(y) * fStride;
+        uint8_t* row = mBits.data() + static_cast<size_t>(y) * mStride;
         for (int x = x0; x < x1; x += 2) {
-            if (fBitCount == 8) {
+            if (mBitCount == 8) {
                 row[x] = idx;
             } else {
                 uint8_t* p = row + x * 3;
@@ -180,28 +180,28 @@ void TMMDIBCanvas::FillRectDoted(const TMMRect& r, TColor c)
 
 void TMMDIBCanvas::CopyFrom(const TMMDIBCanvas& src)
 {
-    if (&src == this || src.fWidth != fWidth || src.fHeight != fHeight || src.fBitCount != fBitCount)
+    if (&src == this || src.mWidth != mWidth || src.mHeight != mHeight || src.mBitCount != mBitCount)
         return;
-    if (fBits.empty()) return;
-    if (!fClipped) {
-        std::memcpy(fBits.data(), src.fBits.data(), fBits.size());
+    if (mBits.empty()) return;
+    if (!mClipped) {
+        std::memcpy(mBits.data(), src.mBits.data(), mBits.size());
         return;
     }
-    const TMMRect& k = fClip;
+    const TMMRect& k = mClip;
     if (k.Left >= k.Right || k.Top >= k.Bottom) return;
-    const size_t bpp = static_cast<size_t>(fBitCount / 8);
+    const size_t bpp = static_cast<size_t>(mBitCount / 8);
     const size_t off = static_cast<size_t>(k.Left) * bpp, n = static_cast<size_t>(k.Width()) * bpp;
     for (int y = k.Top; y < k.Bottom; ++y) {
-        const size_t row = static_cast<size_t>(y) * static_cast<size_t>(fStride) + off;
-        std::memcpy(fBits.data() + row, src.fBits.data() + row, n);
+        const size_t row = static_cast<size_t>(y) * static_cast<size_t>(mStride) + off;
+        std::memcpy(mBits.data() + row, src.mBits.data() + row, n);
     }
 }
 
 TColor TMMDIBCanvas::Pixel(int x, int y) const
 {
-    if (x < 0 || y < 0 || x >= fWidth || y >= fHeight) return clBlack;
-    const uint8_t* p = fBits.data() + static_cast<size_t>(y) * fStride;
-    if (fBitCount == 8) return Palette()[p[x]];
+    if (x < 0 || y < 0 || x >= mWidth || y >= mHeight) return clBlack;
+    const uint8_t* p = mBits.data() + static_cast<size_t>(y) * mStride;
+    if (mBitCount == 8) return Palette()[p[x]];
     p += x * 3;
     return RGBColor(p[2], p[1], p[0]);
 }

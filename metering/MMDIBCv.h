@@ -38,10 +38,10 @@ public:
     // `ownerClass` starts the text of the "initialized for drawing" error.
     explicit TMMDIBCanvas(std::string ownerClass = "TMMDIBCanvas");
 
-    int Width() const { return fWidth; }
-    int Height() const { return fHeight; }
-    int BitCount() const { return fBitCount; }
-    int Stride() const { return fStride; }
+    int Width() const { return mWidth; }
+    int Height() const { return mHeight; }
+    int BitCount() const { return mBitCount; }
+    int Stride() const { return mStride; }
 
     // Both refuse while the canvas is prepared for drawing; SetBitCount
     // accepts only 8 and 24. Sizes are cut to 0 .. 16384.
@@ -51,10 +51,10 @@ public:
     // Prepare for drawing / release; BeginDraw takes DIBDrawLock().
     void BeginDraw();
     void EndDraw();
-    bool Drawing() const { return fDrawing > 0; }
+    bool Drawing() const { return mDrawing > 0; }
 
-    uint8_t* Bits() { return fBits.data(); }
-    const uint8_t* Bits() const { return fBits.data(); }
+    uint8_t* Bits() { return mBits.data(); }
+    const uint8_t* Bits() const { return mBits.data(); }
 
     // All drawing is clipped to the canvas and to the clip rectangle, if set.
     void SetClip(const TMMRect& r);
@@ -77,16 +77,16 @@ public:
 private:
     void allocate(int width, int height, int bits);
     void checkNotDrawing() const;
-    void updateClip();  // fClip from the asked clip and the size
+    void updateClip();  // mClip from the asked clip and the size
     uint8_t indexOf(TColor c) const;  // NearestIndex with a one-entry cache
 
-    std::string fOwner;
-    int fWidth = 0, fHeight = 0, fBitCount = 8, fStride = 0;
-    int fDrawing = 0;
-    bool fClipped = false;
-    TMMRect fClipAsked;
-    TMMRect fClip;  // the rectangle drawing is cut to: clip and canvas
-    std::vector<uint8_t> fBits;
-    mutable TColor fCachedColor = clBlack;
-    mutable uint8_t fCachedIndex = 0;
+    std::string mOwner;
+    int mWidth = 0, mHeight = 0, mBitCount = 8, mStride = 0;
+    int mDrawing = 0;
+    bool mClipped = false;
+    TMMRect mClipAsked;
+    TMMRect mClip;  // the rectangle drawing is cut to: clip and canvas
+    std::vector<uint8_t> mBits;
+    mutable TColor mCachedColor = clBlack;
+    mutable uint8_t mCachedIndex = 0;
 };

@@ -10,18 +10,6 @@ using namespace mmlevel;
 
 namespace {
 
-// Holds the drawing lock and the canvas prepared, also through exceptions.
-class DrawGuard {
-public:
-    explicit DrawGuard(TMMDIBCanvas& c) : fCanvas(c) { fCanvas.BeginDraw(); }
-    ~DrawGuard() { fCanvas.EndDraw(); }
-    DrawGuard(const DrawGuard&) = delete;
-    DrawGuard& operator=(const DrawGuard&) = delete;
-
-private:
-    TMMDIBCanvas& fCanvas;
-};
-
 inline int16_t load16(const uint8_t* p)
 {
     int16_t v;
@@ -57,9 +45,9 @@ TMMCustomLevel::TMMCustomLevel()
 
 void TMMCustomLevel::setEnabled(bool v)
 {
-    if (v == fEnabled) return;
+    if (v == mEnabled) return;
     const bool before = TickWanted();
-    fEnabled = v;
+    mEnabled = v;
     if (!v)
         ResetData();
     else
@@ -68,48 +56,48 @@ void TMMCustomLevel::setEnabled(bool v)
     Invalidate();
 }
 
-void TMMCustomLevel::setVisible(bool v) { fVisible = v; }
+void TMMCustomLevel::setVisible(bool v) { mVisible = v; }
 
 void TMMCustomLevel::setKind(TMMLevelKind v)
 {
-    if (v == fKind) return;
-    fKind = v;
-    const bool swap = (v == lkHorizontal && fWidth < fHeight) || (v == lkVertical && fHeight < fWidth);
-    if (swap) std::swap(fWidth, fHeight);
+    if (v == mKind) return;
+    mKind = v;
+    const bool swap = (v == lkHorizontal && mWidth < mHeight) || (v == lkVertical && mHeight < mWidth);
+    if (swap) std::swap(mWidth, mHeight);
     calcDrawArea();
     CalcSpots();
-    if (swap && OnBoundsChange) OnBoundsChange(fWidth, fHeight);
+    if (swap && OnBoundsChange) OnBoundsChange(mWidth, mHeight);
 }
 
 void TMMCustomLevel::setDirection(TMMLevelDirection v)
 {
-    fDirection = v;
+    mDirection = v;
     RenderBackground();
     Invalidate();
 }
 
 void TMMCustomLevel::setSpotWidth(int v)
 {
-    const int l = fKind == lkHorizontal ? fDrawWidth : fDrawHeight;
-    fSpotWidth = std::max(std::min(v, l / 3), 1);
+    const int l = mKind == lkHorizontal ? mDrawWidth : mDrawHeight;
+    mSpotWidth = std::max(std::min(v, l / 3), 1);
     CalcSpots();
 }
 
 void TMMCustomLevel::setSpotSpace(int v)
 {
-    fSpotSpace = std::clamp(v, 0, 10);
+    mSpotSpace = std::clamp(v, 0, 10);
     CalcSpots();
 }
 
 void TMMCustomLevel::setPoint1(int v)
 {
-    fPoint1 = std::clamp(v, 1, 100);
+    mPoint1 = std::clamp(v, 1, 100);
     CalcSpots();
 }
 
 void TMMCustomLevel::setPoint2(int v)
 {
-    fPoint2 = std::clamp(v, 1, 100);
+    mPoint2 = std::clamp(v, 1, 100);
     CalcSpots();
 }
 
@@ -122,108 +110,108 @@ void TMMCustomLevel::setColorOf(TColor& slot, TColor c)
 
 void TMMCustomLevel::setActiveDoted(bool v)
 {
-    fActiveDoted = v;
+    mActiveDoted = v;
     RenderBackground();
     Invalidate();
 }
 
 void TMMCustomLevel::setInactiveDoted(bool v)
 {
-    fInactiveDoted = v;
+    mInactiveDoted = v;
     RenderBackground();
     Invalidate();
 }
 
 void TMMCustomLevel::setBitLength(TMMBits v)
 {
-    fBitLength = v == b16Bit ? b16Bit : b8Bit;
+    mBitLength = v == b16Bit ? b16Bit : b8Bit;
     calcBlockBytes();
     Invalidate();
 }
 
 void TMMCustomLevel::setMode(int v)
 {
-    fMode = std::clamp(v, 0, 3);
+    mMode = std::clamp(v, 0, 3);
     calcBlockBytes();
     Invalidate();
 }
 
 void TMMCustomLevel::setChannel(TMMChannel v)
 {
-    fChannel = (v == chLeft || v == chRight) ? v : chBoth;
+    mChannel = (v == chLeft || v == chRight) ? v : chBoth;
     calcBlockBytes();
     Invalidate();
 }
 
 void TMMCustomLevel::setSamples(int v)
 {
-    fSamples = std::clamp(v, 1, 1 << 20);
+    mSamples = std::clamp(v, 1, 1 << 20);
     calcBlockBytes();
 }
 
-void TMMCustomLevel::calcBlockBytes() { fBlockBytes = (fBitLength + 1) * (fMode + 1) * fSamples; }
+void TMMCustomLevel::calcBlockBytes() { mBlockBytes = (mBitLength + 1) * (mMode + 1) * mSamples; }
 
 void TMMCustomLevel::setGain(int v)
 {
     if (v < -8 || v > 32) return;
-    fGain = v;
-    fGainScale = v + 8;
+    mGain = v;
+    mGainScale = v + 8;
     Invalidate();
 }
 
-void TMMCustomLevel::setSensitivy(int v) { fSensitivy = std::clamp(v, -90, -9); }
+void TMMCustomLevel::setSensitivy(int v) { mSensitivy = std::clamp(v, -90, -9); }
 
 void TMMCustomLevel::setLogAmp(bool v)
 {
-    fLogAmp = v;
+    mLogAmp = v;
     Invalidate();
 }
 
 void TMMCustomLevel::setDecayMode(TMMDecayMode v)
 {
-    fDecayMode = (v >= dmNone && v <= dmUniform) ? v : dmNone;
+    mDecayMode = (v >= dmNone && v <= dmUniform) ? v : dmNone;
     resetDecay();
 }
 
 void TMMCustomLevel::setDecay(int v)
 {
     v = std::clamp(v, 1, 16);
-    if (v == fDecay) return;
-    fDecay = v;
-    fDecayFactor = DecayFactorFor(v);
-    fDecayLength = DecayLengthFor(v);
-    if (fDecayMode == dmUniform) resetDecay();
+    if (v == mDecay) return;
+    mDecay = v;
+    mDecayFactor = DecayFactorFor(v);
+    mDecayLength = DecayLengthFor(v);
+    if (mDecayMode == dmUniform) resetDecay();
 }
 
 void TMMCustomLevel::setNumPeaks(int v)
 {
     const bool before = TickWanted();
-    fNumPeaks = std::clamp(v, 0, 5);
-    fPeakCounter = 0;
+    mNumPeaks = std::clamp(v, 0, 5);
+    mPeakCounter = 0;
     tickStateChanged(before);
     Invalidate();
 }
 
 void TMMCustomLevel::setPeakDelay(int v)
 {
-    fPeakDelay = std::clamp(v, 0, 50);
-    fPeakCounter = 0;
+    mPeakDelay = std::clamp(v, 0, 50);
+    mPeakCounter = 0;
     Invalidate();
 }
 
 void TMMCustomLevel::setPeakSpeed(int v)
 {
-    fPeakSpeed = std::clamp(v, 0, 50);
-    fPeakCounter = 0;
+    mPeakSpeed = std::clamp(v, 0, 50);
+    mPeakCounter = 0;
     Invalidate();
 }
 
-void TMMCustomLevel::setDCOffsetL(int v) { fDCOffsetL = std::clamp(v, -65535, 65535); }
+void TMMCustomLevel::setDCOffsetL(int v) { mDCOffsetL = std::clamp(v, -65535, 65535); }
 void TMMCustomLevel::setDCOffsetR(int v) { fDCOffsetR = std::clamp(v, -65535, 65535); }
 
 int TMMCustomLevel::Value() const
 {
-    return SpotToPercent(fBarSpots, fSensitivy, fNumSpots, fLogAmp, fGainScale);
+    return SpotToPercent(mBarSpots, mSensitivy, mNumSpots, mLogAmp, mGainScale);
 }
 
 void TMMCustomLevel::setValue(int v)
@@ -236,15 +224,15 @@ void TMMCustomLevel::SetBounds(int width, int height)
 {
     width = std::max(width, 0);
     height = std::max(height, 0);
-    if (width == fWidth && height == fHeight) return;
-    const int oldWidth = fWidth, oldHeight = fHeight;
-    fWidth = width;
-    fHeight = height;
+    if (width == mWidth && height == mHeight) return;
+    const int oldWidth = mWidth, oldHeight = mHeight;
+    mWidth = width;
+    mHeight = height;
     try {
         calcDrawArea();
     } catch (...) {  // a canvas prepared for drawing refuses a new size
-        fWidth = oldWidth;
-        fHeight = oldHeight;
+        mWidth = oldWidth;
+        mHeight = oldHeight;
         throw;
     }
     CalcSpots();
@@ -252,22 +240,22 @@ void TMMCustomLevel::SetBounds(int width, int height)
 
 void TMMCustomLevel::setBevel(const TMMBevel& b)
 {
-    fBevel = b;
+    mBevel = b;
     calcDrawArea();
     CalcSpots();
 }
 
 void TMMCustomLevel::setBitDepth(int bits)
 {
-    fWork.SetBitCount(bits);
-    fBack.SetBitCount(bits);
+    mWork.SetBitCount(bits);
+    mBack.SetBitCount(bits);
     RenderBackground();
     Invalidate();
 }
 
 void TMMCustomLevel::setMeterStandard(int v)
 {
-    fMeterStandard = std::clamp(v, 0, 0xFFFF);
+    mMeterStandard = std::clamp(v, 0, 0xFFFF);
     configureDetector();
 }
 
@@ -284,16 +272,16 @@ void TMMCustomLevel::setBallistics(TMMBallisticsMode v)
 void TMMCustomLevel::configureDetector()
 {
     if (!mDetector) return;
-    const TMMInstrument kind = InstrumentOf(fMeterStandard);
+    const TMMInstrument kind = InstrumentOf(mMeterStandard);
     if (kind != mDetector->Kind() || mSampleRate != mDetector->SampleRate()) mDetector->Configure(kind, mSampleRate);
 }
 
-void TMMCustomLevel::setIntegralLength(int v) { fIntegralLength = std::clamp(v, 1, IntegralMax); }
+void TMMCustomLevel::setIntegralLength(int v) { mIntegralLength = std::clamp(v, 1, IntegralMax); }
 
 void TMMCustomLevel::setOnDrawBar(TMMLevelDrawBar handler)
 {
-    fOnDrawBar = std::move(handler);
-    if (!fOnDrawBar) RenderBackground();
+    mOnDrawBar = std::move(handler);
+    if (!mOnDrawBar) RenderBackground();
     Invalidate();
 }
 
@@ -316,35 +304,35 @@ void TMMCustomLevel::SetWaveFormat(const WaveFormat* format)
 
 void TMMCustomLevel::ResetData()
 {
-    fBarSpots = 0;
-    fPeakSpot = 0;
-    fPeakCounter = 0;
+    mBarSpots = 0;
+    mPeakSpot = 0;
+    mPeakCounter = 0;
     resetDecay();
     Invalidate();
 }
 
 void TMMCustomLevel::resetDecay()
 {
-    fDecayPos = 0;
-    fDecayCount = 0;
-    fDecaySum = 0;
-    fDecayValue = 0.0f;
-    std::fill(std::begin(fDecayRing), std::end(fDecayRing), 0);
+    mDecayPos = 0;
+    mDecayCount = 0;
+    mDecaySum = 0;
+    mDecayValue = 0.0f;
+    std::fill(std::begin(mDecayRing), std::end(mDecayRing), 0);
     if (mDetector) mDetector->Reset();
 }
 
 int32_t TMMCustomLevel::analyse(const void* data) const
 {
     const auto* p = static_cast<const uint8_t*>(data);
-    const int n = fSamples;
+    const int n = mSamples;
     // Frames of two or more channels take left and right from their first
     // two samples and step over the whole frame.
-    const int channels = fMode == mMono ? 1 : fMode + 1;
-    const int32_t dl = fDCOffsetL, dr = fDCOffsetR;
-    if (fBitLength == b16Bit) {
+    const int channels = mMode == mMono ? 1 : mMode + 1;
+    const int32_t dl = mDCOffsetL, dr = fDCOffsetR;
+    if (mBitLength == b16Bit) {
         const int fb = 2 * channels;
         if (channels == 1) return peakOf(p, n, fb, [dl](const uint8_t* q) { return load16(q) - dl; });
-        switch (fChannel) {
+        switch (mChannel) {
         case chLeft:
             return peakOf(p, n, fb, [dl](const uint8_t* q) { return load16(q) - dl; });
         case chRight:
@@ -357,7 +345,7 @@ int32_t TMMCustomLevel::analyse(const void* data) const
     }
     const int fb = channels;
     if (channels == 1) return peakOf(p, n, fb, [dl](const uint8_t* q) { return (q[0] - dl - 128) * 256; });
-    switch (fChannel) {
+    switch (mChannel) {
     case chLeft:
         return peakOf(p, n, fb, [dl](const uint8_t* q) { return (q[0] - dl - 128) * 256; });
     case chRight:
@@ -371,7 +359,7 @@ int32_t TMMCustomLevel::analyse(const void* data) const
 
 void TMMCustomLevel::ProcessBlock(const void* data)
 {
-    if (!fEnabled || !fVisible || !data) return;
+    if (!mEnabled || !mVisible || !data) return;
     if (mDetector) {
         updateFromDetector(data);
         return;
@@ -381,17 +369,17 @@ void TMMCustomLevel::ProcessBlock(const void* data)
 
 void TMMCustomLevel::updateFromDetector(const void* data)
 {
-    const int channels = fMode == mMono ? 1 : fMode + 1;
-    const float reading = mDetector->FeedBlock(data, fSamples, fBitLength == b16Bit ? 2 : 1, channels, fChannel,
-                                               fDCOffsetL, fDCOffsetR);
+    const int channels = mMode == mMono ? 1 : mMode + 1;
+    const float reading = mDetector->FeedBlock(data, mSamples, mBitLength == b16Bit ? 2 : 1, channels, mChannel,
+                                               mDCOffsetL, fDCOffsetR);
     const float peak = mDetector->TakePeak();
-    fLastBlockPeak = TruncSat(peak);
-    if (fLastBlockPeak >= MaxValue && OnPcmOverflow) OnPcmOverflow(this);
-    const int std = fMeterStandard;
+    mLastBlockPeak = TruncSat(peak);
+    if (mLastBlockPeak >= MaxValue && OnPcmOverflow) OnPcmOverflow(this);
+    const int std = mMeterStandard;
     long double h = reading;
     long double hp = peak;
     for (int k = 0; k < 3; ++k) {
-        if (!fRef[k]) continue;
+        if (!mRef[k]) continue;
         const long double f = RefFactor(std, static_cast<TMMRef>(k));
         if (f > 0) {
             h = h * 0.707L * f;
@@ -400,31 +388,31 @@ void TMMCustomLevel::updateFromDetector(const void* data)
     }
     UpdateLevel(DisplayCurve(std, h, TruncSat(h), false));
     // The K-System shows its RMS as the bar and the sample peak as the held mark.
-    if (mDetector->Kind() == inKSystem && fNumPeaks > 0) {
-        const int64_t g = static_cast<int64_t>(DisplayCurve(std, hp, TruncSat(hp), false)) * fGainScale / 8;
-        int64_t p = LevelToSpot(g, fSensitivy, fNumSpots, fLogAmp);
-        if (fDirection == dirSymetric) p /= 2;
-        p = std::min<int64_t>(p, fNumSpots);
-        if (p > fPeakSpot) {
-            fPeakSpot = static_cast<int>(p);
-            fPeakCounter = fLeaveMaxPeak ? 10000 : 2 * fPeakDelay + 1;
-            if (fEnabled && fVisible && fPeakSpot != fDrawnPeak && OnInvalidate) OnInvalidate();
+    if (mDetector->Kind() == inKSystem && mNumPeaks > 0) {
+        const int64_t g = static_cast<int64_t>(DisplayCurve(std, hp, TruncSat(hp), false)) * mGainScale / 8;
+        int64_t p = LevelToSpot(g, mSensitivy, mNumSpots, mLogAmp);
+        if (mDirection == dirSymetric) p /= 2;
+        p = std::min<int64_t>(p, mNumSpots);
+        if (p > mPeakSpot) {
+            mPeakSpot = static_cast<int>(p);
+            mPeakCounter = mLeaveMaxPeak ? 10000 : 2 * mPeakDelay + 1;
+            if (mEnabled && mVisible && mPeakSpot != mDrawnPeak && OnInvalidate) OnInvalidate();
         }
     }
 }
 
 void TMMCustomLevel::updateFromPeak(int32_t peak)
 {
-    fLastBlockPeak = peak;
+    mLastBlockPeak = peak;
     if (peak >= MaxValue && OnPcmOverflow) OnPcmOverflow(this);
 
     // Reference scaling; without it h stays the whole number `peak`.
     long double h = peak;
     int32_t r = peak;
-    const int std = fMeterStandard;
+    const int std = mMeterStandard;
     bool scaled = false;
     for (int k = 0; k < 3; ++k) {
-        if (!fRef[k]) continue;
+        if (!mRef[k]) continue;
         const long double f = RefFactor(std, static_cast<TMMRef>(k));
         if (f > 0) {
             h = h * 0.707L * f;
@@ -433,285 +421,100 @@ void TMMCustomLevel::updateFromPeak(int32_t peak)
     }
     if (scaled) r = TruncSat(h);
 
-    if (!fIntegralOn) {
-        fLastAverage = r;
+    if (!mIntegralOn) {
+        mLastAverage = r;
         UpdateLevel(DisplayCurve(std, h, r, false));
         return;
     }
 
-    const int n = fIntegralLength;
-    const int c = fIntegralFill;
+    const int n = mIntegralLength;
+    const int c = mIntegralFill;
     int32_t a;
     if (c < n) {  // filling: the window holds reference-scaled peaks
-        fIntegralWindow[c] = r;
+        mIntegralWindow[c] = r;
         if (c > 0) {
             int64_t sum = 0;
-            for (int i = 0; i < c; ++i) sum += fIntegralWindow[i];
+            for (int i = 0; i < c; ++i) sum += mIntegralWindow[i];
             a = TruncSat(static_cast<long double>(sum) / c);
-            fLastAverage = a;
+            mLastAverage = a;
         } else {
-            a = fLastAverage;
+            a = mLastAverage;
         }
         UpdateLevel(a);
-        fIntegralFill = c + 1;
+        mIntegralFill = c + 1;
         return;
     }
-    std::memmove(&fIntegralWindow[1], &fIntegralWindow[0], sizeof(int32_t) * static_cast<size_t>(n));
-    fIntegralWindow[0] = DisplayCurve(std, h, r, true);
+    std::memmove(&mIntegralWindow[1], &mIntegralWindow[0], sizeof(int32_t) * static_cast<size_t>(n));
+    mIntegralWindow[0] = DisplayCurve(std, h, r, true);
     int64_t sum = 0;
-    for (int i = 0; i < n; ++i) sum += fIntegralWindow[i];
+    for (int i = 0; i < n; ++i) sum += mIntegralWindow[i];
     a = TruncSat(static_cast<long double>(sum) / n);
-    fLastAverage = a;
+    mLastAverage = a;
     UpdateLevel(a);
 }
 
 void TMMCustomLevel::UpdateLevel(int32_t a)
 {
     int32_t v = absSat(a);
-    fCurrentLevel = v;
-    if (v == 0 && fBarSpots == 0 && !fPeakChanged) return;
+    mCurrentLevel = v;
+    if (v == 0 && mBarSpots == 0 && !mPeakChanged) return;
 
-    if (fDecayMode != dmNone && !mDetector) {
-        if (++fDecayPos >= fDecayLength) fDecayPos = 0;
-        fDecayCount = std::min(fDecayCount + 1, fDecayLength);
-        switch (fDecayMode) {
+    if (mDecayMode != dmNone && !mDetector) {
+        if (++mDecayPos >= mDecayLength) mDecayPos = 0;
+        mDecayCount = std::min(mDecayCount + 1, mDecayLength);
+        switch (mDecayMode) {
         case dmStepUp:
-            fDecayValue = static_cast<float>(static_cast<long double>(fDecayValue) * fDecayFactor);
-            if (v > fDecayValue)
-                fDecayValue = static_cast<float>(v);
+            mDecayValue = static_cast<float>(static_cast<long double>(mDecayValue) * mDecayFactor);
+            if (v > mDecayValue)
+                mDecayValue = static_cast<float>(v);
             else
-                v = TruncSat(fDecayValue);
+                v = TruncSat(mDecayValue);
             break;
         case dmExponential:
-            fDecayValue = static_cast<float>(static_cast<long double>(fDecayValue) * fDecayFactor +
-                                             (1.0L - static_cast<long double>(fDecayFactor)) * v);
-            v = TruncSat(std::floor(static_cast<long double>(fDecayValue)));
+            mDecayValue = static_cast<float>(static_cast<long double>(mDecayValue) * mDecayFactor +
+                                             (1.0L - static_cast<long double>(mDecayFactor)) * v);
+            v = TruncSat(std::floor(static_cast<long double>(mDecayValue)));
             break;
         case dmUniform:
-            fDecaySum += static_cast<int64_t>(v) - fDecayRing[fDecayPos];
-            fDecayRing[fDecayPos] = v;
-            v = static_cast<int32_t>(fDecaySum / fDecayCount);
+            mDecaySum += static_cast<int64_t>(v) - mDecayRing[mDecayPos];
+            mDecayRing[mDecayPos] = v;
+            v = static_cast<int32_t>(mDecaySum / mDecayCount);
             break;
         default:
             break;
         }
     }
 
-    const int64_t g = static_cast<int64_t>(v) * fGainScale / 8;
-    int64_t p = LevelToSpot(g, fSensitivy, fNumSpots, fLogAmp);
-    if (fDirection == dirSymetric) p /= 2;
-    if (p > fNumSpots) {
+    const int64_t g = static_cast<int64_t>(v) * mGainScale / 8;
+    int64_t p = LevelToSpot(g, mSensitivy, mNumSpots, mLogAmp);
+    if (mDirection == dirSymetric) p /= 2;
+    if (p > mNumSpots) {
         if (OnGainOverflow) OnGainOverflow(this);
-        p = fNumSpots;
+        p = mNumSpots;
     }
-    if (p >= fPeakSpot && p > 0 && fNumPeaks > 0) {
-        fPeakChanged = true;
-        fPeakSpot = static_cast<int>(p);
-        fPeakCounter = fLeaveMaxPeak ? 10000 : 2 * fPeakDelay + 1;
+    if (p >= mPeakSpot && p > 0 && mNumPeaks > 0) {
+        mPeakChanged = true;
+        mPeakSpot = static_cast<int>(p);
+        mPeakCounter = mLeaveMaxPeak ? 10000 : 2 * mPeakDelay + 1;
     }
-    if (p == fBarSpots && !fPeakChanged) return;
-    fPeakChanged = false;
-    fBarSpots = static_cast<int>(p);
+    if (p == mBarSpots && !mPeakChanged) return;
+    mPeakChanged = false;
+    mBarSpots = static_cast<int>(p);
     // A peak caught again at its segment, or a bar back where it was last
     // drawn, changes no pixel: no repaint request.
-    if (fEnabled && fVisible && (fBarSpots != fDrawnBar || fPeakSpot != fDrawnPeak) && OnInvalidate) OnInvalidate();
+    if (mEnabled && mVisible && (mBarSpots != mDrawnBar || mPeakSpot != mDrawnPeak) && OnInvalidate) OnInvalidate();
 }
 
 void TMMCustomLevel::PeakTick()
 {
-    if (fPeakSpot <= 0) return;
-    if (--fPeakCounter > 0) return;
-    if (fPeakSpeed == 0) {
-        fPeakSpot = 0;
-        fPeakCounter = 0;
+    if (mPeakSpot <= 0) return;
+    if (--mPeakCounter > 0) return;
+    if (mPeakSpeed == 0) {
+        mPeakSpot = 0;
+        mPeakCounter = 0;
     } else {
-        --fPeakSpot;
-        fPeakCounter = fLeaveMaxPeak ? 10000 : fPeakSpeed;
+        --mPeakSpot;
+        mPeakCounter = mLeaveMaxPeak ? 10000 : mPeakSpeed;
     }
-    fPeakChanged = true;
-}
-
-// ---- geometry ---------------------------------------------------------------
-
-void TMMCustomLevel::calcDrawArea()
-{
-    const int inset = fBevel.TotalWidth();
-    fDrawWidth = std::max(fWidth - 2 * inset, 1);
-    fDrawHeight = std::max(fHeight - 2 * inset, 1);
-    fWork.SetSize(fDrawWidth, fDrawHeight);
-    fBack.SetSize(fDrawWidth, fDrawHeight);
-    // The canvases cut absurd sizes; keep the geometry within them.
-    fDrawWidth = std::max(fWork.Width(), 1);
-    fDrawHeight = std::max(fWork.Height(), 1);
-}
-
-void TMMCustomLevel::CalcSpots()
-{
-    fSpotWidth = std::max(fSpotWidth, 1);
-    const int l = fKind == lkHorizontal ? fDrawWidth : fDrawHeight;
-    const int stride = fSpotWidth + fSpotSpace;
-    fNumSpots = std::max((l + fSpotSpace) / stride, 1);
-    fSpotOffset = (l - (fNumSpots * stride - fSpotSpace)) / 2;
-    fZone1Spots = fPoint1 * fNumSpots / 100;
-    fZone2Spots = fPoint2 * fNumSpots / 100;
-    RenderBackground();
-    fPeakSpot = 0;
-    fBarSpots = 0;
-    Invalidate();
-}
-
-TMMRect TMMCustomLevel::SpotRect(int i) const
-{
-    const int k = (i - 1) * (fSpotWidth + fSpotSpace);
-    TMMRect r;
-    if (fKind == lkHorizontal) {
-        r.Top = 0;
-        r.Bottom = fDrawHeight;
-        if (fDirection == dirNormal) {
-            r.Left = fSpotOffset + k;
-            r.Right = r.Left + fSpotWidth;
-        } else {
-            r.Right = fDrawWidth - fSpotOffset - k;
-            r.Left = r.Right - fSpotWidth;
-        }
-    } else {
-        r.Left = 0;
-        r.Right = fDrawWidth;
-        if (fDirection == dirNormal) {
-            r.Bottom = fDrawHeight - fSpotOffset - k;
-            r.Top = r.Bottom - fSpotWidth;
-        } else {
-            r.Top = fSpotOffset + k;
-            r.Bottom = r.Top + fSpotWidth;
-        }
-    }
-    return r;
-}
-
-int TMMCustomLevel::ZoneOf(int i) const
-{
-    if (i > fZone2Spots) return 3;
-    if (i > fZone1Spots) return 2;
-    return 1;
-}
-
-// ---- drawing ----------------------------------------------------------------
-
-void TMMCustomLevel::drawSpot(TMMDIBCanvas& dib, int i, TColor c, bool doted) const
-{
-    if (doted)
-        dib.FillRectDoted(SpotRect(i), c);
-    else
-        dib.FillRect(SpotRect(i), c);
-}
-
-namespace {
-
-// Segments a .. b (a <= b) of one colour; touching solid segments are
-// filled as one rectangle.
-template <typename Level>
-void drawRange(const Level& lv, TMMDIBCanvas& dib, int a, int b, TColor c, bool doted)
-{
-    if (a > b) return;
-    if (!doted && lv.SpotSpace() == 0) {
-        const TMMRect ra = lv.SpotRect(a), rb = lv.SpotRect(b);
-        dib.FillRect({std::min(ra.Left, rb.Left), std::min(ra.Top, rb.Top), std::max(ra.Right, rb.Right),
-                      std::max(ra.Bottom, rb.Bottom)},
-                     c);
-        return;
-    }
-    for (int i = a; i <= b; ++i) {
-        if (doted)
-            dib.FillRectDoted(lv.SpotRect(i), c);
-        else
-            dib.FillRect(lv.SpotRect(i), c);
-    }
-}
-
-// Segments 1 .. n in the colours of their zones (ZoneOf as ranges).
-template <typename Level>
-void drawZones(const Level& lv, TMMDIBCanvas& dib, int n, const TColor (&colors)[3], bool doted)
-{
-    const int z1 = std::max(lv.Zone1Spots(), 0), z2 = std::max(lv.Zone2Spots(), 0);
-    drawRange(lv, dib, 1, std::min({z1, z2, n}), colors[0], doted);
-    drawRange(lv, dib, z1 + 1, std::min(z2, n), colors[1], doted);
-    drawRange(lv, dib, z2 + 1, n, colors[2], doted);
-}
-
-}  // namespace
-
-void TMMCustomLevel::RenderBackground()
-{
-    if (fOnDrawBar) return;
-    DrawGuard guard(fBack);
-    fBack.FillRect({0, 0, fBack.Width(), fBack.Height()}, fColor);
-    drawZones(*this, fBack, fNumSpots, fInactive, fInactiveDoted);
-}
-
-TMMRect TMMCustomLevel::ChangedArea() const
-{
-    const TMMRect all{0, 0, fWork.Width(), fWork.Height()};
-    if (fRedraw || fOnDrawBar || !fEnabled || fDirection == dirSymetric || fDrawnBar < 0 || fDrawnPeak < 0)
-        return all;
-    if (fBarSpots == fDrawnBar && fPeakSpot == fDrawnPeak) return {};
-    // Segments lit by the bar in one state and not in the other, and both
-    // peak stacks (a segment lit by bar or peak has the same colour).
-    int lo = fNumSpots + 1, hi = 0;
-    const auto add = [&](int a, int b) {
-        a = std::max(a, 1);
-        b = std::min(b, fNumSpots);
-        if (a > b) return;
-        lo = std::min(lo, a);
-        hi = std::max(hi, b);
-    };
-    add(std::min(fBarSpots, fDrawnBar) + 1, std::max(fBarSpots, fDrawnBar));
-    if (fNumPeaks > 0) {
-        add(fDrawnPeak - fNumPeaks + 1, fDrawnPeak);
-        add(fPeakSpot - fNumPeaks + 1, fPeakSpot);
-    }
-    if (lo > hi) return {};
-    const TMMRect a = SpotRect(lo), b = SpotRect(hi);
-    return {std::max(std::min(a.Left, b.Left), 0), std::max(std::min(a.Top, b.Top), 0),
-            std::min(std::max(a.Right, b.Right), all.Right), std::min(std::max(a.Bottom, b.Bottom), all.Bottom)};
-}
-
-void TMMCustomLevel::DrawLevel() { drawLevel(nullptr); }
-
-void TMMCustomLevel::DrawLevel(const TMMRect& area) { drawLevel(&area); }
-
-void TMMCustomLevel::drawLevel(const TMMRect* area)
-{
-    if (OnPaint) OnPaint(this);
-    DrawGuard guard(fWork);
-    fRedraw = false;
-    fDrawnBar = fEnabled ? fBarSpots : -1;
-    fDrawnPeak = fEnabled ? fPeakSpot : -1;
-    if (fOnDrawBar) {
-        fOnDrawBar(this, fWork, TMMRect{0, 0, fDrawWidth, fDrawHeight}, fBarSpots, fPeakSpot);
-        return;
-    }
-    // The clip holds only while this call draws.
-    struct ClipGuard {
-        TMMDIBCanvas& c;
-        ~ClipGuard() { c.ClearClip(); }
-    } clip{fWork};
-    if (area) fWork.SetClip(*area);
-    fWork.CopyFrom(fBack);
-    if (!fEnabled) return;
-
-    if (fDirection == dirSymetric) {
-        const int c = std::clamp(fBarSpots, 1, fNumSpots);
-        const TColor col = fBar[ZoneOf(c) - 1];
-        drawRange(*this, fWork, std::max(c - 2, 1), std::min(c + 2, fNumSpots), col, fActiveDoted);
-    } else {
-        drawZones(*this, fWork, std::min(fBarSpots, fNumSpots), fBar, fActiveDoted);
-    }
-
-    if (fNumPeaks > 0 && fPeakSpot > fBarSpots) {
-        for (int j = 0; j < fNumPeaks; ++j) {
-            const int i = fPeakSpot - j;
-            if (i < 1) break;
-            drawSpot(fWork, i, fBar[ZoneOf(i) - 1], fActiveDoted);
-        }
-    }
+    mPeakChanged = true;
 }

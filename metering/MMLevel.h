@@ -37,92 +37,92 @@ public:
     TMMCustomLevel& operator=(const TMMCustomLevel&) = delete;
 
     // ---- published properties -------------------------------------------
-    bool Enabled() const { return fEnabled; }
+    bool Enabled() const { return mEnabled; }
     void setEnabled(bool v);
-    TMMLevelKind Kind() const { return fKind; }
+    TMMLevelKind Kind() const { return mKind; }
     void setKind(TMMLevelKind v);
-    TMMLevelDirection Direction() const { return fDirection; }
+    TMMLevelDirection Direction() const { return mDirection; }
     void setDirection(TMMLevelDirection v);
-    int SpotWidth() const { return fSpotWidth; }
+    int SpotWidth() const { return mSpotWidth; }
     void setSpotWidth(int v);
-    int SpotSpace() const { return fSpotSpace; }
+    int SpotSpace() const { return mSpotSpace; }
     void setSpotSpace(int v);
-    int Point1() const { return fPoint1; }
+    int Point1() const { return mPoint1; }
     void setPoint1(int v);
-    int Point2() const { return fPoint2; }
+    int Point2() const { return mPoint2; }
     void setPoint2(int v);
-    TColor Bar1Color() const { return fBar[0]; }
-    void setBar1Color(TColor c) { setColorOf(fBar[0], c); }
-    TColor Bar2Color() const { return fBar[1]; }
-    void setBar2Color(TColor c) { setColorOf(fBar[1], c); }
-    TColor Bar3Color() const { return fBar[2]; }
-    void setBar3Color(TColor c) { setColorOf(fBar[2], c); }
-    TColor Inactive1Color() const { return fInactive[0]; }
-    void setInactive1Color(TColor c) { setColorOf(fInactive[0], c); }
-    TColor Inactive2Color() const { return fInactive[1]; }
-    void setInactive2Color(TColor c) { setColorOf(fInactive[1], c); }
-    TColor Inactive3Color() const { return fInactive[2]; }
-    void setInactive3Color(TColor c) { setColorOf(fInactive[2], c); }
-    bool ActiveDoted() const { return fActiveDoted; }
+    TColor Bar1Color() const { return mBar[0]; }
+    void setBar1Color(TColor c) { setColorOf(mBar[0], c); }
+    TColor Bar2Color() const { return mBar[1]; }
+    void setBar2Color(TColor c) { setColorOf(mBar[1], c); }
+    TColor Bar3Color() const { return mBar[2]; }
+    void setBar3Color(TColor c) { setColorOf(mBar[2], c); }
+    TColor Inactive1Color() const { return mInactive[0]; }
+    void setInactive1Color(TColor c) { setColorOf(mInactive[0], c); }
+    TColor Inactive2Color() const { return mInactive[1]; }
+    void setInactive2Color(TColor c) { setColorOf(mInactive[1], c); }
+    TColor Inactive3Color() const { return mInactive[2]; }
+    void setInactive3Color(TColor c) { setColorOf(mInactive[2], c); }
+    bool ActiveDoted() const { return mActiveDoted; }
     void setActiveDoted(bool v);
-    bool InactiveDoted() const { return fInactiveDoted; }
+    bool InactiveDoted() const { return mInactiveDoted; }
     void setInactiveDoted(bool v);
-    TColor Color() const { return fColor; }
-    void setColor(TColor c) { setColorOf(fColor, c); }
-    TMMBits BitLength() const { return fBitLength; }
+    TColor Color() const { return mColor; }
+    void setColor(TColor c) { setColorOf(mColor, c); }
+    TMMBits BitLength() const { return mBitLength; }
     void setBitLength(TMMBits v);
     // 0 mono, 1 stereo, 2 multichannel; 3 for four-channel streams.
-    int Mode() const { return fMode; }
+    int Mode() const { return mMode; }
     void setMode(int v);
-    TMMChannel Channel() const { return fChannel; }
+    TMMChannel Channel() const { return mChannel; }
     void setChannel(TMMChannel v);
-    int Samples() const { return fSamples; }
+    int Samples() const { return mSamples; }
     void setSamples(int v);  // 1 .. 1048576
-    int Gain() const { return fGain; }
+    int Gain() const { return mGain; }
     void setGain(int v);  // ignored outside -8 .. 32
-    int Sensitivy() const { return fSensitivy; }
+    int Sensitivy() const { return mSensitivy; }
     void setSensitivy(int v);
-    bool LogAmp() const { return fLogAmp; }
+    bool LogAmp() const { return mLogAmp; }
     void setLogAmp(bool v);
-    TMMDecayMode DecayMode() const { return fDecayMode; }
+    TMMDecayMode DecayMode() const { return mDecayMode; }
     void setDecayMode(TMMDecayMode v);
-    int Decay() const { return fDecay; }
+    int Decay() const { return mDecay; }
     void setDecay(int v);
-    int NumPeaks() const { return fNumPeaks; }
+    int NumPeaks() const { return mNumPeaks; }
     void setNumPeaks(int v);
-    int PeakDelay() const { return fPeakDelay; }
+    int PeakDelay() const { return mPeakDelay; }
     void setPeakDelay(int v);
-    int PeakSpeed() const { return fPeakSpeed; }
+    int PeakSpeed() const { return mPeakSpeed; }
     void setPeakSpeed(int v);
-    int DCOffsetL() const { return fDCOffsetL; }
+    int DCOffsetL() const { return mDCOffsetL; }
     void setDCOffsetL(int v);  // limited to +-65535
     int DCOffsetR() const { return fDCOffsetR; }
     void setDCOffsetR(int v);
     int Value() const;
     void setValue(int v);
-    int Width() const { return fWidth; }
-    int Height() const { return fHeight; }
+    int Width() const { return mWidth; }
+    int Height() const { return mHeight; }
     void SetBounds(int width, int height);
-    const TMMBevel& Bevel() const { return fBevel; }
+    const TMMBevel& Bevel() const { return mBevel; }
     void setBevel(const TMMBevel& b);
     // Depth of both bitmaps: 8 or 24, anything else raises EMMDIBError.
-    int BitDepth() const { return fWork.BitCount(); }
+    int BitDepth() const { return mWork.BitCount(); }
     void setBitDepth(int bits);
 
     // ---- metering state set by the presets -------------------------------
-    int MeterStandard() const { return fMeterStandard; }
+    int MeterStandard() const { return mMeterStandard; }
     void setMeterStandard(int v);  // 0 .. 7 (other values draw no curve)
-    bool RefMinus18() const { return fRef[0]; }
-    void setRefMinus18(bool v) { fRef[0] = v; }
-    bool RefMinus20() const { return fRef[1]; }
-    void setRefMinus20(bool v) { fRef[1] = v; }
-    bool RefMinus24() const { return fRef[2]; }
-    void setRefMinus24(bool v) { fRef[2] = v; }
-    bool IntegralOn() const { return fIntegralOn; }
-    void setIntegralOn(bool v) { fIntegralOn = v; }
-    int IntegralLength() const { return fIntegralLength; }
+    bool RefMinus18() const { return mRef[0]; }
+    void setRefMinus18(bool v) { mRef[0] = v; }
+    bool RefMinus20() const { return mRef[1]; }
+    void setRefMinus20(bool v) { mRef[1] = v; }
+    bool RefMinus24() const { return mRef[2]; }
+    void setRefMinus24(bool v) { mRef[2] = v; }
+    bool IntegralOn() const { return mIntegralOn; }
+    void setIntegralOn(bool v) { mIntegralOn = v; }
+    int IntegralLength() const { return mIntegralLength; }
     void setIntegralLength(int v);  // 1 .. 300 blocks
-    int IntegralFill() const { return fIntegralFill; }
+    int IntegralFill() const { return mIntegralFill; }
     // bmStandard: a per-sample detector of the standard's instrument
     // (metering/MMBallistics) replaces the block peak, the integration and
     // the decay; reference scaling, display curve and geometry stay.
@@ -130,23 +130,23 @@ public:
     void setBallistics(TMMBallisticsMode v);
     // The detector in use, or null under bmAsPreset.
     const TMMBallistics* Detector() const { return mDetector.get(); }
-    bool LeaveMaxPeak() const { return fLeaveMaxPeak; }
-    void setLeaveMaxPeak(bool v) { fLeaveMaxPeak = v; }
+    bool LeaveMaxPeak() const { return mLeaveMaxPeak; }
+    void setLeaveMaxPeak(bool v) { mLeaveMaxPeak = v; }
     // The host's visibility; nothing is analysed while hidden.
-    bool Visible() const { return fVisible; }
+    bool Visible() const { return mVisible; }
     void setVisible(bool v);
 
     // ---- operations of the connector --------------------------------------
     // Raises EMMLevelError "Invalid WaveFormat" for anything IsValidPcmFormat refuses.
     void SetWaveFormat(const WaveFormat* format);
-    int BlockBytes() const { return fBlockBytes; }
+    int BlockBytes() const { return mBlockBytes; }
     // Analyses `Samples` frames at data; BlockBytes() bytes must be readable.
     void ProcessBlock(const void* data);
     void ResetData();
     // Amplitude handed to the last update step (units of MaxValue).
-    int CurrentLevel() const { return fCurrentLevel; }
+    int CurrentLevel() const { return mCurrentLevel; }
     // Peak of the last analysed block, before reference scaling.
-    int LastBlockPeak() const { return fLastBlockPeak; }
+    int LastBlockPeak() const { return mLastBlockPeak; }
 
     // The update step (also used by Value).
     void UpdateLevel(int32_t a);
@@ -168,39 +168,39 @@ public:
     TMMRect ChangedArea() const;
     // False when DrawLevel would draw what it drew last time: the bar and peak
     // are back where they were and nothing else was invalidated since.
-    bool DrawNeeded() const { return fRedraw || fBarSpots != fDrawnBar || fPeakSpot != fDrawnPeak; }
+    bool DrawNeeded() const { return mRedraw || mBarSpots != mDrawnBar || mPeakSpot != mDrawnPeak; }
     // True when something other than the bar and peak (a property, the size)
     // was invalidated since the last DrawLevel.
-    bool PropertiesChanged() const { return fRedraw; }
-    const TMMDIBCanvas& WorkCanvas() const { return fWork; }
-    const TMMDIBCanvas& BackCanvas() const { return fBack; }
+    bool PropertiesChanged() const { return mRedraw; }
+    const TMMDIBCanvas& WorkCanvas() const { return mWork; }
+    const TMMDIBCanvas& BackCanvas() const { return mBack; }
     // Rectangle of segment i (1 .. NumSpots) in the drawing area.
     TMMRect SpotRect(int i) const;
     // Zone colour index (1, 2, 3) of segment i.
     int ZoneOf(int i) const;
 
-    int DrawWidth() const { return fDrawWidth; }
-    int DrawHeight() const { return fDrawHeight; }
-    int NumSpots() const { return fNumSpots; }
-    int SpotOffset() const { return fSpotOffset; }
-    int Zone1Spots() const { return fZone1Spots; }
-    int Zone2Spots() const { return fZone2Spots; }
-    int BarSpots() const { return fBarSpots; }
-    int PeakSpot() const { return fPeakSpot; }
-    int PeakCounter() const { return fPeakCounter; }
-    bool PeakChanged() const { return fPeakChanged; }
-    int GainScale() const { return fGainScale; }
-    float DecayFactor() const { return fDecayFactor; }
-    int DecayLength() const { return fDecayLength; }
-    float DecayValue() const { return fDecayValue; }
+    int DrawWidth() const { return mDrawWidth; }
+    int DrawHeight() const { return mDrawHeight; }
+    int NumSpots() const { return mNumSpots; }
+    int SpotOffset() const { return mSpotOffset; }
+    int Zone1Spots() const { return mZone1Spots; }
+    int Zone2Spots() const { return mZone2Spots; }
+    int BarSpots() const { return mBarSpots; }
+    int PeakSpot() const { return mPeakSpot; }
+    int PeakCounter() const { return mPeakCounter; }
+    bool PeakChanged() const { return mPeakChanged; }
+    int GainScale() const { return mGainScale; }
+    float DecayFactor() const { return mDecayFactor; }
+    int DecayLength() const { return mDecayLength; }
+    float DecayValue() const { return mDecayValue; }
     // True while the peak tick should run (NumPeaks > 0 and Enabled).
-    bool TickWanted() const { return fEnabled && fNumPeaks > 0; }
+    bool TickWanted() const { return mEnabled && mNumPeaks > 0; }
 
     // ---- events ------------------------------------------------------------
     TMMLevelNotify OnPaint;
     TMMLevelNotify OnPcmOverflow;
     TMMLevelNotify OnGainOverflow;
-    const TMMLevelDrawBar& OnDrawBar() const { return fOnDrawBar; }
+    const TMMLevelDrawBar& OnDrawBar() const { return mOnDrawBar; }
     void setOnDrawBar(TMMLevelDrawBar handler);
 
     // ---- host hooks --------------------------------------------------------
@@ -214,7 +214,7 @@ public:
 protected:
     void Invalidate()
     {
-        fRedraw = true;
+        mRedraw = true;
         if (OnInvalidate) OnInvalidate();
     }
 
@@ -232,61 +232,61 @@ private:
     void configureDetector();
 
     // properties
-    bool fEnabled = true;
-    bool fVisible = true;
-    TMMLevelKind fKind = lkHorizontal;
-    TMMLevelDirection fDirection = dirNormal;
-    int fSpotWidth = 1, fSpotSpace = 1;
-    int fPoint1 = 50, fPoint2 = 85;
-    TColor fBar[3] = {clAqua, clAqua, clRed};
-    TColor fInactive[3] = {clTeal, clTeal, clMaroon};
-    bool fActiveDoted = false, fInactiveDoted = false;
-    TColor fColor = clBlack;
-    TMMBits fBitLength = b8Bit;
-    int fMode = mMono;
-    TMMChannel fChannel = chBoth;
-    int fSamples = 50;
-    int fGain = 0, fGainScale = 8;
-    int fSensitivy = -35;
-    bool fLogAmp = true;
-    TMMDecayMode fDecayMode = dmNone;
-    int fDecay = 1;
-    int fNumPeaks = 1, fPeakDelay = 20, fPeakSpeed = 0;
-    int fDCOffsetL = 0, fDCOffsetR = 0;
-    int fWidth = 200, fHeight = 17;
-    TMMBevel fBevel;
-    TMMLevelDrawBar fOnDrawBar;
+    bool mEnabled = true;
+    bool mVisible = true;
+    TMMLevelKind mKind = lkHorizontal;
+    TMMLevelDirection mDirection = dirNormal;
+    int mSpotWidth = 1, mSpotSpace = 1;
+    int mPoint1 = 50, mPoint2 = 85;
+    TColor mBar[3] = {clAqua, clAqua, clRed};
+    TColor mInactive[3] = {clTeal, clTeal, clMaroon};
+    bool mActiveDoted = false, mInactiveDoted = false;
+    TColor mColor = clBlack;
+    TMMBits mBitLength = b8Bit;
+    int mMode = mMono;
+    TMMChannel mChannel = chBoth;
+    int mSamples = 50;
+    int mGain = 0, mGainScale = 8;
+    int mSensitivy = -35;
+    bool mLogAmp = true;
+    TMMDecayMode mDecayMode = dmNone;
+    int mDecay = 1;
+    int mNumPeaks = 1, mPeakDelay = 20, mPeakSpeed = 0;
+    int mDCOffsetL = 0, fDCOffsetR = 0;
+    int mWidth = 200, mHeight = 17;
+    TMMBevel mBevel;
+    TMMLevelDrawBar mOnDrawBar;
 
     // metering state
-    int fMeterStandard = 0;
-    bool fRef[3] = {false, false, false};
-    bool fIntegralOn = false;
-    int fIntegralLength = 1, fIntegralFill = 0;
-    int32_t fIntegralWindow[mmlevel::IntegralWindowSize] = {};
-    int32_t fLastAverage = 0;  // "the r or the average computed last"
-    bool fLeaveMaxPeak = false;
-    int fCurrentLevel = 0;
-    int fLastBlockPeak = 0;
-    int fBlockBytes = 50;
+    int mMeterStandard = 0;
+    bool mRef[3] = {false, false, false};
+    bool mIntegralOn = false;
+    int mIntegralLength = 1, mIntegralFill = 0;
+    int32_t mIntegralWindow[mmlevel::IntegralWindowSize] = {};
+    int32_t mLastAverage = 0;  // "the r or the average computed last"
+    bool mLeaveMaxPeak = false;
+    int mCurrentLevel = 0;
+    int mLastBlockPeak = 0;
+    int mBlockBytes = 50;
     int mSampleRate = 48000;
     std::unique_ptr<TMMBallistics> mDetector;
 
     // geometry and bar
-    int fDrawWidth = 1, fDrawHeight = 1;
-    int fNumSpots = 1, fSpotOffset = 0, fZone1Spots = 0, fZone2Spots = 0;
-    int fBarSpots = 0, fPeakSpot = 0, fPeakCounter = 0;
-    bool fPeakChanged = false;
-    int fDrawnBar = -1, fDrawnPeak = -1;  // state of the last DrawLevel
-    bool fRedraw = true;                  // invalidated by anything but the bar and peak
+    int mDrawWidth = 1, mDrawHeight = 1;
+    int mNumSpots = 1, mSpotOffset = 0, mZone1Spots = 0, mZone2Spots = 0;
+    int mBarSpots = 0, mPeakSpot = 0, mPeakCounter = 0;
+    bool mPeakChanged = false;
+    int mDrawnBar = -1, mDrawnPeak = -1;  // state of the last DrawLevel
+    bool mRedraw = true;                  // invalidated by anything but the bar and peak
 
     // decay
-    float fDecayFactor = 0.0001f;
-    int fDecayLength = 1;
-    float fDecayValue = 0.0f;
-    int32_t fDecayRing[mmlevel::DecayRingSize] = {};
-    int fDecayPos = 0, fDecayCount = 0;
-    int64_t fDecaySum = 0;
+    float mDecayFactor = 0.0001f;
+    int mDecayLength = 1;
+    float mDecayValue = 0.0f;
+    int32_t mDecayRing[mmlevel::DecayRingSize] = {};
+    int mDecayPos = 0, mDecayCount = 0;
+    int64_t mDecaySum = 0;
 
-    TMMDIBCanvas fWork{"TMMLevel"};
-    TMMDIBCanvas fBack{"TMMLevel"};
+    TMMDIBCanvas mWork{"TMMLevel"};
+    TMMDIBCanvas mBack{"TMMLevel"};
 };

@@ -72,7 +72,7 @@ TMMRefFlags ReferenceFlagsOf(int item)
 
 int ColorGroupOfBar(int n)
 {
-    if (n < 1 || n > StripCount) return -1;
+    if (n < 1 || n > tv::kStrips) return -1;
     if (n >= 17) return (n - 17) / 4;  // 17-20 -> group 0, 21-24 -> group 1
     return (n - 1) / 4;
 }

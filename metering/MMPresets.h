@@ -4,11 +4,12 @@
 // thread but depends on nothing but the standard library.
 #pragma once
 
+#include "base/TvConstants.h"
+
 #include "base/MMTypes.h"
 
 #include <string>
 
-constexpr int StripCount = 24;
 constexpr int PresetCount = 9;
 
 // How a standard shows its scale beside the bars: one of the seven drawn

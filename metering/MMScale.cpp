@@ -81,7 +81,7 @@ std::vector<TScaleRect> LineSpans(const TScaleOp& op)
 }
 
 TScaleCanvas::TScaleCanvas(int width, int height, const IScaleTextMeasure* measure)
-    : FWidth(std::max(0, width)), FHeight(std::max(0, height)), FMeasure(measure)
+    : mWidth(std::max(0, width)), mHeight(std::max(0, height)), mMeasure(measure)
 {
 }
 
@@ -94,7 +94,7 @@ void TScaleCanvas::Line(int x1, int y1, int x2, int y2)
     op.X2 = x2;
     op.Y2 = y2;
     op.Color = PenColor;
-    FOps.push_back(op);
+    mOps.push_back(op);
 }
 
 void TScaleCanvas::FillRect(int left, int top, int right, int bottom)
@@ -106,7 +106,7 @@ void TScaleCanvas::FillRect(int left, int top, int right, int bottom)
     op.X2 = right;
     op.Y2 = bottom;
     op.Color = BrushColor;
-    FOps.push_back(op);
+    mOps.push_back(op);
 }
 
 void TScaleCanvas::TextOut(int x, int y, const std::string& text)
@@ -119,17 +119,17 @@ void TScaleCanvas::TextOut(int x, int y, const std::string& text)
     op.Back = BrushColor;
     op.Opaque = TextOpaque;
     op.Text = text;
-    FOps.push_back(op);
+    mOps.push_back(op);
 }
 
 int TScaleCanvas::TextWidth(const std::string& text) const
 {
-    return FMeasure ? FMeasure->TextWidth(text) : 0;
+    return mMeasure ? mMeasure->TextWidth(text) : 0;
 }
 
 int TScaleCanvas::TextHeight(const std::string& text) const
 {
-    return FMeasure ? FMeasure->TextHeight(text) : 0;
+    return mMeasure ? mMeasure->TextHeight(text) : 0;
 }
 
 // ---------------------------------------------------------------- tick row
@@ -141,117 +141,117 @@ void TMMCustomScale::Changed()
 
 void TMMCustomScale::setVisible(bool v)
 {
-    if (v == FVisible) return;
-    FVisible = v;
+    if (v == mVisible) return;
+    mVisible = v;
     Changed();
 }
 
 void TMMCustomScale::setColor(TColor c)
 {
-    FColor = FColor2 = FColor3 = c;
+    mColor = mColor2 = mColor3 = c;
     Changed();
 }
 
 void TMMCustomScale::setMiddleColor(TColor c)
 {
-    if (c == FColor2) return;
-    FColor2 = c;
+    if (c == mColor2) return;
+    mColor2 = c;
     Changed();
 }
 
 void TMMCustomScale::setTopColor(TColor c)
 {
-    if (c == FColor3) return;
-    FColor3 = c;
+    if (c == mColor3) return;
+    mColor3 = c;
     Changed();
 }
 
 void TMMCustomScale::setStyle(TMMScaleStyle s)
 {
     if (s != stLowered && s != stRaised) s = stColor;
-    if (s == FStyle) return;
-    FStyle = s;
+    if (s == mStyle) return;
+    mStyle = s;
     Changed();
 }
 
 void TMMCustomScale::setTickCount(int v)
 {
     v = std::clamp(v, 2, MaxScaleCount);
-    if (v == FTickCount) return;
-    FTickCount = v;
+    if (v == mTickCount) return;
+    mTickCount = v;
     Changed();
 }
 
 void TMMCustomScale::setEnlargeEvery(int v)
 {
     v = std::max(v, 1);
-    if (v == FEnlargeEvery) return;
-    FEnlargeEvery = v;
+    if (v == mEnlargeEvery) return;
+    mEnlargeEvery = v;
     Changed();
 }
 
 void TMMCustomScale::setSize(int v)
 {
     v = std::clamp(v, 1, MaxScaleCount);
-    if (v == FSize) return;
-    FSize = v;
+    if (v == mSize) return;
+    mSize = v;
     Changed();
 }
 
 void TMMCustomScale::setOrigin(TMMScaleOrigin v)
 {
     if (v != soOuter) v = soInner;
-    if (v == FOrigin) return;
-    FOrigin = v;
+    if (v == mOrigin) return;
+    mOrigin = v;
     Changed();
 }
 
 void TMMCustomScale::setConnect(bool v)
 {
-    if (v == FConnect) return;
-    FConnect = v;
+    if (v == mConnect) return;
+    mConnect = v;
     Changed();
 }
 
 void TMMCustomScale::SetZoneColors(TColor low, TColor middle, TColor top)
 {
-    FColor = low;
-    FColor2 = middle;
-    FColor3 = top;
+    mColor = low;
+    mColor2 = middle;
+    mColor3 = top;
 }
 
 void TMMCustomScale::SetZones(int z1, int z2)
 {
-    FZ1 = z1;
-    FZ2 = z2;
+    mZ1 = z1;
+    mZ2 = z2;
 }
 
 int TMMCustomScale::BandWidth() const
 {
-    return FSize + (FConnect ? 1 : 0) + (FConnect && FStyle != stColor ? 1 : 0);
+    return mSize + (mConnect ? 1 : 0) + (mConnect && mStyle != stColor ? 1 : 0);
 }
 
 void TMMCustomScale::Assign(const TMMCustomScale& src)
 {
     if (&src != this) {
-        FVisible = src.FVisible;
-        FColor = src.FColor;
-        FColor2 = src.FColor2;
-        FColor3 = src.FColor3;
-        FStyle = src.FStyle;
-        FTickCount = src.FTickCount;
-        FEnlargeEvery = src.FEnlargeEvery;
-        FSize = src.FSize;
-        FOrigin = src.FOrigin;
-        FConnect = src.FConnect;
+        mVisible = src.mVisible;
+        mColor = src.mColor;
+        mColor2 = src.mColor2;
+        mColor3 = src.mColor3;
+        mStyle = src.mStyle;
+        mTickCount = src.mTickCount;
+        mEnlargeEvery = src.mEnlargeEvery;
+        mSize = src.mSize;
+        mOrigin = src.mOrigin;
+        mConnect = src.mConnect;
     }
     Changed();
 }
 
 void TMMCustomScale::DrawLine(int x1, int y1, int x2, int y2, TColor color)
 {
-    TScaleCanvas& c = *FCanvas;
-    if (FStyle == stColor) {
+    TScaleCanvas& c = *mCanvas;
+    if (mStyle == stColor) {
         c.PenColor = color;
         c.Line(x1, y1, x2, y2);
         return;
@@ -264,8 +264,8 @@ void TMMCustomScale::DrawLine(int x1, int y1, int x2, int y2, TColor color)
         sy = 1;
     else
         sx = (dx != 0 && (dx < 0) != (dy < 0)) ? -1 : 1;
-    const TColor first = FStyle == stLowered ? clBlack : clWhite;
-    const TColor second = FStyle == stLowered ? clWhite : clBlack;
+    const TColor first = mStyle == stLowered ? clBlack : clWhite;
+    const TColor second = mStyle == stLowered ? clWhite : clBlack;
     c.PenColor = first;
     c.Line(x1, y1, x2, y2);
     c.PenColor = second;
@@ -280,23 +280,23 @@ void TMMCustomScale::DrawScale(TScaleCanvas* canvas, const TScaleRect& r, bool f
 
 void TMMCustomScale::DrawScale(const TScaleRect& r, bool firstSide)
 {
-    if (!FCanvas) throw EMMScaleError("Canvas needed for this operation");
+    if (!mCanvas) throw EMMScaleError("Canvas needed for this operation");
 
     const bool horizontal = (r.Bottom - r.Top) < (r.Right - r.Left);
     const float L = static_cast<float>(horizontal ? r.Right - r.Left : r.Bottom - r.Top);
 
-    const bool zones = FStyle == stColor && !(FColor == FColor2 && FColor2 == FColor3) &&
-                       0 <= FZ1 && FZ1 <= FZ2 && FZ2 <= FTickCount;
+    const bool zones = mStyle == stColor && !(mColor == mColor2 && mColor2 == mColor3) &&
+                       0 <= mZ1 && mZ1 <= mZ2 && mZ2 <= mTickCount;
     float z1 = 0, z2 = 0, step = 0;
     if (zones) {
-        z1 = static_cast<float>(static_cast<long double>(FZ1) / FTickCount * L);
-        z2 = static_cast<float>(static_cast<long double>(FZ2) / FTickCount * L);
-        step = static_cast<float>(static_cast<long double>(L) / FTickCount);
+        z1 = static_cast<float>(static_cast<long double>(mZ1) / mTickCount * L);
+        z2 = static_cast<float>(static_cast<long double>(mZ2) / mTickCount * L);
+        step = static_cast<float>(static_cast<long double>(L) / mTickCount);
     }
-    const bool inner = firstSide ? FOrigin == soInner : FOrigin == soOuter;
-    const int cv = FConnect && FStyle != stColor ? 1 : 0;
+    const bool inner = firstSide ? mOrigin == soInner : mOrigin == soOuter;
+    const int cv = mConnect && mStyle != stColor ? 1 : 0;
 
-    if (FConnect) {
+    if (mConnect) {
         // Base line: start and end along the row, the fixed coordinate across it.
         int start, end, across;
         if (horizontal) {
@@ -317,19 +317,19 @@ void TMMCustomScale::DrawScale(const TScaleRect& r, bool firstSide)
         if (zones) {
             const int m1 = start + static_cast<int>(std::trunc(static_cast<long double>(z1) + step));
             const int m2 = start + static_cast<int>(std::trunc(static_cast<long double>(z2) + step));
-            piece(start, m1, FColor);
-            piece(m1, m2, FColor2);
-            piece(m2, end, FColor3);
+            piece(start, m1, mColor);
+            piece(m1, m2, mColor2);
+            piece(m2, end, mColor3);
         } else {
-            piece(start, end, FColor);
+            piece(start, end, mColor);
         }
     }
 
-    for (int c = 0; c < FTickCount; ++c) {
-        const float pos = static_cast<float>(static_cast<long double>(L) / (FTickCount - 1) * c);
-        const int len = c % FEnlargeEvery == 0 ? FSize : FSize / 2;
-        TColor col = FColor;
-        if (zones) col = pos > z2 ? FColor3 : (pos > z1 ? FColor2 : FColor);
+    for (int c = 0; c < mTickCount; ++c) {
+        const float pos = static_cast<float>(static_cast<long double>(L) / (mTickCount - 1) * c);
+        const int len = c % mEnlargeEvery == 0 ? mSize : mSize / 2;
+        TColor col = mColor;
+        if (zones) col = pos > z2 ? mColor3 : (pos > z1 ? mColor2 : mColor);
         if (horizontal) {
             const int x = static_cast<int>(std::trunc(static_cast<long double>(r.Left) + pos));
             if (inner)
@@ -350,7 +350,7 @@ void TMMCustomScale::DrawScale(const TScaleRect& r, bool firstSide)
 
 TMMCustomLevelScale::TMMCustomLevelScale()
 {
-    FScale.OnChange = [this](TMMCustomScale*) { Changed(); };
+    mScale.OnChange = [this](TMMCustomScale*) { Changed(); };
 }
 
 void TMMCustomLevelScale::Changed()
@@ -360,97 +360,97 @@ void TMMCustomLevelScale::Changed()
 
 void TMMCustomLevelScale::setScaleTicks(int v)
 {
-    FScaleTicks = std::clamp(v, 2, MaxScaleCount);
+    mScaleTicks = std::clamp(v, 2, MaxScaleCount);
     Changed();
 }
 
 void TMMCustomLevelScale::setSensitivy(int v)
 {
-    FSensitivy = std::clamp(v, -90, -9);
+    mSensitivy = std::clamp(v, -90, -9);
     Changed();
 }
 
 void TMMCustomLevelScale::setLogAmp(bool v)
 {
-    FLogAmp = v;
+    mLogAmp = v;
     Changed();
 }
 
 void TMMCustomLevelScale::setPoint1(int v)
 {
-    FPoint1 = std::clamp(v, 1, 100);
+    mPoint1 = std::clamp(v, 1, 100);
     Changed();
 }
 
 void TMMCustomLevelScale::setPoint2(int v)
 {
-    FPoint2 = std::clamp(v, 1, 100);
+    mPoint2 = std::clamp(v, 1, 100);
     Changed();
 }
 
 void TMMCustomLevelScale::setScale1Color(TColor c)
 {
-    FScale1Color = c;
+    mScale1Color = c;
     Changed();
 }
 
 void TMMCustomLevelScale::setScale2Color(TColor c)
 {
-    FScale2Color = c;
+    mScale2Color = c;
     Changed();
 }
 
 void TMMCustomLevelScale::setScale3Color(TColor c)
 {
-    FScale3Color = c;
+    mScale3Color = c;
     Changed();
 }
 
 void TMMCustomLevelScale::setKind(TMMLevelKind k)
 {
     if (k != lkVertical) k = lkHorizontal;
-    FKind = k;
-    if ((k == lkHorizontal && FWidth < FHeight) || (k == lkVertical && FHeight < FWidth))
-        std::swap(FWidth, FHeight);
+    mKind = k;
+    if ((k == lkHorizontal && mWidth < mHeight) || (k == lkVertical && mHeight < mWidth))
+        std::swap(mWidth, mHeight);
     Changed();
 }
 
 void TMMCustomLevelScale::setDirection(TMMLevelDirection d)
 {
     if (d != dirReversed && d != dirSymetric) d = dirNormal;
-    FDirection = d;
+    mDirection = d;
     Changed();
 }
 
 void TMMCustomLevelScale::setScalePos(TMMScalePos p)
 {
     if (p != spAboveOrLeft && p != spBelowOrRight) p = spBoth;
-    FScalePos = p;
+    mScalePos = p;
     Changed();
 }
 
 void TMMCustomLevelScale::setColor(TColor c)
 {
-    FColor = c;
+    mColor = c;
     Changed();
 }
 
 void TMMCustomLevelScale::setWidth(int v)
 {
-    FWidth = std::max(0, v);
+    mWidth = std::max(0, v);
     Changed();
 }
 
 void TMMCustomLevelScale::setHeight(int v)
 {
-    FHeight = std::max(0, v);
+    mHeight = std::max(0, v);
     Changed();
 }
 
 void TMMCustomLevelScale::setBounds(int width, int height)
 {
-    FWidth = std::max(0, width);
-    FHeight = std::max(0, height);
+    mWidth = std::max(0, width);
+    mHeight = std::max(0, height);
     Changed();
 }
 
@@ -491,62 +491,62 @@ std::string TMMCustomLevelScale::LabelText(int value, bool vertical)
 
 void TMMCustomLevelScale::Paint(TScaleCanvas& canvas)
 {
-    const bool vertical = FKind == lkVertical;
-    const bool reversed = FDirection == dirReversed;
+    const bool vertical = mKind == lkVertical;
+    const bool reversed = mDirection == dirReversed;
 
-    canvas.BrushColor = FColor;
-    canvas.FillRect(0, 0, FWidth, FHeight);
-    TScaleRect r{0, 0, FWidth, FHeight};
+    canvas.BrushColor = mColor;
+    canvas.FillRect(0, 0, mWidth, mHeight);
+    TScaleRect r{0, 0, mWidth, mHeight};
 
     const int half = (vertical ? canvas.TextHeight("0") : canvas.TextWidth("0")) / 2;
 
-    if (FScale.Visible()) {
+    if (mScale.Visible()) {
         int p1, p2;
         if (vertical != reversed) {
-            FScale.SetZoneColors(FScale3Color, FScale2Color, FScale1Color);
-            p1 = 100 - FPoint2;
-            p2 = 100 - FPoint1;
+            mScale.SetZoneColors(mScale3Color, mScale2Color, mScale1Color);
+            p1 = 100 - mPoint2;
+            p2 = 100 - mPoint1;
         } else {
-            FScale.SetZoneColors(FScale1Color, FScale2Color, FScale3Color);
-            p1 = FPoint1;
-            p2 = FPoint2;
+            mScale.SetZoneColors(mScale1Color, mScale2Color, mScale3Color);
+            p1 = mPoint1;
+            p2 = mPoint2;
         }
-        FScale.SetZones(MulDiv(p1 - 1, FScale.TickCount(), 100),
-                        MulDiv(p2 - 1, FScale.TickCount(), 100));
-        FScale.setCanvas(&canvas);
-        const int b = FScale.BandWidth();
-        if (FScalePos == spAboveOrLeft || FScalePos == spBoth) {
+        mScale.SetZones(MulDiv(p1 - 1, mScale.TickCount(), 100),
+                        MulDiv(p2 - 1, mScale.TickCount(), 100));
+        mScale.setCanvas(&canvas);
+        const int b = mScale.BandWidth();
+        if (mScalePos == spAboveOrLeft || mScalePos == spBoth) {
             if (vertical) {
                 if (reversed)
-                    FScale.DrawScale({r.Left, r.Top - half, r.Left + b, r.Bottom - half - 1}, true);
+                    mScale.DrawScale({r.Left, r.Top - half, r.Left + b, r.Bottom - half - 1}, true);
                 else
-                    FScale.DrawScale({r.Left, r.Top + half, r.Left + b, r.Bottom + half - 1}, true);
+                    mScale.DrawScale({r.Left, r.Top + half, r.Left + b, r.Bottom + half - 1}, true);
                 r.Left += b;
             } else {
                 if (reversed)
-                    FScale.DrawScale({r.Left + half, r.Top, r.Right + half - 1, r.Top + b}, true);
+                    mScale.DrawScale({r.Left + half, r.Top, r.Right + half - 1, r.Top + b}, true);
                 else
-                    FScale.DrawScale({r.Left - half - 1, r.Top, r.Right - half - 1, r.Top + b}, true);
+                    mScale.DrawScale({r.Left - half - 1, r.Top, r.Right - half - 1, r.Top + b}, true);
                 r.Top += b;
             }
         }
-        if (FScalePos == spBelowOrRight || FScalePos == spBoth) {
+        if (mScalePos == spBelowOrRight || mScalePos == spBoth) {
             if (vertical) {
                 if (reversed)
-                    FScale.DrawScale({r.Right - b, r.Top - half, r.Right, r.Bottom - half - 1}, false);
+                    mScale.DrawScale({r.Right - b, r.Top - half, r.Right, r.Bottom - half - 1}, false);
                 else
-                    FScale.DrawScale({r.Right - b, r.Top + half, r.Right, r.Bottom + half - 1}, false);
+                    mScale.DrawScale({r.Right - b, r.Top + half, r.Right, r.Bottom + half - 1}, false);
                 r.Right -= b;
             } else {
                 if (reversed)
-                    FScale.DrawScale({r.Left + half, r.Bottom - b, r.Right + half - 1, r.Bottom}, false);
+                    mScale.DrawScale({r.Left + half, r.Bottom - b, r.Right + half - 1, r.Bottom}, false);
                 else
-                    FScale.DrawScale({r.Left - half - 1, r.Bottom - b, r.Right - half - 1, r.Bottom},
+                    mScale.DrawScale({r.Left - half - 1, r.Bottom - b, r.Right - half - 1, r.Bottom},
                                      false);
                 r.Bottom -= b;
             }
         }
-        FScale.setCanvas(nullptr);  // the canvas lives only for this paint
+        mScale.setCanvas(nullptr);  // the canvas lives only for this paint
     }
 
     if (r.Top <= r.Bottom && r.Left <= r.Right) PaintLabels(canvas, r);
@@ -554,15 +554,15 @@ void TMMCustomLevelScale::Paint(TScaleCanvas& canvas)
 
 void TMMCustomLevelScale::PaintLabels(TScaleCanvas& canvas, const TScaleRect& r)
 {
-    const bool vertical = FKind == lkVertical;
-    const bool reversed = FDirection == dirReversed;
-    const bool symmetric = FDirection == dirSymetric;
+    const bool vertical = mKind == lkVertical;
+    const bool reversed = mDirection == dirReversed;
+    const bool symmetric = mDirection == dirSymetric;
 
     const int TH = canvas.TextHeight("W");
-    const int CW = canvas.TextWidth(std::to_string(FSensitivy));
-    const int N = FScaleTicks - 1;
+    const int CW = canvas.TextWidth(std::to_string(mSensitivy));
+    const int N = mScaleTicks - 1;
 
-    int D = vertical ? FHeight : FWidth;
+    int D = vertical ? mHeight : mWidth;
     if (symmetric) D /= 2;
     const int k = LabelSpacing(D, vertical ? TH : CW, N);
 
@@ -575,8 +575,8 @@ void TMMCustomLevelScale::PaintLabels(TScaleCanvas& canvas, const TScaleRect& r)
 
     const int cx = r.Right - (r.Right - r.Left) / 2;
     const int xr = cx - CW / 2 + CW - 1;
-    const long double limit2 = FPoint2 * 32767.0L / 100.0L;
-    const long double limit1 = FPoint1 * 32767.0L / 100.0L;
+    const long double limit2 = mPoint2 * 32767.0L / 100.0L;
+    const long double limit1 = mPoint1 * 32767.0L / 100.0L;
 
     for (int j = 0; j <= N; ++j) {
         if (j % k != 0) continue;
@@ -584,10 +584,10 @@ void TMMCustomLevelScale::PaintLabels(TScaleCanvas& canvas, const TScaleRect& r)
 
         int h = MulDiv(32767, i, N);
         if (ascending) h = 32767 - h;
-        canvas.FontColor = h > limit2 ? FScale3Color : (h > limit1 ? FScale2Color : FScale1Color);
+        canvas.FontColor = h > limit2 ? mScale3Color : (h > limit1 ? mScale2Color : mScale1Color);
 
-        const int m = FLogAmp ? (logFromEnd ? N - i : i) : (linFromEnd ? N - i : i);
-        const int value = LabelValue(m, N, FSensitivy, FLogAmp);
+        const int m = mLogAmp ? (logFromEnd ? N - i : i) : (linFromEnd ? N - i : i);
+        const int value = LabelValue(m, N, mSensitivy, mLogAmp);
         const std::string text = LabelText(value, vertical);
         const std::string mirror = "+" + std::to_string(std::abs(value));
         const int W = canvas.TextWidth(text);
@@ -595,7 +595,7 @@ void TMMCustomLevelScale::PaintLabels(TScaleCanvas& canvas, const TScaleRect& r)
         if (vertical && !symmetric) {
             int y = RoundDiv(i, r.Bottom - r.Top - 1, N);
             if (reversed) y -= TH;
-            if (y < 0 || static_cast<int64_t>(y) + TH > FHeight) continue;
+            if (y < 0 || static_cast<int64_t>(y) + TH > mHeight) continue;
             canvas.TextOut(xr - W, r.Top + y, text);
         } else if (vertical) {
             const int halfH = (r.Bottom - r.Top) / 2;
@@ -606,7 +606,7 @@ void TMMCustomLevelScale::PaintLabels(TScaleCanvas& canvas, const TScaleRect& r)
         } else if (!symmetric) {
             int x = RoundDiv(i, r.Right - r.Left - 1, N);
             if (!reversed) x -= W;
-            if (x < 0 || static_cast<int64_t>(x) + W > FWidth) continue;
+            if (x < 0 || static_cast<int64_t>(x) + W > mWidth) continue;
             canvas.TextOut(r.Left + x, r.Top + (r.Bottom - r.Top - TH) / 2, text);
         } else {
             const int halfW = (r.Right - r.Left) / 2;

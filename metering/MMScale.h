@@ -80,8 +80,8 @@ public:
     explicit TScaleCanvas(int width = 0, int height = 0,
                           const IScaleTextMeasure* measure = nullptr);
 
-    int Width() const { return FWidth; }
-    int Height() const { return FHeight; }
+    int Width() const { return mWidth; }
+    int Height() const { return mHeight; }
 
     TColor PenColor = clBlack;
     TColor BrushColor = clWhite;   // fills and the cell of opaque text
@@ -96,14 +96,14 @@ public:
     int TextWidth(const std::string& text) const;
     int TextHeight(const std::string& text) const;
 
-    const std::vector<TScaleOp>& Ops() const { return FOps; }
-    void Clear() { FOps.clear(); }
+    const std::vector<TScaleOp>& Ops() const { return mOps; }
+    void Clear() { mOps.clear(); }
 
 private:
-    int FWidth;
-    int FHeight;
-    const IScaleTextMeasure* FMeasure;
-    std::vector<TScaleOp> FOps;
+    int mWidth;
+    int mHeight;
+    const IScaleTextMeasure* mMeasure;
+    std::vector<TScaleOp> mOps;
 };
 
 enum TMMScaleStyle { stColor = 0, stLowered = 1, stRaised = 2 };
@@ -120,27 +120,27 @@ public:
     TMMCustomScale(const TMMCustomScale&) = delete;
     TMMCustomScale& operator=(const TMMCustomScale&) = delete;
 
-    bool Visible() const { return FVisible; }
+    bool Visible() const { return mVisible; }
     void setVisible(bool v);
-    TColor Color() const { return FColor; }
-    TColor MiddleColor() const { return FColor2; }
-    TColor TopColor() const { return FColor3; }
-    TMMScaleStyle Style() const { return FStyle; }
-    int TickCount() const { return FTickCount; }
+    TColor Color() const { return mColor; }
+    TColor MiddleColor() const { return mColor2; }
+    TColor TopColor() const { return mColor3; }
+    TMMScaleStyle Style() const { return mStyle; }
+    int TickCount() const { return mTickCount; }
     void setTickCount(int v);  // clamp 2 .. MaxScaleCount
-    int EnlargeEvery() const { return FEnlargeEvery; }
+    int EnlargeEvery() const { return mEnlargeEvery; }
     void setEnlargeEvery(int v);  // at least 1
-    int Size() const { return FSize; }
+    int Size() const { return mSize; }
     void setSize(int v);  // clamp 1 .. MaxScaleCount
-    TMMScaleOrigin Origin() const { return FOrigin; }
+    TMMScaleOrigin Origin() const { return mOrigin; }
     void setOrigin(TMMScaleOrigin v);
-    bool Connect() const { return FConnect; }
+    bool Connect() const { return mConnect; }
     void setConnect(bool v);
-    int Zone1() const { return FZ1; }
-    int Zone2() const { return FZ2; }
+    int Zone1() const { return mZ1; }
+    int Zone2() const { return mZ2; }
 
-    TScaleCanvas* Canvas() const { return FCanvas; }
-    void setCanvas(TScaleCanvas* c) { FCanvas = c; }
+    TScaleCanvas* Canvas() const { return mCanvas; }
+    void setCanvas(TScaleCanvas* c) { mCanvas = c; }
 
     // Size, +1 with Connect, +1 more with Connect and a style other than stColor.
     int BandWidth() const;
@@ -164,7 +164,7 @@ protected:
     void setStyle(TMMScaleStyle s);
     void Changed();
 
-    bool FVisible = true;
+    bool mVisible = true;
 
 private:
     friend class TMMCustomLevelScale;
@@ -174,18 +174,18 @@ private:
 
     void DrawLine(int x1, int y1, int x2, int y2, TColor color);
 
-    TColor FColor = clBlack;
-    TColor FColor2 = clBlack;
-    TColor FColor3 = clBlack;
-    int FZ1 = 0;
-    int FZ2 = 0;
-    TMMScaleStyle FStyle = stColor;
-    int FTickCount = 11;
-    int FEnlargeEvery = 5;
-    int FSize = 7;
-    TMMScaleOrigin FOrigin = soInner;
-    bool FConnect = false;
-    TScaleCanvas* FCanvas = nullptr;
+    TColor mColor = clBlack;
+    TColor mColor2 = clBlack;
+    TColor mColor3 = clBlack;
+    int mZ1 = 0;
+    int mZ2 = 0;
+    TMMScaleStyle mStyle = stColor;
+    int mTickCount = 11;
+    int mEnlargeEvery = 5;
+    int mSize = 7;
+    TMMScaleOrigin mOrigin = soInner;
+    bool mConnect = false;
+    TScaleCanvas* mCanvas = nullptr;
 };
 
 // A tick row with all its properties public.
@@ -201,7 +201,7 @@ public:
 // zones come from the level scale.
 class TMMLevScale : public TMMCustomScale {
 public:
-    TMMLevScale() { FVisible = false; }
+    TMMLevScale() { mVisible = false; }
 };
 
 // State and drawing of the level scale, without a display. Width and Height
@@ -212,39 +212,39 @@ public:
     TMMCustomLevelScale(const TMMCustomLevelScale&) = delete;
     TMMCustomLevelScale& operator=(const TMMCustomLevelScale&) = delete;
 
-    int ScaleTicks() const { return FScaleTicks; }
+    int ScaleTicks() const { return mScaleTicks; }
     void setScaleTicks(int v);  // clamp 2 .. MaxScaleCount
-    int Sensitivy() const { return FSensitivy; }
+    int Sensitivy() const { return mSensitivy; }
     void setSensitivy(int v);  // clamp -90 .. -9, dB
-    bool LogAmp() const { return FLogAmp; }
+    bool LogAmp() const { return mLogAmp; }
     void setLogAmp(bool v);
-    int Point1() const { return FPoint1; }
+    int Point1() const { return mPoint1; }
     void setPoint1(int v);  // clamp 1 .. 100, percent
-    int Point2() const { return FPoint2; }
+    int Point2() const { return mPoint2; }
     void setPoint2(int v);
-    TColor Scale1Color() const { return FScale1Color; }
+    TColor Scale1Color() const { return mScale1Color; }
     void setScale1Color(TColor c);
-    TColor Scale2Color() const { return FScale2Color; }
+    TColor Scale2Color() const { return mScale2Color; }
     void setScale2Color(TColor c);
-    TColor Scale3Color() const { return FScale3Color; }
+    TColor Scale3Color() const { return mScale3Color; }
     void setScale3Color(TColor c);
-    TMMLevelKind Kind() const { return FKind; }
+    TMMLevelKind Kind() const { return mKind; }
     void setKind(TMMLevelKind k);  // swaps Width and Height when needed
-    TMMLevelDirection Direction() const { return FDirection; }
+    TMMLevelDirection Direction() const { return mDirection; }
     void setDirection(TMMLevelDirection d);
-    TMMScalePos ScalePos() const { return FScalePos; }
+    TMMScalePos ScalePos() const { return mScalePos; }
     void setScalePos(TMMScalePos p);
-    TColor Color() const { return FColor; }
+    TColor Color() const { return mColor; }
     void setColor(TColor c);
-    int Width() const { return FWidth; }
+    int Width() const { return mWidth; }
     void setWidth(int v);  // at least 0
-    int Height() const { return FHeight; }
+    int Height() const { return mHeight; }
     void setHeight(int v);
     void setBounds(int width, int height);
 
-    TMMLevScale& Scale() { return FScale; }
-    const TMMLevScale& Scale() const { return FScale; }
-    void setScale(const TMMCustomScale& src) { FScale.Assign(src); }
+    TMMLevScale& Scale() { return mScale; }
+    const TMMLevScale& Scale() const { return mScale; }
+    void setScale(const TMMCustomScale& src) { mScale.Assign(src); }
 
     // Draws the control onto canvas (text measured through it).
     void Paint(TScaleCanvas& canvas);
@@ -268,19 +268,19 @@ private:
     void Changed();
     void PaintLabels(TScaleCanvas& canvas, const TScaleRect& r);
 
-    int FScaleTicks = 8;
-    int FSensitivy = -35;
-    bool FLogAmp = true;
-    int FPoint1 = 50;
-    int FPoint2 = 85;
-    TColor FScale1Color = clWhite;
-    TColor FScale2Color = clWhite;
-    TColor FScale3Color = clRed;
-    TMMLevelKind FKind = lkHorizontal;
-    TMMLevelDirection FDirection = dirNormal;
-    TMMScalePos FScalePos = spBoth;
-    TColor FColor = clBlack;
-    int FWidth = 200;
-    int FHeight = 7;
-    TMMLevScale FScale;
+    int mScaleTicks = 8;
+    int mSensitivy = -35;
+    bool mLogAmp = true;
+    int mPoint1 = 50;
+    int mPoint2 = 85;
+    TColor mScale1Color = clWhite;
+    TColor mScale2Color = clWhite;
+    TColor mScale3Color = clRed;
+    TMMLevelKind mKind = lkHorizontal;
+    TMMLevelDirection mDirection = dirNormal;
+    TMMScalePos mScalePos = spBoth;
+    TColor mColor = clBlack;
+    int mWidth = 200;
+    int mHeight = 7;
+    TMMLevScale mScale;
 };

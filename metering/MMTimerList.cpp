@@ -13,79 +13,79 @@ public:
     ~ThreadTimer() override
     {
         Stop();
-        if (fThread.joinable()) fThread.join();
+        if (mThread.joinable()) mThread.join();
     }
 
     bool Start(int periodMs, std::function<void()> tick) override
     {
-        std::unique_lock<std::mutex> lk(fMutex);
-        if (fAlive) {  // stopped but not yet gone: keep the thread
-            fStop = false;
-            fTick = std::move(tick);
+        std::unique_lock<std::mutex> lk(mMutex);
+        if (mAlive) {  // stopped but not yet gone: keep the thread
+            mStop = false;
+            mTick = std::move(tick);
             return true;
         }
-        if (fThread.joinable()) fThread.join();  // has left its loop
-        fStop = false;
-        fTick = std::move(tick);
-        fPeriod = std::chrono::milliseconds(std::max(periodMs, 1));
+        if (mThread.joinable()) mThread.join();  // has left its loop
+        mStop = false;
+        mTick = std::move(tick);
+        mPeriod = std::chrono::milliseconds(std::max(periodMs, 1));
         try {
-            fThread = std::thread([this] { run(); });
+            mThread = std::thread([this] { run(); });
         } catch (const std::system_error&) {
             return false;
         }
-        fAlive = true;
+        mAlive = true;
         return true;
     }
 
     void Stop() override
     {
-        std::lock_guard<std::mutex> lk(fMutex);
-        fStop = true;
-        fWake.notify_all();
+        std::lock_guard<std::mutex> lk(mMutex);
+        mStop = true;
+        mWake.notify_all();
     }
 
 private:
     void run()
     {
         using clock = std::chrono::steady_clock;
-        auto next = clock::now() + fPeriod;
-        std::unique_lock<std::mutex> lk(fMutex);
+        auto next = clock::now() + mPeriod;
+        std::unique_lock<std::mutex> lk(mMutex);
         for (;;) {
-            fWake.wait_until(lk, next, [this] { return fStop; });
-            if (fStop) {
-                fAlive = false;
+            mWake.wait_until(lk, next, [this] { return mStop; });
+            if (mStop) {
+                mAlive = false;
                 return;
             }
-            std::function<void()> tick = fTick;
+            std::function<void()> tick = mTick;
             lk.unlock();
             if (tick) tick();
             const auto now = clock::now();
-            next += fPeriod;
+            next += mPeriod;
             if (next <= now)  // late: drop the periods already missed
-                next += ((now - next) / fPeriod + 1) * fPeriod;
+                next += ((now - next) / mPeriod + 1) * mPeriod;
             lk.lock();
         }
     }
 
-    std::mutex fMutex;
-    std::condition_variable fWake;
-    std::thread fThread;
-    std::function<void()> fTick;
-    std::chrono::milliseconds fPeriod{TMMTimerList::PeriodMs};
-    bool fStop = false;
-    bool fAlive = false;
+    std::mutex mMutex;
+    std::condition_variable mWake;
+    std::thread mThread;
+    std::function<void()> mTick;
+    std::chrono::milliseconds mPeriod{TMMTimerList::PeriodMs};
+    bool mStop = false;
+    bool mAlive = false;
 };
 
 }  // namespace
 
 std::unique_ptr<IMMPlatformTimer> CreateThreadTimer() { return std::make_unique<ThreadTimer>(); }
 
-TMMTimerList::TMMTimerList(std::unique_ptr<IMMPlatformTimer> timer) : fTimer(std::move(timer)) {}
+TMMTimerList::TMMTimerList(std::unique_ptr<IMMPlatformTimer> timer) : mTimer(std::move(timer)) {}
 
 TMMTimerList::~TMMTimerList()
 {
-    if (fTimer) fTimer->Stop();
-    fTimer.reset();  // joins a thread timer before the list goes
+    if (mTimer) mTimer->Stop();
+    mTimer.reset();  // joins a thread timer before the list goes
 }
 
 TMMTimerList& TMMTimerList::Instance()
@@ -97,7 +97,7 @@ TMMTimerList& TMMTimerList::Instance()
 TMMTimerList::Sub* TMMTimerList::find(Handle h)
 {
     if (h == 0) return nullptr;
-    for (auto& s : fSubs)
+    for (auto& s : mSubs)
         if (s.handle == h) return &s;
     return nullptr;
 }
@@ -109,24 +109,24 @@ const TMMTimerList::Sub* TMMTimerList::find(Handle h) const
 
 TMMTimerList::Handle TMMTimerList::Subscribe(int intervalMs, Callback callback, void* owner)
 {
-    std::lock_guard<std::recursive_mutex> lk(fLock);
-    if (!fRunning) {
-        if (!fTimer || !fTimer->Start(PeriodMs, [this] { Tick(); })) return 0;
-        fRunning = true;
+    std::lock_guard<std::recursive_mutex> lk(mLock);
+    if (!mRunning) {
+        if (!mTimer || !mTimer->Start(PeriodMs, [this] { Tick(); })) return 0;
+        mRunning = true;
     }
     Sub s;
-    s.handle = fNext++;
-    if (fNext <= 0) fNext = 1;
+    s.handle = mNext++;
+    if (mNext <= 0) mNext = 1;
     s.interval = std::max(intervalMs, static_cast<int>(PeriodMs));
     s.callback = std::move(callback);
     s.owner = owner;
-    fSubs.push_back(std::move(s));
-    return fSubs.back().handle;
+    mSubs.push_back(std::move(s));
+    return mSubs.back().handle;
 }
 
 void TMMTimerList::Pause(Handle h)
 {
-    std::lock_guard<std::recursive_mutex> lk(fLock);
+    std::lock_guard<std::recursive_mutex> lk(mLock);
     if (Sub* s = find(h)) {
         ++s->paused;
         s->elapsed = 0;
@@ -135,74 +135,74 @@ void TMMTimerList::Pause(Handle h)
 
 void TMMTimerList::Resume(Handle h)
 {
-    std::lock_guard<std::recursive_mutex> lk(fLock);
+    std::lock_guard<std::recursive_mutex> lk(mLock);
     if (Sub* s = find(h))
         if (s->paused > 0) --s->paused;
 }
 
 void TMMTimerList::Unsubscribe(Handle h)
 {
-    std::lock_guard<std::recursive_mutex> lk(fLock);
+    std::lock_guard<std::recursive_mutex> lk(mLock);
     Sub* s = find(h);
     if (!s) return;
     s->handle = 0;  // dead; removed now or after the running tick
     s->callback = nullptr;
-    if (fTickDepth == 0) sweep();
-    const bool empty = std::none_of(fSubs.begin(), fSubs.end(), [](const Sub& x) { return x.handle != 0; });
-    if (empty && fRunning) {
-        fRunning = false;
-        fTimer->Stop();
+    if (mTickDepth == 0) sweep();
+    const bool empty = std::none_of(mSubs.begin(), mSubs.end(), [](const Sub& x) { return x.handle != 0; });
+    if (empty && mRunning) {
+        mRunning = false;
+        mTimer->Stop();
     }
 }
 
 void TMMTimerList::sweep()
 {
-    fSubs.erase(std::remove_if(fSubs.begin(), fSubs.end(), [](const Sub& x) { return x.handle == 0; }),
-                fSubs.end());
+    mSubs.erase(std::remove_if(mSubs.begin(), mSubs.end(), [](const Sub& x) { return x.handle == 0; }),
+                mSubs.end());
 }
 
 int TMMTimerList::Count() const
 {
-    std::lock_guard<std::recursive_mutex> lk(fLock);
+    std::lock_guard<std::recursive_mutex> lk(mLock);
     return static_cast<int>(
-        std::count_if(fSubs.begin(), fSubs.end(), [](const Sub& x) { return x.handle != 0; }));
+        std::count_if(mSubs.begin(), mSubs.end(), [](const Sub& x) { return x.handle != 0; }));
 }
 
 bool TMMTimerList::Running() const
 {
-    std::lock_guard<std::recursive_mutex> lk(fLock);
-    return fRunning;
+    std::lock_guard<std::recursive_mutex> lk(mLock);
+    return mRunning;
 }
 
 int TMMTimerList::PauseCount(Handle h) const
 {
-    std::lock_guard<std::recursive_mutex> lk(fLock);
+    std::lock_guard<std::recursive_mutex> lk(mLock);
     const Sub* s = find(h);
     return s ? s->paused : -1;
 }
 
 void TMMTimerList::Tick()
 {
-    if (fBusy.exchange(true)) {
-        ++fSkipped;
+    if (mBusy.exchange(true)) {
+        ++mSkipped;
         return;
     }
     {
-        std::lock_guard<std::recursive_mutex> lk(fLock);
-        ++fTickDepth;
+        std::lock_guard<std::recursive_mutex> lk(mLock);
+        ++mTickDepth;
         // Index loop: callbacks may append subscribers (not visited this tick).
-        const size_t n = fSubs.size();
+        const size_t n = mSubs.size();
         for (size_t i = 0; i < n; ++i) {
-            if (fSubs[i].handle == 0 || fSubs[i].paused > 0) continue;
-            fSubs[i].elapsed += PeriodMs;
-            if (fSubs[i].elapsed < fSubs[i].interval) continue;
-            fSubs[i].elapsed = 0;
-            Callback cb = fSubs[i].callback;  // the callback may unsubscribe itself
-            void* owner = fSubs[i].owner;
+            if (mSubs[i].handle == 0 || mSubs[i].paused > 0) continue;
+            mSubs[i].elapsed += PeriodMs;
+            if (mSubs[i].elapsed < mSubs[i].interval) continue;
+            mSubs[i].elapsed = 0;
+            Callback cb = mSubs[i].callback;  // the callback may unsubscribe itself
+            void* owner = mSubs[i].owner;
             if (cb) cb(owner);
         }
-        --fTickDepth;
-        if (fTickDepth == 0) sweep();
+        --mTickDepth;
+        if (mTickDepth == 0) sweep();
     }
-    fBusy.store(false);
+    mBusy.store(false);
 }

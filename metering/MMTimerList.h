@@ -49,7 +49,7 @@ public:
     int Count() const;
     bool Running() const;
     int PauseCount(Handle h) const;  // -1 for a missing handle
-    long SkippedTicks() const { return fSkipped.load(); }
+    long SkippedTicks() const { return mSkipped.load(); }
 
     // One period of the platform timer. A tick that arrives while the
     // previous one still runs is skipped.
@@ -68,12 +68,12 @@ private:
     const Sub* find(Handle h) const;
     void sweep();
 
-    mutable std::recursive_mutex fLock;
-    std::vector<Sub> fSubs;
-    Handle fNext = 1;
-    bool fRunning = false;
-    int fTickDepth = 0;
-    std::atomic<bool> fBusy{false};
-    std::atomic<long> fSkipped{0};
-    std::unique_ptr<IMMPlatformTimer> fTimer;  // last: stopped first
+    mutable std::recursive_mutex mLock;
+    std::vector<Sub> mSubs;
+    Handle mNext = 1;
+    bool mRunning = false;
+    int mTickDepth = 0;
+    std::atomic<bool> mBusy{false};
+    std::atomic<long> mSkipped{0};
+    std::unique_ptr<IMMPlatformTimer> mTimer;  // last: stopped first
 };

@@ -48,7 +48,7 @@ TMMCustomLevel* TSetLevelCore::bar(int n) const { return mWindow ? mWindow->Leve
 
 template <class F> void TSetLevelCore::ForEachBar(F f) const
 {
-    for (int n = 1; n <= StripCount; ++n)
+    for (int n = 1; n <= tv::kStrips; ++n)
         if (TMMCustomLevel* l = bar(n)) f(*l, n);
 }
 
@@ -77,7 +77,7 @@ void TSetLevelCore::ApplyMeterItem(int k)
 void TSetLevelCore::RestoreLayout(bool full)
 {
     const int height = std::max(0, mWindow->LabelTop() - 15);
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         mWindow->SetLevelTop(n, 11);
         if (!full) continue;
         mWindow->SetScaleTop(n, 12);
@@ -105,16 +105,16 @@ void TSetLevelCore::RunPreset()
     }
 
     setOlTop(mStore ? mStore->ReadInt(p.TopName, p.TopDefault) : p.TopDefault);
-    setOlButton(mStore ? mStore->ReadInt(p.BottomName, p.BottomDefault) : p.BottomDefault);
+    setOlBottom(mStore ? mStore->ReadInt(p.BottomName, p.BottomDefault) : p.BottomDefault);
 
     ForEachBar([&](TMMCustomLevel& l, int) {
         l.setMeterStandard(p.MeterStandard);
         l.setSensitivy(p.Sensitivy);
         l.setPoint2(mOlTop);
-        l.setPoint1(mOlButton);
+        l.setPoint1(mOlBottom);
     });
     if (mWindow) {
-        for (int n = 1; n <= StripCount; ++n) {
+        for (int n = 1; n <= tv::kStrips; ++n) {
             if (widget) {
                 mWindow->SetScaleSensitivy(n, ScaleWidgetSensitivy);
                 mWindow->SetPictureVisible(n, false);
@@ -202,7 +202,7 @@ void TSetLevelCore::ApplyStereoItem(int k)
 void TSetLevelCore::ShowEvenScales()
 {
     const bool widget = PresetOf(mMeterItem).Scale == spScaleWidget;
-    for (int n = 2; n <= StripCount; n += 2) {
+    for (int n = 2; n <= tv::kStrips; n += 2) {
         mWindow->SetPictureVisible(n, !widget);
         mWindow->SetScaleVisible(n, widget);
     }
@@ -210,7 +210,7 @@ void TSetLevelCore::ShowEvenScales()
 
 void TSetLevelCore::HideEvenScales()
 {
-    for (int n = 2; n <= StripCount; n += 2) {
+    for (int n = 2; n <= tv::kStrips; n += 2) {
         mWindow->SetPictureVisible(n, false);
         mWindow->SetScaleVisible(n, false);
     }
@@ -222,7 +222,7 @@ void TSetLevelCore::PreviewLimits()
 {
     if (!mView) return;
     mView->SetPreviewPoint2(mOlTop);
-    mView->SetPreviewPoint1(mOlButton);
+    mView->SetPreviewPoint1(mOlBottom);
     mView->SetPreviewValue(100);
 }
 
@@ -235,12 +235,12 @@ void TSetLevelCore::setOlTop(int v)
     PreviewLimits();
 }
 
-void TSetLevelCore::setOlButton(int v)
+void TSetLevelCore::setOlBottom(int v)
 {
     v = ClampInt(v, 1, 100);
-    if (v == mOlButton) return;
+    if (v == mOlBottom) return;
     Batch batch(*this);
-    mOlButton = v;
+    mOlBottom = v;
     PreviewLimits();
 }
 
@@ -328,7 +328,7 @@ void TSetLevelCore::Preview()
 {
     if (!mWindow) return;
     Batch batch(*this);
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         if (TMMCustomLevel* l = bar(n)) {
             const int g = ColorGroupOfBar(n);
             l->setDecay(mDecay);
@@ -336,7 +336,7 @@ void TSetLevelCore::Preview()
             l->setBar1Color(mColors[BottomColorButton(g)]);
             l->setBar2Color(mColors[MiddleColorButton(g)]);
             l->setBar3Color(mColors[TopColorButton(g)]);
-            l->setPoint1(mOlButton);
+            l->setPoint1(mOlBottom);
             l->setPoint2(mOlTop);
         }
         mWindow->SetLabelColor(n, mColors[LabelColorButton]);
@@ -348,7 +348,7 @@ void TSetLevelCore::SaveLimits()
     if (!mStore) return;
     const TMMPreset& p = PresetOf(mMeterItem);
     mStore->WriteInt(p.TopWriteName, mOlTop);
-    mStore->WriteInt(p.BottomWriteName, mOlButton);
+    mStore->WriteInt(p.BottomWriteName, mOlBottom);
 }
 
 void TSetLevelCore::setStayOnTop(bool on)
@@ -451,7 +451,7 @@ void TSetLevelCore::Showing()
         }
     }
     if (TMMCustomLevel* first = bar(1)) {
-        setOlButton(first->Point1());
+        setOlBottom(first->Point1());
         setOlTop(first->Point2());
     }
     if (mWindow) setColor(LabelColorButton, mWindow->LabelColor(1));

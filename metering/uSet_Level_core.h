@@ -85,8 +85,8 @@ public:
     // --- overload limits (1 .. 100): preview only until Preview.
     int OlTop() const { return mOlTop; }
     void setOlTop(int v);
-    int OlButton() const { return mOlButton; }
-    void setOlButton(int v);
+    int OlBottom() const { return mOlBottom; }
+    void setOlBottom(int v);
 
     // --- immediate settings on all bars.
     int Peaks() const { return mPeaks; }
@@ -162,7 +162,7 @@ private:
 
     int mMeterItem = 1, mIntegralItem = 0, mReferenceItem = 0, mStereoItem = 0;
     bool mReferenceEnabled = true;
-    int mOlTop = 84, mOlButton = 57;
+    int mOlTop = 84, mOlBottom = 57;
     int mPeaks = 3, mSpotSpace = 0, mDecay = 11;
     bool mLeaveMaxPeak = true;
     int mBallisticsItem = 0;

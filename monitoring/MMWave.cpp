@@ -17,34 +17,34 @@ bool isId(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0;
 
 class MemorySource : public IMMWaveSource {
 public:
-    MemorySource(const uint8_t* d, size_t n) : fData(d), fSize(n) {}
-    uint64_t Size() const override { return fSize; }
+    MemorySource(const uint8_t* d, size_t n) : mData(d), mSize(n) {}
+    uint64_t Size() const override { return mSize; }
     bool ReadAt(uint64_t off, void* buf, size_t n) override
     {
-        if (off > fSize || n > fSize - off) return false;
-        if (n) std::memcpy(buf, fData + off, n);
+        if (off > mSize || n > mSize - off) return false;
+        if (n) std::memcpy(buf, mData + off, n);
         return true;
     }
 
 private:
-    const uint8_t* fData;
-    size_t fSize;
+    const uint8_t* mData;
+    size_t mSize;
 };
 
 class FileSource : public IMMWaveSource {
 public:
-    FileSource(std::FILE* f, uint64_t size) : fFile(f), fSize(size) {}
-    uint64_t Size() const override { return fSize; }
+    FileSource(std::FILE* f, uint64_t size) : mFile(f), mSize(size) {}
+    uint64_t Size() const override { return mSize; }
     bool ReadAt(uint64_t off, void* buf, size_t n) override
     {
         if (off > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) return false;
-        if (fseeko(fFile, static_cast<off_t>(off), SEEK_SET) != 0) return false;
-        return std::fread(buf, 1, n, fFile) == n;
+        if (fseeko(mFile, static_cast<off_t>(off), SEEK_SET) != 0) return false;
+        return std::fread(buf, 1, n, mFile) == n;
     }
 
 private:
-    std::FILE* fFile;
-    uint64_t fSize;
+    std::FILE* mFile;
+    uint64_t mSize;
 };
 
 std::string textOf(const std::vector<uint8_t>& raw)
@@ -244,33 +244,33 @@ void TMMWaveFileReader::Open(const std::string& path)
     std::FILE* f = openRead(path, size);
     FileSource src(f, size);
     try {
-        fInfo = ParseWave(src);
+        mInfo = ParseWave(src);
     } catch (...) {
         std::fclose(f);
         throw;
     }
-    fFile = f;
-    fPos = 0;
+    mFile = f;
+    mPos = 0;
 }
 
 void TMMWaveFileReader::Close()
 {
-    if (fFile) std::fclose(fFile);
-    fFile = nullptr;
-    fInfo = TMMWaveInfo();
-    fPos = 0;
+    if (mFile) std::fclose(mFile);
+    mFile = nullptr;
+    mInfo = TMMWaveInfo();
+    mPos = 0;
 }
 
 size_t TMMWaveFileReader::Read(void* buffer, size_t n)
 {
-    if (!fFile || fPos >= fInfo.DataLength) return 0;
-    n = static_cast<size_t>(std::min<uint64_t>(n, fInfo.DataLength - fPos));
-    if (fseeko(fFile, static_cast<off_t>(fInfo.DataOffset + fPos), SEEK_SET) != 0)
+    if (!mFile || mPos >= mInfo.DataLength) return 0;
+    n = static_cast<size_t>(std::min<uint64_t>(n, mInfo.DataLength - mPos));
+    if (fseeko(mFile, static_cast<off_t>(mInfo.DataOffset + mPos), SEEK_SET) != 0)
         throw EMMWaveError("Read error in the data region");
-    const size_t got = std::fread(buffer, 1, n, fFile);
+    const size_t got = std::fread(buffer, 1, n, mFile);
     if (got != n) throw EMMWaveError("Read error in the data region");
-    fPos += got;
+    mPos += got;
     return got;
 }
 
-void TMMWaveFileReader::Seek(uint64_t position) { fPos = std::min(position, fInfo.DataLength); }
+void TMMWaveFileReader::Seek(uint64_t position) { mPos = std::min(position, mInfo.DataLength); }

@@ -59,18 +59,18 @@ public:
     // Parses and positions at the first data byte; raises EMMWaveError.
     void Open(const std::string& path);
     void Close();
-    bool IsOpen() const { return fFile != nullptr; }
-    const TMMWaveInfo& Info() const { return fInfo; }
+    bool IsOpen() const { return mFile != nullptr; }
+    const TMMWaveInfo& Info() const { return mInfo; }
 
     // Copies up to n bytes from the read position; returns the count
     // (0 at the end of the region). Raises EMMWaveError on a read error.
     size_t Read(void* buffer, size_t n);
-    uint64_t Position() const { return fPos; }
+    uint64_t Position() const { return mPos; }
     // Moves the read position (limited to the region).
     void Seek(uint64_t position);
 
 private:
-    std::FILE* fFile = nullptr;
-    TMMWaveInfo fInfo;
-    uint64_t fPos = 0;
+    std::FILE* mFile = nullptr;
+    TMMWaveInfo mInfo;
+    uint64_t mPos = 0;
 };

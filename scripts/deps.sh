@@ -9,7 +9,7 @@ pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev portaudio19-dev libasound2-d
       libjack-jackd2-dev libsndfile1-dev libebur128-dev fonts-liberation
       qt6-httpserver-dev qt6-websockets-dev)
 if [ "$what" = test ]; then
-  pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins)
+  pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins python3)
   pkgs+=(desktop-file-utils appstream man-db)  # validators of the install tree
 fi
 [ "$what" = deb ] && pkgs+=(dpkg-dev file)   # scripts/build-deb.sh: cpack with dpkg-shlibdeps

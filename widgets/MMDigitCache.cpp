@@ -8,8 +8,8 @@ TMMDigitCache& TMMDigitCache::Instance()
 
 const TMMDigitStrip* TMMDigitCache::Acquire(const TMMDigitKey& key)
 {
-    auto it = FEntries.find(key);
-    if (it == FEntries.end()) {
+    auto it = mEntries.find(key);
+    if (it == mEntries.end()) {
         const TMMLEDResource bitmap = LoadLEDResource(LEDDigitResourceName(key.Size, key.Special));
         const int glyphs = key.Special ? 4 : 11;
         if (!bitmap || bitmap->Width < glyphs || bitmap->Height <= 0) return nullptr;
@@ -19,7 +19,7 @@ const TMMDigitStrip* TMMDigitCache::Acquire(const TMMDigitKey& key)
         strip->GlyphCount = glyphs;
         strip->GlyphWidth = bitmap->Width / glyphs;
         strip->Pixels = RecolorGlyphs(*bitmap, key.Colors);
-        it = FEntries.emplace(key, Entry{std::move(strip), 0}).first;
+        it = mEntries.emplace(key, Entry{std::move(strip), 0}).first;
     }
     ++it->second.Refs;
     return it->second.Strip.get();
@@ -28,15 +28,15 @@ const TMMDigitStrip* TMMDigitCache::Acquire(const TMMDigitKey& key)
 void TMMDigitCache::Release(const TMMDigitStrip* strip)
 {
     if (!strip) return;
-    for (auto it = FEntries.begin(); it != FEntries.end(); ++it)
+    for (auto it = mEntries.begin(); it != mEntries.end(); ++it)
         if (it->second.Strip.get() == strip) {
-            if (--it->second.Refs <= 0) FEntries.erase(it);
+            if (--it->second.Refs <= 0) mEntries.erase(it);
             return;
         }
 }
 
 int TMMDigitCache::RefCount(const TMMDigitKey& key) const
 {
-    auto it = FEntries.find(key);
-    return it == FEntries.end() ? 0 : it->second.Refs;
+    auto it = mEntries.find(key);
+    return it == mEntries.end() ? 0 : it->second.Refs;
 }

@@ -45,7 +45,7 @@ public:
     // Gives a strip back; it is freed with its last holder. Null is ignored.
     void Release(const TMMDigitStrip* strip);
 
-    size_t Count() const { return FEntries.size(); }
+    size_t Count() const { return mEntries.size(); }
     int RefCount(const TMMDigitKey& key) const;
 
 private:
@@ -53,5 +53,5 @@ private:
         std::unique_ptr<TMMDigitStrip> Strip;
         int Refs = 0;
     };
-    std::map<TMMDigitKey, Entry> FEntries;
+    std::map<TMMDigitKey, Entry> mEntries;
 };

@@ -5,47 +5,47 @@
 
 void TMMLEDDigitCore::SetValue(int v)
 {
-    if (FCascadeValues && FConnect) FConnect->SetValue(v / 10);
+    if (mCascadeValues && mConnect) mConnect->SetValue(v / 10);
     v %= 10;
-    if (v < FMinValue || v > FMaxValue) return;
-    FValue = v;
+    if (v < mMinValue || v > mMaxValue) return;
+    mValue = v;
     invalidate();
 }
 
 void TMMLEDDigitCore::SetDisplayType(TMMLEDType t)
 {
-    if (t < ltDigit || t > ltMinus || t == FDisplayType) return;
-    FDisplayType = t;
+    if (t < ltDigit || t > ltMinus || t == mDisplayType) return;
+    mDisplayType = t;
     invalidate();
 }
 
 void TMMLEDDigitCore::SetZeroBlank(bool b)
 {
-    if (b == FZeroBlank) return;
-    FZeroBlank = b;
+    if (b == mZeroBlank) return;
+    mZeroBlank = b;
     invalidate();
 }
 
 void TMMLEDDigitCore::SetEnabled(bool b)
 {
-    if (b == FEnabled) return;
-    FEnabled = b;
+    if (b == mEnabled) return;
+    mEnabled = b;
     invalidate();
 }
 
 void TMMLEDDigitCore::SetConnect(TMMLEDDigitCore* d)
 {
-    for (TMMLEDDigitCore* p = d; p; p = p->FConnect)
+    for (TMMLEDDigitCore* p = d; p; p = p->mConnect)
         if (p == this) return;  // would make the cascade a loop
-    FConnect = d;
+    mConnect = d;
 }
 
 int TMMLEDDigitCore::GlyphIndex() const
 {
-    if (!FEnabled) return 0;
-    if (FDisplayType != ltDigit) return int(FDisplayType);
-    if (FZeroBlank && FValue == 0) return 0;
-    return FValue + 1;
+    if (!mEnabled) return 0;
+    if (mDisplayType != ltDigit) return int(mDisplayType);
+    if (mZeroBlank && mValue == 0) return 0;
+    return mValue + 1;
 }
 
 std::vector<bool> LEDPanelZeroBlanks(long long value, int numDigits, bool zeroBlank)
@@ -74,21 +74,21 @@ long long LEDPanelMinShown(int numDigits) { return numDigits <= 1 ? 0 : -LEDPane
 
 void TMMLEDPanelCore::SetDigits(std::vector<TMMLEDDigitCore*> digits)
 {
-    FDigits = std::move(digits);
-    for (size_t k = 0; k < FDigits.size(); ++k) {
-        FDigits[k]->SetCascadeValues(true);
-        FDigits[k]->SetConnect(k + 1 < FDigits.size() ? FDigits[k + 1] : nullptr);
+    mDigits = std::move(digits);
+    for (size_t k = 0; k < mDigits.size(); ++k) {
+        mDigits[k]->SetCascadeValues(true);
+        mDigits[k]->SetConnect(k + 1 < mDigits.size() ? mDigits[k + 1] : nullptr);
     }
-    FValue = Clamp(FValue);
+    mValue = Clamp(mValue);
     Refresh();
 }
 
 int TMMLEDPanelCore::Clamp(long long v) const
 {
-    if (v > FMaxValue) v = FMaxValue;
-    if (v < FMinValue) v = FMinValue;
+    if (v > mMaxValue) v = mMaxValue;
+    if (v < mMinValue) v = mMinValue;
     // A value the digits cannot show would lose its leading digits.
-    if (!FDigits.empty()) {
+    if (!mDigits.empty()) {
         const long long hi = LEDPanelMaxShown(NumDigits()), lo = LEDPanelMinShown(NumDigits());
         if (v > hi) v = hi;
         if (v < lo) v = lo;
@@ -99,35 +99,35 @@ int TMMLEDPanelCore::Clamp(long long v) const
 bool TMMLEDPanelCore::SetValue(int v)
 {
     const int c = Clamp(v);
-    if (c == FValue) return false;
-    FValue = c;
+    if (c == mValue) return false;
+    mValue = c;
     Refresh();
     return true;
 }
 
 bool TMMLEDPanelCore::SetMinValue(int v)
 {
-    FMinValue = v;
-    return SetValue(FValue);
+    mMinValue = v;
+    return SetValue(mValue);
 }
 
 bool TMMLEDPanelCore::SetMaxValue(int v)
 {
-    FMaxValue = v;
-    return SetValue(FValue);
+    mMaxValue = v;
+    return SetValue(mValue);
 }
 
 void TMMLEDPanelCore::SetZeroBlank(bool b)
 {
-    FZeroBlank = b;
+    mZeroBlank = b;
     Refresh();
 }
 
 void TMMLEDPanelCore::Refresh()
 {
-    if (FDigits.empty()) return;
-    const std::vector<bool> blanks = LEDPanelZeroBlanks(FValue, NumDigits(), FZeroBlank);
-    for (size_t k = 0; k < FDigits.size(); ++k) FDigits[k]->SetZeroBlank(blanks[k]);
-    FDigits.back()->SetDisplayType(FValue < 0 ? ltMinus : ltDigit);
-    FDigits.front()->SetValue(std::abs(FValue));
+    if (mDigits.empty()) return;
+    const std::vector<bool> blanks = LEDPanelZeroBlanks(mValue, NumDigits(), mZeroBlank);
+    for (size_t k = 0; k < mDigits.size(); ++k) mDigits[k]->SetZeroBlank(blanks[k]);
+    mDigits.back()->SetDisplayType(mValue < 0 ? ltMinus : ltDigit);
+    mDigits.front()->SetValue(std::abs(mValue));
 }

@@ -10,30 +10,30 @@ enum TMMLEDType { ltDigit = 0, ltPeriod = 1, ltColon = 2, ltMinus = 3 };
 
 class TMMLEDDigitCore {
 public:
-    int Value() const { return FValue; }
+    int Value() const { return mValue; }
     // With CascadeValues and a Connect digit, v div 10 goes to that digit
     // first; then v mod 10 is kept when it lies within MinValue .. MaxValue.
     void SetValue(int v);
-    int MinValue() const { return FMinValue; }
-    void SetMinValue(int v) { FMinValue = v; }
-    int MaxValue() const { return FMaxValue; }
-    void SetMaxValue(int v) { FMaxValue = v; }
-    TMMLEDType DisplayType() const { return FDisplayType; }
+    int MinValue() const { return mMinValue; }
+    void SetMinValue(int v) { mMinValue = v; }
+    int MaxValue() const { return mMaxValue; }
+    void SetMaxValue(int v) { mMaxValue = v; }
+    TMMLEDType DisplayType() const { return mDisplayType; }
     void SetDisplayType(TMMLEDType t);
-    bool ZeroBlank() const { return FZeroBlank; }
+    bool ZeroBlank() const { return mZeroBlank; }
     void SetZeroBlank(bool b);
-    bool Enabled() const { return FEnabled; }
+    bool Enabled() const { return mEnabled; }
     void SetEnabled(bool b);
-    bool CascadeValues() const { return FCascadeValues; }
-    void SetCascadeValues(bool b) { FCascadeValues = b; }
-    TMMLEDDigitCore* Connect() const { return FConnect; }
+    bool CascadeValues() const { return mCascadeValues; }
+    void SetCascadeValues(bool b) { mCascadeValues = b; }
+    TMMLEDDigitCore* Connect() const { return mConnect; }
     // The next more significant digit; a digit is never connected to itself
     // nor to a chain that leads back to it.
     void SetConnect(TMMLEDDigitCore* d);
 
     // Index into the digit strip (ltDigit) or the special strip.
     int GlyphIndex() const;
-    bool UsesSpecialStrip() const { return FDisplayType != ltDigit; }
+    bool UsesSpecialStrip() const { return mDisplayType != ltDigit; }
 
     // Called when what the digit shows may have changed.
     std::function<void()> OnInvalidate;
@@ -43,14 +43,14 @@ private:
     {
         if (OnInvalidate) OnInvalidate();
     }
-    int FValue = 0;
-    int FMinValue = 0;
-    int FMaxValue = 9;
-    TMMLEDType FDisplayType = ltDigit;
-    bool FZeroBlank = false;
-    bool FEnabled = true;
-    bool FCascadeValues = false;
-    TMMLEDDigitCore* FConnect = nullptr;
+    int mValue = 0;
+    int mMinValue = 0;
+    int mMaxValue = 9;
+    TMMLEDType mDisplayType = ltDigit;
+    bool mZeroBlank = false;
+    bool mEnabled = true;
+    bool mCascadeValues = false;
+    TMMLEDDigitCore* mConnect = nullptr;
 };
 
 // Which digits of a panel blank their zeros (index 0 = units digit).
@@ -66,26 +66,26 @@ class TMMLEDPanelCore {
 public:
     // Connects the digits into a cascade and shows the current value.
     void SetDigits(std::vector<TMMLEDDigitCore*> digits);
-    int NumDigits() const { return int(FDigits.size()); }
-    int Value() const { return FValue; }
+    int NumDigits() const { return int(mDigits.size()); }
+    int Value() const { return mValue; }
     // Clamps to MinValue .. MaxValue and to what the digits can show; true
     // when the value changed (the owner fires OnChange).
     bool SetValue(int v);
-    int MinValue() const { return FMinValue; }
-    int MaxValue() const { return FMaxValue; }
+    int MinValue() const { return mMinValue; }
+    int MaxValue() const { return mMaxValue; }
     // The limits; the value is clamped into them again (true when changed).
     bool SetMinValue(int v);
     bool SetMaxValue(int v);
-    bool ZeroBlank() const { return FZeroBlank; }
+    bool ZeroBlank() const { return mZeroBlank; }
     void SetZeroBlank(bool b);
     int Clamp(long long v) const;
     // Shows the current value on the digits again.
     void Refresh();
 
 private:
-    std::vector<TMMLEDDigitCore*> FDigits;
-    int FValue = 0;
-    int FMinValue = 0;
-    int FMaxValue = 100;
-    bool FZeroBlank = false;
+    std::vector<TMMLEDDigitCore*> mDigits;
+    int mValue = 0;
+    int mMinValue = 0;
+    int mMaxValue = 100;
+    bool mZeroBlank = false;
 };

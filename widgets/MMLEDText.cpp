@@ -72,32 +72,32 @@ std::u32string LEDTextWindow(const std::u32string& caption, int numChars, TMMAli
 bool TMMLEDScroller::SetStartStep(int v, int captionLength)
 {
     if (v < 0 || v > captionLength) return false;
-    FStartStep = v;
+    mStartStep = v;
     return true;
 }
 
 bool TMMLEDScroller::SetCurrentStep(int v, int captionLength)
 {
     if (v < 0 || v > captionLength) return false;
-    FCurrentStep = v;
+    mCurrentStep = v;
     return true;
 }
 
 bool TMMLEDScroller::Start(int captionLength)
 {
-    if (FRunning) return false;
-    if (FCurrentStep >= captionLength) FCurrentStep = FStartStep;
-    FRunning = true;
+    if (mRunning) return false;
+    if (mCurrentStep >= captionLength) mCurrentStep = mStartStep;
+    mRunning = true;
     return true;
 }
 
 TMMLEDScroller::TTick TMMLEDScroller::Tick(int captionLength, bool loop)
 {
-    ++FCurrentStep;
-    if (FCurrentStep < captionLength) return tkStep;
+    ++mCurrentStep;
+    if (mCurrentStep < captionLength) return tkStep;
     if (loop)
-        FCurrentStep = FStartStep;
+        mCurrentStep = mStartStep;
     else
-        FRunning = false;
+        mRunning = false;
     return tkEnd;
 }

@@ -51,21 +51,21 @@ class TMMLEDScroller {
 public:
     enum TTick { tkStep, tkEnd };
 
-    int StartStep() const { return FStartStep; }
-    int CurrentStep() const { return FCurrentStep; }
-    bool Running() const { return FRunning; }
+    int StartStep() const { return mStartStep; }
+    int CurrentStep() const { return mCurrentStep; }
+    bool Running() const { return mRunning; }
     // Accepted only within 0 .. caption length; false when ignored.
     bool SetStartStep(int v, int captionLength);
     bool SetCurrentStep(int v, int captionLength);
     // Starts scrolling when not running; true when it started (OnBegin, timer).
     bool Start(int captionLength);
-    void Stop() { FRunning = false; }
+    void Stop() { mRunning = false; }
     // One timer tick. At the caption's end it restarts at StartStep when
     // `loop` is set, otherwise it stops (the owner stops its timer).
     TTick Tick(int captionLength, bool loop);
 
 private:
-    int FStartStep = 0;
-    int FCurrentStep = 0;
-    bool FRunning = false;
+    int mStartStep = 0;
+    int mCurrentStep = 0;
+    bool mRunning = false;
 };

@@ -34,21 +34,21 @@ int SpinDragValue(int startValue, int minValue, int maxValue, int startPos, int 
 
 void TMMAutoRepeat::Press(int64_t now)
 {
-    FHeld = true;
-    FNextDue = now + FirstDelay;
+    mHeld = true;
+    mNextDue = now + FirstDelay;
 }
 
 int TMMAutoRepeat::Poll(int64_t now)
 {
-    if (!FHeld || now < FNextDue) return 0;
-    const int64_t due = 1 + (now - FNextDue) / Interval;
-    FNextDue += due * Interval;
+    if (!mHeld || now < mNextDue) return 0;
+    const int64_t due = 1 + (now - mNextDue) / Interval;
+    mNextDue += due * Interval;
     return due > INT_MAX ? INT_MAX : int(due);
 }
 
 bool TMMAutoRepeat::Release(bool overButton)
 {
-    const bool wasHeld = FHeld;
-    FHeld = false;
+    const bool wasHeld = mHeld;
+    mHeld = false;
     return wasHeld && overButton;
 }

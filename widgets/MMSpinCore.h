@@ -35,12 +35,12 @@ public:
     // Ends the hold; true when the release counts as a click (over the button).
     bool Release(bool overButton);
     // Ends the hold without a click (focus lost, widget hidden).
-    void Cancel() { FHeld = false; }
-    bool Held() const { return FHeld; }
+    void Cancel() { mHeld = false; }
+    bool Held() const { return mHeld; }
     // Time of the next repeat (meaningful while held).
-    int64_t NextDue() const { return FNextDue; }
+    int64_t NextDue() const { return mNextDue; }
 
 private:
-    bool FHeld = false;
-    int64_t FNextDue = 0;
+    bool mHeld = false;
+    int64_t mNextDue = 0;
 };

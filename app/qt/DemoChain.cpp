@@ -1,7 +1,7 @@
 #include "app/qt/DemoChain.h"
 
 #include "app/CommandLine.h"
-#include "audio/MMConect.h"
+#include "audio/MMConnector.h"
 #include "audio/MMWavIn.h"
 #include "audio/qt/MMConnectorLoop.h"
 #include "correlation/MMConnectorTimers.h"

@@ -7,7 +7,7 @@
 #include "app/SettingNames.h"
 #include "app/StoreRegistry.h"
 #include "app/qt/MainAudio.h"
-#include "audio/MMConectSinks.h"
+#include "audio/MMConnectorSinks.h"
 #include "audio/MMWavIn.h"
 #include "audio/qt/MMConnectorLoop.h"
 #include "metering/MMLevel.h"
@@ -48,10 +48,10 @@ constexpr int kHeadlessBufferBytes = 8192;  // 2048 stereo 16-bit frames
 // The main window's strips as the level settings see them: bar cores only.
 class THeadlessMeter : public TMMMeterWindow {
 public:
-    std::array<TMMCustomLevel, MainStripCount> Bars;
+    std::array<TMMCustomLevel, tv::kStrips> Bars;
     std::function<void(bool)> OnSilenceCheck;
 
-    TMMCustomLevel* Level(int n) override { return n >= 1 && n <= MainStripCount ? &Bars[n - 1] : nullptr; }
+    TMMCustomLevel* Level(int n) override { return n >= 1 && n <= tv::kStrips ? &Bars[n - 1] : nullptr; }
     void SetLevelTop(int, int) override {}
     void SetScaleTop(int, int) override {}
     void SetStripHeight(int, int) override {}
@@ -70,7 +70,7 @@ public:
     }
 
 private:
-    std::array<TColor, MainStripCount> mLabelColor{};
+    std::array<TColor, tv::kStrips> mLabelColor{};
 };
 
 // The main window without a window: the restore and save sequences' target
@@ -79,11 +79,11 @@ class THeadless : public TMainTarget, public IMMSilenceHost, public IMMSilenceSe
 public:
     THeadless(TSettingsAccess& store, TMainAudio& audio) : mAudio(audio), mCore(&mMeter, &store)
     {
-        for (int n = 1; n <= MainStripCount; ++n) {
+        for (int n = 1; n <= tv::kStrips; ++n) {
             ApplyMainBarDesign(mMeter.Bars[n - 1], n);
             mSinks[n - 1] = std::make_unique<TMMLevelSinkFor<TMMCustomLevel>>(mMeter.Bars[n - 1]);
         }
-        for (int k = 1; k <= MainRecorderCount; ++k)
+        for (int k = 1; k <= tv::kPairs; ++k)
             mAudio.SetLevelSinks(k, mSinks[2 * k - 2].get(), mSinks[2 * k - 1].get());
 
         // What the restore does not hand to the window is kept as stored.
@@ -109,7 +109,7 @@ public:
         t.TimerOff = &mOff;
         t.TimerOn = &mOn;
         t.Reset = &mResetT;
-        for (int n = 1; n <= MainStripCount; ++n) {
+        for (int n = 1; n <= tv::kStrips; ++n) {
             mStripTimers[n - 1] = timer(1000);
             mStrip[n - 1].setTimer(mStripTimers[n - 1].get());
             t.Strip[n - 1] = &mStrip[n - 1];
@@ -119,7 +119,7 @@ public:
         QObject::connect(mTimerOff.get(), &QTimer::timeout, [d] { d->TimerOffTick(); });
         QObject::connect(mTimerOn.get(), &QTimer::timeout, [d] { d->TimerOnTick(); });
         QObject::connect(mReset.get(), &QTimer::timeout, [d] { d->ResetTick(); });
-        for (int n = 1; n <= MainStripCount; ++n)
+        for (int n = 1; n <= tv::kStrips; ++n)
             QObject::connect(mStripTimers[n - 1].get(), &QTimer::timeout, [d, n] { d->StripTick(n); });
         mMeter.OnSilenceCheck = [this](bool on) {
             if (!on)
@@ -132,7 +132,7 @@ public:
     ~THeadless() override
     {
         // The bars go before the recorders and connectors that feed them.
-        for (int k = 1; k <= MainRecorderCount; ++k) mAudio.SetLevelSinks(k, nullptr, nullptr);
+        for (int k = 1; k <= tv::kPairs; ++k) mAudio.SetLevelSinks(k, nullptr, nullptr);
     }
 
     TMMSilenceDetector& Detector() { return *mDetector; }
@@ -201,7 +201,7 @@ public:
     void ApplySampleRate(int index) override
     {
         mRate = std::clamp(index, 0, 1);
-        for (int k = 1; k <= MainRecorderCount; ++k) {
+        for (int k = 1; k <= tv::kPairs; ++k) {
             try {
                 mAudio.SetSampleRate(k, kRates[mRate]);
             } catch (...) {
@@ -266,17 +266,17 @@ private:
     TMainAudio& mAudio;
     THeadlessMeter mMeter;
     TSetLevelCore mCore;
-    std::array<std::unique_ptr<TMMLevelSinkFor<TMMCustomLevel>>, MainStripCount> mSinks;
-    std::array<std::string, MainStripCount> mLabels;
-    std::array<TColor, MainStripCount> mLedColor{};
+    std::array<std::unique_ptr<TMMLevelSinkFor<TMMCustomLevel>>, tv::kStrips> mSinks;
+    std::array<std::string, tv::kStrips> mLabels;
+    std::array<TColor, tv::kStrips> mLedColor{};
     TWindowPlacement mPlacement;
     TCorreValues mCorre;
     int mMode = 2, mChannels = 8, mRate = 0;
     bool mLogging = false;
     std::unique_ptr<QTimer> mTimerOff, mTimerOn, mReset;
-    std::array<std::unique_ptr<QTimer>, MainStripCount> mStripTimers;
+    std::array<std::unique_ptr<QTimer>, tv::kStrips> mStripTimers;
     TMMQtSilenceTimer mOff, mOn, mResetT;
-    std::array<TMMQtSilenceTimer, MainStripCount> mStrip;
+    std::array<TMMQtSilenceTimer, tv::kStrips> mStrip;
     std::unique_ptr<TMMSilenceDetector> mDetector;
 };
 
@@ -342,7 +342,7 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
     TMainAudio audio;
     // Buffers of about 43 ms instead of 11 ms: a quarter of the wake-ups;
     // nothing is drawn, and the check reads the levels once a second.
-    for (int k = 1; k <= MainRecorderCount; ++k) audio.Recorder(k).setBufferSize(kHeadlessBufferBytes);
+    for (int k = 1; k <= tv::kPairs; ++k) audio.Recorder(k).setBufferSize(kHeadlessBufferBytes);
     TRegistryStore registry;
     TSettingsAccess& store = registry;
     THeadless meter(store, audio);
@@ -395,7 +395,7 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
         s.Detector = meter.Core().Detect();
         s.Channels = meter.ActiveChannelCount();
         const int watched = SilenceWatchedStrips(meter.ModeIndex());
-        for (int n = 1; n <= MainStripCount; ++n) {
+        for (int n = 1; n <= tv::kStrips; ++n) {
             TStripStatus t;
             t.Strip = n;
             t.Watched = n <= watched;
@@ -405,7 +405,7 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
             if (t.Watched) FillDetectorStatus(t, meter.Detector(), s.TimeMs);
             s.Strips.push_back(t);
         }
-        for (int k = 1; k <= MainRecorderCount; ++k)
+        for (int k = 1; k <= tv::kPairs; ++k)
             s.Recorders.push_back({k, audio.InputDeviceName(audio.Recorder(k).DeviceID()), audio.Running(k), 0,
                                    audio.Buffers(k)});
         return s;
@@ -442,11 +442,11 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
         s.seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : 0;
         s.cpu_seconds = clock.isValid() ? ProcessCpuSeconds() - cpuAtStart : 0;
         s.sample_rate = audio.SampleRate();
-        for (int k = 1; k <= MainRecorderCount; ++k) {
+        for (int k = 1; k <= tv::kPairs; ++k) {
             s.buffers[k - 1] = audio.Buffers(k);
             if (audio.Running(k)) ++s.recorders_running;
         }
-        for (int n = 1; n <= MainStripCount; ++n) {
+        for (int n = 1; n <= tv::kStrips; ++n) {
             s.blocks[n - 1] = audio.Blocks(n);
             s.alarms[n - 1] = meter.Detector().Stats(n).Alarms;
             s.silences[n - 1] = meter.Detector().Stats(n).Silences;

@@ -1,7 +1,8 @@
+#include "base/TvConstants.h"
 #include "app/qt/MainAudio.h"
 
-#include "audio/MMConect.h"
-#include "audio/MMConectSinks.h"
+#include "audio/MMConnector.h"
+#include "audio/MMConnectorSinks.h"
 #include "audio/MMWavIn.h"
 
 #include <algorithm>
@@ -29,7 +30,7 @@ void SetMainCaptureDevice(TMMWaveInDevice* device) { SetWaveInDevice(device); }
 
 TMainAudio::TMainAudio()
 {
-    for (int k = 1; k <= 12; ++k) {
+    for (int k = 1; k <= tv::kPairs; ++k) {
         auto rec = std::make_unique<TMMWaveIn>();
         // Design values; device and rate come from the settings.
         rec->setDeviceID(MapperId);
@@ -83,13 +84,13 @@ std::string TMainAudio::InputDeviceName(int id) const { return mRecorders[0]->De
 
 int TMainAudio::OutputDeviceCount() const
 {
-    return static_cast<int>(WaveInDevice().OutputDevices().size());
+    return static_cast<int>(WaveInDevice().BackendOutputDevices().size());
 }
 
 std::string TMainAudio::OutputDeviceName(int id) const
 {
     if (id < 0) return "Default output";
-    const auto outs = WaveInDevice().OutputDevices();
+    const auto outs = WaveInDevice().BackendOutputDevices();
     return id < static_cast<int>(outs.size()) ? outs[id].name : std::string();
 }
 

@@ -4,6 +4,8 @@
 // the run statistics. GUI thread only.
 #pragma once
 
+#include "base/TvConstants.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -49,9 +51,9 @@ public:
     int SampleRate() const;
 
 private:
-    std::array<std::unique_ptr<TMMWaveIn>, 12> mRecorders;
-    std::array<std::unique_ptr<TMMConnector>, 12> mConnectors;
-    std::array<std::unique_ptr<TCountingLevelSink>, 24> mSinks;
-    std::array<uint64_t, 12> mBuffers{};
+    std::array<std::unique_ptr<TMMWaveIn>, tv::kPairs> mRecorders;
+    std::array<std::unique_ptr<TMMConnector>, tv::kPairs> mConnectors;
+    std::array<std::unique_ptr<TCountingLevelSink>, tv::kStrips> mSinks;
+    std::array<uint64_t, tv::kPairs> mBuffers{};
     uint64_t mCycles = 0;
 };

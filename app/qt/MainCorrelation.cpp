@@ -2,7 +2,7 @@
 
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
-#include "audio/MMConect.h"
+#include "audio/MMConnector.h"
 
 void TMainCorrelationHost::CloseRecorder(int k) { mAudio.Close(k); }
 void TMainCorrelationHost::StartRecorder(int k) { mAudio.Start(k); }

@@ -41,7 +41,7 @@ std::string OneLine(std::string text)
 
 const TStrip* TMainMeterLink::Strip(int n) const
 {
-    return n >= 1 && n <= StripCount ? &mStrips[static_cast<size_t>(n - 1)] : nullptr;
+    return n >= 1 && n <= tv::kStrips ? &mStrips[static_cast<size_t>(n - 1)] : nullptr;
 }
 
 TMMCustomLevel* TMainMeterLink::Level(int n)

@@ -22,7 +22,7 @@ class TfSetLevel;
 
 class TMainMeterLink : public TMMMeterWindow {
 public:
-    using TStrips = std::array<TStrip, StripCount>;
+    using TStrips = std::array<TStrip, tv::kStrips>;
     TMainMeterLink(const TStrips& strips, QLabel* caption) : mStrips(strips), mCaption(caption) {}
 
     std::function<void(bool)> OnStayOnTop;     // stay-on-top style of the window

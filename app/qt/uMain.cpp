@@ -110,7 +110,7 @@ std::string TfMain::SkinFile() const { return SkinData1->SkinFile().toStdString(
 TfMain::~TfMain()
 {
     // The bars go before the recorders and connectors that feed them.
-    for (int k = 1; k <= MainRecorderCount; ++k) mAudio.SetLevelSinks(k, nullptr, nullptr);
+    for (int k = 1; k <= tv::kPairs; ++k) mAudio.SetLevelSinks(k, nullptr, nullptr);
 }
 
 void TfMain::SetWindows(const Windows& w)
@@ -188,7 +188,7 @@ void TfMain::buildMenu()
 
 void TfMain::buildStrips(QWidget* client)
 {
-    for (int n = 1; n <= MainStripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         auto* panel = new QWidget(client);
         panel->setProperty("tag", 99);
         QPalette pal = panel->palette();
@@ -203,7 +203,7 @@ void TfMain::buildStrips(QWidget* client)
         t->setInterval(1000);
         mSilenceTimers[n - 1] = t;
     }
-    for (int k = 1; k <= MainRecorderCount; ++k)
+    for (int k = 1; k <= tv::kPairs; ++k)
         mAudio.SetLevelSinks(k, &Level(2 * k - 1)->Sink(), &Level(2 * k)->Sink());
 }
 
@@ -220,7 +220,7 @@ void TfMain::layoutStrips()
 {
     const TStripGeometry g = StripGeometryFor(mClient->height());
     mPanel1->setGeometry(0, 0, mClient->width(), CaptionHeight);
-    for (int n = 1; n <= MainStripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         const TStrip& s = mStrips[n - 1];
         s.Bar->parentWidget()->setGeometry(StripLeft(n), CaptionHeight, StripWidth, g.stripHeight);
         s.Label->setGeometry(0, g.labelTop, StripWidth, LabelHeight);
@@ -490,17 +490,17 @@ void TfMain::CollectStats(TRunStats& s) const
 {
     s.sample_rate = mAudio.SampleRate();
     s.recorders_running = 0;
-    for (int k = 1; k <= MainRecorderCount; ++k) {
+    for (int k = 1; k <= tv::kPairs; ++k) {
         s.buffers[k - 1] = mAudio.Buffers(k);
         if (mAudio.Running(k)) ++s.recorders_running;
     }
-    for (int n = 1; n <= MainStripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         s.blocks[n - 1] = mAudio.Blocks(n);
         s.paints[n - 1] = static_cast<uint64_t>(mStrips[n - 1].Bar->PaintCount());
     }
     if (mSilence) {
         const TMMSilenceDetector& d = mSilence->Detector();
-        for (int n = 1; n <= MainStripCount; ++n) {
+        for (int n = 1; n <= tv::kStrips; ++n) {
             s.alarms[n - 1] = d.Stats(n).Alarms;
             s.silences[n - 1] = d.Stats(n).Silences;
         }

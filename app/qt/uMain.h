@@ -149,10 +149,10 @@ private:
     QTimer* mDisplayTimer = nullptr;
     QTimer* mTimerOff = nullptr;
     QTimer* mTimerOn = nullptr;
-    std::array<TStrip, MainStripCount> mStrips{};
-    std::array<QTimer*, MainStripCount> mSilenceTimers{};
-    std::array<int, MainStripCount> mSilenceCounter{};
-    std::array<bool, MainStripCount> mLogArmed{};
+    std::array<TStrip, tv::kStrips> mStrips{};
+    std::array<QTimer*, tv::kStrips> mSilenceTimers{};
+    std::array<int, tv::kStrips> mSilenceCounter{};
+    std::array<bool, tv::kStrips> mLogArmed{};
     bool mLoggingOn = false;
     int mActiveChannels = 0;
     int mAlarmOutDevice = 0;

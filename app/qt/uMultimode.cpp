@@ -1,3 +1,4 @@
+#include "base/TvConstants.h"
 #include "app/qt/uMultimode.h"
 
 #include "app/InputModes.h"
@@ -18,7 +19,7 @@
 
 namespace {
 
-const char* const kGroupCaptions[12] = {
+const char* const kGroupCaptions[tv::kPairs] = {
     " Input Device 1&&2 ",   " Input Device 3&&4 ",   " Input Device 5&&6 ",   " Input Device 7&&8 ",
     " Input Device 9&&10 ",  " Input Device 11&&12",  " Input Device 13&&14 ", " Input Device 15&&16",
     " Input Device 17&&18",  " Input Device 19&&20 ", " Input Device 21&&22 ", " Input Device 23&&24 "};
@@ -54,7 +55,7 @@ Tfmulti::Tfmulti(TMultiHost& host, TSettingsAccess& store, QWidget* parent)
     root->addWidget(rgMode);
 
     auto* grid = new QGridLayout;
-    for (int k = 1; k <= 12; ++k) {
+    for (int k = 1; k <= tv::kPairs; ++k) {
         auto* box = new QGroupBox(kGroupCaptions[k - 1], this);
         auto* v = new QVBoxLayout(box);
         v->addWidget(new QLabel("Select audio device to use for input ", box));
@@ -114,7 +115,7 @@ void Tfmulti::setMode(int index, bool force)
 
 void Tfmulti::modeClicked(int index)
 {
-    for (int k = 2; k <= 12; ++k) mInputs[k - 1]->setEnabled(InputListEnabled(index, k));
+    for (int k = 2; k <= tv::kPairs; ++k) mInputs[k - 1]->setEnabled(InputListEnabled(index, k));
     const TModeWindowWidth w = WindowWidthForMode(index);
     mHost.SetMainWidths(w.maxWidth, w.width);
     mHost.SetActiveChannelCount(ChannelsForMode(index));
@@ -131,7 +132,7 @@ void Tfmulti::setSampleRateIndex(int index, bool force)
 
 void Tfmulti::sampleRateClicked(int index)
 {
-    for (int k = 1; k <= 12; ++k) {
+    for (int k = 1; k <= tv::kPairs; ++k) {
         try {
             mHost.SetRecorderSampleRate(k, kRates[index]);
         } catch (...) {
@@ -165,7 +166,7 @@ void Tfmulti::fillLists()
         const int item = id + 1;
         cb->setCurrentIndex(item >= 0 && item < cb->count() ? item : -1);
     };
-    for (int k = 1; k <= 12; ++k) {
+    for (int k = 1; k <= tv::kPairs; ++k) {
         const int fallback = DefaultRecorderDevice(WaveInDevice(), k);
         select(mInputs[k - 1], mStore.ReadInt(NumberedName("multi_", k), fallback < inputs ? fallback : 0));
     }
@@ -174,10 +175,10 @@ void Tfmulti::fillLists()
 
 void Tfmulti::okClicked()
 {
-    for (int k = 1; k <= 12; ++k) mStore.WriteInt(NumberedName("multi_", k), mInputs[k - 1]->currentIndex() - 1);
+    for (int k = 1; k <= tv::kPairs; ++k) mStore.WriteInt(NumberedName("multi_", k), mInputs[k - 1]->currentIndex() - 1);
     mStore.WriteInt("out", mOut->currentIndex() - 1);
     mStore.WriteInt("Samplerate", mRate);
-    for (int k = 1; k <= 12; ++k) {
+    for (int k = 1; k <= tv::kPairs; ++k) {
         try {
             mHost.SetRecorderDevice(k, mInputs[k - 1]->currentIndex() - 1);
         } catch (...) {

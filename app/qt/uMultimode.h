@@ -3,6 +3,7 @@
 // wave-out device. GUI thread only.
 #pragma once
 
+#include "base/TvConstants.h"
 #include "app/StoreAccess.h"
 
 #include <QDialog>
@@ -62,7 +63,7 @@ private:
     TSettingsAccess& mStore;
     QButtonGroup* mModeGroup = nullptr;
     QButtonGroup* mRateGroup = nullptr;
-    std::array<QComboBox*, 12> mInputs{};
+    std::array<QComboBox*, tv::kPairs> mInputs{};
     QComboBox* mOut = nullptr;
     QPushButton* mOk = nullptr;
     int mMode = 2;

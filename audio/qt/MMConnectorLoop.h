@@ -4,7 +4,7 @@
 // ticks: the trigger cycle reads the microsecond clock.
 #pragma once
 
-#include "audio/MMConectLoop.h"
+#include "audio/MMConnectorLoop.h"
 
 #include <QBasicTimer>
 #include <QObject>

@@ -5,7 +5,7 @@
 // tables and draws the strip `Image4`. GUI thread only.
 #pragma once
 
-#include "audio/MMConect.h"
+#include "audio/MMConnector.h"
 #include "correlation/MMCorrelation.h"
 #include "correlation/MMCorrelationPair.h"
 #include "correlation/qt/MMOscopeWidget.h"

@@ -39,10 +39,10 @@ class TMMLevelRefresh {
 public:
     static void Queue(TMMLevel* bar)
     {
-        if (bar->fQueued) return;
-        bar->fQueued = true;
+        if (bar->mQueued) return;
+        bar->mQueued = true;
         sQueue.push_back(bar);
-        arm(bar->fFrameMs);
+        arm(bar->mFrameMs);
     }
 
     static void Remove(TMMLevel* bar)
@@ -74,7 +74,7 @@ private:
         for (size_t i = 0; i < sRunning.size(); ++i) {
             TMMLevel* bar = sRunning[i];
             if (!bar) continue;
-            bar->fQueued = false;
+            bar->mQueued = false;
             bar->refreshFrame();
         }
         sRunning.clear();
@@ -108,7 +108,7 @@ public:
     static void Tick(void* owner)
     {
         auto* bar = static_cast<TMMLevel*>(owner);
-        if (bar->fTickPosted.exchange(true)) return;  // the last tick is still waiting
+        if (bar->mTickPosted.exchange(true)) return;  // the last tick is still waiting
         if (sPosted.exchange(true)) return;
         if (QObject* target = sTarget.load())
             QMetaObject::invokeMethod(target, &TMMLevelTicks::run, Qt::QueuedConnection);
@@ -119,7 +119,7 @@ private:
     {
         sPosted.store(false);
         for (size_t i = 0; i < sBars.size(); ++i)
-            if (sBars[i]->fTickPosted.load()) sBars[i]->peakTick();
+            if (sBars[i]->mTickPosted.load()) sBars[i]->peakTick();
     }
 
     static inline std::vector<TMMLevel*> sBars;
@@ -130,65 +130,65 @@ private:
 TMMLevel::TMMLevel(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    resize(fCore.Width(), fCore.Height());
+    resize(mCore.Width(), mCore.Height());
 
     const QScreen* s = screen();
     const double hz = s ? s->refreshRate() : 60.0;
-    fFrameMs = std::clamp(static_cast<int>(std::lround(1000.0 / (hz > 1.0 ? hz : 60.0))), 4, 100);
+    mFrameMs = std::clamp(static_cast<int>(std::lround(1000.0 / (hz > 1.0 ? hz : 60.0))), 4, 100);
 
-    fCore.OnInvalidate = [this] { scheduleRepaint(); };
-    fCore.OnBoundsChange = [this](int w, int h) { resize(w, h); };
-    fCore.OnTickWanted = [this](bool wanted) {
+    mCore.OnInvalidate = [this] { scheduleRepaint(); };
+    mCore.OnBoundsChange = [this](int w, int h) { resize(w, h); };
+    mCore.OnTickWanted = [this](bool wanted) {
         if (wanted)
-            TMMTimerList::Instance().Resume(fTick);
+            TMMTimerList::Instance().Resume(mTick);
         else
-            TMMTimerList::Instance().Pause(fTick);
+            TMMTimerList::Instance().Pause(mTick);
     };
 
     // The list calls back on its timer thread; only post from there. A tick
     // still waiting on the GUI thread makes the next one a skipped late tick.
     TMMLevelTicks::Add(this);
-    fTick = TMMTimerList::Instance().Subscribe(TMMTimerList::PeriodMs, &TMMLevelTicks::Tick, this);
-    if (!fCore.TickWanted()) TMMTimerList::Instance().Pause(fTick);
+    mTick = TMMTimerList::Instance().Subscribe(TMMTimerList::PeriodMs, &TMMLevelTicks::Tick, this);
+    if (!mCore.TickWanted()) TMMTimerList::Instance().Pause(mTick);
 }
 
 TMMLevel::~TMMLevel()
 {
     // Waits for a callback under way; a tick already posted skips the bar.
-    TMMTimerList::Instance().Unsubscribe(fTick);
+    TMMTimerList::Instance().Unsubscribe(mTick);
     TMMLevelTicks::Remove(this);
     TMMLevelRefresh::Remove(this);
-    fCore.OnInvalidate = nullptr;
-    fCore.OnBoundsChange = nullptr;
-    fCore.OnTickWanted = nullptr;
+    mCore.OnInvalidate = nullptr;
+    mCore.OnBoundsChange = nullptr;
+    mCore.OnTickWanted = nullptr;
 }
 
 void TMMLevel::peakTick()
 {
-    fTickPosted.store(false);
-    if (!fCore.TickWanted()) return;  // posted before a pause: dropped
-    fCore.PeakTick();
+    mTickPosted.store(false);
+    if (!mCore.TickWanted()) return;  // posted before a pause: dropped
+    mCore.PeakTick();
     // A falling peak shows at the next refresh even when no block follows.
-    if (fCore.DrawNeeded()) scheduleRepaint();
+    if (mCore.DrawNeeded()) scheduleRepaint();
 }
 
 void TMMLevel::setVisible(bool visible)
 {
     QWidget::setVisible(visible);
-    fCore.setVisible(visible);
+    mCore.setVisible(visible);
 }
 
 void TMMLevel::scheduleRepaint()
 {
-    fDirty = true;
+    mDirty = true;
     TMMLevelRefresh::Queue(this);
 }
 
 void TMMLevel::refreshFrame()
 {
-    if (!fDirty || !isVisible()) return;
-    if (!fCore.DrawNeeded() && !fImage.isNull()) {  // moved and came back within the frame
-        fDirty = false;
+    if (!mDirty || !isVisible()) return;
+    if (!mCore.DrawNeeded() && !mImage.isNull()) {  // moved and came back within the frame
+        mDirty = false;
         return;
     }
     const QRect changed = compose();
@@ -197,38 +197,38 @@ void TMMLevel::refreshFrame()
 
 QRect TMMLevel::compose()
 {
-    fDirty = false;
+    mDirty = false;
     syncBounds();
-    const int inset = fCore.Bevel().TotalWidth();
-    const TMMDIBCanvas& c = fCore.WorkCanvas();
+    const int inset = mCore.Bevel().TotalWidth();
+    const TMMDIBCanvas& c = mCore.WorkCanvas();
     const int w = c.Width(), h = c.Height();
     const size_t bytes = static_cast<size_t>(c.Stride()) * static_cast<size_t>(std::max(h, 0));
     // Anything but a move of the bar or peak (a property, the size, the
     // frame) converts and repaints the whole bar.
-    const bool full = fCore.PropertiesChanged() || fImage.width() != w || fImage.height() != h ||
-                      inset != fInset || c.BitCount() != fShownBits || fShown.size() != bytes;
-    const TMMRect area = full ? TMMRect{0, 0, w, h} : fCore.ChangedArea();
+    const bool full = mCore.PropertiesChanged() || mImage.width() != w || mImage.height() != h ||
+                      inset != mInset || c.BitCount() != mShownBits || mShown.size() != bytes;
+    const TMMRect area = full ? TMMRect{0, 0, w, h} : mCore.ChangedArea();
     try {
         if (full)
-            fCore.DrawLevel();
+            mCore.DrawLevel();
         else
-            fCore.DrawLevel(area);
+            mCore.DrawLevel(area);
     } catch (const EMMError& e) {  // from an OnDrawBar handler: the area shows the background colour
         qWarning("TMMLevel: %s", e.what());
-        fImage = QImage();
-        fShown.clear();
+        mImage = QImage();
+        mShown.clear();
         return rect();
     }
     if (w <= 0 || h <= 0) {
-        fImage = QImage();
-        fShown.clear();
+        mImage = QImage();
+        mShown.clear();
         return rect();
     }
     if (full) {
-        if (fImage.width() != w || fImage.height() != h) fImage = QImage(w, h, QImage::Format_RGB32);
-        fShown.assign(bytes, 0);
-        fInset = inset;
-        fShownBits = c.BitCount();
+        if (mImage.width() != w || mImage.height() != h) mImage = QImage(w, h, QImage::Format_RGB32);
+        mShown.assign(bytes, 0);
+        mInset = inset;
+        mShownBits = c.BitCount();
     }
     const int bpp = c.BitCount() / 8;
     const size_t rowBytes = static_cast<size_t>(w) * static_cast<size_t>(bpp);
@@ -236,14 +236,14 @@ QRect TMMLevel::compose()
     int top = h, bottom = -1, left = w, right = -1;
     for (int y = std::max(area.Top, 0); y < std::min(area.Bottom, h); ++y) {
         const uint8_t* src = c.Bits() + static_cast<size_t>(y) * c.Stride();
-        uint8_t* shown = fShown.data() + static_cast<size_t>(y) * c.Stride();
+        uint8_t* shown = mShown.data() + static_cast<size_t>(y) * c.Stride();
         if (!full && std::memcmp(src, shown, rowBytes) == 0) continue;
         int x0 = 0, x1 = w - 1;
         if (!full) {
             while (std::memcmp(src + x0 * bpp, shown + x0 * bpp, bpp) == 0) ++x0;
             while (std::memcmp(src + x1 * bpp, shown + x1 * bpp, bpp) == 0) --x1;
         }
-        auto* dst = reinterpret_cast<QRgb*>(fImage.scanLine(y));
+        auto* dst = reinterpret_cast<QRgb*>(mImage.scanLine(y));
         if (bpp == 1) {
             for (int x = x0; x <= x1; ++x) dst[x] = table[src[x]];
         } else {
@@ -265,8 +265,8 @@ QRect TMMLevel::compose()
 
 void TMMLevel::paintEvent(QPaintEvent* event)
 {
-    ++fPaints;
-    if (fDirty) {
+    ++mPaints;
+    if (mDirty) {
         // Painted before the refresh clock came (grab, expose): compose now and
         // have the rest of the changed span follow.
         const QRegion rest = QRegion(compose()) - event->region();
@@ -274,15 +274,15 @@ void TMMLevel::paintEvent(QPaintEvent* event)
     }
 
     QPainter p(this);
-    const int inset = fCore.Bevel().TotalWidth();
+    const int inset = mCore.Bevel().TotalWidth();
     const QRect area = rect().adjusted(inset, inset, -inset, -inset);
-    if (!area.contains(event->rect())) PaintBevel(p, rect(), fCore.Bevel());
-    const QRect image = fImage.isNull() || inset != fInset ? QRect() : QRect(QPoint(inset, inset), fImage.size());
-    if (!image.contains(area)) p.fillRect(area, ToQColor(fCore.Color()));
+    if (!area.contains(event->rect())) PaintBevel(p, rect(), mCore.Bevel());
+    const QRect image = mImage.isNull() || inset != mInset ? QRect() : QRect(QPoint(inset, inset), mImage.size());
+    if (!image.contains(area)) p.fillRect(area, ToQColor(mCore.Color()));
     if (image.isEmpty()) return;
     for (const QRect& r : event->region()) {
         const QRect t = r & image;
-        if (!t.isEmpty()) p.drawImage(t, fImage, t.translated(-inset, -inset));
+        if (!t.isEmpty()) p.drawImage(t, mImage, t.translated(-inset, -inset));
     }
 }
 
@@ -290,6 +290,6 @@ void TMMLevel::resizeEvent(QResizeEvent*) { syncBounds(); }
 
 void TMMLevel::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::EnabledChange) fCore.setEnabled(isEnabled());
+    if (event->type() == QEvent::EnabledChange) mCore.setEnabled(isEnabled());
     QWidget::changeEvent(event);
 }

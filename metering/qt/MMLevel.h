@@ -7,7 +7,7 @@
 // posted to and run on the GUI thread, so it never races the update step.
 #pragma once
 
-#include "audio/MMConectSinks.h"
+#include "audio/MMConnectorSinks.h"
 #include "metering/MMLevel.h"
 #include "metering/MMTimerList.h"
 
@@ -30,33 +30,33 @@ public:
     TMMCustomLevel& Core()
     {
         syncBounds();
-        return fCore;
+        return mCore;
     }
     const TMMCustomLevel& Core() const
     {
         const_cast<TMMLevel*>(this)->syncBounds();
-        return fCore;
+        return mCore;
     }
     // The bar as a connector sees it.
-    TMMLevelSink& Sink() { return fSink; }
+    TMMLevelSink& Sink() { return mSink; }
 
     // Operations of the connector (GUI thread, once per block).
     void SetWaveFormat(const WaveFormat* format) { Core().SetWaveFormat(format); }
-    int BlockBytes() const { return fCore.BlockBytes(); }
+    int BlockBytes() const { return mCore.BlockBytes(); }
     void ProcessBlock(const void* data) { Core().ProcessBlock(data); }
     void ResetData() { Core().ResetData(); }
-    int CurrentLevel() const { return fCore.CurrentLevel(); }
+    int CurrentLevel() const { return mCore.CurrentLevel(); }
     int Value() const { return Core().Value(); }
     void setValue(int v) { Core().setValue(v); }
 
     void setVisible(bool visible) override;
 
     // Paints done so far (each repaints the changed span of the bar).
-    int PaintCount() const { return fPaints; }
+    int PaintCount() const { return mPaints; }
     // Milliseconds between two repaints (the display's refresh period).
-    int FrameMs() const { return fFrameMs; }
+    int FrameMs() const { return mFrameMs; }
 
-    QSize sizeHint() const override { return {fCore.Width(), fCore.Height()}; }
+    QSize sizeHint() const override { return {mCore.Width(), mCore.Height()}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -70,24 +70,24 @@ private:
     // The refresh clock's tick (GUI thread): composes and invalidates the
     // changed span; a hidden bar stays dirty until it is painted.
     void refreshFrame();
-    // Composes the core's bitmap and brings fImage up to date; returns the
+    // Composes the core's bitmap and brings mImage up to date; returns the
     // changed span in widget coordinates.
     QRect compose();
     void peakTick();
     void syncBounds()
     {
-        if (fCore.Width() != width() || fCore.Height() != height()) fCore.SetBounds(width(), height());
+        if (mCore.Width() != width() || mCore.Height() != height()) mCore.SetBounds(width(), height());
     }
 
-    TMMCustomLevel fCore;
-    TMMLevelSinkFor<TMMLevel> fSink{*this};
-    TMMTimerList::Handle fTick = 0;
-    std::atomic<bool> fTickPosted{false};
-    QImage fImage;               // the drawing area as last composed (RGB32)
-    std::vector<uint8_t> fShown;  // the core's bitmap bytes fImage was made from
-    int fInset = -1, fShownBits = 0;
-    bool fDirty = true;   // the core changed since the last compose
-    bool fQueued = false;  // waiting for the refresh clock
-    int fFrameMs = 16;
-    int fPaints = 0;
+    TMMCustomLevel mCore;
+    TMMLevelSinkFor<TMMLevel> mSink{*this};
+    TMMTimerList::Handle mTick = 0;
+    std::atomic<bool> mTickPosted{false};
+    QImage mImage;               // the drawing area as last composed (RGB32)
+    std::vector<uint8_t> mShown;  // the core's bitmap bytes mImage was made from
+    int mInset = -1, mShownBits = 0;
+    bool mDirty = true;   // the core changed since the last compose
+    bool mQueued = false;  // waiting for the refresh clock
+    int mFrameMs = 16;
+    int mPaints = 0;
 };

@@ -9,12 +9,12 @@
 
 int TQtTextMeasure::TextWidth(const std::string& text) const
 {
-    return FMetrics.horizontalAdvance(QString::fromStdString(text));
+    return mMetrics.horizontalAdvance(QString::fromStdString(text));
 }
 
 int TQtTextMeasure::TextHeight(const std::string&) const
 {
-    return FMetrics.height();
+    return mMetrics.height();
 }
 
 void InstallScaleFontSubstitutes()
@@ -70,25 +70,25 @@ TMMLevelScale::TMMLevelScale(QWidget* parent) : QWidget(parent)
 {
     QWidget::setFont(DefaultScaleLabelFont());
     setAttribute(Qt::WA_OpaquePaintEvent);
-    resize(FCore.Width(), FCore.Height());
-    FCore.OnChange = [this](TMMCustomLevelScale*) { update(); };
+    resize(mCore.Width(), mCore.Height());
+    mCore.OnChange = [this](TMMCustomLevelScale*) { update(); };
 }
 
 void TMMLevelScale::SyncBounds()
 {
     // A resize of a hidden widget is delivered only when it is shown.
-    if (FCore.Width() == width() && FCore.Height() == height()) return;
-    auto notify = std::move(FCore.OnChange);
-    FCore.setBounds(width(), height());
-    FCore.OnChange = std::move(notify);
+    if (mCore.Width() == width() && mCore.Height() == height()) return;
+    auto notify = std::move(mCore.OnChange);
+    mCore.setBounds(width(), height());
+    mCore.OnChange = std::move(notify);
 }
 
 void TMMLevelScale::setKind(TMMLevelKind k)
 {
     SyncBounds();
-    FCore.setKind(k);
-    if (FCore.Width() != width() || FCore.Height() != height())
-        resize(FCore.Width(), FCore.Height());
+    mCore.setKind(k);
+    if (mCore.Width() != width() || mCore.Height() != height())
+        resize(mCore.Width(), mCore.Height());
 }
 
 void TMMLevelScale::setFont(const QFont& f)
@@ -99,7 +99,7 @@ void TMMLevelScale::setFont(const QFont& f)
 
 void TMMLevelScale::resizeEvent(QResizeEvent* e)
 {
-    FCore.setBounds(e->size().width(), e->size().height());
+    mCore.setBounds(e->size().width(), e->size().height());
     QWidget::resizeEvent(e);
 }
 
@@ -109,7 +109,7 @@ void TMMLevelScale::paintEvent(QPaintEvent*)
     const QFont f = font();
     TQtTextMeasure measure(f);
     TScaleCanvas canvas(width(), height(), &measure);
-    FCore.Paint(canvas);
+    mCore.Paint(canvas);
     QPainter p(this);
     PaintScaleOps(p, canvas.Ops(), f);
 }

@@ -15,12 +15,12 @@ class QPainter;
 // Text measure over a Qt font: width is the advance, height the cell height.
 class TQtTextMeasure : public IScaleTextMeasure {
 public:
-    explicit TQtTextMeasure(const QFont& font) : FMetrics(font) {}
+    explicit TQtTextMeasure(const QFont& font) : mMetrics(font) {}
     int TextWidth(const std::string& text) const override;
     int TextHeight(const std::string& text) const override;
 
 private:
-    QFontMetrics FMetrics;
+    QFontMetrics mMetrics;
 };
 
 // Maps the design fonts of the scales to installed ones ("Small Fonts",
@@ -41,30 +41,30 @@ class TMMLevelScale : public QWidget {
 public:
     explicit TMMLevelScale(QWidget* parent = nullptr);
 
-    int ScaleTicks() const { return FCore.ScaleTicks(); }
-    void setScaleTicks(int v) { FCore.setScaleTicks(v); }
-    int Sensitivy() const { return FCore.Sensitivy(); }
-    void setSensitivy(int v) { FCore.setSensitivy(v); }
-    bool LogAmp() const { return FCore.LogAmp(); }
-    void setLogAmp(bool v) { FCore.setLogAmp(v); }
-    int Point1() const { return FCore.Point1(); }
-    void setPoint1(int v) { FCore.setPoint1(v); }
-    int Point2() const { return FCore.Point2(); }
-    void setPoint2(int v) { FCore.setPoint2(v); }
-    TColor Scale1Color() const { return FCore.Scale1Color(); }
-    void setScale1Color(TColor c) { FCore.setScale1Color(c); }
-    TColor Scale2Color() const { return FCore.Scale2Color(); }
-    void setScale2Color(TColor c) { FCore.setScale2Color(c); }
-    TColor Scale3Color() const { return FCore.Scale3Color(); }
-    void setScale3Color(TColor c) { FCore.setScale3Color(c); }
-    TMMLevelKind Kind() const { return FCore.Kind(); }
+    int ScaleTicks() const { return mCore.ScaleTicks(); }
+    void setScaleTicks(int v) { mCore.setScaleTicks(v); }
+    int Sensitivy() const { return mCore.Sensitivy(); }
+    void setSensitivy(int v) { mCore.setSensitivy(v); }
+    bool LogAmp() const { return mCore.LogAmp(); }
+    void setLogAmp(bool v) { mCore.setLogAmp(v); }
+    int Point1() const { return mCore.Point1(); }
+    void setPoint1(int v) { mCore.setPoint1(v); }
+    int Point2() const { return mCore.Point2(); }
+    void setPoint2(int v) { mCore.setPoint2(v); }
+    TColor Scale1Color() const { return mCore.Scale1Color(); }
+    void setScale1Color(TColor c) { mCore.setScale1Color(c); }
+    TColor Scale2Color() const { return mCore.Scale2Color(); }
+    void setScale2Color(TColor c) { mCore.setScale2Color(c); }
+    TColor Scale3Color() const { return mCore.Scale3Color(); }
+    void setScale3Color(TColor c) { mCore.setScale3Color(c); }
+    TMMLevelKind Kind() const { return mCore.Kind(); }
     void setKind(TMMLevelKind k);
-    TMMLevelDirection Direction() const { return FCore.Direction(); }
-    void setDirection(TMMLevelDirection d) { FCore.setDirection(d); }
-    TMMScalePos ScalePos() const { return FCore.ScalePos(); }
-    void setScalePos(TMMScalePos p) { FCore.setScalePos(p); }
-    TColor Color() const { return FCore.Color(); }
-    void setColor(TColor c) { FCore.setColor(c); }
+    TMMLevelDirection Direction() const { return mCore.Direction(); }
+    void setDirection(TMMLevelDirection d) { mCore.setDirection(d); }
+    TMMScalePos ScalePos() const { return mCore.ScalePos(); }
+    void setScalePos(TMMScalePos p) { mCore.setScalePos(p); }
+    TColor Color() const { return mCore.Color(); }
+    void setColor(TColor c) { mCore.setColor(c); }
     QFont Font() const { return font(); }
     void setFont(const QFont& f);
     int Width() const { return width(); }
@@ -72,10 +72,10 @@ public:
     int Height() const { return height(); }
     void setHeight(int v) { resize(width(), qMax(0, v)); }
 
-    TMMLevScale& Scale() { return FCore.Scale(); }
-    void setScale(const TMMCustomScale& src) { FCore.setScale(src); }
+    TMMLevScale& Scale() { return mCore.Scale(); }
+    void setScale(const TMMCustomScale& src) { mCore.setScale(src); }
 
-    TMMCustomLevelScale& Core() { return FCore; }
+    TMMCustomLevelScale& Core() { return mCore; }
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -84,5 +84,5 @@ protected:
 private:
     void SyncBounds();
 
-    TMMCustomLevelScale FCore;
+    TMMCustomLevelScale mCore;
 };

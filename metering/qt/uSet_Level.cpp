@@ -317,7 +317,7 @@ void TfSetLevel::wire()
         };
     };
     spin(ol_top, &TSetLevelCore::setOlTop);
-    spin(ol_button, &TSetLevelCore::setOlButton);
+    spin(ol_button, &TSetLevelCore::setOlBottom);
     spin(sp_peaks, &TSetLevelCore::setPeaks);
     spin(MMLEDSpin5, &TSetLevelCore::setSpotSpace);
     spin(MMLEDSpin4, &TSetLevelCore::setDecay);
@@ -434,7 +434,7 @@ void TfSetLevel::ControlsChanged()
     rg_stereo->setItemIndex(FCore.StereoItem());
     rg_ballistics->setItemIndex(FCore.BallisticsItem());
     ol_top->setValue(FCore.OlTop());
-    ol_button->setValue(FCore.OlButton());
+    ol_button->setValue(FCore.OlBottom());
     sp_peaks->setValue(FCore.Peaks());
     MMLEDSpin5->setValue(FCore.SpotSpace());
     MMLEDSpin4->setValue(FCore.Decay());

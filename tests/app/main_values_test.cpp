@@ -1,3 +1,4 @@
+#include "base/TvConstants.h"
 #include "app/InputModes.h"
 #include "app/MainValues.h"
 #include "app/StoreAccess.h"
@@ -15,20 +16,20 @@ namespace {
 
 // Records the calls of the restore sequence and holds the state it applies.
 struct FakeMain : TMainTarget {
-    std::array<TStripValues, MainStripCount> strips;
-    std::array<std::string, MainStripCount> labels;
+    std::array<TStripValues, tv::kStrips> strips;
+    std::array<std::string, tv::kStrips> labels;
     TWindowPlacement placement;
     TLevelSetValues level = DesignLevelSetValues();
     TCorreValues corre;
     int mode = 2, rate = 0, outDevice = 99;
-    std::array<int, MainRecorderCount> devices{};
+    std::array<int, tv::kPairs> devices{};
     std::vector<std::string> log;
     std::set<int> failing;  // recorders whose Close/Start throw
     std::function<void()> onSetup;
 
     FakeMain()
     {
-        for (int n = 1; n <= MainStripCount; ++n) strips[n - 1] = DesignStripValues(n);
+        for (int n = 1; n <= tv::kStrips; ++n) strips[n - 1] = DesignStripValues(n);
     }
     TStripValues StripValues(int n) override { return strips[n - 1]; }
     void ApplyStripValues(int n, const TStripValues& v) override { strips[n - 1] = v; }
@@ -95,7 +96,7 @@ TEST(MainRestore, FirstStartAsksForDevicesBeforeAnyRecorderAndKeepsDesignValues)
     EXPECT_EQ(m.indexOf("start 5"), -1);  // design mode 2: recorders 1-4
     EXPECT_GE(m.indexOf("start 4"), 0);
     EXPECT_EQ(m.log.back(), "corre");
-    for (int n = 1; n <= MainStripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         EXPECT_EQ(m.labels[n - 1], "") << n;
         EXPECT_EQ(m.strips[n - 1].Sensitivy, DesignStripValues(n).Sensitivy);
         EXPECT_EQ(m.strips[n - 1].PeakDelay, 49);
@@ -127,7 +128,7 @@ TEST(MainRestore, FailingRecordersAreSkippedAndTheRestStillRun)
     FakeMain m;
     m.failing = {1, 7, 12};
     RestoreMainValues(store, m);
-    for (int k = 1; k <= 12; ++k) {
+    for (int k = 1; k <= tv::kPairs; ++k) {
         EXPECT_GE(m.indexOf("close " + std::to_string(k)), 0) << k;
         EXPECT_GE(m.indexOf("start " + std::to_string(k)), 0) << k;
     }
@@ -166,7 +167,7 @@ TEST(MainRestore, WrongKindsAndOddNamesGiveDefaults)
 TEST(MainSave, WritesAllValuesAndTheyRoundTrip)
 {
     FakeMain a;
-    for (int n = 1; n <= MainStripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         TStripValues& v = a.strips[n - 1];
         v.Decay = n % 16 + 1;
         v.NumPeaks = n % 6;
@@ -195,7 +196,7 @@ TEST(MainSave, WritesAllValuesAndTheyRoundTrip)
     store.WriteBool("is Sound", true);
     FakeMain b;
     RestoreMainValues(store, b);
-    for (int n = 1; n <= MainStripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         const TStripValues &x = a.strips[n - 1], &y = b.strips[n - 1];
         EXPECT_EQ(x.Decay, y.Decay);
         EXPECT_EQ(x.NumPeaks, y.NumPeaks);
@@ -221,8 +222,8 @@ TEST(MainSave, WritesAllValuesAndTheyRoundTrip)
     EXPECT_EQ(b.level.IntegralMs, 5);
     EXPECT_EQ(b.level.Reference, 3);
     EXPECT_EQ(b.level.Stereo, 1);
-    EXPECT_EQ(b.level.DbValue, 351);
-    EXPECT_EQ(b.level.DbValue2, -41);
+    EXPECT_EQ(b.level.ThresholdAmplitude, 351);
+    EXPECT_EQ(b.level.ThresholdDb, -41);
     EXPECT_EQ(b.level.SecValue, 77);
     EXPECT_EQ(b.level.NEdit2, 13);
     EXPECT_TRUE(b.level.Detect);
@@ -243,13 +244,13 @@ TEST(MainSave, WritesAllValuesAndTheyRoundTrip)
 // The meter window as the level settings see it: real bar cores with the
 // main window's design values, a record of the rest.
 struct CoreWindow : TMMMeterWindow {
-    std::array<TMMCustomLevel, MainStripCount> bars;
-    std::array<bool, MainStripCount + 1> picture{};
+    std::array<TMMCustomLevel, tv::kStrips> bars;
+    std::array<bool, tv::kStrips + 1> picture{};
     bool check = false;
 
     CoreWindow()
     {
-        for (int n = 1; n <= MainStripCount; ++n) ApplyMainBarDesign(bars[n - 1], n);
+        for (int n = 1; n <= tv::kStrips; ++n) ApplyMainBarDesign(bars[n - 1], n);
     }
     TMMCustomLevel* Level(int n) override { return &bars[n - 1]; }
     void SetLevelTop(int, int) override {}
@@ -284,7 +285,7 @@ TEST(LevelSettings, TheDialogStartsWithTheStoredDefaults)
 {
     // The amplitude is not a default of its own: it follows the dBFS value.
     TLevelSetValues design = DesignLevelSetValues();
-    design.DbValue = SilenceThresholdAmplitude(design.DbValue2);
+    design.ThresholdAmplitude = SilenceThresholdAmplitude(design.ThresholdDb);
     const TLevelSetValues core = LevelSetValuesOf(TSetLevelCore());
     EXPECT_EQ(core.PeaksNr, design.PeaksNr);
     EXPECT_EQ(core.PSpotSpace, design.PSpotSpace);
@@ -295,15 +296,15 @@ TEST(LevelSettings, TheDialogStartsWithTheStoredDefaults)
     EXPECT_EQ(core.IntegralMs, design.IntegralMs);
     EXPECT_EQ(core.Reference, design.Reference);
     EXPECT_EQ(core.Stereo, design.Stereo);
-    EXPECT_EQ(core.DbValue, design.DbValue);
-    EXPECT_EQ(core.DbValue2, design.DbValue2);
+    EXPECT_EQ(core.ThresholdAmplitude, design.ThresholdAmplitude);
+    EXPECT_EQ(core.ThresholdDb, design.ThresholdDb);
     EXPECT_EQ(core.SecValue, design.SecValue);
     EXPECT_EQ(core.NEdit2, design.NEdit2);
     EXPECT_EQ(core.Detect, design.Detect);
     EXPECT_EQ(core.StayTop, design.StayTop);
 
     CoreWindow w;
-    for (int n = 1; n <= MainStripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         const TStripValues v = DesignStripValues(n);
         EXPECT_EQ(w.bars[n - 1].Sensitivy(), v.Sensitivy) << n;
         EXPECT_EQ(w.bars[n - 1].Decay(), v.Decay);

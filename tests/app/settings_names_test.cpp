@@ -17,7 +17,7 @@ TEST(SettingNames, ExitSaveIsElevenPerStripAndTwentyFourOthers)
     ASSERT_EQ(exit.size(), static_cast<size_t>(kExitSaveCount));
     int perStrip = 0;
     for (const TSettingEntry& e : exit) perStrip += e.group == TSettingGroup::Strip;
-    EXPECT_EQ(perStrip, 11 * kStripCount);
+    EXPECT_EQ(perStrip, 11 * tv::kStrips);
 
     std::set<std::string> seen;  // no two values share a name, whatever the case
     for (const TSettingEntry& e : AllSettingEntries()) {

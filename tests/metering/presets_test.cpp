@@ -19,7 +19,7 @@ struct Strip {
 };
 
 struct FakeWindow : TMMMeterWindow {
-    Strip s[StripCount + 1];
+    Strip s[tv::kStrips + 1];
     int labelTop = 918;
     std::string caption = "DIN 45406";
     bool onTop = true, check = false;
@@ -27,7 +27,7 @@ struct FakeWindow : TMMMeterWindow {
 
     FakeWindow()
     {
-        for (int n = 1; n <= StripCount; ++n) ApplyMainBarDesign(s[n].level, n);
+        for (int n = 1; n <= tv::kStrips; ++n) ApplyMainBarDesign(s[n].level, n);
     }
 
     TMMCustomLevel* Level(int n) override { return &s[n].level; }
@@ -141,9 +141,9 @@ TEST(PresetTables, LookupsClampAndGroupsCoverEveryBar)
     EXPECT_STREQ(PresetOf(42).Text, "Peak dBFS");
     EXPECT_EQ(IntegralLengthOf(5), 299);
     EXPECT_EQ(IntegralLengthOf(9), 299);
-    const int expected[StripCount + 1] = {-1, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
+    const int expected[tv::kStrips + 1] = {-1, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
                                           3, 3, 3, 3, 0, 0, 0, 0, 1, 1, 1, 1};
-    for (int n = 1; n <= StripCount; ++n) EXPECT_EQ(ColorGroupOfBar(n), expected[n]) << n;
+    for (int n = 1; n <= tv::kStrips; ++n) EXPECT_EQ(ColorGroupOfBar(n), expected[n]) << n;
     EXPECT_EQ(ColorGroupOfBar(0), -1);
     EXPECT_EQ(ColorGroupOfBar(25), -1);
 }
@@ -151,7 +151,7 @@ TEST(PresetTables, LookupsClampAndGroupsCoverEveryBar)
 TEST_F(Presets, K20WithAnEmptyStore)
 {
     core.setMeterItem(4);
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         const TMMCustomLevel& l = win.s[n].level;
         EXPECT_EQ(l.MeterStandard(), 5);
         EXPECT_EQ(l.Sensitivy(), -70);
@@ -175,7 +175,7 @@ TEST_F(Presets, PeakDbfsSwapsToWidgetsAndNordicRestoresPicturesAndPositions)
     EXPECT_FALSE(core.PreviewPictureVisible());
     EXPECT_TRUE(core.ScaleOutfitVisible());
     EXPECT_EQ(win.caption, "Peak dBFS");
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         EXPECT_FALSE(win.s[n].picture);
         EXPECT_TRUE(win.s[n].scale);
         EXPECT_EQ(win.s[n].scaleSens, -72);
@@ -186,7 +186,7 @@ TEST_F(Presets, PeakDbfsSwapsToWidgetsAndNordicRestoresPicturesAndPositions)
     EXPECT_TRUE(core.ReferenceEnabled());
     EXPECT_TRUE(core.PreviewPictureVisible());
     EXPECT_FALSE(core.ScaleOutfitVisible());
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         EXPECT_TRUE(win.s[n].picture);
         EXPECT_FALSE(win.s[n].scale);
         EXPECT_EQ(win.s[n].height, 918 - 15);
@@ -201,13 +201,13 @@ TEST_F(Presets, PeakDbfsSwapsToWidgetsAndNordicRestoresPicturesAndPositions)
 TEST_F(Presets, FromDinOnlyTheTopsAreSet)
 {
     core.ApplyMeterItem(1);
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         win.s[n].height = 40;
         win.s[n].scale = true;
         win.s[n].levelTop = 3;
     }
     core.setMeterItem(0);
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         EXPECT_EQ(win.s[n].levelTop, 11);
         EXPECT_EQ(win.s[n].height, 40);
         EXPECT_TRUE(win.s[n].scale);
@@ -218,14 +218,14 @@ TEST_F(Presets, SaveUnderDinWritesTheWriteNamesAndPresetReadsThemBack)
 {
     core.ApplyMeterItem(1);
     core.setOlTop(66);
-    core.setOlButton(33);
+    core.setOlBottom(33);
     core.SaveLimits();
     ASSERT_EQ(store.written, (std::vector<std::string>{"Din", "Din2"}));
     core.setMeterItem(0);
     EXPECT_EQ(core.OlTop(), 90);
     core.setMeterItem(1);
     EXPECT_EQ(core.OlTop(), 66);
-    EXPECT_EQ(core.OlButton(), 33);
+    EXPECT_EQ(core.OlBottom(), 33);
     EXPECT_EQ(win.s[24].level.Point2(), 66);
     EXPECT_EQ(win.s[24].level.Point1(), 33);
 
@@ -244,7 +244,7 @@ TEST_F(Presets, SaveUnderDinWritesTheWriteNamesAndPresetReadsThemBack)
 TEST_F(Presets, IntegrationAndReference)
 {
     core.setIntegralItem(5);
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         EXPECT_TRUE(win.s[n].level.IntegralOn());
         EXPECT_EQ(win.s[n].level.IntegralLength(), 299);
     }
@@ -307,7 +307,7 @@ TEST_F(Presets, PreviewAppliesColourGroupsAndLimits)
     EXPECT_EQ(win.s[9].level.Bar1Color(), clLime);
     EXPECT_EQ(win.s[16].level.Bar3Color(), clWhite);
     EXPECT_EQ(win.s[12].level.Bar3Color(), clRed);
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         EXPECT_EQ(win.s[n].label, clRed);
         EXPECT_EQ(win.s[n].level.Decay(), 7);
         EXPECT_EQ(win.s[n].level.NumPeaks(), 5);
@@ -353,7 +353,7 @@ TEST_F(Presets, ShowingLoadsFromTheBars)
     EXPECT_EQ(core.Decay(), 5);
     EXPECT_EQ(win.s[9].level.Decay(), 5);  // the spin's change reaches every bar
     EXPECT_EQ(core.Peaks(), 2);
-    EXPECT_EQ(core.OlButton(), 40);
+    EXPECT_EQ(core.OlBottom(), 40);
     EXPECT_EQ(core.OlTop(), 60);
     EXPECT_EQ(core.Color(BottomColorButton(1)), clNavy);
     EXPECT_EQ(core.Color(TopColorButton(3)), clPurple);

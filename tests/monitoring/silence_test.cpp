@@ -1,5 +1,6 @@
 // The silence detector on a fake clock: timers fire by due time, ties in
 // arming order (the detector makes either order give the same result).
+#include "base/TvConstants.h"
 #include "monitoring/MMSilence.h"
 
 #include <gtest/gtest.h>
@@ -58,10 +59,10 @@ void FakeTimer::Start()
 struct Host : IMMSilenceHost {
     int mode = 2, channels = 8;
     bool logging = true;
-    std::array<int, 24> level{};
-    std::array<bool, 24> visible{}, enabled{};
-    std::array<TColor, 24> inactive{};
-    std::array<int, 24> alarmFills{};
+    std::array<int, tv::kStrips> level{};
+    std::array<bool, tv::kStrips> visible{}, enabled{};
+    std::array<TColor, tv::kStrips> inactive{};
+    std::array<int, tv::kStrips> alarmFills{};
     int reapplied = 0;
     std::vector<std::string> errors;
     FakeClock* clock = nullptr;
@@ -109,7 +110,7 @@ struct Rig {
     Settings settings;
     Player player;
     FakeTimer off, on, reset;
-    std::array<FakeTimer, 24> strips;
+    std::array<FakeTimer, tv::kStrips> strips;
     std::unique_ptr<TMMSilenceDetector> det;
     std::vector<TSilenceEvent> events;
     std::vector<std::string> lines;
@@ -121,7 +122,7 @@ struct Rig {
         t.TimerOff = &off, t.TimerOn = &on, t.Reset = &reset;
         on.interval = 450, reset.interval = 10000;
         for (FakeTimer* f : {&off, &on, &reset}) f->clock = &clock, clock.timers.push_back(f);
-        for (int n = 0; n < 24; ++n) {
+        for (int n = 0; n < tv::kStrips; ++n) {
             strips[n].clock = &clock;
             clock.timers.push_back(&strips[n]);
             t.Strip[n] = &strips[n];
@@ -135,7 +136,7 @@ struct Rig {
         off.onTick = [this] { det->TimerOffTick(); };
         on.onTick = [this] { det->TimerOnTick(); };
         reset.onTick = [this] { det->ResetTick(); };
-        for (int n = 0; n < 24; ++n) strips[n].onTick = [this, n] { det->StripTick(n + 1); };
+        for (int n = 0; n < tv::kStrips; ++n) strips[n].onTick = [this, n] { det->StripTick(n + 1); };
         host.level.fill(10000);
         off.Start();
     }
@@ -187,7 +188,7 @@ TEST(SilenceDetector, DelayFiveAlarmsOnTheSixthTickWithOneLinePerEpisode)
     EXPECT_EQ(r.lines[1].substr(0, 27), "Level 3 : - Ch3-   -48,95 d");
     EXPECT_EQ(r.det->Stats(3).Silences, 2u);
     // Only strip 3 was ever silent.
-    for (int n = 1; n <= 24; ++n)
+    for (int n = 1; n <= tv::kStrips; ++n)
         if (n != 3) {
             EXPECT_EQ(r.det->Stats(n).Silences + r.det->Stats(n).Alarms, 0u) << n;
         }
@@ -202,7 +203,7 @@ TEST(SilenceDetector, ModeBoundsThresholdEqualityAndGroupGate)
     r.clock.Run(20000);
     EXPECT_EQ(r.det->Stats(1).Silences, 0u);
     for (int n = 2; n <= 8; ++n) EXPECT_GT(r.det->Stats(n).Alarms, 0u) << n;
-    for (int n = 9; n <= 24; ++n) EXPECT_EQ(r.det->Stats(n).Silences + r.det->Stats(n).Alarms, 0u) << n;
+    for (int n = 9; n <= tv::kStrips; ++n) EXPECT_EQ(r.det->Stats(n).Silences + r.det->Stats(n).Alarms, 0u) << n;
     EXPECT_EQ(r.det->Stats(4).LogLines, 1u);
     EXPECT_EQ(r.det->Stats(5).LogLines, 0u);
     EXPECT_TRUE(r.det->LogArmed(5));  // kept for a later alarm tick

@@ -7,32 +7,32 @@
 
 TMMLEDLABEL::TMMLEDLABEL(QWidget* parent) : QWidget(parent)
 {
-    FBevel.BorderSpace = 2;
-    FTimer.setInterval(FScrollSpeed);
-    connect(&FTimer, &QTimer::timeout, this, &TMMLEDLABEL::ScrollTick);
+    mBevel.BorderSpace = 2;
+    mTimer.setInterval(mScrollSpeed);
+    connect(&mTimer, &QTimer::timeout, this, &TMMLEDLABEL::ScrollTick);
     loadFont();
 }
 
 void TMMLEDLABEL::setCaption(const QString& caption)
 {
-    if (caption == FCaption) return;
-    FCaption = caption;
-    FText = caption.toStdU32String();
+    if (caption == mCaption) return;
+    mCaption = caption;
+    mText = caption.toStdU32String();
     adjustBounds();
     update();
 }
 
 void TMMLEDLABEL::setNumChars(int n)
 {
-    if (n < 0 || n == FNumChars) return;
-    FNumChars = n;
-    if (!FAutoSize && FGeometry.w > 0) {
-        const int B = FBevel.TotalWidth();
-        const int w = 2 * B + (FGeometry.w + FLEDSpace - 1) * n - FLEDSpace + 1;
-        if (FAlign != alTop && FAlign != alBottom) {
-            FAdjusting = true;
+    if (n < 0 || n == mNumChars) return;
+    mNumChars = n;
+    if (!mAutoSize && mGeometry.w > 0) {
+        const int B = mBevel.TotalWidth();
+        const int w = 2 * B + (mGeometry.w + mLEDSpace - 1) * n - mLEDSpace + 1;
+        if (mAlign != alTop && mAlign != alBottom) {
+            mAdjusting = true;
             resize(std::max(2 * B, w), height());
-            FAdjusting = false;
+            mAdjusting = false;
         }
     }
     adjustBounds();
@@ -41,117 +41,117 @@ void TMMLEDLABEL::setNumChars(int n)
 
 void TMMLEDLABEL::setAutoSize(bool on)
 {
-    if (on == FAutoSize) return;
-    FAutoSize = on;
+    if (on == mAutoSize) return;
+    mAutoSize = on;
     adjustBounds();
 }
 
 void TMMLEDLABEL::setAlignment(TMMAlignment a)
 {
-    if (a == FAlignment) return;
-    FAlignment = a;
+    if (a == mAlignment) return;
+    mAlignment = a;
     update();
 }
 
 void TMMLEDLABEL::setFontSize(TMMLEDFontSize size)
 {
-    if (size == FFontSize || size < fs11x13 || size > fs11x13_bold) return;
-    FFontSize = size;
+    if (size == mFontSize || size < fs11x13 || size > fs11x13_bold) return;
+    mFontSize = size;
     loadFont();
 }
 
 void TMMLEDLABEL::setLEDColor(TColor c)
 {
-    if (c == FColors.Lit) return;
-    FColors.Lit = c;
+    if (c == mColors.Lit) return;
+    mColors.Lit = c;
     loadFont();
 }
 
 void TMMLEDLABEL::setInactiveColor(TColor c)
 {
-    if (c == FColors.Unlit) return;
-    FColors.Unlit = c;
+    if (c == mColors.Unlit) return;
+    mColors.Unlit = c;
     loadFont();
 }
 
 void TMMLEDLABEL::setColor(TColor c)
 {
-    if (c == FColors.Background) return;
-    FColors.Background = c;
+    if (c == mColors.Background) return;
+    mColors.Background = c;
     loadFont();
 }
 
 void TMMLEDLABEL::setDrawInactive(bool on)
 {
-    if (on == FColors.DrawInactive) return;
-    FColors.DrawInactive = on;
+    if (on == mColors.DrawInactive) return;
+    mColors.DrawInactive = on;
     loadFont();
 }
 
 void TMMLEDLABEL::setLEDSpace(int space)
 {
-    if (space <= 0 || space == FLEDSpace) return;
-    FLEDSpace = space;
+    if (space <= 0 || space == mLEDSpace) return;
+    mLEDSpace = space;
     adjustBounds();
     update();
 }
 
 void TMMLEDLABEL::setScrollSpeed(int ms)
 {
-    if (ms <= 0 || ms == FScrollSpeed) return;
-    FScrollSpeed = ms;
-    FTimer.setInterval(ms);
+    if (ms <= 0 || ms == mScrollSpeed) return;
+    mScrollSpeed = ms;
+    mTimer.setInterval(ms);
 }
 
 void TMMLEDLABEL::setAutoScroll(bool on)
 {
-    FAutoScroll = on;
+    mAutoScroll = on;
     if (on) {
-        if (!FScroll.Start(captionLength())) return;
-        FAlignment = taLeftJustify;
+        if (!mScroll.Start(captionLength())) return;
+        mAlignment = taLeftJustify;
         if (OnBegin) OnBegin(this);
-        FTimer.start(FScrollSpeed);
+        mTimer.start(mScrollSpeed);
         update();
     } else {
-        FTimer.stop();
-        FScroll.Stop();
+        mTimer.stop();
+        mScroll.Stop();
     }
 }
 
-void TMMLEDLABEL::setStartStep(int step) { FScroll.SetStartStep(step, captionLength()); }
+void TMMLEDLABEL::setStartStep(int step) { mScroll.SetStartStep(step, captionLength()); }
 
 void TMMLEDLABEL::setCurrentStep(int step)
 {
-    if (FScroll.SetCurrentStep(step, captionLength())) update();
+    if (mScroll.SetCurrentStep(step, captionLength())) update();
 }
 
 void TMMLEDLABEL::setDoubleBuffer(bool on)
 {
-    if (on == FDoubleBuffer) return;
-    FDoubleBuffer = on;
+    if (on == mDoubleBuffer) return;
+    mDoubleBuffer = on;
     updateBuffer();
     update();
 }
 
 void TMMLEDLABEL::setBevel(const TMMBevel& bevel)
 {
-    if (bevel == FBevel) return;
-    FBevel = bevel;
+    if (bevel == mBevel) return;
+    mBevel = bevel;
     adjustBounds();
     update();
 }
 
 void TMMLEDLABEL::setAlign(TMMAlign align)
 {
-    if (align == FAlign) return;
-    FAlign = align;
+    if (align == mAlign) return;
+    mAlign = align;
     adjustBounds();
 }
 
 void TMMLEDLABEL::setLoading(bool on)
 {
-    if (on == FLoading) return;
-    FLoading = on;
+    if (on == mLoading) return;
+    mLoading = on;
     if (!on) {
         adjustBounds();
         updateBuffer();
@@ -161,7 +161,7 @@ void TMMLEDLABEL::setLoading(bool on)
 
 std::vector<int> TMMLEDLABEL::VisibleCodes() const
 {
-    const std::u32string shown = LEDTextWindow(FText, FNumChars, FAlignment, CurrentStep());
+    const std::u32string shown = LEDTextWindow(mText, mNumChars, mAlignment, CurrentStep());
     std::vector<int> codes;
     codes.reserve(shown.size());
     for (char32_t c : shown) codes.push_back(LEDCharCode(c));
@@ -171,22 +171,22 @@ std::vector<int> TMMLEDLABEL::VisibleCodes() const
 QSize TMMLEDLABEL::sizeHint() const
 {
     TMMLEDLabelSizeIn in;
-    in.Bevel = FBevel.TotalWidth();
-    in.GlyphW = FGeometry.w;
-    in.GlyphH = FGeometry.h;
-    in.LEDSpace = FLEDSpace;
+    in.Bevel = mBevel.TotalWidth();
+    in.GlyphW = mGeometry.w;
+    in.GlyphH = mGeometry.h;
+    in.LEDSpace = mLEDSpace;
     in.AutoSize = true;
-    in.CaptionLength = FAutoSize ? captionLength() : FNumChars;
+    in.CaptionLength = mAutoSize ? captionLength() : mNumChars;
     const TMMLEDLabelSizeOut out = LEDLabelSize(in);
     return QSize(out.Width, out.Height);
 }
 
 void TMMLEDLABEL::ScrollTick()
 {
-    const TMMLEDScroller::TTick tick = FScroll.Tick(captionLength(), FAutoScroll);
+    const TMMLEDScroller::TTick tick = mScroll.Tick(captionLength(), mAutoScroll);
     update();
     if (tick == TMMLEDScroller::tkEnd) {
-        if (!FScroll.Running()) FTimer.stop();
+        if (!mScroll.Running()) mTimer.stop();
         if (OnEnd) OnEnd(this);
     } else if (OnStep) {
         OnStep(this);
@@ -195,15 +195,15 @@ void TMMLEDLABEL::ScrollTick()
 
 void TMMLEDLABEL::loadFont()
 {
-    const TMMLEDResource font = LoadLEDResource(LEDFontResourceName(FFontSize));
+    const TMMLEDResource font = LoadLEDResource(LEDFontResourceName(mFontSize));
     if (font) {
-        FGeometry = TMMLEDFontGeometry::FromBitmap(font->Width, font->Height);
-        FFontPixels = RecolorGlyphs(*font, FColors);
-        FFont = LEDPixelImage(FFontPixels, font->Width, font->Height);
+        mGeometry = TMMLEDFontGeometry::FromBitmap(font->Width, font->Height);
+        mFontPixels = RecolorGlyphs(*font, mColors);
+        mFont = LEDPixelImage(mFontPixels, font->Width, font->Height);
     } else {
-        FGeometry = TMMLEDFontGeometry();
-        FFontPixels.clear();
-        FFont = QImage();
+        mGeometry = TMMLEDFontGeometry();
+        mFontPixels.clear();
+        mFont = QImage();
     }
     adjustBounds();
     update();
@@ -211,34 +211,34 @@ void TMMLEDLABEL::loadFont()
 
 void TMMLEDLABEL::adjustBounds()
 {
-    if (FLoading || FAdjusting) return;
+    if (mLoading || mAdjusting) return;
     TMMLEDLabelSizeIn in;
-    in.Bevel = FBevel.TotalWidth();
-    in.GlyphW = FGeometry.w;
-    in.GlyphH = FGeometry.h;
-    in.LEDSpace = FLEDSpace;
-    in.AutoSize = FAutoSize;
+    in.Bevel = mBevel.TotalWidth();
+    in.GlyphW = mGeometry.w;
+    in.GlyphH = mGeometry.h;
+    in.LEDSpace = mLEDSpace;
+    in.AutoSize = mAutoSize;
     in.CaptionLength = captionLength();
     in.Width = width();
-    in.Align = FAlign;
+    in.Align = mAlign;
     const TMMLEDLabelSizeOut out = LEDLabelSize(in);
-    FNumChars = out.NumChars;
-    FAdjusting = true;
+    mNumChars = out.NumChars;
+    mAdjusting = true;
     resize(out.SetsWidth ? out.Width : width(), out.Height);
-    FAdjusting = false;
+    mAdjusting = false;
     updateBuffer();
     update();
 }
 
 void TMMLEDLABEL::updateBuffer()
 {
-    const int B = FBevel.TotalWidth();
+    const int B = mBevel.TotalWidth();
     const QSize inner(std::max(0, width() - 2 * B), std::max(0, height() - 2 * B));
-    if (!FDoubleBuffer || FLoading || inner.isEmpty()) {
-        FBuffer = QImage();
+    if (!mDoubleBuffer || mLoading || inner.isEmpty()) {
+        mBuffer = QImage();
         return;
     }
-    if (FBuffer.size() != inner) FBuffer = QImage(inner, QImage::Format_RGB32);
+    if (mBuffer.size() != inner) mBuffer = QImage(inner, QImage::Format_RGB32);
 }
 
 void TMMLEDLABEL::resizeEvent(QResizeEvent* e)
@@ -257,33 +257,33 @@ void TMMLEDLABEL::mouseDoubleClickEvent(QMouseEvent* e)
 
 void TMMLEDLABEL::drawCells(QPainter& p, int x0, int y0)
 {
-    if (FFont.isNull() || FGeometry.w <= 0 || FGeometry.h <= 0) return;
-    const int pitch = FGeometry.w + FLEDSpace - 1;
+    if (mFont.isNull() || mGeometry.w <= 0 || mGeometry.h <= 0) return;
+    const int pitch = mGeometry.w + mLEDSpace - 1;
     const std::vector<int> codes = VisibleCodes();
     for (size_t i = 0; i < codes.size(); ++i) {
-        const QRect src(FGeometry.GlyphX(codes[i]), FGeometry.GlyphY(codes[i]), FGeometry.w,
-                        FGeometry.h);
-        p.drawImage(QPoint(x0 + int(i) * pitch, y0), FFont, src);
+        const QRect src(mGeometry.GlyphX(codes[i]), mGeometry.GlyphY(codes[i]), mGeometry.w,
+                        mGeometry.h);
+        p.drawImage(QPoint(x0 + int(i) * pitch, y0), mFont, src);
     }
 }
 
 void TMMLEDLABEL::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.fillRect(rect(), ToQColor(FColors.Background));
-    const QRect inner = PaintBevel(p, rect(), FBevel);
-    const int B = FBevel.TotalWidth();
-    if (FDoubleBuffer && !FBuffer.isNull()) {
-        FBuffer.fill(ToQColor(FColors.Background));
+    p.fillRect(rect(), ToQColor(mColors.Background));
+    const QRect inner = PaintBevel(p, rect(), mBevel);
+    const int B = mBevel.TotalWidth();
+    if (mDoubleBuffer && !mBuffer.isNull()) {
+        mBuffer.fill(ToQColor(mColors.Background));
         {
-            QPainter bp(&FBuffer);
+            QPainter bp(&mBuffer);
             drawCells(bp, 0, 0);
         }
-        const QRect target(B, B, FBuffer.width(), FBuffer.height());
+        const QRect target(B, B, mBuffer.width(), mBuffer.height());
         if (OnDrawBitmap)
-            OnDrawBitmap(this, p, FBuffer, target);
+            OnDrawBitmap(this, p, mBuffer, target);
         else
-            p.drawImage(target.topLeft(), FBuffer);
+            p.drawImage(target.topLeft(), mBuffer);
         return;
     }
     p.setClipRect(inner);

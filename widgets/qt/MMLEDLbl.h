@@ -23,44 +23,44 @@ class TMMLEDLABEL : public QWidget {
 public:
     explicit TMMLEDLABEL(QWidget* parent = nullptr);
 
-    QString Caption() const { return FCaption; }
+    QString Caption() const { return mCaption; }
     void setCaption(const QString& caption);
-    int NumChars() const { return FNumChars; }
+    int NumChars() const { return mNumChars; }
     // Without AutoSize the width follows; with it the caption decides.
     void setNumChars(int n);
-    bool AutoSize() const { return FAutoSize; }
+    bool AutoSize() const { return mAutoSize; }
     void setAutoSize(bool on);
-    TMMAlignment Alignment() const { return FAlignment; }
+    TMMAlignment Alignment() const { return mAlignment; }
     void setAlignment(TMMAlignment a);
-    TMMLEDFontSize FontSize() const { return FFontSize; }
+    TMMLEDFontSize FontSize() const { return mFontSize; }
     void setFontSize(TMMLEDFontSize size);
-    TColor LEDColor() const { return FColors.Lit; }
+    TColor LEDColor() const { return mColors.Lit; }
     void setLEDColor(TColor c);
-    TColor InactiveColor() const { return FColors.Unlit; }
+    TColor InactiveColor() const { return mColors.Unlit; }
     void setInactiveColor(TColor c);
-    TColor Color() const { return FColors.Background; }
+    TColor Color() const { return mColors.Background; }
     void setColor(TColor c);
-    bool DrawInactive() const { return FColors.DrawInactive; }
+    bool DrawInactive() const { return mColors.DrawInactive; }
     void setDrawInactive(bool on);
-    int LEDSpace() const { return FLEDSpace; }
+    int LEDSpace() const { return mLEDSpace; }
     void setLEDSpace(int space);  // ignored unless > 0
-    int ScrollSpeed() const { return FScrollSpeed; }
+    int ScrollSpeed() const { return mScrollSpeed; }
     void setScrollSpeed(int ms);  // ignored unless > 0
-    bool AutoScroll() const { return FAutoScroll; }
+    bool AutoScroll() const { return mAutoScroll; }
     void setAutoScroll(bool on);
-    int StartStep() const { return FScroll.StartStep(); }
+    int StartStep() const { return mScroll.StartStep(); }
     void setStartStep(int step);  // ignored outside 0 .. caption length
-    int CurrentStep() const { return FScroll.CurrentStep(); }
+    int CurrentStep() const { return mScroll.CurrentStep(); }
     void setCurrentStep(int step);  // ignored outside 0 .. caption length
-    bool DoubleBuffer() const { return FDoubleBuffer; }
+    bool DoubleBuffer() const { return mDoubleBuffer; }
     void setDoubleBuffer(bool on);
-    TMMBevel Bevel() const { return FBevel; }
+    TMMBevel Bevel() const { return mBevel; }
     void setBevel(const TMMBevel& bevel);
     // Alignment in the parent: alTop and alBottom leave the width to the parent.
-    TMMAlign Align() const { return FAlign; }
+    TMMAlign Align() const { return mAlign; }
     void setAlign(TMMAlign align);
     // While loading, sizes are not recomputed; clearing it recomputes them.
-    bool Loading() const { return FLoading; }
+    bool Loading() const { return mLoading; }
     void setLoading(bool on);
 
     TMMLEDNotifyEvent OnBegin;  // scrolling started
@@ -73,12 +73,12 @@ public:
         OnDrawBitmap;
 
     // Glyph cell of the loaded font (0 x 0 without a font).
-    int GlyphWidth() const { return FGeometry.w; }
-    int GlyphHeight() const { return FGeometry.h; }
+    int GlyphWidth() const { return mGeometry.w; }
+    int GlyphHeight() const { return mGeometry.h; }
     // Font glyph codes of the NumChars visible cells.
     std::vector<int> VisibleCodes() const;
-    bool HasOffscreenBitmap() const { return !FBuffer.isNull(); }
-    bool Scrolling() const { return FTimer.isActive(); }
+    bool HasOffscreenBitmap() const { return !mBuffer.isNull(); }
+    bool Scrolling() const { return mTimer.isActive(); }
 
     QSize sizeHint() const override;
 
@@ -96,28 +96,28 @@ private:
     void adjustBounds();
     void updateBuffer();
     void drawCells(QPainter& p, int x0, int y0);
-    int captionLength() const { return int(FText.size()); }
+    int captionLength() const { return int(mText.size()); }
 
-    QString FCaption;
-    std::u32string FText;
-    int FNumChars = 11;
-    bool FAutoSize = true;
-    TMMAlignment FAlignment = taLeftJustify;
-    TMMLEDFontSize FFontSize = fs16x20;
-    TMMLEDColors FColors{clLime, clBlack, clGreen, true};
-    int FLEDSpace = 1;
-    int FScrollSpeed = 100;
-    bool FAutoScroll = false;
-    bool FDoubleBuffer = false;
-    TMMBevel FBevel;
-    TMMAlign FAlign = alNone;
-    bool FLoading = false;
-    bool FAdjusting = false;
+    QString mCaption;
+    std::u32string mText;
+    int mNumChars = 11;
+    bool mAutoSize = true;
+    TMMAlignment mAlignment = taLeftJustify;
+    TMMLEDFontSize mFontSize = fs16x20;
+    TMMLEDColors mColors{clLime, clBlack, clGreen, true};
+    int mLEDSpace = 1;
+    int mScrollSpeed = 100;
+    bool mAutoScroll = false;
+    bool mDoubleBuffer = false;
+    TMMBevel mBevel;
+    TMMAlign mAlign = alNone;
+    bool mLoading = false;
+    bool mAdjusting = false;
 
-    TMMLEDScroller FScroll;
-    QTimer FTimer;
-    TMMLEDFontGeometry FGeometry;
-    std::vector<uint32_t> FFontPixels;  // recoloured font
-    QImage FFont;                       // over FFontPixels
-    QImage FBuffer;                     // off-screen bitmap while DoubleBuffer
+    TMMLEDScroller mScroll;
+    QTimer mTimer;
+    TMMLEDFontGeometry mGeometry;
+    std::vector<uint32_t> mFontPixels;  // recoloured font
+    QImage mFont;                       // over mFontPixels
+    QImage mBuffer;                     // off-screen bitmap while DoubleBuffer
 };

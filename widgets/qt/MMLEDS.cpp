@@ -9,82 +9,82 @@
 
 TMMLEDDigit::TMMLEDDigit(QWidget* parent) : QWidget(parent)
 {
-    FKey.Size = ls13x21;
-    FKey.Colors = TMMLEDColors{clLime, clBlack, clGreen, true};
+    mKey.Size = ls13x21;
+    mKey.Colors = TMMLEDColors{clLime, clBlack, clGreen, true};
     resize(11, 21);
-    FCore.OnInvalidate = [this] { coreChanged(); };
+    mCore.OnInvalidate = [this] { coreChanged(); };
     takeStrip();
 }
 
 TMMLEDDigit::~TMMLEDDigit()
 {
-    FCore.OnInvalidate = nullptr;
-    TMMDigitCache::Instance().Release(FStrip);
+    mCore.OnInvalidate = nullptr;
+    TMMDigitCache::Instance().Release(mStrip);
 }
 
 void TMMLEDDigit::setDigitSize(TMMLEDSize size)
 {
-    if (size == FKey.Size || int(size) < 0 || int(size) >= LEDSizeCount) return;
-    FKey.Size = size;
+    if (size == mKey.Size || int(size) < 0 || int(size) >= LEDSizeCount) return;
+    mKey.Size = size;
     takeStrip();
 }
 
 void TMMLEDDigit::setLEDColor(TColor c)
 {
-    if (c == FKey.Colors.Lit) return;
-    FKey.Colors.Lit = c;
+    if (c == mKey.Colors.Lit) return;
+    mKey.Colors.Lit = c;
     takeStrip();
 }
 
 void TMMLEDDigit::setInactiveColor(TColor c)
 {
-    if (c == FKey.Colors.Unlit) return;
-    FKey.Colors.Unlit = c;
+    if (c == mKey.Colors.Unlit) return;
+    mKey.Colors.Unlit = c;
     takeStrip();
 }
 
 void TMMLEDDigit::setColor(TColor c)
 {
-    if (c == FKey.Colors.Background) return;
-    FKey.Colors.Background = c;
+    if (c == mKey.Colors.Background) return;
+    mKey.Colors.Background = c;
     takeStrip();
 }
 
 void TMMLEDDigit::setDrawInactive(bool on)
 {
-    if (on == FKey.Colors.DrawInactive) return;
-    FKey.Colors.DrawInactive = on;
+    if (on == mKey.Colors.DrawInactive) return;
+    mKey.Colors.DrawInactive = on;
     takeStrip();
 }
 
 void TMMLEDDigit::setConnect(TMMLEDDigit* digit)
 {
-    if (digit == this || digit == FConnect) return;
-    if (FConnect) QObject::disconnect(FConnect, nullptr, this, nullptr);
-    FCore.SetConnect(digit ? &digit->Core() : nullptr);
-    if (FCore.Connect() == nullptr) digit = nullptr;  // refused: it would loop
-    FConnect = digit;
+    if (digit == this || digit == mConnect) return;
+    if (mConnect) QObject::disconnect(mConnect, nullptr, this, nullptr);
+    mCore.SetConnect(digit ? &digit->Core() : nullptr);
+    if (mCore.Connect() == nullptr) digit = nullptr;  // refused: it would loop
+    mConnect = digit;
     if (digit)
         connect(digit, &QObject::destroyed, this, [this] {
-            FCore.SetConnect(nullptr);
-            FConnect = nullptr;
+            mCore.SetConnect(nullptr);
+            mConnect = nullptr;
         });
 }
 
 void TMMLEDDigit::takeStrip()
 {
-    FKey.Special = FCore.UsesSpecialStrip();
+    mKey.Special = mCore.UsesSpecialStrip();
     TMMDigitCache& cache = TMMDigitCache::Instance();
-    const TMMDigitStrip* next = cache.Acquire(FKey);
-    cache.Release(FStrip);
-    FStrip = next;
-    if (FStrip) resize(FStrip->GlyphWidth, FStrip->Height);
+    const TMMDigitStrip* next = cache.Acquire(mKey);
+    cache.Release(mStrip);
+    mStrip = next;
+    if (mStrip) resize(mStrip->GlyphWidth, mStrip->Height);
     update();
 }
 
 void TMMLEDDigit::coreChanged()
 {
-    if (FCore.UsesSpecialStrip() != FKey.Special)
+    if (mCore.UsesSpecialStrip() != mKey.Special)
         takeStrip();
     else
         update();
@@ -93,18 +93,18 @@ void TMMLEDDigit::coreChanged()
 void TMMLEDDigit::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
-    if (e->type() == QEvent::EnabledChange) FCore.SetEnabled(isEnabled());
+    if (e->type() == QEvent::EnabledChange) mCore.SetEnabled(isEnabled());
 }
 
 void TMMLEDDigit::paintEvent(QPaintEvent*)
 {
-    if (!FStrip) return;
-    const int index = FCore.GlyphIndex();
-    if (index < 0 || index >= FStrip->GlyphCount) return;
+    if (!mStrip) return;
+    const int index = mCore.GlyphIndex();
+    if (index < 0 || index >= mStrip->GlyphCount) return;
     QPainter p(this);
-    const QImage strip = LEDPixelImage(FStrip->Pixels, FStrip->Width, FStrip->Height);
+    const QImage strip = LEDPixelImage(mStrip->Pixels, mStrip->Width, mStrip->Height);
     p.drawImage(QPoint(0, 0), strip,
-                QRect(index * FStrip->GlyphWidth, 0, FStrip->GlyphWidth, FStrip->Height));
+                QRect(index * mStrip->GlyphWidth, 0, mStrip->GlyphWidth, mStrip->Height));
 }
 
 // ---- TMMLEDPanel ----
@@ -113,7 +113,7 @@ TMMLEDPanel::TMMLEDPanel(QWidget* parent) : QWidget(parent) { rebuildDigits(2); 
 
 TMMLEDDigit* TMMLEDPanel::Digit(int k) const
 {
-    return (k >= 0 && k < NumDigits()) ? FDigits[size_t(k)] : nullptr;
+    return (k >= 0 && k < NumDigits()) ? mDigits[size_t(k)] : nullptr;
 }
 
 void TMMLEDPanel::setNumDigits(int n)
@@ -122,102 +122,102 @@ void TMMLEDPanel::setNumDigits(int n)
     rebuildDigits(n);
 }
 
-void TMMLEDPanel::setValue(int v) { changed(FCore.SetValue(v)); }
-void TMMLEDPanel::setMinValue(int v) { changed(FCore.SetMinValue(v)); }
-void TMMLEDPanel::setMaxValue(int v) { changed(FCore.SetMaxValue(v)); }
+void TMMLEDPanel::setValue(int v) { changed(mCore.SetValue(v)); }
+void TMMLEDPanel::setMinValue(int v) { changed(mCore.SetMinValue(v)); }
+void TMMLEDPanel::setMaxValue(int v) { changed(mCore.SetMaxValue(v)); }
 
 void TMMLEDPanel::changed(bool valueChanged)
 {
-    if (valueChanged && !FLoading && OnChange) OnChange(this);
+    if (valueChanged && !mLoading && OnChange) OnChange(this);
 }
 
 void TMMLEDPanel::setDigitSize(TMMLEDSize size)
 {
-    if (size == FDigitSize || int(size) < 0 || int(size) >= LEDSizeCount) return;
-    FDigitSize = size;
-    for (TMMLEDDigit* d : FDigits) d->setDigitSize(size);
+    if (size == mDigitSize || int(size) < 0 || int(size) >= LEDSizeCount) return;
+    mDigitSize = size;
+    for (TMMLEDDigit* d : mDigits) d->setDigitSize(size);
     layoutDigits();
 }
 
 void TMMLEDPanel::setLEDSpace(int space)
 {
-    if (space < 0 || space == FLEDSpace) return;
-    FLEDSpace = space;
+    if (space < 0 || space == mLEDSpace) return;
+    mLEDSpace = space;
     layoutDigits();
 }
 
 void TMMLEDPanel::setLEDColor(TColor c)
 {
-    FColors.Lit = c;
-    for (TMMLEDDigit* d : FDigits) d->setLEDColor(c);
+    mColors.Lit = c;
+    for (TMMLEDDigit* d : mDigits) d->setLEDColor(c);
 }
 
 void TMMLEDPanel::setInactiveColor(TColor c)
 {
-    FColors.Unlit = c;
-    for (TMMLEDDigit* d : FDigits) d->setInactiveColor(c);
+    mColors.Unlit = c;
+    for (TMMLEDDigit* d : mDigits) d->setInactiveColor(c);
 }
 
 void TMMLEDPanel::setColor(TColor c)
 {
-    FColors.Background = c;
-    for (TMMLEDDigit* d : FDigits) d->setColor(c);
+    mColors.Background = c;
+    for (TMMLEDDigit* d : mDigits) d->setColor(c);
     update();
 }
 
 void TMMLEDPanel::setDrawInactive(bool on)
 {
-    FColors.DrawInactive = on;
-    for (TMMLEDDigit* d : FDigits) d->setDrawInactive(on);
+    mColors.DrawInactive = on;
+    for (TMMLEDDigit* d : mDigits) d->setDrawInactive(on);
 }
 
 void TMMLEDPanel::setBevel(const TMMBevel& bevel)
 {
-    if (bevel == FBevel) return;
-    FBevel = bevel;
+    if (bevel == mBevel) return;
+    mBevel = bevel;
     layoutDigits();
 }
 
 void TMMLEDPanel::applyLook(TMMLEDDigit* d)
 {
-    d->setDigitSize(FDigitSize);
-    d->setLEDColor(FColors.Lit);
-    d->setInactiveColor(FColors.Unlit);
-    d->setColor(FColors.Background);
-    d->setDrawInactive(FColors.DrawInactive);
+    d->setDigitSize(mDigitSize);
+    d->setLEDColor(mColors.Lit);
+    d->setInactiveColor(mColors.Unlit);
+    d->setColor(mColors.Background);
+    d->setDrawInactive(mColors.DrawInactive);
 }
 
 void TMMLEDPanel::rebuildDigits(int n)
 {
-    for (TMMLEDDigit* d : FDigits) delete d;
-    FDigits.clear();
+    for (TMMLEDDigit* d : mDigits) delete d;
+    mDigits.clear();
     std::vector<TMMLEDDigitCore*> cores;
     for (int k = 0; k < n; ++k) {
         auto* d = new TMMLEDDigit(this);
         applyLook(d);
         d->show();
-        FDigits.push_back(d);
+        mDigits.push_back(d);
         cores.push_back(&d->Core());
     }
-    for (int k = 0; k + 1 < n; ++k) FDigits[size_t(k)]->setConnect(FDigits[size_t(k) + 1]);
-    const int before = FCore.Value();
-    FCore.SetDigits(cores);
+    for (int k = 0; k + 1 < n; ++k) mDigits[size_t(k)]->setConnect(mDigits[size_t(k) + 1]);
+    const int before = mCore.Value();
+    mCore.SetDigits(cores);
     layoutDigits();
-    changed(FCore.Value() != before);
+    changed(mCore.Value() != before);
 }
 
 void TMMLEDPanel::layoutDigits()
 {
-    const TMMGlyphSize g = LEDDigitGlyphSize(FDigitSize);
-    const int B = FBevel.TotalWidth(), n = NumDigits();
-    for (int k = 0; k < n; ++k) FDigits[size_t(k)]->move(B + (n - 1 - k) * (g.Width + FLEDSpace), B);
-    resize(std::max(2 * B, 2 * B + (g.Width + FLEDSpace) * n - FLEDSpace), 2 * B + g.Height);
+    const TMMGlyphSize g = LEDDigitGlyphSize(mDigitSize);
+    const int B = mBevel.TotalWidth(), n = NumDigits();
+    for (int k = 0; k < n; ++k) mDigits[size_t(k)]->move(B + (n - 1 - k) * (g.Width + mLEDSpace), B);
+    resize(std::max(2 * B, 2 * B + (g.Width + mLEDSpace) * n - mLEDSpace), 2 * B + g.Height);
     update();
 }
 
 void TMMLEDPanel::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.fillRect(rect(), ToQColor(FColors.Background));
-    PaintBevel(p, rect(), FBevel);
+    p.fillRect(rect(), ToQColor(mColors.Background));
+    PaintBevel(p, rect(), mBevel);
 }

@@ -19,35 +19,35 @@ public:
     explicit TMMLEDDigit(QWidget* parent = nullptr);
     ~TMMLEDDigit() override;
 
-    int Value() const { return FCore.Value(); }
-    void setValue(int v) { FCore.SetValue(v); }
-    int MinValue() const { return FCore.MinValue(); }
-    void setMinValue(int v) { FCore.SetMinValue(v); }
-    int MaxValue() const { return FCore.MaxValue(); }
-    void setMaxValue(int v) { FCore.SetMaxValue(v); }
-    TMMLEDType DisplayType() const { return FCore.DisplayType(); }
-    void setDisplayType(TMMLEDType t) { FCore.SetDisplayType(t); }
-    TMMLEDSize DigitSize() const { return FKey.Size; }
+    int Value() const { return mCore.Value(); }
+    void setValue(int v) { mCore.SetValue(v); }
+    int MinValue() const { return mCore.MinValue(); }
+    void setMinValue(int v) { mCore.SetMinValue(v); }
+    int MaxValue() const { return mCore.MaxValue(); }
+    void setMaxValue(int v) { mCore.SetMaxValue(v); }
+    TMMLEDType DisplayType() const { return mCore.DisplayType(); }
+    void setDisplayType(TMMLEDType t) { mCore.SetDisplayType(t); }
+    TMMLEDSize DigitSize() const { return mKey.Size; }
     void setDigitSize(TMMLEDSize size);
-    TColor LEDColor() const { return FKey.Colors.Lit; }
+    TColor LEDColor() const { return mKey.Colors.Lit; }
     void setLEDColor(TColor c);
-    TColor InactiveColor() const { return FKey.Colors.Unlit; }
+    TColor InactiveColor() const { return mKey.Colors.Unlit; }
     void setInactiveColor(TColor c);
-    TColor Color() const { return FKey.Colors.Background; }
+    TColor Color() const { return mKey.Colors.Background; }
     void setColor(TColor c);
-    bool DrawInactive() const { return FKey.Colors.DrawInactive; }
+    bool DrawInactive() const { return mKey.Colors.DrawInactive; }
     void setDrawInactive(bool on);
-    bool ZeroBlank() const { return FCore.ZeroBlank(); }
-    void setZeroBlank(bool on) { FCore.SetZeroBlank(on); }
-    bool CascadeValues() const { return FCore.CascadeValues(); }
-    void setCascadeValues(bool on) { FCore.SetCascadeValues(on); }
-    TMMLEDDigit* Connect() const { return FConnect; }
+    bool ZeroBlank() const { return mCore.ZeroBlank(); }
+    void setZeroBlank(bool on) { mCore.SetZeroBlank(on); }
+    bool CascadeValues() const { return mCore.CascadeValues(); }
+    void setCascadeValues(bool on) { mCore.SetCascadeValues(on); }
+    TMMLEDDigit* Connect() const { return mConnect; }
     // The next more significant digit; never the digit itself.
     void setConnect(TMMLEDDigit* digit);
     bool Enabled() const { return isEnabled(); }
 
-    TMMLEDDigitCore& Core() { return FCore; }
-    const TMMDigitStrip* Strip() const { return FStrip; }
+    TMMLEDDigitCore& Core() { return mCore; }
+    const TMMDigitStrip* Strip() const { return mStrip; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -57,10 +57,10 @@ private:
     void takeStrip();
     void coreChanged();
 
-    TMMLEDDigitCore FCore;
-    TMMDigitKey FKey;
-    const TMMDigitStrip* FStrip = nullptr;
-    QPointer<TMMLEDDigit> FConnect;
+    TMMLEDDigitCore mCore;
+    TMMDigitKey mKey;
+    const TMMDigitStrip* mStrip = nullptr;
+    QPointer<TMMLEDDigit> mConnect;
 };
 
 class TMMLEDPanel : public QWidget {
@@ -68,34 +68,34 @@ class TMMLEDPanel : public QWidget {
 public:
     explicit TMMLEDPanel(QWidget* parent = nullptr);
 
-    int NumDigits() const { return int(FDigits.size()); }
+    int NumDigits() const { return int(mDigits.size()); }
     void setNumDigits(int n);  // 1 .. 10
-    int Value() const { return FCore.Value(); }
+    int Value() const { return mCore.Value(); }
     // Clamped to MinValue .. MaxValue and to what the digits can show.
     void setValue(int v);
-    int MinValue() const { return FCore.MinValue(); }
+    int MinValue() const { return mCore.MinValue(); }
     void setMinValue(int v);
-    int MaxValue() const { return FCore.MaxValue(); }
+    int MaxValue() const { return mCore.MaxValue(); }
     void setMaxValue(int v);
-    TMMLEDSize DigitSize() const { return FDigitSize; }
+    TMMLEDSize DigitSize() const { return mDigitSize; }
     void setDigitSize(TMMLEDSize size);
-    int LEDSpace() const { return FLEDSpace; }
+    int LEDSpace() const { return mLEDSpace; }
     void setLEDSpace(int space);  // ignored when negative
-    TColor LEDColor() const { return FColors.Lit; }
+    TColor LEDColor() const { return mColors.Lit; }
     void setLEDColor(TColor c);
-    TColor InactiveColor() const { return FColors.Unlit; }
+    TColor InactiveColor() const { return mColors.Unlit; }
     void setInactiveColor(TColor c);
-    TColor Color() const { return FColors.Background; }
+    TColor Color() const { return mColors.Background; }
     void setColor(TColor c);
-    bool DrawInactive() const { return FColors.DrawInactive; }
+    bool DrawInactive() const { return mColors.DrawInactive; }
     void setDrawInactive(bool on);
-    bool ZeroBlank() const { return FCore.ZeroBlank(); }
-    void setZeroBlank(bool on) { FCore.SetZeroBlank(on); }
-    TMMBevel Bevel() const { return FBevel; }
+    bool ZeroBlank() const { return mCore.ZeroBlank(); }
+    void setZeroBlank(bool on) { mCore.SetZeroBlank(on); }
+    TMMBevel Bevel() const { return mBevel; }
     void setBevel(const TMMBevel& bevel);
     bool Enabled() const { return isEnabled(); }
-    bool Loading() const { return FLoading; }
-    void setLoading(bool on) { FLoading = on; }
+    bool Loading() const { return mLoading; }
+    void setLoading(bool on) { mLoading = on; }
 
     TMMLEDNotifyEvent OnChange;
 
@@ -111,11 +111,11 @@ private:
     void layoutDigits();
     void changed(bool valueChanged);
 
-    TMMLEDPanelCore FCore;
-    std::vector<TMMLEDDigit*> FDigits;  // children, units first
-    TMMLEDSize FDigitSize = ls13x21;
-    int FLEDSpace = 1;
-    TMMLEDColors FColors{clLime, clBlack, clGreen, true};
-    TMMBevel FBevel;
-    bool FLoading = false;
+    TMMLEDPanelCore mCore;
+    std::vector<TMMLEDDigit*> mDigits;  // children, units first
+    TMMLEDSize mDigitSize = ls13x21;
+    int mLEDSpace = 1;
+    TMMLEDColors mColors{clLime, clBlack, clGreen, true};
+    TMMBevel mBevel;
+    bool mLoading = false;
 };

@@ -45,113 +45,113 @@ TMMSpinButton::TMMSpinButton(QWidget* parent) : QWidget(parent)
 {
     resize(21, 28);
     setFocusPolicy(Qt::StrongFocus);
-    FRepeatTimer.setSingleShot(true);
-    FRepeatTimer.setTimerType(Qt::PreciseTimer);
-    connect(&FRepeatTimer, &QTimer::timeout, this, &TMMSpinButton::ProcessRepeat);
+    mRepeatTimer.setSingleShot(true);
+    mRepeatTimer.setTimerType(Qt::PreciseTimer);
+    connect(&mRepeatTimer, &QTimer::timeout, this, &TMMSpinButton::ProcessRepeat);
 }
 
-int64_t TMMSpinButton::now() const { return FClock ? FClock() : steadyMs(); }
+int64_t TMMSpinButton::now() const { return mClock ? mClock() : steadyMs(); }
 
-void TMMSpinButton::setClock(std::function<int64_t()> clock) { FClock = std::move(clock); }
+void TMMSpinButton::setClock(std::function<int64_t()> clock) { mClock = std::move(clock); }
 
 void TMMSpinButton::setOrientation(TMMSpinOrientation o)
 {
     if (o != orVertical && o != orHorizontal) return;
-    FOrientation = o;
+    mOrientation = o;
     update();
 }
 
 void TMMSpinButton::setMinValue(int v)
 {
-    FMinValue = v;
-    setValue(FValue);
+    mMinValue = v;
+    setValue(mValue);
 }
 
 void TMMSpinButton::setMaxValue(int v)
 {
-    FMaxValue = v;
-    setValue(FValue);
+    mMaxValue = v;
+    setValue(mValue);
 }
 
 void TMMSpinButton::setValue(int v)
 {
-    const int c = ClampSpinValue(v, FMinValue, FMaxValue);
-    if (c == FValue) return;
-    FValue = c;
+    const int c = ClampSpinValue(v, mMinValue, mMaxValue);
+    if (c == mValue) return;
+    mValue = c;
     update();
-    if (!FLoading && OnChange) OnChange(this);
+    if (!mLoading && OnChange) OnChange(this);
 }
 
 void TMMSpinButton::setFocusColor(TColor c)
 {
-    FFocusColor = c;
+    mFocusColor = c;
     update();
 }
 
 void TMMSpinButton::setUpGlyph(const QPixmap& p)
 {
-    FUpGlyph = p;
+    mUpGlyph = p;
     update();
 }
 
 void TMMSpinButton::setUpNumGlyphs(int n)
 {
     if (n < 1 || n > 4) return;
-    FUpNumGlyphs = n;
+    mUpNumGlyphs = n;
     update();
 }
 
 void TMMSpinButton::setDownGlyph(const QPixmap& p)
 {
-    FDownGlyph = p;
+    mDownGlyph = p;
     update();
 }
 
 void TMMSpinButton::setDownNumGlyphs(int n)
 {
     if (n < 1 || n > 4) return;
-    FDownNumGlyphs = n;
+    mDownNumGlyphs = n;
     update();
 }
 
 void TMMSpinButton::setButtonFace(TColor c)
 {
-    FButtonFace = c;
+    mButtonFace = c;
     update();
 }
 
 void TMMSpinButton::setMiddleButton(bool on)
 {
-    FMiddleButton = on;
+    mMiddleButton = on;
     update();
 }
 
 void TMMSpinButton::setBevel(const TMMBevel& bevel)
 {
-    FBevel = bevel;
+    mBevel = bevel;
     update();
 }
 
 void TMMSpinButton::Click(TMMSpinPart part)
 {
     if (part == spUp) {
-        setValue(ClampSpinValue((long long)FValue + FIncrement, FMinValue, FMaxValue));
+        setValue(ClampSpinValue((long long)mValue + mIncrement, mMinValue, mMaxValue));
         if (OnUpClick) OnUpClick(this);
     } else if (part == spDown) {
-        setValue(ClampSpinValue((long long)FValue - FIncrement, FMinValue, FMaxValue));
+        setValue(ClampSpinValue((long long)mValue - mIncrement, mMinValue, mMaxValue));
         if (OnDownClick) OnDownClick(this);
     }
 }
 
 QRect TMMSpinButton::PartRect(TMMSpinPart part) const
 {
-    const int B = FBevel.TotalWidth();
+    const int B = mBevel.TotalWidth();
     const QRect in = rect().adjusted(B, B, -B, -B);
-    const bool vertical = FOrientation == orVertical;
+    const bool vertical = mOrientation == orVertical;
     const int len = vertical ? in.height() : in.width();
-    const int parts = FMiddleButton ? 3 : 2;
+    const int parts = mMiddleButton ? 3 : 2;
     const int a = len / parts;               // size of the first part
-    const int b = FMiddleButton ? a : 0;     // size of the middle part
+    const int b = mMiddleButton ? a : 0;     // size of the middle part
     const int c = len - a - b;               // the last part takes the rest
     // Vertical: up, middle, down from the top. Horizontal: down, middle, up
     // from the left.
@@ -160,7 +160,7 @@ QRect TMMSpinButton::PartRect(TMMSpinPart part) const
     if (part == first) {
         from = 0, size = a;
     } else if (part == spMiddle) {
-        if (!FMiddleButton) return QRect();
+        if (!mMiddleButton) return QRect();
         from = a, size = b;
     } else if (part == spUp || part == spDown) {
         from = a + b, size = c;
@@ -180,28 +180,28 @@ TMMSpinPart TMMSpinButton::PartAt(const QPoint& pos) const
 
 int TMMSpinButton::axisPos(const QPoint& pos) const
 {
-    return FOrientation == orVertical ? pos.y() : pos.x();
+    return mOrientation == orVertical ? pos.y() : pos.x();
 }
 
 void TMMSpinButton::mousePressEvent(QMouseEvent* e)
 {
     const QPoint pos = e->position().toPoint();
     const TMMSpinPart part = PartAt(pos);
-    if (FFocusControl) FFocusControl->setFocus(Qt::MouseFocusReason);
-    const bool drag = FMiddleButton && ((e->button() == Qt::LeftButton && part == spMiddle) ||
+    if (mFocusControl) mFocusControl->setFocus(Qt::MouseFocusReason);
+    const bool drag = mMiddleButton && ((e->button() == Qt::LeftButton && part == spMiddle) ||
                                         e->button() == Qt::MiddleButton);
     if (drag) {
         endHold();
-        FDragging = true;
-        FDragStartValue = FValue;
-        FDragStartPos = axisPos(pos);
+        mDragging = true;
+        mDragStartValue = mValue;
+        mDragStartPos = axisPos(pos);
         update();
         return;
     }
     if (e->button() != Qt::LeftButton || (part != spUp && part != spDown)) return;
-    FPressed = part;
-    FOver = true;
-    FRepeat.Press(now());
+    mPressed = part;
+    mOver = true;
+    mRepeat.Press(now());
     scheduleRepeat();
     update();
 }
@@ -209,14 +209,14 @@ void TMMSpinButton::mousePressEvent(QMouseEvent* e)
 void TMMSpinButton::mouseMoveEvent(QMouseEvent* e)
 {
     const QPoint pos = e->position().toPoint();
-    if (FDragging) {
-        setValue(SpinDragValue(FDragStartValue, FMinValue, FMaxValue, FDragStartPos, axisPos(pos)));
+    if (mDragging) {
+        setValue(SpinDragValue(mDragStartValue, mMinValue, mMaxValue, mDragStartPos, axisPos(pos)));
         return;
     }
-    if (FPressed == spNone) return;
-    const bool over = PartAt(pos) == FPressed;
-    if (over != FOver) {
-        FOver = over;
+    if (mPressed == spNone) return;
+    const bool over = PartAt(pos) == mPressed;
+    if (over != mOver) {
+        mOver = over;
         update();
     }
 }
@@ -224,45 +224,45 @@ void TMMSpinButton::mouseMoveEvent(QMouseEvent* e)
 void TMMSpinButton::mouseReleaseEvent(QMouseEvent* e)
 {
     const QPoint pos = e->position().toPoint();
-    if (FDragging) {
-        FDragging = false;
+    if (mDragging) {
+        mDragging = false;
         update();
         return;
     }
-    if (FPressed == spNone || e->button() != Qt::LeftButton) return;
-    const TMMSpinPart part = FPressed;
-    const bool click = FRepeat.Release(PartAt(pos) == part);
-    FPressed = spNone;
-    FRepeatTimer.stop();
+    if (mPressed == spNone || e->button() != Qt::LeftButton) return;
+    const TMMSpinPart part = mPressed;
+    const bool click = mRepeat.Release(PartAt(pos) == part);
+    mPressed = spNone;
+    mRepeatTimer.stop();
     update();
     if (click) Click(part);
 }
 
 void TMMSpinButton::ProcessRepeat()
 {
-    if (FPressed == spNone) return;
-    const int due = std::min(FRepeat.Poll(now()), kMaxRepeatsPerTick);
-    if (FOver)
-        for (int i = 0; i < due && FPressed != spNone; ++i) Click(FPressed);
+    if (mPressed == spNone) return;
+    const int due = std::min(mRepeat.Poll(now()), kMaxRepeatsPerTick);
+    if (mOver)
+        for (int i = 0; i < due && mPressed != spNone; ++i) Click(mPressed);
     scheduleRepeat();
 }
 
 void TMMSpinButton::scheduleRepeat()
 {
-    if (!FRepeat.Held() || FPressed == spNone) {
-        FRepeatTimer.stop();
+    if (!mRepeat.Held() || mPressed == spNone) {
+        mRepeatTimer.stop();
         return;
     }
-    const int64_t wait = std::clamp<int64_t>(FRepeat.NextDue() - now(), 0, TMMAutoRepeat::FirstDelay);
-    FRepeatTimer.start(int(wait));
+    const int64_t wait = std::clamp<int64_t>(mRepeat.NextDue() - now(), 0, TMMAutoRepeat::FirstDelay);
+    mRepeatTimer.start(int(wait));
 }
 
 void TMMSpinButton::endHold()
 {
-    FRepeat.Cancel();
-    FRepeatTimer.stop();
-    FPressed = spNone;
-    FDragging = false;
+    mRepeat.Cancel();
+    mRepeatTimer.stop();
+    mPressed = spNone;
+    mDragging = false;
 }
 
 void TMMSpinButton::keyPressEvent(QKeyEvent* e)
@@ -275,7 +275,7 @@ void TMMSpinButton::keyPressEvent(QKeyEvent* e)
     case Qt::Key_Down: key = akDown; break;
     default: QWidget::keyPressEvent(e); return;
     }
-    const TMMSpinPart part = SpinKeyPart(key, FOrientation);
+    const TMMSpinPart part = SpinKeyPart(key, mOrientation);
     if (part == spNone) {
         QWidget::keyPressEvent(e);
         return;
@@ -305,8 +305,8 @@ void TMMSpinButton::paintPart(QPainter& p, TMMSpinPart part)
 {
     const QRect r = PartRect(part);
     if (r.width() <= 0 || r.height() <= 0) return;
-    const bool down = (part == FPressed && FOver) || (part == spMiddle && FDragging);
-    p.fillRect(r, ToQColor(FButtonFace));
+    const bool down = (part == mPressed && mOver) || (part == spMiddle && mDragging);
+    p.fillRect(r, ToQColor(mButtonFace));
     TMMBevel face;
     face.BevelOuter = down ? bvLowered : bvRaised;
     const QRect in = PaintBevel(p, r, face);
@@ -315,7 +315,7 @@ void TMMSpinButton::paintPart(QPainter& p, TMMSpinPart part)
         const QColor light = ToQColor(clWhite), dark = ToQColor(clGray);
         const QPoint c = in.center();
         for (int d : {-2, 1}) {
-            if (FOrientation == orVertical) {
+            if (mOrientation == orVertical) {
                 p.fillRect(QRect(in.left() + 2, c.y() + d, std::max(0, in.width() - 4), 1), dark);
                 p.fillRect(QRect(in.left() + 2, c.y() + d + 1, std::max(0, in.width() - 4), 1), light);
             } else {
@@ -326,8 +326,8 @@ void TMMSpinButton::paintPart(QPainter& p, TMMSpinPart part)
         return;
     }
 
-    const QPixmap& glyph = part == spUp ? FUpGlyph : FDownGlyph;
-    const int count = part == spUp ? FUpNumGlyphs : FDownNumGlyphs;
+    const QPixmap& glyph = part == spUp ? mUpGlyph : mDownGlyph;
+    const int count = part == spUp ? mUpNumGlyphs : mDownNumGlyphs;
     const QPoint shift = down ? QPoint(1, 1) : QPoint(0, 0);
     if (!glyph.isNull()) {
         int index = 0;
@@ -341,19 +341,19 @@ void TMMSpinButton::paintPart(QPainter& p, TMMSpinPart part)
     }
     const int s = std::max(2, std::min(in.width(), in.height()) / 3);
     const QPoint c = in.center() + shift;
-    drawArrow(p, c.x(), c.y(), s, part, FOrientation, ToQColor(isEnabled() ? clBlack : clGray));
+    drawArrow(p, c.x(), c.y(), s, part, mOrientation, ToQColor(isEnabled() ? clBlack : clGray));
 }
 
 void TMMSpinButton::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.fillRect(rect(), ToQColor(FButtonFace));
-    const QRect inner = PaintBevel(p, rect(), FBevel);
+    p.fillRect(rect(), ToQColor(mButtonFace));
+    const QRect inner = PaintBevel(p, rect(), mBevel);
     paintPart(p, spUp);
-    if (FMiddleButton) paintPart(p, spMiddle);
+    if (mMiddleButton) paintPart(p, spMiddle);
     paintPart(p, spDown);
     if (hasFocus() && inner.width() > 2 && inner.height() > 2) {
-        p.setPen(ToQColor(FFocusColor));
+        p.setPen(ToQColor(mFocusColor));
         p.setBrush(Qt::NoBrush);
         p.drawRect(inner.adjusted(0, 0, -1, -1));
     }
@@ -362,17 +362,17 @@ void TMMSpinButton::paintEvent(QPaintEvent*)
 // ---- TMMLEDSpin ----
 
 TMMLEDSpin::TMMLEDSpin(QWidget* parent)
-    : QWidget(parent), FPanel(new TMMLEDPanel(this)), FButton(new TMMSpinButton(this))
+    : QWidget(parent), mPanel(new TMMLEDPanel(this)), mButton(new TMMSpinButton(this))
 {
-    FButton->setMinValue(FPanel->MinValue());
-    FButton->setMaxValue(FPanel->MaxValue());
-    FButton->OnChange = [this](QObject*) {
-        if (!FSyncing) setValue(FButton->Value());
+    mButton->setMinValue(mPanel->MinValue());
+    mButton->setMaxValue(mPanel->MaxValue());
+    mButton->OnChange = [this](QObject*) {
+        if (!mSyncing) setValue(mButton->Value());
     };
-    FButton->OnUpClick = [this](QObject*) {
+    mButton->OnUpClick = [this](QObject*) {
         if (OnUpClick) OnUpClick(this);
     };
-    FButton->OnDownClick = [this](QObject*) {
+    mButton->OnDownClick = [this](QObject*) {
         if (OnDownClick) OnDownClick(this);
     };
     relayout();
@@ -381,82 +381,82 @@ TMMLEDSpin::TMMLEDSpin(QWidget* parent)
 void TMMLEDSpin::setValue(int v)
 {
     if (!isEnabled()) return;
-    const int before = FPanel->Value();
-    FPanel->setValue(v);
+    const int before = mPanel->Value();
+    mPanel->setValue(v);
     syncButton();
-    if (FPanel->Value() != before && !FLoading && OnChange) OnChange(this);
+    if (mPanel->Value() != before && !mLoading && OnChange) OnChange(this);
 }
 
 void TMMLEDSpin::syncButton()
 {
-    FSyncing = true;
-    FButton->setValue(FPanel->Value());
-    FSyncing = false;
+    mSyncing = true;
+    mButton->setValue(mPanel->Value());
+    mSyncing = false;
 }
 
 void TMMLEDSpin::setSpace(int space)
 {
     if (space < 0) return;
-    FSpace = space;
+    mSpace = space;
     relayout();
 }
 
 void TMMLEDSpin::setNumDigits(int n)
 {
-    FPanel->setNumDigits(n);
+    mPanel->setNumDigits(n);
     syncButton();
     relayout();
 }
 
 void TMMLEDSpin::setDigitSize(TMMLEDSize size)
 {
-    FPanel->setDigitSize(size);
+    mPanel->setDigitSize(size);
     relayout();
 }
 
 void TMMLEDSpin::setLEDSpace(int space)
 {
-    FPanel->setLEDSpace(space);
+    mPanel->setLEDSpace(space);
     relayout();
 }
 
 void TMMLEDSpin::setMinValue(int v)
 {
-    FPanel->setMinValue(v);
-    FSyncing = true;
-    FButton->setMinValue(v);
-    FSyncing = false;
+    mPanel->setMinValue(v);
+    mSyncing = true;
+    mButton->setMinValue(v);
+    mSyncing = false;
     syncButton();
 }
 
 void TMMLEDSpin::setMaxValue(int v)
 {
-    FPanel->setMaxValue(v);
-    FSyncing = true;
-    FButton->setMaxValue(v);
-    FSyncing = false;
+    mPanel->setMaxValue(v);
+    mSyncing = true;
+    mButton->setMaxValue(v);
+    mSyncing = false;
     syncButton();
 }
 
 void TMMLEDSpin::setSpinBevel(const TMMBevel& bevel)
 {
-    FButton->setBevel(bevel);
+    mButton->setBevel(bevel);
     relayout();
 }
 
 void TMMLEDSpin::setLoading(bool on)
 {
-    FLoading = on;
-    FPanel->setLoading(on);
-    FButton->setLoading(on);
+    mLoading = on;
+    mPanel->setLoading(on);
+    mButton->setLoading(on);
 }
 
 void TMMLEDSpin::relayout()
 {
-    const QSize panel = FPanel->size();
-    const int buttonWidth = FButton->width(), buttonHeight = 28;  // the button keeps its width
+    const QSize panel = mPanel->size();
+    const int buttonWidth = mButton->width(), buttonHeight = 28;  // the button keeps its width
     const int h = std::max(panel.height(), buttonHeight);
-    FPanel->move(0, h - panel.height());
-    FButton->setGeometry(panel.width() + FSpace, 0, buttonWidth, h);
-    resize(panel.width() + buttonWidth + FSpace, h);
+    mPanel->move(0, h - panel.height());
+    mButton->setGeometry(panel.width() + mSpace, 0, buttonWidth, h);
+    resize(panel.width() + buttonWidth + mSpace, h);
 }

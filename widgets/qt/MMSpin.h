@@ -23,39 +23,39 @@ class TMMSpinButton : public QWidget {
 public:
     explicit TMMSpinButton(QWidget* parent = nullptr);
 
-    TMMSpinOrientation Orientation() const { return FOrientation; }
+    TMMSpinOrientation Orientation() const { return mOrientation; }
     void setOrientation(TMMSpinOrientation o);
-    int Increment() const { return FIncrement; }
-    void setIncrement(int v) { FIncrement = v; }
-    int MinValue() const { return FMinValue; }
+    int Increment() const { return mIncrement; }
+    void setIncrement(int v) { mIncrement = v; }
+    int MinValue() const { return mMinValue; }
     void setMinValue(int v);
-    int MaxValue() const { return FMaxValue; }
+    int MaxValue() const { return mMaxValue; }
     void setMaxValue(int v);
-    int Value() const { return FValue; }
+    int Value() const { return mValue; }
     // Clamped; on a change the button repaints and OnChange fires.
     void setValue(int v);
-    QWidget* FocusControl() const { return FFocusControl; }
-    void setFocusControl(QWidget* w) { FFocusControl = w; }
-    TColor FocusColor() const { return FFocusColor; }
+    QWidget* FocusControl() const { return mFocusControl; }
+    void setFocusControl(QWidget* w) { mFocusControl = w; }
+    TColor FocusColor() const { return mFocusColor; }
     void setFocusColor(TColor c);
     // Button glyphs: NumGlyphs images side by side (normal, disabled,
     // pressed); a null pixmap draws the built-in arrow.
-    QPixmap UpGlyph() const { return FUpGlyph; }
+    QPixmap UpGlyph() const { return mUpGlyph; }
     void setUpGlyph(const QPixmap& p);
-    int UpNumGlyphs() const { return FUpNumGlyphs; }
+    int UpNumGlyphs() const { return mUpNumGlyphs; }
     void setUpNumGlyphs(int n);  // 1 .. 4
-    QPixmap DownGlyph() const { return FDownGlyph; }
+    QPixmap DownGlyph() const { return mDownGlyph; }
     void setDownGlyph(const QPixmap& p);
-    int DownNumGlyphs() const { return FDownNumGlyphs; }
+    int DownNumGlyphs() const { return mDownNumGlyphs; }
     void setDownNumGlyphs(int n);  // 1 .. 4
-    TColor ButtonFace() const { return FButtonFace; }
+    TColor ButtonFace() const { return mButtonFace; }
     void setButtonFace(TColor c);
-    bool MiddleButton() const { return FMiddleButton; }
+    bool MiddleButton() const { return mMiddleButton; }
     void setMiddleButton(bool on);
-    TMMBevel Bevel() const { return FBevel; }
+    TMMBevel Bevel() const { return mBevel; }
     void setBevel(const TMMBevel& bevel);
-    bool Loading() const { return FLoading; }
-    void setLoading(bool on) { FLoading = on; }
+    bool Loading() const { return mLoading; }
+    void setLoading(bool on) { mLoading = on; }
 
     // Milliseconds of a monotonic clock; replaceable for tests.
     void setClock(std::function<int64_t()> clock);
@@ -71,10 +71,10 @@ public:
     void ProcessRepeat();
     QRect PartRect(TMMSpinPart part) const;
     TMMSpinPart PartAt(const QPoint& pos) const;
-    TMMSpinPart PressedPart() const { return FPressed; }
-    bool Dragging() const { return FDragging; }
+    TMMSpinPart PressedPart() const { return mPressed; }
+    bool Dragging() const { return mDragging; }
     // Milliseconds until the repeat timer fires next (-1 when stopped).
-    int RepeatTimerRemaining() const { return FRepeatTimer.isActive() ? FRepeatTimer.remainingTime() : -1; }
+    int RepeatTimerRemaining() const { return mRepeatTimer.isActive() ? mRepeatTimer.remainingTime() : -1; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -93,28 +93,28 @@ private:
     void paintPart(QPainter& p, TMMSpinPart part);
     int axisPos(const QPoint& pos) const;
 
-    TMMSpinOrientation FOrientation = orVertical;
-    int FIncrement = 1;
-    int FMinValue = 0;
-    int FMaxValue = 100;
-    int FValue = 0;
-    QPointer<QWidget> FFocusControl;
-    TColor FFocusColor = clBlack;
-    QPixmap FUpGlyph, FDownGlyph;
-    int FUpNumGlyphs = 1, FDownNumGlyphs = 1;
-    TColor FButtonFace = clSilver;
-    bool FMiddleButton = false;
-    TMMBevel FBevel;
-    bool FLoading = false;
+    TMMSpinOrientation mOrientation = orVertical;
+    int mIncrement = 1;
+    int mMinValue = 0;
+    int mMaxValue = 100;
+    int mValue = 0;
+    QPointer<QWidget> mFocusControl;
+    TColor mFocusColor = clBlack;
+    QPixmap mUpGlyph, mDownGlyph;
+    int mUpNumGlyphs = 1, mDownNumGlyphs = 1;
+    TColor mButtonFace = clSilver;
+    bool mMiddleButton = false;
+    TMMBevel mBevel;
+    bool mLoading = false;
 
-    std::function<int64_t()> FClock;
-    TMMAutoRepeat FRepeat;
-    QTimer FRepeatTimer;
-    TMMSpinPart FPressed = spNone;
-    bool FOver = false;
-    bool FDragging = false;
-    int FDragStartValue = 0;
-    int FDragStartPos = 0;
+    std::function<int64_t()> mClock;
+    TMMAutoRepeat mRepeat;
+    QTimer mRepeatTimer;
+    TMMSpinPart mPressed = spNone;
+    bool mOver = false;
+    bool mDragging = false;
+    int mDragStartValue = 0;
+    int mDragStartPos = 0;
 };
 
 class TMMLEDSpin : public QWidget {
@@ -122,53 +122,53 @@ class TMMLEDSpin : public QWidget {
 public:
     explicit TMMLEDSpin(QWidget* parent = nullptr);
 
-    TMMLEDPanel* Panel() const { return FPanel; }
-    TMMSpinButton* Button() const { return FButton; }
+    TMMLEDPanel* Panel() const { return mPanel; }
+    TMMSpinButton* Button() const { return mButton; }
 
-    int Value() const { return FPanel->Value(); }
+    int Value() const { return mPanel->Value(); }
     // Ignored while disabled; clamped; on a change the panel and the button
     // follow and OnChange fires (not while loading).
     void setValue(int v);
-    int Space() const { return FSpace; }
+    int Space() const { return mSpace; }
     void setSpace(int space);  // ignored when negative
-    int NumDigits() const { return FPanel->NumDigits(); }
+    int NumDigits() const { return mPanel->NumDigits(); }
     void setNumDigits(int n);
-    TMMLEDSize DigitSize() const { return FPanel->DigitSize(); }
+    TMMLEDSize DigitSize() const { return mPanel->DigitSize(); }
     void setDigitSize(TMMLEDSize size);
-    int LEDSpace() const { return FPanel->LEDSpace(); }
+    int LEDSpace() const { return mPanel->LEDSpace(); }
     void setLEDSpace(int space);
-    TColor LEDColor() const { return FPanel->LEDColor(); }
-    void setLEDColor(TColor c) { FPanel->setLEDColor(c); }
-    TColor InactiveColor() const { return FPanel->InactiveColor(); }
-    void setInactiveColor(TColor c) { FPanel->setInactiveColor(c); }
-    TColor Color() const { return FPanel->Color(); }
-    void setColor(TColor c) { FPanel->setColor(c); }
-    bool DrawInactive() const { return FPanel->DrawInactive(); }
-    void setDrawInactive(bool on) { FPanel->setDrawInactive(on); }
-    bool ZeroBlank() const { return FPanel->ZeroBlank(); }
-    void setZeroBlank(bool on) { FPanel->setZeroBlank(on); }
+    TColor LEDColor() const { return mPanel->LEDColor(); }
+    void setLEDColor(TColor c) { mPanel->setLEDColor(c); }
+    TColor InactiveColor() const { return mPanel->InactiveColor(); }
+    void setInactiveColor(TColor c) { mPanel->setInactiveColor(c); }
+    TColor Color() const { return mPanel->Color(); }
+    void setColor(TColor c) { mPanel->setColor(c); }
+    bool DrawInactive() const { return mPanel->DrawInactive(); }
+    void setDrawInactive(bool on) { mPanel->setDrawInactive(on); }
+    bool ZeroBlank() const { return mPanel->ZeroBlank(); }
+    void setZeroBlank(bool on) { mPanel->setZeroBlank(on); }
     bool Enabled() const { return isEnabled(); }
-    int Increment() const { return FButton->Increment(); }
-    void setIncrement(int v) { FButton->setIncrement(v); }
-    int MinValue() const { return FPanel->MinValue(); }
+    int Increment() const { return mButton->Increment(); }
+    void setIncrement(int v) { mButton->setIncrement(v); }
+    int MinValue() const { return mPanel->MinValue(); }
     void setMinValue(int v);
-    int MaxValue() const { return FPanel->MaxValue(); }
+    int MaxValue() const { return mPanel->MaxValue(); }
     void setMaxValue(int v);
-    QPixmap UpGlyph() const { return FButton->UpGlyph(); }
-    void setUpGlyph(const QPixmap& p) { FButton->setUpGlyph(p); }
-    int UpNumGlyphs() const { return FButton->UpNumGlyphs(); }
-    void setUpNumGlyphs(int n) { FButton->setUpNumGlyphs(n); }
-    QPixmap DownGlyph() const { return FButton->DownGlyph(); }
-    void setDownGlyph(const QPixmap& p) { FButton->setDownGlyph(p); }
-    int DownNumGlyphs() const { return FButton->DownNumGlyphs(); }
-    void setDownNumGlyphs(int n) { FButton->setDownNumGlyphs(n); }
-    TColor ButtonFace() const { return FButton->ButtonFace(); }
-    void setButtonFace(TColor c) { FButton->setButtonFace(c); }
-    bool MiddleButton() const { return FButton->MiddleButton(); }
-    void setMiddleButton(bool on) { FButton->setMiddleButton(on); }
-    TMMBevel SpinBevel() const { return FButton->Bevel(); }
+    QPixmap UpGlyph() const { return mButton->UpGlyph(); }
+    void setUpGlyph(const QPixmap& p) { mButton->setUpGlyph(p); }
+    int UpNumGlyphs() const { return mButton->UpNumGlyphs(); }
+    void setUpNumGlyphs(int n) { mButton->setUpNumGlyphs(n); }
+    QPixmap DownGlyph() const { return mButton->DownGlyph(); }
+    void setDownGlyph(const QPixmap& p) { mButton->setDownGlyph(p); }
+    int DownNumGlyphs() const { return mButton->DownNumGlyphs(); }
+    void setDownNumGlyphs(int n) { mButton->setDownNumGlyphs(n); }
+    TColor ButtonFace() const { return mButton->ButtonFace(); }
+    void setButtonFace(TColor c) { mButton->setButtonFace(c); }
+    bool MiddleButton() const { return mButton->MiddleButton(); }
+    void setMiddleButton(bool on) { mButton->setMiddleButton(on); }
+    TMMBevel SpinBevel() const { return mButton->Bevel(); }
     void setSpinBevel(const TMMBevel& bevel);
-    bool Loading() const { return FLoading; }
+    bool Loading() const { return mLoading; }
     void setLoading(bool on);
 
     TMMLEDNotifyEvent OnChange;
@@ -179,9 +179,9 @@ private:
     void relayout();
     void syncButton();
 
-    TMMLEDPanel* FPanel;
-    TMMSpinButton* FButton;
-    int FSpace = 2;
-    bool FLoading = false;
-    bool FSyncing = false;
+    TMMLEDPanel* mPanel;
+    TMMSpinButton* mButton;
+    int mSpace = 2;
+    bool mLoading = false;
+    bool mSyncing = false;
 };

@@ -1,4 +1,5 @@
 // Input setup and labels dialogs, offscreen.
+#include "base/TvConstants.h"
 #include "app/qt/uMultimode.h"
 #include "labels_skins/qt/uLabels.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 struct FakeHost : TMultiHost {
     int maxWidth = 1400, width = 1382, channels = 0, inputs = 2, outputs = 1;
-    std::array<int, 12> rates{}, devices{};
+    std::array<int, tv::kPairs> rates{}, devices{};
     bool recordersOpen = false;
     void SetMainWidths(int m, int w) override
     {
@@ -77,7 +78,7 @@ TEST(InputSetup, NoInputDeviceLeavesListsEmptyAndOkStoresInvalid)
     EXPECT_EQ(dlg.inputList(1)->count(), 0);
     EXPECT_EQ(dlg.outputList()->count(), 0);
     dlg.okButton()->click();
-    for (int k = 1; k <= 12; ++k) EXPECT_EQ(host.devices[k - 1], -2);
+    for (int k = 1; k <= tv::kPairs; ++k) EXPECT_EQ(host.devices[k - 1], -2);
     EXPECT_EQ(store.ReadInt("out", 0), -2);
 }
 
@@ -143,10 +144,3 @@ TEST(Labels, OpeningShowsStoredOrNumbersAndOkayStoresExactly)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

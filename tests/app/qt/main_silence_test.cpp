@@ -1,5 +1,6 @@
 // The silence detector wired into the main window, offscreen (manual clock:
 // the bars stay at level 0 unless pumped).
+#include "base/TvConstants.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/ProgramWindows.h"
@@ -42,6 +43,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 
 TMMSimulatedWaveOut* gOutput = nullptr;  // the program's output back end
@@ -109,7 +111,7 @@ struct Program : ProgramAudio, TProgramWindows {
     }
     ~Program()
     {
-        for (int k = 1; k <= 12; ++k) audio.Close(k);
+        for (int k = 1; k <= tv::kPairs; ++k) audio.Close(k);
     }
     QTimer* timer(const char* name) { return fMain.findChild<QTimer*>(name); }
 };
@@ -414,21 +416,41 @@ TEST(MainSilence, TwoStripsInAlarmAmongLiveOnes)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    TMMSimulatedWaveIn sim(TMMSimulatedWaveIn::Clock::Manual);
-    gInput = &sim;
-    SetMainCaptureDevice(&sim);
-    TMMSimulatedWaveOut output;
-    gOutput = &output;
-    SetWaveOutDevice(&output);
-    TMMConnectorQtLoop loop;
-    TMMQtPoster poster;  // the players' stop messages reach the GUI thread
-    poster.Install();
-    ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
-    SetMainCaptureDevice(nullptr);
-    SetWaveOutDevice(nullptr);
-    return rc;
-}
+// The recorders capture from a manually clocked simulated device, the alarm
+// plays on simulated outputs, connector cycles and the players' stop
+// messages run on the Qt loop.
+class TSilenceEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        mInput = std::make_unique<TMMSimulatedWaveIn>(TMMSimulatedWaveIn::Clock::Manual);
+        gInput = mInput.get();
+        SetMainCaptureDevice(mInput.get());
+        mOutput = std::make_unique<TMMSimulatedWaveOut>();
+        gOutput = mOutput.get();
+        SetWaveOutDevice(mOutput.get());
+        mLoop = std::make_unique<TMMConnectorQtLoop>();
+        mPoster = std::make_unique<TMMQtPoster>();
+        mPoster->Install();
+    }
+    void TearDown() override
+    {
+        SetMainCaptureDevice(nullptr);
+        SetWaveOutDevice(nullptr);
+        mPoster.reset();
+        mLoop.reset();
+        gOutput = nullptr;
+        gInput = nullptr;
+        mOutput.reset();
+        mInput.reset();
+    }
+
+private:
+    std::unique_ptr<TMMSimulatedWaveIn> mInput;
+    std::unique_ptr<TMMSimulatedWaveOut> mOutput;
+    std::unique_ptr<TMMConnectorQtLoop> mLoop;
+    std::unique_ptr<TMMQtPoster> mPoster;
+};
+
+[[maybe_unused]] const ::testing::Environment* const kSilenceEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TSilenceEnvironment);

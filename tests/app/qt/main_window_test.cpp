@@ -1,4 +1,6 @@
 // The main window with the simulated back end (manual clock), offscreen.
+#include "tests/support/qt/SimulatedCapture.h"
+#include "base/TvConstants.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/ProgramWindows.h"
@@ -56,16 +58,16 @@ struct Program : ProgramAudio, TProgramWindows {
     int running() const
     {
         int n = 0;
-        for (int k = 1; k <= 12; ++k) n += audio.Running(k) ? 1 : 0;
+        for (int k = 1; k <= tv::kPairs; ++k) n += audio.Running(k) ? 1 : 0;
         return n;
     }
     ~Program()
     {
-        for (int k = 1; k <= 12; ++k) audio.Close(k);
+        for (int k = 1; k <= tv::kPairs; ++k) audio.Close(k);
     }
 };
 
-TMMSimulatedWaveIn* gSim = nullptr;
+
 
 TEST(MainWindow, FirstStartAsksForDevicesBeforeAnyRecorderRuns)
 {
@@ -79,7 +81,7 @@ TEST(MainWindow, FirstStartAsksForDevicesBeforeAnyRecorderRuns)
     });
     p.start();
     EXPECT_EQ(runningAtDialog, 0);
-    for (int k = 1; k <= 12; ++k) EXPECT_TRUE(store.Has("multi_" + std::to_string(k)));
+    for (int k = 1; k <= tv::kPairs; ++k) EXPECT_TRUE(store.Has("multi_" + std::to_string(k)));
     EXPECT_TRUE(store.Has("out"));
     EXPECT_TRUE(store.Has("Samplerate"));
     EXPECT_TRUE(store.ReadBool("is Sound", false));
@@ -127,10 +129,10 @@ TEST(MainWindow, LiveInputLightsTheBarsOfItsRecorderOnly)
     store.WriteBool("is Sound", true);
     store.WriteInt("rg Mode", 0);
     Program p(store);
-    gSim->SetSignal(0, "sine:1000:-6");
+    TSimulatedCapture::Device()->SetSignal(0, "sine:1000:-6");
     p.start();
     for (int i = 0; i < 40; ++i) {
-        gSim->Pump(0, 1);
+        TSimulatedCapture::Device()->Pump(0, 1);
         WindowPoster().ProcessMessages();
         QTest::qWait(10);
     }
@@ -171,9 +173,9 @@ TEST(MainWindow, KeysClearPeaksSelectStandardsAndLabelsOpenOnDoubleClick)
     Program p(store);
     p.start();
     p.fSetLevel.Core().setPeaks(4);
-    for (int n = 1; n <= 24; ++n) p.fMain.Level(n)->Core().setNumPeaks(1);
+    for (int n = 1; n <= tv::kStrips; ++n) p.fMain.Level(n)->Core().setNumPeaks(1);
     QTest::keyClick(&p.fMain, Qt::Key_Q);  // no command: only clears the peaks
-    for (int n = 1; n <= 24; ++n) EXPECT_EQ(p.fMain.Level(n)->Core().NumPeaks(), 4) << n;
+    for (int n = 1; n <= tv::kStrips; ++n) EXPECT_EQ(p.fMain.Level(n)->Core().NumPeaks(), 4) << n;
 
     QTest::keyClick(&p.fMain, Qt::Key_8, Qt::KeypadModifier);  // Digital PPM
     EXPECT_EQ(p.fMain.Panel1()->text(), "Digital PPM");
@@ -238,15 +240,5 @@ TEST(MainWindow, PlacementOffEveryScreenFallsBackToTheDesignPosition)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    TMMSimulatedWaveIn sim(TMMSimulatedWaveIn::Clock::Manual);
-    gSim = &sim;
-    SetMainCaptureDevice(&sim);
-    TMMConnectorQtLoop loop;
-    ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
-    SetMainCaptureDevice(nullptr);
-    return rc;
-}
+[[maybe_unused]] const ::testing::Environment* const kSimulatedCapture =
+    ::testing::AddGlobalTestEnvironment(new TSimulatedCapture);

@@ -1,7 +1,7 @@
 // The scale pictures rendered with the real font: pixels and golden images.
 #include "app/qt/ScaleImagesPaint.h"
 #include "base/qt/MMBevelPaint.h"
-#include "tests/metering/qt/scale_golden.h"
+#include "tests/support/qt/Golden.h"
 
 #include <QApplication>
 #include <QFontInfo>
@@ -134,11 +134,4 @@ TEST(ScaleImagesQt, GoldenPictures)
                            "scale_k20", "scale_k14", "scale_k12"};
     for (int standard = 0; standard <= 6; ++standard)
         EXPECT_TRUE(MatchesGolden(MakeScaleImage(37, 903, standard), names[standard]));
-}
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

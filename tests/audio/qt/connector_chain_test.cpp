@@ -1,6 +1,6 @@
 // End to end on the Qt event loop: simulated recorder (real-time clock,
 // 48 kHz 16-bit stereo, 2048-byte buffers) -> connector -> two level bars.
-#include "audio/MMConect.h"
+#include "audio/MMConnector.h"
 #include "audio/MMNotify.h"
 #include "audio/MMSimWaveIn.h"
 #include "audio/MMWavIn.h"
@@ -243,10 +243,3 @@ TEST(ConnectorChain, PauseFeedsSilenceWithinOneRefresherInterval)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -48,10 +48,3 @@ TEST(QtPoster, DeliversOnTheGuiThreadAtTheDeviceRate)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

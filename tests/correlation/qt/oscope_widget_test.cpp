@@ -100,10 +100,3 @@ TEST(OscopeWidget, LeftButtonFreezesAndShowsTheReadout)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,6 +1,8 @@
 // The skinning engine, the skin dialog and the main window's start steps,
 // offscreen: tag-99 controls keep their look, failures fall back silently,
 // dialogs match golden images under three skins.
+#include "tests/support/qt/SimulatedCapture.h"
+#include "base/TvConstants.h"
 #include "app/MainLayout.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
@@ -17,7 +19,7 @@
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
 #include "metering/qt/uSet_Level.h"
-#include "tests/metering/qt/scale_golden.h"
+#include "tests/support/qt/Golden.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -63,7 +65,7 @@ struct Program : ProgramAudio, TProgramWindows {
     }
     ~Program()
     {
-        for (int k = 1; k <= 12; ++k) audio.Close(k);
+        for (int k = 1; k <= tv::kPairs; ++k) audio.Close(k);
     }
     QImage Strips()
     {
@@ -280,14 +282,5 @@ TEST(SkinContactSheet, AllSkins)
     ASSERT_TRUE(sheet.save(out, "PNG"));
 }
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    TMMSimulatedWaveIn sim(TMMSimulatedWaveIn::Clock::Manual);
-    SetMainCaptureDevice(&sim);
-    TMMConnectorQtLoop loop;
-    ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
-    SetMainCaptureDevice(nullptr);
-    return rc;
-}
+[[maybe_unused]] const ::testing::Environment* const kSimulatedCapture =
+    ::testing::AddGlobalTestEnvironment(new TSimulatedCapture);

@@ -24,7 +24,7 @@ struct Strips : QWidget {
     QLabel* panel1 = new QLabel("DIN 45406", this);
     Strips()
     {
-        for (int i = 0; i < StripCount; ++i) {
+        for (int i = 0; i < tv::kStrips; ++i) {
             TStrip& s = strips[i];
             s.Bar = new TMMLevel(this);
             ApplyMainBarDesign(s.Bar->Core(), i + 1);
@@ -58,10 +58,10 @@ TEST(BallisticsOption, ChoiceReachesEveryBar)
 
     dlg.rg_ballistics->Button(1)->click();
     EXPECT_EQ(dlg.Core().BallisticsItem(), 1);
-    EXPECT_EQ(main.WithDetector(), StripCount);
+    EXPECT_EQ(main.WithDetector(), tv::kStrips);
     // A standard chosen afterwards keeps the instrument and picks its kind.
     dlg.Core().setMeterItem(2);
-    EXPECT_EQ(main.WithDetector(), StripCount);
+    EXPECT_EQ(main.WithDetector(), tv::kStrips);
 
     dlg.Core().ApplyBallisticsItem(7);  // a stored value out of range: "As preset"
     EXPECT_EQ(dlg.rg_ballistics->ItemIndex(), 0);

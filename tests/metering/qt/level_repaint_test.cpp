@@ -217,13 +217,6 @@ TEST(LevelRepaint, HiddenBarCatchesUpWhenShown)
     EXPECT_EQ(w.grab().toImage().pixelColor(8, 100), QColor(255, 0, 0));
 }
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
-
 TEST(LevelRepaint, FallingPeakShowsWithoutFurtherBlocks)
 {
     ProbeLevel w;

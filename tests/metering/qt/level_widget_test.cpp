@@ -1,5 +1,6 @@
 // The level bar widget, offscreen: repaints coalesced to the refresh
 // period, what a grab shows, the peak tick on the GUI thread, lifecycle.
+#include "base/TvConstants.h"
 #include "metering/qt/MMLevel.h"
 
 #include <gtest/gtest.h>
@@ -147,7 +148,7 @@ TEST(LevelWidget, TwentyFourBarsComeAndGo)
     for (int round = 0; round < 3; ++round) {
         QWidget parent;
         std::vector<TMMLevel*> bars;
-        for (int i = 0; i < 24; ++i) {
+        for (int i = 0; i < tv::kStrips; ++i) {
             auto* b = new TMMLevel(&parent);
             meterBar(*b);
             b->move(i * 20, 0);
@@ -161,11 +162,4 @@ TEST(LevelWidget, TwentyFourBarsComeAndGo)
         QTest::qWait(30);
         EXPECT_GT(bars[23]->Core().BarSpots(), 0);
     }
-}
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

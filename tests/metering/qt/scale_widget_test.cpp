@@ -1,7 +1,7 @@
 // The level scale widget with the real label font, rendered offscreen.
 #include "base/qt/MMBevelPaint.h"
 #include "metering/qt/MMLevelScale.h"
-#include "tests/metering/qt/scale_golden.h"
+#include "tests/support/qt/Golden.h"
 
 #include <QApplication>
 #include <QFontInfo>
@@ -101,11 +101,4 @@ TEST(LevelScaleWidget, TickRowAndTinySizesPaint)
         w.resize(s);
         EXPECT_EQ(w.grab().size(), s);
     }
-}
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

@@ -38,9 +38,9 @@ struct MiniMain : QWidget {
 
     MiniMain()
     {
-        resize(57 * StripCount, 400);
+        resize(57 * tv::kStrips, 400);
         panel1 = new QLabel("DIN 45406", this);
-        for (int i = 0; i < StripCount; ++i) {
+        for (int i = 0; i < tv::kStrips; ++i) {
             auto* strip = new QWidget(this);
             strip->setGeometry(57 * i, 25, 57, 375);
             TStrip& s = strips[i];
@@ -116,7 +116,7 @@ TEST_F(SetLevelDialog, DesignValues)
 TEST_F(SetLevelDialog, ChoosingK20ReachesEveryStripAndThePreview)
 {
     dlg.rg_Meter->Button(4)->click();
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         EXPECT_EQ(main.Level(n)->Core().MeterStandard(), 5);
         EXPECT_EQ(main.Level(n)->Core().Sensitivy(), -70);
         EXPECT_EQ(main.Level(n)->Core().Point2(), 79);
@@ -136,7 +136,7 @@ TEST_F(SetLevelDialog, ChoosingK20ReachesEveryStripAndThePreview)
 TEST_F(SetLevelDialog, ScaleWidgetsForPpmAndPeakAndBackToPictures)
 {
     dlg.Core().setMeterItem(7);  // keypad 8
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         EXPECT_TRUE(Visible(main.Scale(n)));
         EXPECT_FALSE(Visible(main.Picture(n)));
         EXPECT_EQ(main.Scale(n)->Sensitivy(), -72);
@@ -148,7 +148,7 @@ TEST_F(SetLevelDialog, ScaleWidgetsForPpmAndPeakAndBackToPictures)
     EXPECT_FALSE(Visible(dlg.ima_nordic1));
     main.Level(3)->resize(18, 100);
     dlg.Core().setMeterItem(0);  // keypad 1
-    for (int n = 1; n <= StripCount; ++n) {
+    for (int n = 1; n <= tv::kStrips; ++n) {
         EXPECT_FALSE(Visible(main.Scale(n)));
         EXPECT_TRUE(Visible(main.Picture(n)));
     }
@@ -241,11 +241,3 @@ TEST_F(SetLevelDialog, Screenshot)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

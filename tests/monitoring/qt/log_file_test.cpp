@@ -112,10 +112,3 @@ TEST(LogFile, SaveDialogStartsInTheExportFolderWithoutChangingTheCurrentFolder)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -133,10 +133,3 @@ TEST(WaveOpenDialog, ConfirmingAnInvalidFileKeepsTheDialogOpen)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

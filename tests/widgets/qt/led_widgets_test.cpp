@@ -1,6 +1,7 @@
 // LED widgets rendered offscreen: sizes, glyph choice, digits and their
 // cache, spin behaviour under mouse, keys and a controlled clock, and golden
-// images (TARVOLIN_REGEN_GOLDEN=1 rewrites them).
+// images (TARVOLIN_UPDATE_GOLDEN=1 rewrites them).
+#include "tests/support/qt/Golden.h"
 #include "widgets/qt/MMLEDLbl.h"
 #include "widgets/qt/MMLEDS.h"
 #include "widgets/qt/MMSpin.h"
@@ -35,32 +36,6 @@ bool containsColor(const QImage& img, TColor c)
         for (int x = 0; x < img.width(); ++x)
             if (img.pixel(x, y) == want) return true;
     return false;
-}
-
-// Compares with tests/data/golden/NAME; a few pixels may differ slightly.
-void expectGolden(const QImage& img, const QString& name)
-{
-    const char* data = std::getenv("TARVOLIN_TEST_DATA");
-    ASSERT_NE(data, nullptr) << "TARVOLIN_TEST_DATA is not set";
-    const QString path = QDir(QString::fromLocal8Bit(data)).filePath("golden/" + name);
-    if (std::getenv("TARVOLIN_REGEN_GOLDEN")) {
-        ASSERT_TRUE(img.save(path, "PNG")) << path.toStdString();
-        return;
-    }
-    QImage golden(path);
-    ASSERT_FALSE(golden.isNull()) << "missing " << path.toStdString()
-                                  << " (run with TARVOLIN_REGEN_GOLDEN=1 to write it)";
-    golden = golden.convertToFormat(QImage::Format_RGB32);
-    ASSERT_EQ(golden.size(), img.size()) << name.toStdString();
-    int differing = 0;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) {
-            const QRgb a = img.pixel(x, y), b = golden.pixel(x, y);
-            if (std::abs(qRed(a) - qRed(b)) > 16 || std::abs(qGreen(a) - qGreen(b)) > 16 ||
-                std::abs(qBlue(a) - qBlue(b)) > 16)
-                ++differing;
-        }
-    EXPECT_LE(differing, img.width() * img.height() / 200) << name.toStdString();
 }
 
 }  // namespace
@@ -451,7 +426,7 @@ TEST(LedGolden, LabelsAndSpin)
     TMMLEDLABEL big;
     big.setBevel(channelLabelBevel());
     big.setCaption("ABC");
-    expectGolden(render(big), "led_label.png");
+    EXPECT_TRUE(MatchesGolden(render(big), "led_label"));
 
     TMMLEDLABEL small;
     small.setBevel(channelLabelBevel());
@@ -459,29 +434,20 @@ TEST(LedGolden, LabelsAndSpin)
     small.setLEDColor(clCream);
     small.setInactiveColor(clBlack);
     small.setCaption(QString::fromUtf8("M\u00E4\u00DF \u00B1 09"));
-    expectGolden(render(small), "led_label_small.png");
+    EXPECT_TRUE(MatchesGolden(render(small), "led_label_small"));
 
     TMMLEDLABEL bold;
     bold.setFontSize(fs11x13_bold);
     bold.setLEDColor(clRed);
     bold.setCaption("Alarm!");
-    expectGolden(render(bold), "led_label_bold.png");
+    EXPECT_TRUE(MatchesGolden(render(bold), "led_label_bold"));
 
     TMMLEDSpin spin;
     spin.setNumDigits(3);
     spin.setZeroBlank(true);
     spin.setMinValue(-99);
     spin.setValue(57);
-    expectGolden(render(spin), "led_spin.png");
+    EXPECT_TRUE(MatchesGolden(render(spin), "led_spin"));
     spin.setValue(-4);
-    expectGolden(render(spin), "led_spin_minus.png");
-}
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    EXPECT_TRUE(MatchesGolden(render(spin), "led_spin_minus"));
 }

@@ -1,6 +1,6 @@
-#include "audio/MMConectTimer.h"
+#include "audio/MMConnectorTimer.h"
 
-#include "audio/MMConectLoop.h"
+#include "audio/MMConnectorLoop.h"
 
 #include <chrono>
 #include <map>

@@ -9,9 +9,9 @@
 // delivers every block; an oscilloscope group feeds one slice per cycle.
 #pragma once
 
-#include "audio/MMConectLoop.h"
-#include "audio/MMConectSinks.h"
-#include "audio/MMConectTimer.h"
+#include "audio/MMConnectorLoop.h"
+#include "audio/MMConnectorSinks.h"
+#include "audio/MMConnectorTimer.h"
 #include "audio/MMDSPObj.h"
 
 #include <atomic>

@@ -1,27 +1,20 @@
-// Golden-image comparison for the scale tests. Set TARVOLIN_UPDATE_GOLDEN=1 to
-// write the current rendering as the new golden image.
-#pragma once
+#include "tests/support/qt/Golden.h"
 
-#include <QImage>
 #include <QString>
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <cstdlib>
-#include <string>
 
-inline std::string ScaleGoldenPath(const std::string& name)
+std::string GoldenPath(const std::string& name)
 {
     const char* data = std::getenv("TARVOLIN_TEST_DATA");
     const std::string dir = data && *data ? data : TARVOLIN_SOURCE_DIR "/tests/data";
     return dir + "/golden/" + name + ".png";
 }
 
-// Passes when at most 0.1 % of the pixels differ by more than 40 in a channel
-// (glyph rendering may differ slightly between FreeType builds).
-inline ::testing::AssertionResult MatchesGolden(const QImage& image, const std::string& name)
+::testing::AssertionResult MatchesGolden(const QImage& image, const std::string& name)
 {
-    const QString path = QString::fromStdString(ScaleGoldenPath(name));
+    const QString path = QString::fromStdString(GoldenPath(name));
     const QImage actual = image.convertToFormat(QImage::Format_RGB32);
     const char* update = std::getenv("TARVOLIN_UPDATE_GOLDEN");
     if (update && *update && std::string(update) != "0") {
@@ -46,10 +39,10 @@ inline ::testing::AssertionResult MatchesGolden(const QImage& image, const std::
             const int d = std::max({std::abs(qRed(a[x]) - qRed(g[x])),
                                     std::abs(qGreen(a[x]) - qGreen(g[x])),
                                     std::abs(qBlue(a[x]) - qBlue(g[x]))});
-            if (d > 40) ++differing;
+            if (d > 24) ++differing;
         }
     }
-    const long allowed = static_cast<long>(actual.width()) * actual.height() / 1000;
+    const long allowed = static_cast<long>(actual.width()) * actual.height() / 500;
     if (differing > allowed)
         return ::testing::AssertionFailure()
                << name << ": " << differing << " pixels differ (allowed " << allowed << ")";

@@ -1,4 +1,4 @@
-#include "audio/MMConect.h"
+#include "audio/MMConnector.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "audio/MMConectLoop.h"
+#include "audio/MMConnectorLoop.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,0 +1,14 @@
+// The main of every Qt test: an application object (offscreen unless a
+// platform is named), then GoogleTest. Tests that need more set-up register a
+// ::testing::Environment.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
