@@ -207,7 +207,7 @@ void TMMCustomLevel::setPeakSpeed(int v)
 }
 
 void TMMCustomLevel::setDCOffsetL(int v) { mDCOffsetL = std::clamp(v, -65535, 65535); }
-void TMMCustomLevel::setDCOffsetR(int v) { fDCOffsetR = std::clamp(v, -65535, 65535); }
+void TMMCustomLevel::setDCOffsetR(int v) { mDCOffsetR = std::clamp(v, -65535, 65535); }
 
 int TMMCustomLevel::Value() const
 {
@@ -328,7 +328,7 @@ int32_t TMMCustomLevel::analyse(const void* data) const
     // Frames of two or more channels take left and right from their first
     // two samples and step over the whole frame.
     const int channels = mMode == mMono ? 1 : mMode + 1;
-    const int32_t dl = mDCOffsetL, dr = fDCOffsetR;
+    const int32_t dl = mDCOffsetL, dr = mDCOffsetR;
     if (mBitLength == b16Bit) {
         const int fb = 2 * channels;
         if (channels == 1) return peakOf(p, n, fb, [dl](const uint8_t* q) { return load16(q) - dl; });
@@ -371,7 +371,7 @@ void TMMCustomLevel::updateFromDetector(const void* data)
 {
     const int channels = mMode == mMono ? 1 : mMode + 1;
     const float reading = mDetector->FeedBlock(data, mSamples, mBitLength == b16Bit ? 2 : 1, channels, mChannel,
-                                               mDCOffsetL, fDCOffsetR);
+                                               mDCOffsetL, mDCOffsetR);
     const float peak = mDetector->TakePeak();
     mLastBlockPeak = TruncSat(peak);
     if (mLastBlockPeak >= MaxValue && OnPcmOverflow) OnPcmOverflow(this);

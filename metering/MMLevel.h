@@ -96,7 +96,7 @@ public:
     void setPeakSpeed(int v);
     int DCOffsetL() const { return mDCOffsetL; }
     void setDCOffsetL(int v);  // limited to +-65535
-    int DCOffsetR() const { return fDCOffsetR; }
+    int DCOffsetR() const { return mDCOffsetR; }
     void setDCOffsetR(int v);
     int Value() const;
     void setValue(int v);
@@ -252,7 +252,7 @@ private:
     TMMDecayMode mDecayMode = dmNone;
     int mDecay = 1;
     int mNumPeaks = 1, mPeakDelay = 20, mPeakSpeed = 0;
-    int mDCOffsetL = 0, fDCOffsetR = 0;
+    int mDCOffsetL = 0, mDCOffsetR = 0;
     int mWidth = 200, mHeight = 17;
     TMMBevel mBevel;
     TMMLevelDrawBar mOnDrawBar;

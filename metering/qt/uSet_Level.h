@@ -38,11 +38,11 @@ public:
     explicit TfSetLevel(QWidget* parent = nullptr);
     ~TfSetLevel() override;
 
-    TSetLevelCore& Core() { return FCore; }
-    const TSetLevelCore& Core() const { return FCore; }
+    TSetLevelCore& Core() { return mCore; }
+    const TSetLevelCore& Core() const { return mCore; }
     // The meter window and the store the settings act on (either may be null).
-    void setMeterWindow(TMMMeterWindow* window) { FCore.setWindow(window); }
-    void setStore(TSettingsAccess* store) { FCore.setStore(store); }
+    void setMeterWindow(TMMMeterWindow* window) { mCore.setWindow(window); }
+    void setStore(TSettingsAccess* store) { mCore.setStore(store); }
 
     // Draws the picture of standard 0 .. 6 over the whole image; the
     // program hands in the scale picture routine. Setting it redraws the
@@ -60,7 +60,7 @@ public:
     // "Actions...": the program opens the monitoring service's dialog.
     std::function<void()> OnActions;
 
-    const QImage& PreviewPicture() const { return FPicture; }
+    const QImage& PreviewPicture() const { return mPicture; }
 
     // Controls, named as on the form.
     TSetLevelRadioGroup* rg_Meter;
@@ -117,12 +117,12 @@ private:
     void wire();
     void finishShowing();
 
-    TSetLevelCore FCore;
-    TDrawScale FDrawScale;
-    QImage FPicture;
-    int FPictureStandard = -1;
-    bool FSyncing = false;
-    bool FCentred = false;
+    TSetLevelCore mCore;
+    TDrawScale mDrawScale;
+    QImage mPicture;
+    int mPictureStandard = -1;
+    bool mSyncing = false;
+    bool mCentred = false;
 };
 
 }  // namespace levelsettings

@@ -10,7 +10,7 @@
 
 TSetLevelRadioGroup::TSetLevelRadioGroup(const QString& caption, const QStringList& items,
                                          int columns, QWidget* parent)
-    : QGroupBox(caption, parent), FGroup(new QButtonGroup(this))
+    : QGroupBox(caption, parent), mGroup(new QButtonGroup(this))
 {
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(8, 4, 8, 4);
@@ -19,28 +19,28 @@ TSetLevelRadioGroup::TSetLevelRadioGroup(const QString& caption, const QStringLi
     columns = qMax(1, columns);
     for (int i = 0; i < items.size(); ++i) {
         auto* b = new QRadioButton(items[i], this);
-        FGroup->addButton(b, i);
+        mGroup->addButton(b, i);
         grid->addWidget(b, i / columns, i % columns);
-        FButtons.push_back(b);
+        mButtons.push_back(b);
     }
-    connect(FGroup, &QButtonGroup::idClicked, this, [this](int id) {
-        if (id == FIndex) return;
-        FIndex = id;
+    connect(mGroup, &QButtonGroup::idClicked, this, [this](int id) {
+        if (id == mIndex) return;
+        mIndex = id;
         if (OnClick) OnClick(id);
     });
 }
 
 QRadioButton* TSetLevelRadioGroup::Button(int index) const
 {
-    return index >= 0 && index < Count() ? FButtons[static_cast<size_t>(index)] : nullptr;
+    return index >= 0 && index < Count() ? mButtons[static_cast<size_t>(index)] : nullptr;
 }
 
 void TSetLevelRadioGroup::setItemIndex(int index)
 {
-    if (FButtons.empty()) return;
+    if (mButtons.empty()) return;
     index = qBound(0, index, Count() - 1);
-    FIndex = index;
-    FButtons[static_cast<size_t>(index)]->setChecked(true);
+    mIndex = index;
+    mButtons[static_cast<size_t>(index)]->setChecked(true);
 }
 
 TMMColorButton::TMMColorButton(QWidget* parent) : QPushButton(parent)
@@ -52,17 +52,17 @@ TMMColorButton::TMMColorButton(QWidget* parent) : QPushButton(parent)
 
 void TMMColorButton::setColor(TColor c)
 {
-    if (c == FColor) return;
-    FColor = c;
+    if (c == mColor) return;
+    mColor = c;
     update();
 }
 
 void TMMColorButton::choose()
 {
-    const QColor picked = QColorDialog::getColor(ToQColor(FColor), this);
+    const QColor picked = QColorDialog::getColor(ToQColor(mColor), this);
     if (!picked.isValid()) return;  // cancelled
     const TColor c = FromQColor(picked);
-    if (c == FColor) return;
+    if (c == mColor) return;
     setColor(c);
     if (OnChange) OnChange(c);
 }
@@ -74,5 +74,5 @@ void TMMColorButton::paintEvent(QPaintEvent*)
     bevel.BevelOuter = isDown() ? bvLowered : bvRaised;
     bevel.BorderLine = true;
     const QRect inner = PaintBevel(p, rect(), bevel);
-    p.fillRect(inner.adjusted(1, 1, -1, -1), ToQColor(FColor));
+    p.fillRect(inner.adjusted(1, 1, -1, -1), ToQColor(mColor));
 }

@@ -23,17 +23,17 @@ public:
     TSetLevelRadioGroup(const QString& caption, const QStringList& items, int columns,
                         QWidget* parent = nullptr);
 
-    int ItemIndex() const { return FIndex; }
+    int ItemIndex() const { return mIndex; }
     void setItemIndex(int index);  // clamped to the items
-    int Count() const { return static_cast<int>(FButtons.size()); }
+    int Count() const { return static_cast<int>(mButtons.size()); }
     QRadioButton* Button(int index) const;
 
     std::function<void(int)> OnClick;
 
 private:
-    QButtonGroup* FGroup;
-    std::vector<QRadioButton*> FButtons;
-    int FIndex = -1;
+    QButtonGroup* mGroup;
+    std::vector<QRadioButton*> mButtons;
+    int mIndex = -1;
 };
 
 // A flat button filled with its colour. A click opens the colour dialog;
@@ -43,7 +43,7 @@ class TMMColorButton : public QPushButton {
 public:
     explicit TMMColorButton(QWidget* parent = nullptr);
 
-    TColor Color() const { return FColor; }
+    TColor Color() const { return mColor; }
     void setColor(TColor c);  // from code: no OnChange
 
     std::function<void(TColor)> OnChange;
@@ -53,5 +53,5 @@ protected:
 
 private:
     void choose();
-    TColor FColor = clBlack;
+    TColor mColor = clBlack;
 };

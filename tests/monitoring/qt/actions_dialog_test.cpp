@@ -66,10 +66,3 @@ TEST(ActionsDialog, ChecksWritesAndApplies)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

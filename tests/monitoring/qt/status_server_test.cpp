@@ -328,10 +328,3 @@ TEST(StatusServer, HostileClientsNeitherStallTheThreadNorHoldMemory)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

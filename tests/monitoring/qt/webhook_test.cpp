@@ -221,10 +221,3 @@ TEST(MonitorService, AnAlarmGoesToJournalCommandAndWebhook)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
