@@ -4,6 +4,7 @@
 #include "app/SettingNames.h"
 #include "audio/MMAudioBackend.h"
 #include "audio/MMWavIn.h"
+#include "metering/MMLevel.h"
 #include "metering/uSet_Level_core.h"
 
 namespace {
@@ -253,4 +254,35 @@ void SaveMainValues(TSettingsAccess& s, TMainTarget& t)
     s.WriteInt("wleft", c.Left);
     s.WriteInt("speed", c.Speed);
     s.WriteInt("Channel", c.Channel);
+}
+
+TStripValues BarStripValues(const TMMCustomLevel& bar, TColor ledColor)
+{
+    TStripValues v;
+    v.Decay = bar.Decay();
+    v.NumPeaks = bar.NumPeaks();
+    v.Sensitivy = bar.Sensitivy();
+    v.Bar1Color = bar.Bar1Color();
+    v.Bar2Color = bar.Bar2Color();
+    v.Bar3Color = bar.Bar3Color();
+    v.Point1 = bar.Point1();
+    v.Point2 = bar.Point2();
+    v.LEDColor = ledColor;
+    v.PeakDelay = bar.PeakDelay();
+    v.PeakSpeed = bar.PeakSpeed();
+    return v;
+}
+
+void ApplyBarStripValues(TMMCustomLevel& bar, const TStripValues& v)
+{
+    bar.setPeakDelay(v.PeakDelay);
+    bar.setPeakSpeed(v.PeakSpeed);
+    bar.setDecay(v.Decay);
+    bar.setNumPeaks(v.NumPeaks);
+    bar.setSensitivy(v.Sensitivy);
+    bar.setBar1Color(v.Bar1Color);
+    bar.setBar2Color(v.Bar2Color);
+    bar.setBar3Color(v.Bar3Color);
+    bar.setPoint1(v.Point1);
+    bar.setPoint2(v.Point2);
 }

@@ -12,6 +12,8 @@ class TSetLevelCore;
 #include <string>
 
 // One strip's stored bar and label values.
+class TMMCustomLevel;
+
 struct TStripValues {
     int Decay = 0;
     int NumPeaks = 0;
@@ -27,6 +29,9 @@ struct TStripValues {
 };
 // Design values of strip n, from the table of stored values (app/SettingNames.h).
 TStripValues DesignStripValues(int n);
+// The stored values a bar core holds; the label's colour is kept beside it.
+TStripValues BarStripValues(const TMMCustomLevel& bar, TColor ledColor);
+void ApplyBarStripValues(TMMCustomLevel& bar, const TStripValues& v);
 
 struct TWindowPlacement {
     int Left = 0, Top = 0, Height = 0, Width = 0;

@@ -147,36 +147,10 @@ public:
     }
 
     // TMainTarget
-    TStripValues StripValues(int n) override
-    {
-        const TMMCustomLevel& c = mMeter.Bars[n - 1];
-        TStripValues v;
-        v.Decay = c.Decay();
-        v.NumPeaks = c.NumPeaks();
-        v.Sensitivy = c.Sensitivy();
-        v.Bar1Color = c.Bar1Color();
-        v.Bar2Color = c.Bar2Color();
-        v.Bar3Color = c.Bar3Color();
-        v.Point1 = c.Point1();
-        v.Point2 = c.Point2();
-        v.LEDColor = mLedColor[n - 1];
-        v.PeakDelay = c.PeakDelay();
-        v.PeakSpeed = c.PeakSpeed();
-        return v;
-    }
+    TStripValues StripValues(int n) override { return BarStripValues(mMeter.Bars[n - 1], mLedColor[n - 1]); }
     void ApplyStripValues(int n, const TStripValues& v) override
     {
-        TMMCustomLevel& c = mMeter.Bars[n - 1];
-        c.setPeakDelay(v.PeakDelay);
-        c.setPeakSpeed(v.PeakSpeed);
-        c.setDecay(v.Decay);
-        c.setNumPeaks(v.NumPeaks);
-        c.setSensitivy(v.Sensitivy);
-        c.setBar1Color(v.Bar1Color);
-        c.setBar2Color(v.Bar2Color);
-        c.setBar3Color(v.Bar3Color);
-        c.setPoint1(v.Point1);
-        c.setPoint2(v.Point2);
+        ApplyBarStripValues(mMeter.Bars[n - 1], v);
         mLedColor[n - 1] = v.LEDColor;
         mDetector->setCounter(n, 0);
     }

@@ -43,34 +43,11 @@ TStrip BuildStrip(QWidget* panel, int n)
 
 TStripValues ReadStripValues(const TStrip& strip)
 {
-    const TMMCustomLevel& c = strip.Bar->Core();
-    TStripValues v;
-    v.Decay = c.Decay();
-    v.NumPeaks = c.NumPeaks();
-    v.Sensitivy = c.Sensitivy();
-    v.Bar1Color = c.Bar1Color();
-    v.Bar2Color = c.Bar2Color();
-    v.Bar3Color = c.Bar3Color();
-    v.Point1 = c.Point1();
-    v.Point2 = c.Point2();
-    v.LEDColor = strip.Label->LEDColor();
-    v.PeakDelay = c.PeakDelay();
-    v.PeakSpeed = c.PeakSpeed();
-    return v;
+    return BarStripValues(strip.Bar->Core(), strip.Label->LEDColor());
 }
 
 void WriteStripValues(const TStrip& strip, const TStripValues& v)
 {
-    TMMCustomLevel& c = strip.Bar->Core();
-    c.setPeakDelay(v.PeakDelay);
-    c.setPeakSpeed(v.PeakSpeed);
-    c.setDecay(v.Decay);
-    c.setNumPeaks(v.NumPeaks);
-    c.setSensitivy(v.Sensitivy);
-    c.setBar1Color(v.Bar1Color);
-    c.setBar2Color(v.Bar2Color);
-    c.setBar3Color(v.Bar3Color);
-    c.setPoint1(v.Point1);
-    c.setPoint2(v.Point2);
+    ApplyBarStripValues(strip.Bar->Core(), v);
     strip.Label->setLEDColor(v.LEDColor);
 }
