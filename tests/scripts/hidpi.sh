@@ -22,35 +22,10 @@ for s in 1 2; do
 done
 if [ -n "${TARVOLIN_SHOT_DIR:-}" ]; then cp "$tmp/x1.png" "$TARVOLIN_SHOT_DIR/main-1x.png"; cp "$tmp/x2.png" "$TARVOLIN_SHOT_DIR/main-2x.png"; fi
 
+export PYTHONPATH="$(cd "$(dirname "$0")/../support" && pwd)${PYTHONPATH:+:$PYTHONPATH}"
 python3 - "$tmp/x1.png" "$tmp/x2.png" <<'PY' || exit 1
-import struct, sys, zlib
-
-def load(path):
-    data = open(path, 'rb').read()
-    pos, idat = 8, b''
-    while pos < len(data):
-        n, kind = struct.unpack('>I4s', data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + n]
-        if kind == b'IHDR':
-            w, h, depth, ctype = struct.unpack('>IIBB', body[:10])
-        elif kind == b'IDAT':
-            idat += body
-        pos += 12 + n
-    bpp = {2: 3, 6: 4}[ctype]
-    raw, stride, prev, rows = zlib.decompress(idat), w * bpp, bytearray(w * bpp), []
-    for r in range(h):
-        f, line = raw[r * (stride + 1)], bytearray(raw[r * (stride + 1) + 1:(r + 1) * (stride + 1)])
-        for i in range(stride):
-            a = line[i - bpp] if i >= bpp else 0
-            b, c = prev[i], prev[i - bpp] if i >= bpp else 0
-            if f == 1: line[i] = (line[i] + a) & 255
-            elif f == 2: line[i] = (line[i] + b) & 255
-            elif f == 3: line[i] = (line[i] + (a + b) // 2) & 255
-            elif f == 4:
-                p = a + b - c; pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        rows.append(line); prev = line
-    return w, h, lambda x, y: bytes(rows[y][x * bpp:x * bpp + 3])
+import sys
+from pngread import load
 
 def fail(msg):
     print('FAIL: ' + msg)

@@ -56,35 +56,13 @@ shot() {  # exe png
     --screenshot "$2" --after 800 2>"$tmp/err.txt" || fail "$1 exited with $? ($(tail -3 "$tmp/err.txt"))"
   [ "$(head -c 8 "$2" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "no PNG from $1"
 }
+export PYTHONPATH="$(cd "$(dirname "$0")/../support" && pwd)${PYTHONPATH:+:$PYTHONPATH}"
 # Brightness difference of the pixels (3,1) and (3,16) of a PNG.
 gradient() {
   python3 - "$1" <<'PY'
-import struct, sys, zlib
-data = open(sys.argv[1], 'rb').read()
-pos, idat = 8, b''
-while pos < len(data):
-    n, kind = struct.unpack('>I4s', data[pos:pos + 8])
-    body = data[pos + 8:pos + 8 + n]
-    if kind == b'IHDR':
-        w, h, depth, ctype = struct.unpack('>IIBB', body[:10])
-    elif kind == b'IDAT':
-        idat += body
-    pos += 12 + n
-bpp = {2: 3, 6: 4}[ctype]
-raw, stride, prev, rows = zlib.decompress(idat), w * bpp, bytearray(w * bpp), []
-for r in range(17):
-    f, line = raw[r * (stride + 1)], bytearray(raw[r * (stride + 1) + 1:(r + 1) * (stride + 1)])
-    for i in range(stride):
-        a = line[i - bpp] if i >= bpp else 0
-        b, c = prev[i], prev[i - bpp] if i >= bpp else 0
-        if f == 1: line[i] = (line[i] + a) & 255
-        elif f == 2: line[i] = (line[i] + b) & 255
-        elif f == 3: line[i] = (line[i] + (a + b) // 2) & 255
-        elif f == 4:
-            p = a + b - c; pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-            line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-    rows.append(line); prev = line
-px = lambda y: sum(rows[y][3 * bpp:3 * bpp + 3]) // 3
+import sys, pngread
+w, h, pixel = pngread.load(sys.argv[1], 17)
+px = lambda y: sum(pixel(3, y)) // 3
 print(px(1) - px(16))
 PY
 }

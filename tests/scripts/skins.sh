@@ -18,37 +18,14 @@ for f in iTunes.SKN iTunes.skn mxskin20.skn mxskin15.skn mxskin60.skn mxskin24.s
   [ -r "$build/skins/$f" ] || fail "skins/$f is not beside the program"
 done
 
+export PYTHONPATH="$(cd "$(dirname "$0")/../support" && pwd)${PYTHONPATH:+:$PYTHONPATH}"
 # Brightness (0-255) of the pixel at x,y of a PNG written by the program.
 brightness() {
   python3 - "$1" "$2" "$3" <<'PY'
-import struct, sys, zlib
-data = open(sys.argv[1], 'rb').read()
+import sys, pngread
 x, y = int(sys.argv[2]), int(sys.argv[3])
-pos, idat = 8, b''
-while pos < len(data):
-    n, kind = struct.unpack('>I4s', data[pos:pos + 8])
-    body = data[pos + 8:pos + 8 + n]
-    if kind == b'IHDR':
-        w, h, depth, ctype = struct.unpack('>IIBB', body[:10])
-    elif kind == b'IDAT':
-        idat += body
-    pos += 12 + n
-bpp = {2: 3, 6: 4}[ctype]
-raw, stride, prev, rows = zlib.decompress(idat), w * bpp, bytearray(w * bpp), []
-for r in range(h):
-    f, line = raw[r * (stride + 1)], bytearray(raw[r * (stride + 1) + 1:(r + 1) * (stride + 1)])
-    for i in range(stride):
-        a = line[i - bpp] if i >= bpp else 0
-        b, c = prev[i], prev[i - bpp] if i >= bpp else 0
-        if f == 1: line[i] = (line[i] + a) & 255
-        elif f == 2: line[i] = (line[i] + b) & 255
-        elif f == 3: line[i] = (line[i] + (a + b) // 2) & 255
-        elif f == 4:
-            p = a + b - c; pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-            line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-    rows.append(line); prev = line
-px = rows[y][x * bpp:x * bpp + 3]
-print(sum(px) // 3)
+w, h, pixel = pngread.load(sys.argv[1], y + 1)
+print(sum(pixel(x, y)) // 3)
 PY
 }
 
