@@ -1,5 +1,7 @@
 #include "audio/MMConnector.h"
 
+#include "audio/MMNotify.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -15,7 +17,17 @@ struct Shared {
     bool idleInstalled = false;
     bool stepInFlight = false;  // one loop step circulates at a time
     uint32_t nextId = 1;
+    int64_t nextCycle = -1;  // clock time of the next 1 ms trigger cycle
+    int64_t cycleTime = -1;  // clock time of the cycle under way
+    long cyclesRun = 0;
+    long cyclesSkipped = 0;
 };
+
+// A wake-up catches up on at most this much time; cycles beyond it are
+// skipped (their level blocks still reach the bars through the flush before
+// the next tap).
+constexpr int64_t kMaxCatchUpUs = 1000000;
+constexpr int64_t kCycleUs = 1000;
 
 Shared& S()
 {
@@ -28,6 +40,14 @@ void RecomputeHighestSpeed()
     int h = 0;
     for (TMMConnector* c : S().list) h = std::max(h, c->Speed());
     S().highestSpeed = h;
+}
+
+void StopClock()
+{
+    Shared& s = S();
+    s.stepInFlight = false;
+    s.nextCycle = -1;
+    WindowPoster().SetClockDrains(false);
 }
 
 void RemoveIdleHandlerIfUnused()
@@ -154,7 +174,7 @@ TMMConnector::~TMMConnector()
     RecomputeHighestSpeed();
     if (s.list.empty()) {
         s.activeCount = 0;
-        s.stepInFlight = false;
+        if (s.stepInFlight) StopClock();
         RemoveIdleHandlerIfUnused();
     }
 }
@@ -170,6 +190,22 @@ int TMMConnector::ActiveCount() { return S().activeCount; }
 int TMMConnector::HighestSpeed() { return S().highestSpeed; }
 size_t TMMConnector::ConnectorCount() { return S().list.size(); }
 bool TMMConnector::LoopRunning() { return S().stepInFlight; }
+int64_t TMMConnector::CycleMicros() { return S().cycleTime; }
+long TMMConnector::LoopCycles() { return S().cyclesRun; }
+long TMMConnector::SkippedCycles() { return S().cyclesSkipped; }
+
+int64_t TMMConnector::Now()
+{
+    TMMConnectorLoop& loop = ConnectorLoop();
+    if (loop.OnLoopThread()) {
+        // A buffer arrives when its device posted it; a cycle runs at its own
+        // place on the 1 ms grid, however late the wake-up that runs it.
+        const int64_t posted = WindowPoster().DispatchTime();
+        if (posted >= 0) return std::max(posted, S().cycleTime);
+        if (S().cycleTime >= 0) return S().cycleTime;
+    }
+    return loop.NowMicros();
+}
 bool TMMConnector::EnterIdle() { return S().enterIdle; }
 void TMMConnector::setEnterIdle(bool e) { S().enterIdle = e; }
 
@@ -392,7 +428,7 @@ void TMMConnector::Tap(const char* data, int n)
                 loop.ShowException(e);
             }
         }
-        mArrival = loop.NowMicros();
+        mArrival = Now();
         n = std::min(n, static_cast<int>(mTap.size()));
         std::memcpy(mTap.data(), data, static_cast<size_t>(n));
         mTapCount = n;
@@ -473,7 +509,7 @@ void TMMConnector::Trigger()
     {
         std::lock_guard<std::mutex> g(mTapLock);
         if (mTap.empty()) return;
-        const int64_t now = ConnectorLoop().NowMicros();
+        const int64_t now = Now();
         if (mGroup[kLevels].hasData) FeedLevels(now, false);
         if (mGroup[kScopes].hasData) FeedScopes(now);
     }
@@ -509,6 +545,9 @@ void TMMConnector::HandleActivate()
         mCounted = true;
         if (!s.stepInFlight) {
             s.stepInFlight = true;
+            s.nextCycle = -1;
+            // From now on the loop's wake-ups drain the recorders' buffers.
+            WindowPoster().SetClockDrains(true);
             ConnectorLoop().Post(cmLoopStep, 0);
         }
     }
@@ -530,28 +569,49 @@ void TMMConnector::HandleLoopStep()
     Shared& s = S();
     TMMConnectorLoop& loop = ConnectorLoop();
     if (s.list.empty()) {  // a step still on its way after the last connector went
-        s.stepInFlight = false;
+        StopClock();
         return;
     }
     const int times = 5001 - s.highestSpeed;
     for (int i = 0; i < times; ++i) loop.ProcessMessages();
     if (s.activeCount <= 0 || loop.Terminating()) {
-        s.stepInFlight = false;
+        StopClock();
         return;
     }
+    // One wake-up runs every 1 ms cycle that has become due since the last
+    // one, back to back, each at its own clock time; the buffers the devices
+    // posted meanwhile are tapped between them in the order they came.
+    TMMMessagePoster& poster = WindowPoster();
+    const int64_t now = loop.NowMicros();
+    if (s.nextCycle < 0) s.nextCycle = now;
+    if (now - s.nextCycle > kMaxCatchUpUs) {
+        const int64_t skip = (now - s.nextCycle - kMaxCatchUpUs) / kCycleUs + 1;
+        s.cyclesSkipped += static_cast<long>(skip);
+        s.nextCycle += skip * kCycleUs;
+    }
     try {
-        // Index loop: a handler may create or destroy connectors.
-        for (size_t i = 0; i < s.list.size(); ++i) {
-            TMMConnector* c = s.list[i];
-            if (c->mAutoTrigger && c->mTriggerMethod == tmMessage && c->mEnabled && c->mActive) c->Trigger();
+        while (s.nextCycle <= now) {
+            poster.ProcessUntil(s.nextCycle);
+            if (s.activeCount <= 0 || s.list.empty() || loop.Terminating()) break;
+            s.cycleTime = s.nextCycle;
+            s.nextCycle += kCycleUs;
+            ++s.cyclesRun;
+            // Index loop: a handler may create or destroy connectors.
+            for (size_t i = 0; i < s.list.size(); ++i) {
+                TMMConnector* c = s.list[i];
+                if (c->mAutoTrigger && c->mTriggerMethod == tmMessage && c->mEnabled && c->mActive) c->Trigger();
+            }
+            s.cycleTime = -1;
         }
+        poster.ProcessUntil(now);
     } catch (const std::exception& e) {
-        s.stepInFlight = false;
+        s.cycleTime = -1;
+        StopClock();
         loop.ShowException(e);
         return;
     }
     if (s.activeCount <= 0 || loop.Terminating() || s.list.empty()) {
-        s.stepInFlight = false;
+        StopClock();
         return;
     }
     if (s.enterIdle) loop.HandleOneMessage();
@@ -597,6 +657,8 @@ void TMMConnector::RefresherTick(void* owner)
     auto* c = static_cast<TMMConnector*>(owner);
     std::lock_guard<std::mutex> g(c->mTapLock);
     if (!c->mTapPaused) return;
+    // The timer list's thread: the plain clock (a cycle under way on the GUI
+    // thread feeds from the restarted position at once).
     c->mArrival = ConnectorLoop().NowMicros();
     if (c->HasLevels()) c->mGroup[kLevels].hasData = true, c->mGroup[kLevels].readPos = 0;
     if (c->HasScopes()) c->mGroup[kScopes].hasData = true, c->mGroup[kScopes].readPos = 0;

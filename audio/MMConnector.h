@@ -2,11 +2,14 @@
 // its tap and, in trigger cycles on the GUI thread, hands its sinks (two level
 // bars, two oscilloscopes) the next blocks of that tap, paced to real time.
 //
-// Cycles come from the shared loop step (tmMessage, about once per ms) or
-// from the connector's own 20 ms TMMHiTimer (tmTimer). A level group feeds
-// every block whose due time (read position / average bytes per second after
-// arrival) has passed, so a loop that ticks slower than the block rate still
-// delivers every block; an oscilloscope group feeds one slice per cycle.
+// Cycles come from the shared loop step (tmMessage) or from the connector's
+// own 20 ms TMMHiTimer (tmTimer). The loop step runs once per wake-up of the
+// GUI thread (one display frame) and catches up on every 1 ms cycle due since
+// the last one, each at its own clock time, with the recorders' buffers
+// tapped between them at the times their devices posted them. A level group
+// feeds every block whose due time (read position / average bytes per second
+// after arrival) has passed at the cycle's time; an oscilloscope group feeds
+// one slice per cycle; OnTrigger fires once per cycle.
 #pragma once
 
 #include "audio/MMConnectorLoop.h"
@@ -112,6 +115,15 @@ public:
     static size_t ConnectorCount();
     static bool LoopRunning();
     static TMMConnector* Find(uint32_t id);
+    // Clock time of the 1 ms cycle under way (GUI thread), -1 outside one.
+    static int64_t CycleMicros();
+    // Loop cycles run so far, and those skipped after a wake-up came more
+    // than a second late.
+    static long LoopCycles();
+    static long SkippedCycles();
+    // The time a tap or cycle works with: the post time of the buffer being
+    // dispatched, the time of the cycle under way, else the loop's clock.
+    static int64_t Now();
 
     // Posted message handlers (GUI thread).
     void HandleActivate();

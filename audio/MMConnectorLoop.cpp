@@ -5,7 +5,7 @@
 
 namespace {
 
-TMMConnectorLoop* gLoop = nullptr;
+std::atomic<TMMConnectorLoop*> gLoop{nullptr};
 TMMRefreshTimerList* gTimerList = nullptr;
 
 TMMManualLoop& BuiltinLoop()
@@ -22,8 +22,56 @@ TMMSimpleTimerList& BuiltinTimerList()
 
 }  // namespace
 
-TMMConnectorLoop& ConnectorLoop() { return gLoop ? *gLoop : BuiltinLoop(); }
-void SetConnectorLoop(TMMConnectorLoop* loop) { gLoop = loop; }
+TMMConnectorLoop& ConnectorLoop()
+{
+    TMMConnectorLoop* l = gLoop.load(std::memory_order_acquire);
+    return l ? *l : BuiltinLoop();
+}
+void SetConnectorLoop(TMMConnectorLoop* loop) { gLoop.store(loop, std::memory_order_release); }
+
+// --- frame clients ---
+
+namespace {
+
+struct FrameClients {
+    std::vector<TMMFrameClient*> list;
+    int running = 0;
+};
+
+FrameClients& Clients()
+{
+    static FrameClients c;
+    return c;
+}
+
+}  // namespace
+
+void AddFrameClient(TMMFrameClient* client)
+{
+    auto& l = Clients().list;
+    if (client && std::find(l.begin(), l.end(), client) == l.end()) l.push_back(client);
+}
+
+void RemoveFrameClient(TMMFrameClient* client)
+{
+    FrameClients& c = Clients();
+    if (c.running > 0)
+        std::replace(c.list.begin(), c.list.end(), client, static_cast<TMMFrameClient*>(nullptr));
+    else
+        c.list.erase(std::remove(c.list.begin(), c.list.end(), client), c.list.end());
+}
+
+void RunFrameClients(int64_t nowUs)
+{
+    FrameClients& c = Clients();
+    ++c.running;
+    // Index loop: a client may add others (they run from the next frame).
+    const size_t n = c.list.size();
+    for (size_t i = 0; i < n && i < c.list.size(); ++i)
+        if (TMMFrameClient* f = c.list[i]) f->Frame(nowUs);
+    if (--c.running == 0)
+        c.list.erase(std::remove(c.list.begin(), c.list.end(), static_cast<TMMFrameClient*>(nullptr)), c.list.end());
+}
 
 TMMRefreshTimerList& ConnectorTimerList() { return gTimerList ? *gTimerList : BuiltinTimerList(); }
 void SetConnectorTimerList(TMMRefreshTimerList* list) { gTimerList = list; }
@@ -46,7 +94,15 @@ void TMMManualLoop::Post(int message, uint32_t id)
 void TMMManualLoop::ScheduleLoopStep()
 {
     std::lock_guard<std::mutex> g(mLock);
-    mStepDue = NowMicros() + 1000;
+    mStepDue = NowMicros() + mFrameUs;
+}
+
+bool TMMManualLoop::RequestFrame()
+{
+    if (!mFrames) return false;
+    std::lock_guard<std::mutex> g(mLock);
+    if (mFrameDue < 0) mFrameDue = NowMicros() + mFrameUs;
+    return true;
 }
 
 size_t TMMManualLoop::PostedCount() const
@@ -76,15 +132,21 @@ int TMMManualLoop::RunPosted()
 void TMMManualLoop::RunPending()
 {
     RunPosted();
-    bool step = false;
+    bool step = false, frame = false;
     {
         std::lock_guard<std::mutex> g(mLock);
-        if (mStepDue >= 0 && NowMicros() >= mStepDue) {
+        const int64_t now = NowMicros();
+        if (mStepDue >= 0 && now >= mStepDue) {
             mStepDue = -1;
             step = true;
         }
+        if (step || (mFrameDue >= 0 && now >= mFrameDue)) {
+            mFrameDue = -1;
+            frame = mFrames;
+        }
     }
     if (step) DispatchConnectorMessage(cmLoopStep, 0);
+    if (frame) RunFrameClients(NowMicros());
 }
 
 void TMMManualLoop::RunFor(int64_t durationUs, int64_t tickUs)

@@ -25,6 +25,21 @@ enum TMMConnectorMessage : int {
 // unit; loops call it).
 void DispatchConnectorMessage(int message, uint32_t id);
 
+// Work that rides on the loop's wake-ups (repaints, peak ticks): Frame runs on
+// the GUI thread once per wake-up, after the trigger cycles that became due.
+class TMMFrameClient {
+public:
+    virtual ~TMMFrameClient() = default;
+    virtual void Frame(int64_t nowUs) = 0;
+};
+
+// The process-wide list of frame clients (GUI thread). A client removed
+// while the list runs is skipped.
+void AddFrameClient(TMMFrameClient* client);
+void RemoveFrameClient(TMMFrameClient* client);
+// Runs every client once (the loops call it after each wake-up).
+void RunFrameClients(int64_t nowUs);
+
 class TMMConnectorLoop {
 public:
     virtual ~TMMConnectorLoop() = default;
@@ -33,8 +48,13 @@ public:
     // Queue a message for the GUI thread; any thread. It is handed to
     // DispatchConnectorMessage in posting order.
     virtual void Post(int message, uint32_t id) = 0;
-    // Deliver cmLoopStep again about 1 ms from now (the loop step's sleep).
+    // Deliver cmLoopStep again at the next wake-up: one display frame from
+    // the last one (the step catches up on the 1 ms cycles due by then).
     virtual void ScheduleLoopStep() = 0;
+    // One wake-up at the next frame for the frame clients, even without a
+    // loop step. False when this loop drives no frames (the caller then
+    // needs a timer of its own).
+    virtual bool RequestFrame() { return false; }
     // Let the application handle the events that are waiting.
     virtual void ProcessMessages() = 0;
     // Let the application handle one event, or run its idle processing.
@@ -58,8 +78,8 @@ TMMConnectorLoop& ConnectorLoop();
 void SetConnectorLoop(TMMConnectorLoop* loop);
 
 // A loop driven by hand: posted messages queue until RunPending(); the loop
-// step is due 1 ms after it was scheduled. Its clock is the steady clock, or
-// a fake time set with SetTime/Advance.
+// step is due one frame (default 1 ms) after it was scheduled. Its clock is
+// the steady clock, or a fake time set with SetTime/Advance.
 class TMMManualLoop : public TMMConnectorLoop {
 public:
     explicit TMMManualLoop(bool fakeClock = false) : mFake(fakeClock) {}
@@ -93,6 +113,11 @@ public:
 
     bool StepScheduled() const { return mStepDue >= 0; }
     size_t PostedCount() const;
+    // Wake-up period (microseconds) and whether RunPending also runs the
+    // frame clients after a step or a requested frame.
+    int64_t mFrameUs = 1000;
+    bool mFrames = false;
+    bool RequestFrame() override;
 
     bool mTerminating = false;
     bool mAppIdle = false;
@@ -108,6 +133,7 @@ private:
     mutable std::mutex mLock;
     std::deque<std::pair<int, uint32_t>> mPosted;
     int64_t mStepDue = -1;
+    int64_t mFrameDue = -1;
 };
 
 // The shared 25 ms timer list as the connector's pause refresher sees it.

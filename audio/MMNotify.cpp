@@ -1,6 +1,9 @@
 #include "audio/MMNotify.h"
 
+#include "audio/MMConnectorLoop.h"
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 
@@ -20,25 +23,54 @@ TMMMessagePoster::TMMMessagePoster(size_t capacity) : mRing(capacity) {}
 
 bool TMMMessagePoster::Post(TMMMessageTarget* target, uint32_t msg, uintptr_t wParam, void* lParam)
 {
-    if (!mRing.Push(TMMMessage{target, msg, wParam, lParam})) {
+    if (!mRing.Push(TMMMessage{target, msg, wParam, lParam, ConnectorLoop().NowMicros()})) {
         mDropped.fetch_add(1, std::memory_order_relaxed);
         return false;
     }
-    Wake();
+    if (!mClockDrains.load()) Wake();
     return true;
 }
 
-int TMMMessagePoster::ProcessMessages()
+void TMMMessagePoster::SetClockDrains(bool drains)
+{
+    mClockDrains.store(drains);
+    // A message posted while the flag was still set woke nobody.
+    if (!drains) Wake();
+}
+
+bool TMMMessagePoster::Next(TMMMessage& m, int64_t until)
+{
+    if (!mHasHeld) {
+        if (!mRing.Pop(mHeld)) return false;
+        mHasHeld = true;
+    }
+    if (mHeld.time > until) return false;
+    m = mHeld;
+    mHasHeld = false;
+    return true;
+}
+
+void TMMMessagePoster::Dispatch(const TMMMessage& m)
+{
+    const int64_t outer = mDispatchTime;
+    mDispatchTime = m.time;
+    m.target->HandleMessage(m.msg, m.wParam, m.lParam);
+    mDispatchTime = outer;
+}
+
+int TMMMessagePoster::ProcessMessages() { return ProcessUntil(INT64_MAX); }
+
+int TMMMessagePoster::ProcessUntil(int64_t timeUs)
 {
     int n = 0;
     TMMMessage m;
     // Bounded so that a handler that keeps posting cannot hold the GUI thread.
     const size_t limit = mRing.Capacity();
-    while (static_cast<size_t>(n) < limit && mRing.Pop(m)) {
+    for (size_t seen = 0; seen < limit && Next(m, timeUs); ++seen) {
         auto& live = liveTargets();
         if (std::find(live.begin(), live.end(), m.target) == live.end()) continue;
         ++n;
-        m.target->HandleMessage(m.msg, m.wParam, m.lParam);
+        Dispatch(m);
     }
     return n;
 }

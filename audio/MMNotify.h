@@ -26,6 +26,7 @@ struct TMMMessage {
     uint32_t msg = 0;
     uintptr_t wParam = 0;
     void* lParam = nullptr;
+    int64_t time = 0;  // microseconds of the connectors' clock when it was posted
 };
 
 class TMMMessagePoster {
@@ -35,11 +36,26 @@ public:
     TMMMessagePoster(const TMMMessagePoster&) = delete;
     TMMMessagePoster& operator=(const TMMMessagePoster&) = delete;
 
-    // Any thread. False when the ring is full (the message is lost).
+    // Any thread. Stamps the message with the connectors' clock
+    // (ConnectorLoop().NowMicros()). False when the ring is full (the message
+    // is lost).
     bool Post(TMMMessageTarget* target, uint32_t msg, uintptr_t wParam, void* lParam);
     // GUI thread. Dispatches the queued messages to their targets if they are
     // still registered; returns how many were dispatched. Re-entrant.
     int ProcessMessages();
+    // GUI thread. Dispatches, in order, the queued messages stamped at or
+    // before `timeUs` and stops at the first later one (kept for the next
+    // call). The connectors' loop uses it to interleave buffer arrivals with
+    // the trigger cycles it catches up on.
+    int ProcessUntil(int64_t timeUs);
+    // GUI thread. The stamp of the message being dispatched, -1 outside a
+    // dispatch.
+    int64_t DispatchTime() const { return mDispatchTime; }
+    // While set, posting does not wake the GUI thread: the connectors' loop
+    // drains the route at each of its wake-ups. Clearing it wakes the GUI
+    // thread once, for messages posted meanwhile.
+    void SetClockDrains(bool drains);
+    bool ClockDrains() const { return mClockDrains.load(); }
     // GUI thread. Only registered targets receive messages, so a target that
     // unregisters in its destructor never sees a stale one. The register is
     // shared by all posters.
@@ -54,8 +70,15 @@ protected:
     virtual void Wake() {}
 
 private:
+    bool Next(TMMMessage& m, int64_t until);
+    void Dispatch(const TMMMessage& m);
+
     TMMRing<TMMMessage> mRing;
     std::atomic<uint64_t> mDropped{0};
+    std::atomic<bool> mClockDrains{false};
+    TMMMessage mHeld;  // popped but stamped later than a ProcessUntil limit
+    bool mHasHeld = false;
+    int64_t mDispatchTime = -1;
 };
 
 // The process-wide poster (a plain one until SetWindowPoster installs

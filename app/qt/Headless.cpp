@@ -21,9 +21,7 @@
 #include "monitoring/qt/MMStatusServer.h"
 
 #include <QCoreApplication>
-#include <QBasicTimer>
 #include <QDateTime>
-#include <QTimerEvent>
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QSocketNotifier>
@@ -254,51 +252,6 @@ private:
     std::unique_ptr<TMMSilenceDetector> mDetector;
 };
 
-// The connectors' loop with a 10 ms step instead of 1 ms. Nothing is drawn,
-// and a trigger cycle feeds every block whose due time has passed (pacing
-// reads the microsecond clock), so the bars get every block at a tenth of
-// the wake-ups.
-class THeadlessLoop : public TMMConnectorQtLoop {
-public:
-    static constexpr int kStepMs = 10;
-
-    void ScheduleLoopStep() override
-    {
-        mWanted = true;
-        if (!mStepTimer.isActive()) mStepTimer.start(kStepMs, Qt::PreciseTimer, this);
-    }
-
-protected:
-    bool event(QEvent* e) override
-    {
-        if (e->type() == static_cast<QEvent::Type>(cmLoopStep) && mInStep) {
-            ScheduleLoopStep();  // never nested: run it as the next step
-            return true;
-        }
-        return TMMConnectorQtLoop::event(e);
-    }
-
-    void timerEvent(QTimerEvent* e) override
-    {
-        if (e->timerId() != mStepTimer.timerId()) return TMMConnectorQtLoop::timerEvent(e);
-        if (mInStep) return;
-        if (!mWanted) {
-            mStepTimer.stop();
-            return;
-        }
-        mWanted = false;
-        mInStep = true;
-        DispatchConnectorMessage(cmLoopStep, 0);
-        mInStep = false;
-        if (!mWanted) mStepTimer.stop();
-    }
-
-private:
-    QBasicTimer mStepTimer;
-    bool mWanted = false;
-    bool mInStep = false;
-};
-
 int gSignalFd = -1;
 
 extern "C" void OnStopSignal(int)
@@ -312,7 +265,10 @@ extern "C" void OnStopSignal(int)
 int RunHeadless(QCoreApplication& app, const CommandLine& cl)
 {
     QCoreApplication::setApplicationName("Tarvolin");
-    THeadlessLoop loop;  // the connectors' trigger cycles on this thread
+    // The connectors' trigger cycles on this thread, caught up every 25 ms
+    // (nothing is drawn).
+    TMMConnectorQtLoop loop;
+    loop.setFramePeriodUs(25000);
     TMainAudio audio;
     // Buffers of about 43 ms instead of 11 ms: a quarter of the wake-ups;
     // nothing is drawn, and the check reads the levels once a second.

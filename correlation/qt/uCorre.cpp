@@ -103,19 +103,17 @@ void TCorrePicture::mousePressEvent(QMouseEvent* e)
 TCorreStripView::TCorreStripView(const TMMCorrelationStrip& strip, QWidget* parent)
     : QWidget(parent),
       mStrip(strip),
-      mImage(TMMCorrelationStrip::kWidth, TMMCorrelationStrip::kHeight, QImage::Format_RGB32),
-      mRefresh(new QTimer(this))
+      mImage(TMMCorrelationStrip::kWidth, TMMCorrelationStrip::kHeight, QImage::Format_RGB32)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     mImage.fill(Qt::black);
-    mRefresh->setSingleShot(true);
-    mRefresh->setInterval(16);
-    connect(mRefresh, &QTimer::timeout, this, [this] { update(); });
 }
 
+// The steps of one wake-up of the connectors' loop run back to back, so their
+// update() requests merge into one paint at the end of the wake-up.
 void TCorreStripView::Changed()
 {
-    if (isVisible() && !mRefresh->isActive()) mRefresh->start();
+    if (isVisible()) update();
 }
 
 void TCorreStripView::paintEvent(QPaintEvent*)

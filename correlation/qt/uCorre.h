@@ -58,8 +58,8 @@ private:
     TPainter mPainter;
 };
 
-// `Image4`: shows the strip picture. Repaints are coalesced to the display
-// refresh (at most one per 16 ms), however often the picture changes.
+// `Image4`: shows the strip picture. The correlation steps of one wake-up of
+// the connectors' loop (once per display frame) share one repaint.
 class TCorreStripView : public QWidget {
     Q_OBJECT
 public:
@@ -74,7 +74,6 @@ protected:
 private:
     const TMMCorrelationStrip& mStrip;
     QImage mImage;
-    QTimer* mRefresh;
     uint64_t mPaints = 0;
 };
 

@@ -1,9 +1,9 @@
 #include "metering/qt/MMLevel.h"
 
+#include "audio/MMConnectorLoop.h"
 #include "base/qt/MMBevelPaint.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -32,99 +32,101 @@ const std::array<QRgb, 256>& pixelTable()
 
 }  // namespace
 
-// One refresh clock for all bars (GUI thread): bars that changed queue here
-// and are composed together once per display refresh, so their repaints land
-// in one pass of the window's backing store.
-class TMMLevelRefresh {
+// The bars ride on the connectors' loop, the one clock of the GUI thread
+// (audio/qt/MMConnectorLoop): at each of its wake-ups, after the trigger
+// cycles, the bars that changed are composed together, so their repaints land
+// in one pass of the window's backing store, and the 25 ms peak ticks that
+// have become due run. A loop that drives no frames (tests, tools) is stood in
+// for by a timer of the bars' own.
+class TMMLevelClock : public TMMFrameClient {
 public:
-    static void Queue(TMMLevel* bar)
+    static TMMLevelClock& Get()
+    {
+        static TMMLevelClock c;
+        return c;
+    }
+
+    void Queue(TMMLevel* bar)
     {
         if (bar->mQueued) return;
         bar->mQueued = true;
-        sQueue.push_back(bar);
-        arm(bar->mFrameMs);
+        mQueue.push_back(bar);
+        Want(bar->mFrameMs);
     }
 
-    static void Remove(TMMLevel* bar)
+    void Add(TMMLevel* bar) { mBars.push_back(bar); }
+
+    void Remove(TMMLevel* bar)
     {
-        std::replace(sQueue.begin(), sQueue.end(), bar, static_cast<TMMLevel*>(nullptr));
-        std::replace(sRunning.begin(), sRunning.end(), bar, static_cast<TMMLevel*>(nullptr));
+        std::replace(mQueue.begin(), mQueue.end(), bar, static_cast<TMMLevel*>(nullptr));
+        std::replace(mRunning.begin(), mRunning.end(), bar, static_cast<TMMLevel*>(nullptr));
+        mBars.erase(std::remove(mBars.begin(), mBars.end(), bar), mBars.end());
     }
 
-private:
-    static void arm(int frameMs)
-    {
-        sFrameMs = std::min(sFrameMs, frameMs);
-        if (!sTimer) {
-            if (!QCoreApplication::instance()) return;
-            sTimer = new QTimer(QCoreApplication::instance());
-            sTimer->setSingleShot(true);
-            sTimer->setTimerType(Qt::PreciseTimer);
-            QObject::connect(sTimer, &QTimer::timeout, sTimer, [] { tick(); });
-        }
-        if (sTimer->isActive()) return;
-        const qint64 since = sSince.isValid() ? sSince.elapsed() : sFrameMs;
-        sTimer->start(static_cast<int>(std::max<qint64>(sFrameMs - since, 0)));
-    }
+    // A bar holds a peak that the ticks must move.
+    void WantTicks(int frameMs) { Want(frameMs); }
 
-    static void tick()
+    void Frame(int64_t nowUs) override
     {
-        sSince.restart();
-        sRunning.swap(sQueue);  // both keep their capacity: no allocation per frame
-        for (size_t i = 0; i < sRunning.size(); ++i) {
-            TMMLevel* bar = sRunning[i];
+        runTicks(nowUs);
+        mRunning.swap(mQueue);  // both keep their capacity: no allocation per frame
+        for (size_t i = 0; i < mRunning.size(); ++i) {
+            TMMLevel* bar = mRunning[i];
             if (!bar) continue;
             bar->mQueued = false;
             bar->refreshFrame();
         }
-        sRunning.clear();
-        if (!sQueue.empty()) arm(sFrameMs);
-    }
-
-    static inline std::vector<TMMLevel*> sQueue, sRunning;
-    static inline QPointer<QTimer> sTimer;
-    static inline QElapsedTimer sSince;
-    static inline int sFrameMs = 100;
-};
-
-// The peak ticks of all bars ride on one posted call per 25 ms tick: the
-// timer thread marks the bar and posts only when no call is on its way; the
-// GUI thread then ticks every marked bar.
-class TMMLevelTicks {
-public:
-    // GUI thread.
-    static void Add(TMMLevel* bar)
-    {
-        if (!sTarget.load()) {
-            auto* target = new QObject(QCoreApplication::instance());
-            QObject::connect(target, &QObject::destroyed, [] { sTarget.store(nullptr); });
-            sTarget.store(target);
-        }
-        sBars.push_back(bar);
-    }
-    static void Remove(TMMLevel* bar) { sBars.erase(std::remove(sBars.begin(), sBars.end(), bar), sBars.end()); }
-
-    // Timer thread, from the bar's subscription.
-    static void Tick(void* owner)
-    {
-        auto* bar = static_cast<TMMLevel*>(owner);
-        if (bar->mTickPosted.exchange(true)) return;  // the last tick is still waiting
-        if (sPosted.exchange(true)) return;
-        if (QObject* target = sTarget.load())
-            QMetaObject::invokeMethod(target, &TMMLevelTicks::run, Qt::QueuedConnection);
+        mRunning.clear();
+        if (!mQueue.empty() || mTicking) Want(mFrameMs);
     }
 
 private:
-    static void run()
+    TMMLevelClock() { AddFrameClient(this); }
+    ~TMMLevelClock() override { RemoveFrameClient(this); }
+
+    void Want(int frameMs)
     {
-        sPosted.store(false);
-        for (size_t i = 0; i < sBars.size(); ++i)
-            if (sBars[i]->mTickPosted.load()) sBars[i]->peakTick();
+        mFrameMs = std::min(mFrameMs, frameMs);
+        if (ConnectorLoop().RequestFrame()) return;
+        if (!mTimer) {
+            if (!QCoreApplication::instance()) return;
+            mTimer = new QTimer(QCoreApplication::instance());
+            mTimer->setSingleShot(true);
+            mTimer->setTimerType(Qt::PreciseTimer);
+            QObject::connect(mTimer, &QTimer::timeout, mTimer, [] { RunFrameClients(ConnectorLoop().NowMicros()); });
+        }
+        if (!mTimer->isActive()) mTimer->start(mFrameMs);
     }
 
-    static inline std::vector<TMMLevel*> sBars;
-    static inline std::atomic<bool> sPosted{false};
-    static inline std::atomic<QObject*> sTarget{nullptr};
+    // Every 25 ms of the clock since the ticks began is one tick of every bar
+    // that holds a peak; ticks stop while none does.
+    void runTicks(int64_t nowUs)
+    {
+        constexpr int64_t period = int64_t{TMMTimerList::PeriodMs} * 1000;
+        if (!mTicking) {
+            mTicking = anyPeak();
+            mTickStart = nowUs;
+            return;
+        }
+        while (nowUs - mTickStart >= period) {
+            mTickStart += period;
+            for (size_t i = 0; i < mBars.size(); ++i) mBars[i]->peakTick();
+        }
+        mTicking = anyPeak();
+    }
+
+    bool anyPeak() const
+    {
+        for (const TMMLevel* bar : mBars)
+            if (bar->mCore.TickWanted() && bar->mCore.PeakSpot() > 0) return true;
+        return false;
+    }
+
+    std::vector<TMMLevel*> mQueue, mRunning, mBars;
+    QPointer<QTimer> mTimer;
+    int mFrameMs = 100;
+    bool mTicking = false;
+    int64_t mTickStart = 0;
 };
 
 TMMLevel::TMMLevel(QWidget* parent) : QWidget(parent)
@@ -139,25 +141,14 @@ TMMLevel::TMMLevel(QWidget* parent) : QWidget(parent)
     mCore.OnInvalidate = [this] { scheduleRepaint(); };
     mCore.OnBoundsChange = [this](int w, int h) { resize(w, h); };
     mCore.OnTickWanted = [this](bool wanted) {
-        if (wanted)
-            TMMTimerList::Instance().Resume(mTick);
-        else
-            TMMTimerList::Instance().Pause(mTick);
+        if (wanted && mCore.PeakSpot() > 0) TMMLevelClock::Get().WantTicks(mFrameMs);
     };
-
-    // The list calls back on its timer thread; only post from there. A tick
-    // still waiting on the GUI thread makes the next one a skipped late tick.
-    TMMLevelTicks::Add(this);
-    mTick = TMMTimerList::Instance().Subscribe(TMMTimerList::PeriodMs, &TMMLevelTicks::Tick, this);
-    if (!mCore.TickWanted()) TMMTimerList::Instance().Pause(mTick);
+    TMMLevelClock::Get().Add(this);
 }
 
 TMMLevel::~TMMLevel()
 {
-    // Waits for a callback under way; a tick already posted skips the bar.
-    TMMTimerList::Instance().Unsubscribe(mTick);
-    TMMLevelTicks::Remove(this);
-    TMMLevelRefresh::Remove(this);
+    TMMLevelClock::Get().Remove(this);
     mCore.OnInvalidate = nullptr;
     mCore.OnBoundsChange = nullptr;
     mCore.OnTickWanted = nullptr;
@@ -165,8 +156,7 @@ TMMLevel::~TMMLevel()
 
 void TMMLevel::peakTick()
 {
-    mTickPosted.store(false);
-    if (!mCore.TickWanted()) return;  // posted before a pause: dropped
+    if (!mCore.TickWanted() || mCore.PeakSpot() <= 0) return;
     mCore.PeakTick();
     // A falling peak shows at the next refresh even when no block follows.
     if (mCore.DrawNeeded()) scheduleRepaint();
@@ -181,7 +171,7 @@ void TMMLevel::setVisible(bool visible)
 void TMMLevel::scheduleRepaint()
 {
     mDirty = true;
-    TMMLevelRefresh::Queue(this);
+    TMMLevelClock::Get().Queue(this);
 }
 
 void TMMLevel::refreshFrame()

@@ -1,10 +1,11 @@
 // TMMLevel: the level bar as a widget. A thin shell over TMMCustomLevel:
-// the core changes state on every block; once per display refresh one clock
-// shared by all bars composes every changed bar, converts only the rows of
-// the core's bitmap that differ from the last frame into a kept 32-bit image
-// and invalidates just that span. A bar whose pixels did not change asks for
-// no repaint. The shared 25 ms timer list drives the peak tick, which is
-// posted to and run on the GUI thread, so it never races the update step.
+// the core changes state on every block; at each wake-up of the GUI thread's
+// one clock (the connectors' loop, once per display frame) all changed bars
+// are composed, only the rows of the core's bitmap that differ from the last
+// frame are converted into a kept 32-bit image and just that span is
+// invalidated. A bar whose pixels did not change asks for no repaint. The
+// 25 ms peak ticks are counted on the same clock and run on the GUI thread
+// while some bar holds a peak, so they never race the update step.
 #pragma once
 
 #include "audio/MMConnectorSinks.h"
@@ -14,7 +15,6 @@
 #include <QImage>
 #include <QWidget>
 
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -64,11 +64,10 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    friend class TMMLevelRefresh;
-    friend class TMMLevelTicks;
+    friend class TMMLevelClock;
     void scheduleRepaint();
-    // The refresh clock's tick (GUI thread): composes and invalidates the
-    // changed span; a hidden bar stays dirty until it is painted.
+    // The clock's frame (GUI thread): composes and invalidates the changed
+    // span; a hidden bar stays dirty until it is painted.
     void refreshFrame();
     // Composes the core's bitmap and brings mImage up to date; returns the
     // changed span in widget coordinates.
@@ -81,13 +80,11 @@ private:
 
     TMMCustomLevel mCore;
     TMMLevelSinkFor<TMMLevel> mSink{*this};
-    TMMTimerList::Handle mTick = 0;
-    std::atomic<bool> mTickPosted{false};
     QImage mImage;               // the drawing area as last composed (RGB32)
     std::vector<uint8_t> mShown;  // the core's bitmap bytes mImage was made from
     int mInset = -1, mShownBits = 0;
     bool mDirty = true;   // the core changed since the last compose
-    bool mQueued = false;  // waiting for the refresh clock
+    bool mQueued = false;  // waiting for the clock's next frame
     int mFrameMs = 16;
     int mPaints = 0;
 };
