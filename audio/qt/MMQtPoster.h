@@ -1,7 +1,9 @@
 // The window route for the Qt program: messages posted by device and
 // notification threads are dispatched on the GUI thread. Posting stays
-// lock-free and allocation-free; the first post after a dispatch writes an
-// eventfd, whose QSocketNotifier wakes the event loop.
+// lock-free and allocation-free. While the connectors' loop runs, it drains
+// the route at its own wake-ups and posting wakes nobody; otherwise the first
+// post after a dispatch writes an eventfd, whose QSocketNotifier wakes the
+// event loop.
 #pragma once
 
 #include "audio/MMNotify.h"
