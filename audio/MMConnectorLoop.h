@@ -118,6 +118,7 @@ public:
     int64_t mFrameUs = 1000;
     bool mFrames = false;
     bool RequestFrame() override;
+    bool FrameRequested() const { return mFrameDue >= 0; }
 
     bool mTerminating = false;
     bool mAppIdle = false;
