@@ -124,9 +124,9 @@ void BM_TwelveConnectorsRunning(benchmark::State& state)
     rig.Start();
     rig.Run(200, true);  // settle
     double cpu = 0, wall = 0;
-    long blocks = 0, steps = 0;
+    long blocks = 0, steps = 0, cycles = 0;
     for (auto _ : state) {
-        const long b0 = rig.bars[0]->blocks, s0 = loop.Steps();
+        const long b0 = rig.bars[0]->blocks, s0 = loop.Steps(), y0 = TMMConnector::LoopCycles();
         const double c0 = ProcessCpuSeconds();
         QElapsedTimer t;
         t.start();
@@ -135,8 +135,11 @@ void BM_TwelveConnectorsRunning(benchmark::State& state)
         cpu += ProcessCpuSeconds() - c0;
         blocks += rig.bars[0]->blocks - b0;
         steps += loop.Steps() - s0;
+        cycles += TMMConnector::LoopCycles() - y0;
     }
     rig.Stop();
+    // Wake-ups of the GUI thread (one per frame) and the 1 ms cycles they run.
+    state.counters["cycles_per_s"] = cycles / wall;
     state.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
     state.counters["blocks_per_s_per_bar"] = blocks / wall;
     state.counters["loop_steps_per_s"] = steps / wall;
