@@ -305,6 +305,13 @@ MMRESULT TMMPortAudioWaveIn::GetID(HWAVEIN h, int& id)
     return MMSYSERR_NOERROR;
 }
 
+// Frames the callback had no queued header for.
+int64_t TMMPortAudioWaveIn::LostBytes(HWAVEIN h)
+{
+    Stream* s = Find(h);
+    return s ? static_cast<int64_t>(s->queue.Overrun()) : -1;
+}
+
 std::vector<TMMDeviceInfo> TMMPortAudioWaveIn::BackendOutputDevices()
 {
     std::vector<TMMDeviceInfo> list;

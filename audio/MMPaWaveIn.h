@@ -41,6 +41,7 @@ public:
     MMRESULT Reset(HWAVEIN h) override;
     MMRESULT GetPosition(HWAVEIN h, MMTime& t) override;
     MMRESULT GetID(HWAVEIN h, int& id) override;
+    int64_t LostBytes(HWAVEIN h) override;
     std::vector<TMMDeviceInfo> BackendOutputDevices() override;
 
     // PortAudio's device index of input id (-1 = default), or -1.

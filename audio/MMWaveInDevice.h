@@ -98,6 +98,9 @@ public:
     virtual MMRESULT Reset(HWAVEIN h) = 0;
     virtual MMRESULT GetPosition(HWAVEIN h, MMTime& t) = 0;
     virtual MMRESULT GetID(HWAVEIN h, int& id) = 0;
+    // Bytes the device produced since the open while no buffer was queued
+    // for them (lost audio), or -1 when the back end does not count them.
+    virtual int64_t LostBytes(HWAVEIN) { return -1; }
 
     // For listing: the input devices (ids 0 ... N-1) and the output devices.
     virtual std::vector<TMMDeviceInfo> InputDevices();
@@ -192,13 +195,15 @@ public:
             ReturnCurrent();
         }
     }
-    // Forgets every queued header without returning it (close).
+    // Forgets every queued header without returning it, and the lost bytes
+    // (open, close).
     void Clear()
     {
         PWaveHdr h = nullptr;
         while (mQueue.Pop(h)) {
         }
         mCurrent = nullptr;
+        mOverrun.store(0, std::memory_order_relaxed);
     }
     uint64_t Overrun() const { return mOverrun.load(std::memory_order_relaxed); }
 

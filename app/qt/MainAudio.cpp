@@ -7,6 +7,41 @@
 
 #include <algorithm>
 
+namespace {
+
+// Buffers per recorder: the ring must bridge the longest wait of the GUI
+// thread, which hands every returned buffer on. 5 buffers (53 ms at 48 kHz)
+// ran dry while the twelve recorders started one after another on JACK
+// (about 30 ms per start), and every frame without a buffer is lost.
+// 48 buffers of 2048 bytes hold 0.51 s at 48 kHz (0.56 s at 44.1 kHz).
+constexpr int kRecorderBuffers = 48;
+
+// Buffers lost by an open recorder: the back end's count of bytes it had no
+// buffer for; else estimated from the device position, which runs ahead of
+// what was delivered by more than the buffers the recorder holds.
+uint64_t LostBuffers(TMMWaveIn& r)
+{
+    const HWAVEIN h = r.Handle();
+    if (h == 0) return 0;
+    const int64_t bufferBytes = std::max<int64_t>(1, r.GetBufferSize());
+    const int64_t lostBytes = WaveInDevice().LostBytes(h);
+    if (lostBytes >= 0) return static_cast<uint64_t>((lostBytes + bufferBytes - 1) / bufferBytes);
+    if (!r.IsStarted()) return 0;
+    const int frameBytes = std::max(1, r.Channels() * (r.BitLength() == b16Bit ? 2 : 1));
+    const int64_t bufferFrames = std::max<int64_t>(1, bufferBytes / frameBytes);
+    const int64_t delivered = r.BytesDelivered() / frameBytes;
+    int64_t position = 0;
+    try {
+        position = r.Position();
+    } catch (const EMMError&) {
+        return 0;
+    }
+    const int64_t lost = (position - delivered) / bufferFrames - r.NumBuffers();
+    return lost > 0 ? static_cast<uint64_t>(lost) : 0;
+}
+
+}  // namespace
+
 // Counts the blocks a connector hands to one bar, then passes them on.
 class TCountingLevelSink : public TMMLevelSink {
 public:
@@ -34,7 +69,7 @@ TMainAudio::TMainAudio()
         auto rec = std::make_unique<TMMWaveIn>();
         // Design values; device and rate come from the settings.
         rec->setDeviceID(MapperId);
-        rec->setNumBuffers(5);
+        rec->setNumBuffers(kRecorderBuffers);
         rec->setMode(mStereo);
         rec->setBitLength(b16Bit);
         rec->setSampleRate(44100);
@@ -75,7 +110,11 @@ void TMainAudio::SetLevelSinks(int k, TMMLevelSink* left, TMMLevelSink* right)
 
 void TMainAudio::SetDevice(int k, int deviceId) { mRecorders[k - 1]->setDeviceID(deviceId); }
 void TMainAudio::SetSampleRate(int k, int rate) { mRecorders[k - 1]->setSampleRate(rate); }
-void TMainAudio::Close(int k) { mRecorders[k - 1]->Close(); }
+void TMainAudio::Close(int k)
+{
+    mDroppedClosed += LostBuffers(*mRecorders[k - 1]);
+    mRecorders[k - 1]->Close();
+}
 void TMainAudio::Start(int k) { mRecorders[k - 1]->Start(); }
 bool TMainAudio::Running(int k) const { return mRecorders[k - 1]->IsStarted(); }
 
@@ -105,24 +144,8 @@ uint64_t TMainAudio::Blocks(int n) const
 
 uint64_t TMainAudio::DroppedBuffers() const
 {
-    // Frames the device produced but no queued buffer took: its position
-    // runs ahead of what was delivered by more than the buffers it holds.
-    uint64_t dropped = 0;
-    for (const auto& r : mRecorders) {
-        if (!r->IsStarted()) continue;
-        const int frameBytes = std::max(1, r->Channels() * (r->BitLength() == b16Bit ? 2 : 1));
-        const int64_t bufferFrames = std::max<int64_t>(1, r->GetBufferSize() / frameBytes);
-        const int64_t delivered = r->BytesDelivered() / frameBytes;
-        int64_t position = 0;
-        try {
-            position = r->Position();
-        } catch (const EMMError&) {
-            continue;
-        }
-        const int64_t ahead = position - delivered;
-        const int64_t lost = ahead / bufferFrames - r->NumBuffers();
-        if (lost > 0) dropped += static_cast<uint64_t>(lost);
-    }
+    uint64_t dropped = mDroppedClosed;
+    for (const auto& r : mRecorders) dropped += LostBuffers(*r);
     return dropped;
 }
 

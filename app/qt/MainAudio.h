@@ -47,6 +47,8 @@ public:
     uint64_t Buffers(int k) const { return mBuffers[k - 1]; }
     uint64_t Blocks(int n) const;  // strip n (1 ... 24)
     uint64_t TriggerCycles() const { return mCycles; }
+    // Buffers of audio lost since the program started (no buffer was queued
+    // when the device had frames for it).
     uint64_t DroppedBuffers() const;
     int SampleRate() const;
 
@@ -56,4 +58,5 @@ private:
     std::array<std::unique_ptr<TCountingLevelSink>, tv::kStrips> mSinks;
     std::array<uint64_t, tv::kPairs> mBuffers{};
     uint64_t mCycles = 0;
+    uint64_t mDroppedClosed = 0;  // lost by recorders before they were closed
 };
