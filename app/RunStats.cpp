@@ -27,6 +27,17 @@ std::string Array(const std::array<uint64_t, N>& a)
     return s + "]";
 }
 
+template <size_t N>
+std::string Array(const std::array<double, N>& a)
+{
+    std::string s = "[";
+    for (size_t i = 0; i < N; ++i) {
+        if (i) s += ",";
+        s += Number(a[i]);
+    }
+    return s + "]";
+}
+
 }  // namespace
 
 std::string RunStatsJson(const TRunStats& s)
@@ -34,7 +45,8 @@ std::string RunStatsJson(const TRunStats& s)
     std::ostringstream o;
     o << "{\"seconds\":" << Number(s.seconds) << ",\"cpu_seconds\":" << Number(s.cpu_seconds)
       << ",\"sample_rate\":" << s.sample_rate << ",\"recorders_running\":" << s.recorders_running
-      << ",\"buffers\":" << Array(s.buffers) << ",\"blocks\":" << Array(s.blocks)
+      << ",\"buffers\":" << Array(s.buffers) << ",\"reopens\":" << Array(s.reopens)
+      << ",\"seconds_lost\":" << Array(s.seconds_lost) << ",\"blocks\":" << Array(s.blocks)
       << ",\"paints\":" << Array(s.paints)
       << ",\"alarms\":" << Array(s.alarms) << ",\"silences\":" << Array(s.silences)
       << ",\"log_lines\":" << s.log_lines << ",\"trigger_cycles\":" << s.trigger_cycles

@@ -13,6 +13,8 @@ struct TRunStats {
     int sample_rate = 0;
     int recorders_running = 0;
     std::array<uint64_t, tv::kPairs> buffers{};  // buffers delivered per recorder
+    std::array<uint64_t, tv::kPairs> reopens{};  // times a lost device came back, per recorder
+    std::array<double, tv::kPairs> seconds_lost{};  // time its device was gone, per recorder
     std::array<uint64_t, tv::kStrips> blocks{};   // ProcessBlock calls per bar
     std::array<uint64_t, tv::kStrips> paints{};   // paint events per bar
     std::array<uint64_t, tv::kStrips> alarms{};   // silence alarm ticks per strip

@@ -2,6 +2,7 @@
 
 #include <portaudio.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #ifdef TARVOLIN_HAVE_ALSA
@@ -15,7 +16,9 @@
 constexpr MMRESULT kDeviceGone = MMSYSERR_NODRIVER;
 
 struct TMMPortAudioWaveIn::Stream {
-    TMMCaptureQueue queue;
+    TMMPairTap tap;  // the queue; and the channels, on a pair
+    TMMCaptureQueue& queue = tap.queue;
+    Shared* shared = nullptr;  // the device stream of a pair
     PaStream* pa = nullptr;
     std::atomic<bool> used{false};
     bool IsOpen() const { return used.load(); }
@@ -27,9 +30,21 @@ struct TMMPortAudioWaveIn::Stream {
     int id = 0;
 };
 
+// One device's stream shared by the recorders on its pairs.
+struct TMMPortAudioWaveIn::Shared {
+    TMMSharedCapture capture;
+    PaStream* pa = nullptr;
+    int device = 0;    // PortAudio index
+    int channels = 0;  // opened with
+    uint32_t rate = 0;  // of the attached pairs; 0 without
+    std::atomic<bool> expectStop{false};
+    std::atomic<bool> dead{false};  // the stream ended by itself
+};
+
 namespace {
 
 thread_local TMMPortAudioWaveIn::Stream* tlCallbackStream = nullptr;
+thread_local TMMPortAudioWaveIn::Shared* tlCallbackShared = nullptr;
 
 #ifdef TARVOLIN_HAVE_ALSA
 void alsaQuiet(const char*, int, const char*, int, const char*, ...) {}
@@ -62,6 +77,25 @@ void finishedCallback(void* user)
     s->queue.ReturnAll();
 }
 
+// Audio thread of a shared device stream: split and hand on.
+int sharedCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                   PaStreamCallbackFlags, void* user)
+{
+    auto* sh = static_cast<TMMPortAudioWaveIn::Shared*>(user);
+    tlCallbackShared = sh;
+    if (input) sh->capture.Write(static_cast<const int16_t*>(input), frames, sh->channels);
+    tlCallbackShared = nullptr;
+    return paContinue;
+}
+
+void sharedFinished(void* user)
+{
+    auto* sh = static_cast<TMMPortAudioWaveIn::Shared*>(user);
+    if (sh->expectStop.load()) return;
+    sh->dead.store(true);
+    sh->capture.Lose();
+}
+
 }  // namespace
 
 void SilenceAudioLibraryNoise()
@@ -89,9 +123,13 @@ TMMPortAudioWaveIn::TMMPortAudioWaveIn()
     for (int i = 0; i < n; ++i) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
         if (!info) continue;
-        if (info->maxInputChannels > 0) mInputs.push_back(i);
+        if (info->maxInputChannels > 0) {
+            mInputs.push_back({i, -1, info->maxInputChannels});
+            for (int p = 0; p < PairCount(info->maxInputChannels); ++p) mInputs.push_back({i, p, info->maxInputChannels});
+        }
         if (info->maxOutputChannels > 0) mOutputs.push_back(i);
     }
+    mShared.resize(static_cast<size_t>(n > 0 ? n : 0));
 }
 
 TMMPortAudioWaveIn::~TMMPortAudioWaveIn()
@@ -103,6 +141,8 @@ TMMPortAudioWaveIn::~TMMPortAudioWaveIn()
             Pa_CloseStream(s->pa);
             s->pa = nullptr;
         }
+    for (auto& sh : mShared)
+        if (sh) CloseShared(*sh);
     // PortAudio stays initialised until the process ends: terminating it
     // unloads ALSA's plugins, whose own allocations then surface as leaks of
     // unknown modules under LeakSanitizer (and cannot be suppressed by name).
@@ -116,7 +156,13 @@ int TMMPortAudioWaveIn::PaIndex(int id) const
         return d == paNoDevice ? -1 : d;
     }
     if (id < 0 || id >= static_cast<int>(mInputs.size())) return -1;
-    return mInputs[static_cast<size_t>(id)];
+    return mInputs[static_cast<size_t>(id)].pa;
+}
+
+int TMMPortAudioWaveIn::PairOf(int id) const
+{
+    if (id < 0 || id >= static_cast<int>(mInputs.size())) return -1;
+    return mInputs[static_cast<size_t>(id)].pair;
 }
 
 TMMPortAudioWaveIn::Stream* TMMPortAudioWaveIn::Find(HWAVEIN h)
@@ -134,6 +180,12 @@ MMRESULT TMMPortAudioWaveIn::GetDevCaps(int id, WaveInCaps& caps)
     caps.szPname = info->name ? info->name : "";
     caps.hostApi = api && api->name ? api->name : "";
     caps.wChannels = static_cast<uint16_t>(info->maxInputChannels);
+    if (const int pair = PairOf(id); pair >= 0) {
+        caps.szPname = PairName(caps.szPname, info->maxInputChannels, pair);
+        caps.wChannels = static_cast<uint16_t>(PairWidth(info->maxInputChannels, pair));
+        caps.dwFormats = StandardFormatBits(true, true, false, true);
+        return MMSYSERR_NOERROR;
+    }
     caps.dwFormats = StandardFormatBits(info->maxInputChannels >= 1, info->maxInputChannels >= 2, true, true);
     return MMSYSERR_NOERROR;
 }
@@ -170,6 +222,7 @@ MMRESULT TMMPortAudioWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWa
         return WAVERR_BADFORMAT;
     const PaDeviceInfo* info = Pa_GetDeviceInfo(pa);
     if (!info) return MMSYSERR_NODRIVER;
+    if (PairOf(id) >= 0) return OpenPair(h, mInputs[static_cast<size_t>(id)], id, fmt, cb, instance, flags);
     PaStreamParameters in{};
     in.device = pa;
     in.channelCount = fmt.nChannels;
@@ -182,6 +235,7 @@ MMRESULT TMMPortAudioWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWa
     Stream* s = mStreams.FreeSlot();
     if (!s) return MMSYSERR_ALLOCATED;
     s->queue.Clear();
+    s->shared = nullptr;
     s->halted.store(false);
     s->expectStop.store(false);
     s->gone.store(false);
@@ -207,6 +261,17 @@ MMRESULT TMMPortAudioWaveIn::Close(HWAVEIN h)
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
     if (tlCallbackStream == s) return WAVERR_STILLPLAYING;
+    if (Shared* sh = s->shared) {
+        if (tlCallbackShared == sh) return WAVERR_STILLPLAYING;
+        sh->capture.Detach(&s->tap);
+        StopSharedIfIdle(*sh);
+        if (sh->capture.Taps() == 0) sh->rate = 0;
+        s->shared = nullptr;
+        s->queue.Clear();
+        s->used.store(false);
+        s->queue.Confirm(WIM_CLOSE);
+        return MMSYSERR_NOERROR;
+    }
     s->expectStop.store(true);
     PaError err = paNoError;
     if (s->pa) err = Pa_CloseStream(s->pa);
@@ -231,7 +296,7 @@ MMRESULT TMMPortAudioWaveIn::AddBuffer(HWAVEIN h, PWaveHdr hdr)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    if (s->gone.load()) return kDeviceGone;
+    if (s->gone.load() || s->tap.gone.load()) return kDeviceGone;
     if (!hdr || !(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
     return s->queue.Add(hdr) ? MMSYSERR_NOERROR : MMSYSERR_NOMEM;
 }
@@ -240,7 +305,17 @@ MMRESULT TMMPortAudioWaveIn::Start(HWAVEIN h)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    if (s->gone.load()) return kDeviceGone;
+    if (s->gone.load() || s->tap.gone.load()) return kDeviceGone;
+    if (Shared* sh = s->shared) {
+        if (PWaveHdr first = s->queue.Current())
+            s->tap.gridFrames = std::max<uint32_t>(1, first->dwBufferLength / static_cast<uint32_t>(s->tap.FrameBytes()));
+        if (tlCallbackShared != sh) {
+            const MMRESULT r = StartShared(*sh);
+            if (r != MMSYSERR_NOERROR) return r;
+        }
+        sh->capture.Arm(&s->tap);
+        return MMSYSERR_NOERROR;
+    }
     s->halted.store(false);
     if (tlCallbackStream == s) return MMSYSERR_NOERROR;
     if (Pa_IsStreamStopped(s->pa) == 1) {
@@ -271,6 +346,12 @@ MMRESULT TMMPortAudioWaveIn::Stop(HWAVEIN h)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
+    if (Shared* sh = s->shared) {
+        sh->capture.Halt(&s->tap);
+        s->queue.ReturnPartial();
+        StopSharedIfIdle(*sh);
+        return MMSYSERR_NOERROR;
+    }
     const MMRESULT r = Halt(*s);
     if (r != MMSYSERR_NOERROR) return r;
     s->queue.ReturnPartial();
@@ -281,6 +362,13 @@ MMRESULT TMMPortAudioWaveIn::Reset(HWAVEIN h)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
+    if (Shared* sh = s->shared) {
+        sh->capture.Halt(&s->tap);
+        s->queue.ReturnAll();
+        s->tap.frames.store(0);
+        StopSharedIfIdle(*sh);
+        return MMSYSERR_NOERROR;
+    }
     const MMRESULT r = Halt(*s);
     if (r != MMSYSERR_NOERROR) return r;
     s->queue.ReturnAll();
@@ -293,7 +381,7 @@ MMRESULT TMMPortAudioWaveIn::GetPosition(HWAVEIN h, MMTime& t)
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
     t.wType = MMTime::TIME_SAMPLES;
-    t.value = static_cast<uint32_t>(s->frames.load(std::memory_order_relaxed));
+    t.value = static_cast<uint32_t>((s->shared ? s->tap.frames : s->frames).load(std::memory_order_relaxed));
     return MMSYSERR_NOERROR;
 }
 
@@ -326,4 +414,126 @@ std::vector<TMMDeviceInfo> TMMPortAudioWaveIn::BackendOutputDevices()
     if (def != paNoDevice) add(-1, def);
     for (size_t i = 0; i < mOutputs.size(); ++i) add(static_cast<int>(i), mOutputs[i]);
     return list;
+}
+
+// ---------------------------------------------------------------------------
+// Pairs: one stream per device (GUI thread, unless noted)
+
+MMRESULT TMMPortAudioWaveIn::OpenPair(HWAVEIN* h, const Input& in, int id, const WaveFormat& fmt, TWaveInNotify cb,
+                                      void* instance, uint32_t flags)
+{
+    if (fmt.wFormatTag != WAVE_FORMAT_PCM || fmt.wBitsPerSample != 16 || (fmt.nChannels != 1 && fmt.nChannels != 2) ||
+        fmt.nBlockAlign != fmt.nChannels * 2)
+        return WAVERR_BADFORMAT;
+    auto& slot = mShared[static_cast<size_t>(in.pa)];
+    if (!slot) {
+        slot = std::make_unique<Shared>();
+        slot->device = in.pa;
+    }
+    Shared& sh = *slot;
+    if (sh.dead.load() && sh.capture.Taps() == 0) {
+        // The device went away under its last stream: start afresh.
+        CloseShared(sh);
+        sh.dead.store(false);
+        sh.rate = 0;
+    }
+    // One stream, one rate.
+    if (sh.rate != 0 && sh.rate != fmt.nSamplesPerSec) return WAVERR_BADFORMAT;
+    const int first = PairFirstChannel(in.pair);
+    const int width = PairWidth(in.channels, in.pair);
+    PaStreamParameters q{};
+    q.device = in.pa;
+    q.channelCount = std::max(first + width, sh.pa ? sh.channels : 0);
+    q.sampleFormat = paInt16;
+    q.suggestedLatency = Pa_GetDeviceInfo(in.pa)->defaultHighInputLatency;
+    if (!sh.pa && Pa_IsFormatSupported(&q, nullptr, fmt.nSamplesPerSec) != paFormatIsSupported) {
+        q.channelCount = in.channels;  // devices that open only whole
+        if (Pa_IsFormatSupported(&q, nullptr, fmt.nSamplesPerSec) != paFormatIsSupported) return WAVERR_BADFORMAT;
+    }
+    if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
+    if (!h || !cb) return MMSYSERR_INVALPARAM;
+    if (sh.dead.load()) return kDeviceGone;
+
+    Stream* s = mStreams.FreeSlot();
+    if (!s) return MMSYSERR_ALLOCATED;
+    s->queue.Clear();
+    s->tap.first = first;
+    s->tap.width = width;
+    s->tap.outChannels = fmt.nChannels;
+    s->tap.gridFrames = 1;
+    s->tap.gone.store(false);
+    s->tap.frames.store(0);
+    if (!sh.capture.Attach(&s->tap)) return MMSYSERR_ALLOCATED;
+    sh.rate = fmt.nSamplesPerSec;
+    s->shared = &sh;
+    s->pa = nullptr;
+    s->halted.store(false);
+    s->expectStop.store(false);
+    s->gone.store(false);
+    s->bytesPerFrame = fmt.nBlockAlign;
+    s->id = id;
+    const HWAVEIN handle = mStreams.NextHandle();
+    s->queue.Bind(handle, cb, instance);
+    s->used.store(true);
+    *h = handle;
+    s->queue.Confirm(WIM_OPEN);
+    return MMSYSERR_NOERROR;
+}
+
+// Runs the device's stream with every attached pair's channels: opened when
+// none is, opened again with more channels when a pair beyond them starts
+// (the running pairs drop their partly filled buffer and stay aligned).
+MMRESULT TMMPortAudioWaveIn::StartShared(Shared& sh)
+{
+    if (sh.dead.load()) return kDeviceGone;
+    const int needed = sh.capture.HighestChannel();
+    if (sh.pa && sh.channels >= needed) {
+        if (Pa_IsStreamStopped(sh.pa) == 1) {
+            sh.capture.Restart();
+            sh.expectStop.store(false);
+            const PaError err = Pa_StartStream(sh.pa);
+            if (err != paNoError) return err;
+        }
+        return MMSYSERR_NOERROR;
+    }
+    CloseShared(sh);
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(sh.device);
+    if (!info) return kDeviceGone;
+    PaStreamParameters q{};
+    q.device = sh.device;
+    q.channelCount = needed;
+    q.sampleFormat = paInt16;
+    q.suggestedLatency = info->defaultHighInputLatency;
+    if (Pa_IsFormatSupported(&q, nullptr, sh.rate) != paFormatIsSupported) q.channelCount = info->maxInputChannels;
+    PaStream* stream = nullptr;
+    PaError err =
+        Pa_OpenStream(&stream, &q, nullptr, sh.rate, paFramesPerBufferUnspecified, paClipOff, sharedCallback, &sh);
+    if (err != paNoError) return err;
+    Pa_SetStreamFinishedCallback(stream, sharedFinished);
+    sh.pa = stream;
+    sh.channels = q.channelCount;
+    sh.capture.Restart();
+    sh.expectStop.store(false);
+    err = Pa_StartStream(stream);
+    if (err != paNoError) {
+        CloseShared(sh);
+        return err;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+void TMMPortAudioWaveIn::CloseShared(Shared& sh)
+{
+    if (!sh.pa) return;
+    sh.expectStop.store(true);
+    Pa_CloseStream(sh.pa);
+    sh.pa = nullptr;
+    sh.channels = 0;
+}
+
+void TMMPortAudioWaveIn::StopSharedIfIdle(Shared& sh)
+{
+    // From inside the stream's own callback it is closed later.
+    if (tlCallbackShared == &sh || sh.capture.AnyStarted()) return;
+    CloseShared(sh);
 }

@@ -1,10 +1,16 @@
 // PortAudio capture back end. Input devices of every host API (ALSA, JACK,
 // PulseAudio ...) get ids 0 ... N-1; -1 is PortAudio's default input device.
+// A device with more than two input channels is followed by its pairs
+// "NAME (1-2)" ... "NAME (N)" (MMPairSplit.h): every recorder on a pair of one
+// device takes its channels from one stream of that device, opened with the
+// channels in use when the first of them starts (opened again with more
+// when a pair beyond them starts) and closed when the last one stops.
 // The audio callback only copies frames into the queued headers, in order,
 // and hands each full header to the notification; it never allocates, locks
 // or logs.
 #pragma once
 
+#include "audio/MMPairSplit.h"
 #include "audio/MMStreamTable.h"
 #include "audio/MMWaveInDevice.h"
 
@@ -46,15 +52,30 @@ public:
 
     // PortAudio's device index of input id (-1 = default), or -1.
     int PaIndex(int id) const;
+    // The pair (0-based) input id stands for, or -1 for a whole device.
+    int PairOf(int id) const;
 
     struct Stream;
+    struct Shared;
 
 private:
+    struct Input {
+        int pa = 0;       // PortAudio device index
+        int pair = -1;    // -1: the device itself
+        int channels = 0;  // the device's input channels
+    };
     Stream* Find(HWAVEIN h);
     MMRESULT Halt(Stream& s);
+    MMRESULT OpenPair(HWAVEIN* h, const Input& in, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
+                      uint32_t flags);
+    MMRESULT StartShared(Shared& sh);
+    void CloseShared(Shared& sh);
+    // Stops and closes the device's stream once no pair records from it.
+    void StopSharedIfIdle(Shared& sh);
 
     std::string mInitError;
-    std::vector<int> mInputs;   // PortAudio indices of the input devices
+    std::vector<Input> mInputs;  // the input devices and their pairs, by id
+    std::vector<std::unique_ptr<Shared>> mShared;  // per PortAudio device, made on first use
     std::vector<int> mOutputs;  // ... and of the output devices
     TMMStreamTable<Stream, MaxStreams> mStreams;
 };

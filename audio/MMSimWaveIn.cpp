@@ -1,12 +1,15 @@
 #include "audio/MMSimWaveIn.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
 thread_local bool tlOnDeviceThread = false;
 
 constexpr size_t kChunkFrames = 256;
+
+const TMMSimulatedWaveIn::Faults kNoFaults{};
 
 }  // namespace
 
@@ -17,6 +20,11 @@ TMMSimulatedWaveIn::TMMSimulatedWaveIn(Clock clock) : mClock(clock)
         auto sig = std::make_unique<TMMSimSignal>(ParseSimSignal(DefaultSimSignalText(d + 1)));
         mSignal[d].store(sig.get());
         mSignals.push_back(std::move(sig));
+    }
+    for (int c = 0; c < InterfaceChannels; ++c) {
+        char text[48];
+        std::snprintf(text, sizeof text, "sine:997:%.1f", InterfaceChannelDbfs(c));
+        mIface.signal[static_cast<size_t>(c)] = ParseSimSignal(text);
     }
     if (mClock == Clock::RealTime) mThread = std::thread([this] { Run(); });
 }
@@ -43,6 +51,11 @@ std::string TMMSimulatedWaveIn::Signal(int device) const
     const int d = DeviceIndex(device);
     if (d < 0 || d >= DeviceCount) return "";
     return mSignal[d].load()->text;
+}
+
+const TMMSimulatedWaveIn::Faults& TMMSimulatedWaveIn::FaultsOf(int device) const
+{
+    return device >= 0 && device < DeviceCount ? mFaults[static_cast<size_t>(device)] : kNoFaults;
 }
 
 TMMSimulatedWaveIn::Faults& TMMSimulatedWaveIn::DeviceFaults(int device)
@@ -92,7 +105,7 @@ void TMMSimulatedWaveIn::Run()
         const auto now = std::chrono::steady_clock::now();
         for (auto& sp : mStreams) {
             Stream& s = *sp;
-            if (s.state.load() != sStarted) continue;
+            if (s.shared || s.state.load() != sStarted) continue;
             int idle = 0;
             if (!s.busy.compare_exchange_strong(idle, 1)) continue;
             if (s.state.load() == sStarted) {
@@ -107,11 +120,65 @@ void TMMSimulatedWaveIn::Run()
             }
             s.busy.store(0);
         }
+        int idle = 0;
+        if (mIface.running.load() && mIface.busy.compare_exchange_strong(idle, 1)) {
+            if (mIface.running.load()) {
+                const double secs = std::chrono::duration<double>(now - mIface.t0).count();
+                const auto due = static_cast<uint64_t>(secs * mIface.rate);
+                if (due > mIface.produced) {
+                    const uint64_t n = std::min<uint64_t>(due - mIface.produced, mIface.rate);
+                    mIface.produced = due;
+                    ProduceInterface(static_cast<size_t>(n));
+                }
+            }
+            mIface.busy.store(0);
+        }
     }
+}
+
+void TMMSimulatedWaveIn::ProduceInterface(size_t frames)
+{
+    int16_t buf[kChunkFrames * InterfaceChannels];
+    while (frames > 0 && mIface.running.load()) {
+        // Only the channels in use are made.
+        const int ch = std::max(1, mIface.capture.HighestChannel());
+        const size_t n = std::min(frames, kChunkFrames);
+        for (int c = 0; c < ch; ++c) mIface.gen[static_cast<size_t>(c)].Fill(buf + c, n, static_cast<size_t>(ch));
+        mIface.capture.Write(buf, n, ch);
+        frames -= n;
+    }
+}
+
+void TMMSimulatedWaveIn::StartInterface()
+{
+    if (mIface.running.load()) return;
+    for (int c = 0; c < InterfaceChannels; ++c)
+        mIface.gen[static_cast<size_t>(c)].Reset(&mIface.signal[static_cast<size_t>(c)].left, mIface.rate, c);
+    mIface.capture.Restart();
+    mIface.produced = 0;
+    mIface.t0 = std::chrono::steady_clock::now();
+    mIface.running.store(true);
+}
+
+// The stream stops with the last started pair.
+void TMMSimulatedWaveIn::StopInterfaceIfIdle()
+{
+    if (mIface.capture.AnyStarted() || !mIface.running.load()) return;
+    mIface.running.store(false);
+    if (tlOnDeviceThread) return;
+    while (mIface.busy.load() != 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
 void TMMSimulatedWaveIn::Vanish(int device)
 {
+    if (OnInterface(device)) {
+        mIface.gone.store(true);
+        mIface.running.store(false);
+        if (!tlOnDeviceThread)
+            while (mIface.busy.load() != 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        mIface.capture.Lose();
+        return;
+    }
     const int d = DeviceIndex(device);
     if (d < 0 || d >= DeviceCount) return;
     mGone[d].store(true);
@@ -126,12 +193,26 @@ void TMMSimulatedWaveIn::Vanish(int device)
 
 void TMMSimulatedWaveIn::Restore(int device)
 {
+    if (OnInterface(device)) {
+        mIface.gone.store(false);
+        return;
+    }
     const int d = DeviceIndex(device);
     if (d >= 0 && d < DeviceCount) mGone[d].store(false);
 }
 
 int TMMSimulatedWaveIn::Pump(int device, int buffers)
 {
+    if (OnInterface(device)) {
+        // Whole buffers of the largest header started, from the next grid point.
+        uint32_t grid = 0;
+        for (auto& sp : mStreams)
+            if (sp->shared && sp->state.load() == sStarted) grid = std::max(grid, sp->tap.gridFrames);
+        if (grid == 0 || !mIface.running.load()) return 0;
+        const uint64_t pos = mIface.capture.Position();
+        ProduceInterface(static_cast<size_t>((grid - pos % grid) % grid + static_cast<uint64_t>(buffers) * grid));
+        return buffers;
+    }
     const int d = DeviceIndex(device);
     int returned = 0;
     for (auto& sp : mStreams) {
@@ -151,6 +232,10 @@ int TMMSimulatedWaveIn::Pump(int device, int buffers)
 
 void TMMSimulatedWaveIn::PumpFrames(int device, size_t frames)
 {
+    if (OnInterface(device)) {
+        ProduceInterface(frames);
+        return;
+    }
     const int d = DeviceIndex(device);
     for (auto& sp : mStreams)
         if (sp->device == d && sp->state.load() == sStarted) Produce(*sp, frames);
@@ -158,6 +243,7 @@ void TMMSimulatedWaveIn::PumpFrames(int device, size_t frames)
 
 int TMMSimulatedWaveIn::OpenStreams(int device) const
 {
+    if (OnInterface(device)) return mIface.capture.Taps();
     const int d = DeviceIndex(device);
     int n = 0;
     for (auto& sp : mStreams)
@@ -167,7 +253,17 @@ int TMMSimulatedWaveIn::OpenStreams(int device) const
 
 MMRESULT TMMSimulatedWaveIn::GetDevCaps(int id, WaveInCaps& caps)
 {
-    if (id < -1 || id >= DeviceCount) return MMSYSERR_BADDEVICEID;
+    if (id < -1 || id >= InputCount) return MMSYSERR_BADDEVICEID;
+    if (OnInterface(id)) {
+        if (mIface.gone.load()) return MMSYSERR_NODRIVER;
+        const std::string name = "Simulated interface " + std::to_string(InterfaceChannels);
+        const int pair = id - InterfaceId - 1;
+        caps.szPname = pair < 0 ? name : PairName(name, InterfaceChannels, pair);
+        caps.hostApi = "Simulated";
+        caps.wChannels = static_cast<uint16_t>(pair < 0 ? InterfaceChannels : PairWidth(InterfaceChannels, pair));
+        caps.dwFormats = StandardFormatBits(true, true, false, true);
+        return MMSYSERR_NOERROR;
+    }
     const int d = DeviceIndex(id);
     if (mGone[d].load()) return MMSYSERR_NODRIVER;
     caps.szPname = "Simulated input " + std::to_string(d + 1);
@@ -189,10 +285,11 @@ MMRESULT TMMSimulatedWaveIn::GetErrorText(MMRESULT err, std::string& text)
 MMRESULT TMMSimulatedWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
                                   uint32_t flags)
 {
+    if (OnInterface(id)) return OpenShared(h, id, fmt, cb, instance, flags);
     if (id < -1 || id >= DeviceCount) return MMSYSERR_BADDEVICEID;
     const int d = DeviceIndex(id);
     if (mGone[d].load()) return MMSYSERR_NODRIVER;
-    const Faults& f = mFaults[d];
+    const Faults& f = FaultsOf(d);
     const bool ok = fmt.wFormatTag == WAVE_FORMAT_PCM && fmt.wBitsPerSample == 16 &&
                     (fmt.nChannels == 1 || fmt.nChannels == 2) && fmt.nBlockAlign == fmt.nChannels * 2 &&
                     fmt.nSamplesPerSec >= 8000 && fmt.nSamplesPerSec <= 100000;
@@ -205,6 +302,7 @@ MMRESULT TMMSimulatedWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWa
     const HWAVEIN handle = mStreams.NextHandle();
     s->queue.Clear();
     s->queue.Bind(handle, cb, instance);
+    s->shared = false;
     s->device = d;
     s->fmt = fmt;
     s->signal = nullptr;
@@ -221,8 +319,13 @@ MMRESULT TMMSimulatedWaveIn::Close(HWAVEIN h)
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
     Hold(*s, sOpen);
+    if (s->shared) {
+        mIface.capture.Detach(&s->tap);
+        StopInterfaceIfIdle();
+        if (mIface.capture.Taps() == 0) mIface.rate = 0;
+    }
     s->queue.Clear();
-    const bool confirm = !mFaults[s->device].noCloseConfirm;
+    const bool confirm = !FaultsOf(s->device).noCloseConfirm;
     s->state.store(sFree);
     if (confirm) s->queue.Confirm(WIM_CLOSE);
     return MMSYSERR_NOERROR;
@@ -242,8 +345,8 @@ MMRESULT TMMSimulatedWaveIn::AddBuffer(HWAVEIN h, PWaveHdr hdr)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    if (s->state.load() == sDead) return MMSYSERR_NODRIVER;
-    if (mFaults[s->device].addBufferError) return mFaults[s->device].addBufferError;
+    if (s->state.load() == sDead || s->tap.gone.load()) return MMSYSERR_NODRIVER;
+    if (FaultsOf(s->device).addBufferError) return FaultsOf(s->device).addBufferError;
     if (!hdr || !(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
     return s->queue.Add(hdr) ? MMSYSERR_NOERROR : MMSYSERR_NOMEM;
 }
@@ -252,9 +355,17 @@ MMRESULT TMMSimulatedWaveIn::Start(HWAVEIN h)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    if (s->state.load() == sDead) return MMSYSERR_NODRIVER;
-    if (mFaults[s->device].startError) return mFaults[s->device].startError;
+    if (s->state.load() == sDead || s->tap.gone.load()) return MMSYSERR_NODRIVER;
+    if (FaultsOf(s->device).startError) return FaultsOf(s->device).startError;
     if (s->state.load() == sStarted) return MMSYSERR_NOERROR;
+    if (s->shared) {
+        if (PWaveHdr first = s->queue.Current())
+            s->tap.gridFrames = std::max<uint32_t>(1, first->dwBufferLength / static_cast<uint32_t>(s->tap.FrameBytes()));
+        s->state.store(sStarted);
+        StartInterface();
+        mIface.capture.Arm(&s->tap);
+        return MMSYSERR_NOERROR;
+    }
     s->t0 = std::chrono::steady_clock::now();
     s->produced = 0;
     s->state.store(sStarted);
@@ -265,8 +376,14 @@ MMRESULT TMMSimulatedWaveIn::Stop(HWAVEIN h)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    if (mFaults[s->device].stopError) return mFaults[s->device].stopError;
-    if (s->state.load() == sStarted) Hold(*s, sOpen);
+    if (FaultsOf(s->device).stopError) return FaultsOf(s->device).stopError;
+    if (s->shared) {
+        mIface.capture.Halt(&s->tap);
+        if (s->state.load() == sStarted) s->state.store(sOpen);
+        StopInterfaceIfIdle();
+    } else if (s->state.load() == sStarted) {
+        Hold(*s, sOpen);
+    }
     s->queue.ReturnPartial();
     return MMSYSERR_NOERROR;
 }
@@ -275,7 +392,14 @@ MMRESULT TMMSimulatedWaveIn::Reset(HWAVEIN h)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    if (s->state.load() == sStarted) Hold(*s, sOpen);
+    if (s->shared) {
+        mIface.capture.Halt(&s->tap);
+        if (s->state.load() == sStarted) s->state.store(sOpen);
+        StopInterfaceIfIdle();
+        s->tap.frames.store(0);
+    } else if (s->state.load() == sStarted) {
+        Hold(*s, sOpen);
+    }
     s->queue.ReturnAll();
     s->frames.store(0);
     return MMSYSERR_NOERROR;
@@ -286,7 +410,7 @@ MMRESULT TMMSimulatedWaveIn::GetPosition(HWAVEIN h, MMTime& t)
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
     t.wType = MMTime::TIME_SAMPLES;
-    t.value = static_cast<uint32_t>(s->frames.load(std::memory_order_relaxed));
+    t.value = static_cast<uint32_t>((s->shared ? s->tap.frames : s->frames).load(std::memory_order_relaxed));
     return MMSYSERR_NOERROR;
 }
 
@@ -294,6 +418,42 @@ MMRESULT TMMSimulatedWaveIn::GetID(HWAVEIN h, int& id)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    id = s->device;
+    id = s->shared ? s->id : s->device;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMSimulatedWaveIn::OpenShared(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
+                                        uint32_t flags)
+{
+    if (mIface.gone.load()) return MMSYSERR_NODRIVER;
+    const bool ok = fmt.wFormatTag == WAVE_FORMAT_PCM && fmt.wBitsPerSample == 16 &&
+                    (fmt.nChannels == 1 || fmt.nChannels == 2) && fmt.nBlockAlign == fmt.nChannels * 2 &&
+                    fmt.nSamplesPerSec >= 8000 && fmt.nSamplesPerSec <= 100000;
+    // One stream, one rate.
+    if (!ok || (mIface.rate != 0 && mIface.rate != fmt.nSamplesPerSec)) return WAVERR_BADFORMAT;
+    if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
+    if (!h || !cb) return MMSYSERR_INVALPARAM;
+    Stream* s = mStreams.FreeSlot();
+    if (!s) return MMSYSERR_ALLOCATED;
+    const int pair = id - InterfaceId - 1;
+    s->queue.Clear();
+    s->tap.first = pair < 0 ? 0 : PairFirstChannel(pair);
+    s->tap.width = pair < 0 ? fmt.nChannels : PairWidth(InterfaceChannels, pair);
+    s->tap.outChannels = fmt.nChannels;
+    s->tap.gridFrames = 1;
+    s->tap.gone.store(false);
+    s->tap.frames.store(0);
+    if (!mIface.capture.Attach(&s->tap)) return MMSYSERR_ALLOCATED;
+    mIface.rate = fmt.nSamplesPerSec;
+    const HWAVEIN handle = mStreams.NextHandle();
+    s->queue.Bind(handle, cb, instance);
+    s->shared = true;
+    s->device = InterfaceId;
+    s->id = id;
+    s->fmt = fmt;
+    s->frames.store(0);
+    s->state.store(sOpen);
+    *h = handle;
+    s->queue.Confirm(WIM_OPEN);
     return MMSYSERR_NOERROR;
 }

@@ -1,11 +1,15 @@
 // Simulated capture back end: twelve stereo input devices "Simulated input 1"
 // ... "Simulated input 12" producing 16-bit PCM from signal descriptions
-// (MMSimSignal.h). With the real-time clock a device thread fills the queued
+// (MMSimSignal.h), then the 24-channel "Simulated interface 24" (id 12; a
+// 997 Hz sine on every channel, channel c at InterfaceChannelDbfs(c)) and its
+// twelve pairs "Simulated interface 24 (1-2)" ... (ids 13 ... 24), which share
+// one stream of the channels in use (MMPairSplit.h). With the real-time clock a device thread fills the queued
 // headers at the asked rate; with the manual clock nothing runs by itself and
 // Pump() delivers buffers on demand, so tests need no wall clock. Faults can
 // be injected per device.
 #pragma once
 
+#include "audio/MMPairSplit.h"
 #include "audio/MMSimSignal.h"
 #include "audio/MMStreamTable.h"
 #include "audio/MMWaveInDevice.h"
@@ -19,7 +23,12 @@
 
 class TMMSimulatedWaveIn : public TMMWaveInDevice {
 public:
-    static constexpr int DeviceCount = 12;
+    static constexpr int DeviceCount = 12;  // the stereo inputs
+    static constexpr int InterfaceId = DeviceCount;
+    static constexpr int InterfaceChannels = 24;
+    static constexpr int InputCount = InterfaceId + 1 + InterfaceChannels / 2;
+    // Peak level of interface channel c (0 ... 23) in dBFS: -3, -4.5 ... -37.5.
+    static double InterfaceChannelDbfs(int c) { return -3.0 - 1.5 * c; }
     static constexpr int MaxStreams = 32;
     enum class Clock { Manual, RealTime };
 
@@ -45,6 +54,7 @@ public:
 
     // The device disappears: every open stream on it returns all its buffers
     // (with what they hold) and refuses AddBuffer and Start from then on.
+    // Any id of the interface or its pairs addresses the whole interface.
     void Vanish(int device);
     void Restore(int device);
 
@@ -58,7 +68,7 @@ public:
     int OpenStreams(int device) const;
 
     std::string BackendName() const override { return "simulated"; }
-    int GetNumDevs() override { return DeviceCount; }
+    int GetNumDevs() override { return InputCount; }
     MMRESULT GetDevCaps(int id, WaveInCaps& caps) override;
     MMRESULT GetErrorText(MMRESULT err, std::string& text) override;
     MMRESULT Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
@@ -76,7 +86,10 @@ public:
 private:
     enum State : int { sFree, sOpen, sStarted, sDead };
     struct Stream {
-        TMMCaptureQueue queue;
+        TMMPairTap tap;  // the queue; and the channels, on the interface
+        TMMCaptureQueue& queue = tap.queue;
+        bool shared = false;  // on the interface
+        int id = 0;           // the id it was opened with
         std::atomic<int> state{sFree};
         bool IsOpen() const { return state.load() != sFree; }
         std::atomic<int> busy{0};  // the device thread is filling
@@ -89,8 +102,28 @@ private:
         std::chrono::steady_clock::time_point t0;
     };
 
+    // The interface's shared stream, filled by the device thread (real time)
+    // or PumpFrames (manual).
+    struct Interface {
+        TMMSharedCapture capture;
+        std::array<TMMSimSignal, InterfaceChannels> signal;
+        std::array<TMMSimGenerator, InterfaceChannels> gen;
+        std::atomic<bool> running{false};
+        std::atomic<int> busy{0};
+        std::atomic<bool> gone{false};
+        uint32_t rate = 0;  // of the attached taps; 0 without
+        uint64_t produced = 0;
+        std::chrono::steady_clock::time_point t0;
+    };
+
     Stream* Find(HWAVEIN h);
+    const Faults& FaultsOf(int device) const;
     int DeviceIndex(int id) const { return id == -1 ? 0 : id; }
+    static bool OnInterface(int id) { return id >= InterfaceId && id < InputCount; }
+    MMRESULT OpenShared(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance, uint32_t flags);
+    void StartInterface();
+    void StopInterfaceIfIdle();
+    void ProduceInterface(size_t frames);
     // Takes the stream away from the device thread (waits while it fills).
     void Hold(Stream& s, int newState);
     void Produce(Stream& s, size_t frames);
@@ -101,6 +134,7 @@ private:
     std::array<std::atomic<const TMMSimSignal*>, DeviceCount> mSignal;
     std::array<std::atomic<bool>, DeviceCount> mGone;
     std::array<Faults, DeviceCount> mFaults;
+    Interface mIface;
     std::vector<std::unique_ptr<TMMSimSignal>> mSignals;  // kept until destruction
     mutable std::mutex mSignalsLock;                      // GUI-side only
     std::atomic<bool> mQuit{false};

@@ -160,6 +160,10 @@ void TMMCustomWaveIn::SetFormat(const WaveFormat* fmt)
 void TMMCustomWaveIn::setDeviceID(TMMDeviceId id)
 {
     CheckClosed();
+    if (mLost) {
+        mLostTotal += NowMs() - mLostSince;
+        mLost = false;
+    }
     mProductName = kNoDevice;
     if (mDeviceCount > 0 && id >= -1 && id < mDeviceCount) {
         WaveInCaps caps;
@@ -338,16 +342,90 @@ void TMMCustomWaveIn::HandleMessage(uint32_t msg, uintptr_t wParam, void* lParam
         case WIM_DATA: BufferReturned(static_cast<PWaveHdr>(lParam)); break;
         case MM_WIM_STOP: Stop(); break;
         case MM_WIM_FAILED:
+            if (mReopenInterval > 0 && mDeviceFailed.load()) {
+                Lose();
+                break;
+            }
             Close();
             ShowApplicationError(mFailText);
             break;
         default: break;
         }
     } catch (const std::exception& e) {
+        if (mReopenInterval > 0 && mDeviceFailed.load()) {
+            Lose();
+            return;
+        }
         // A failing handler closes the recorder; the others carry on.
         Close();
         ShowApplicationError(e.what());
     }
+}
+
+// ---------------------------------------------------------------------------
+// Recovery (GUI thread)
+
+int64_t TMMCustomWaveIn::NowMs() const
+{
+    if (mClock) return mClock();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void TMMCustomWaveIn::DeviceEvent(const char* what)
+{
+    if (OnDeviceEvent) OnDeviceEvent(what, mProductName);
+}
+
+void TMMCustomWaveIn::Lose()
+{
+    DoClose(false);
+    if (mLost) return;
+    mLost = true;
+    mLostSince = mLastAttempt = NowMs();
+    DeviceEvent("lost");
+}
+
+double TMMCustomWaveIn::SecondsLost() const
+{
+    const int64_t ms = mLostTotal + (mLost ? NowMs() - mLostSince : 0);
+    return ms / 1000.0;
+}
+
+void TMMCustomWaveIn::Poll()
+{
+    if (mReopenInterval <= 0) return;
+    const int64_t now = NowMs();
+    if (!mLost) {
+        // Stall check: a started recorder whose device went quiet.
+        if (!DeviceStarted() || DevicePaused() || mClosing) return;
+        int64_t bytes;
+        {
+            Guard g(mLock, LockedMode());
+            bytes = mBytesDelivered;
+        }
+        if (bytes != mWatchBytes) {
+            mWatchBytes = bytes;
+            mWatchSince = now;
+        } else if (now - mWatchSince >= mStallTimeout) {
+            Lose();
+        }
+        return;
+    }
+    if (now - mLastAttempt < mReopenInterval) return;
+    mLastAttempt = now;
+    mReopening = true;
+    try {
+        Start();
+    } catch (const std::exception&) {
+        // Still gone; the next attempt follows after the interval.
+    }
+    mReopening = false;
+    if (!DeviceStarted()) return;
+    mLost = false;
+    ++mReopens;
+    mLostTotal += now - mLostSince;
+    DeviceEvent("reopened");
 }
 
 bool TMMCustomWaveIn::WaitUntil(const std::function<bool()>& done)
@@ -440,6 +518,7 @@ void TMMCustomWaveIn::Open()
         }
         for (PWaveHdr hdr : mHeaders) Check("WaveInPrepareHeader:\n\r", mDev.PrepareHeader(h, hdr));
         if (OnOpen) OnOpen(this);
+        if (!mReopening) DeviceEvent("opened");
     } catch (const std::exception& e) {
         FailedOperation(dynamic_cast<const EMMWaveInError*>(&e) != nullptr);
         mState.fetch_or(stOpen);
@@ -483,6 +562,9 @@ void TMMCustomWaveIn::Start()
             mWrapCount = 0;
         }
         mByteLimit = ComputeByteLimit();
+        mDeviceFailed.store(false);
+        mWatchBytes = 0;
+        mWatchSince = NowMs();
         for (PWaveHdr hdr : mHeaders) QueueHeader(hdr);
         mState.fetch_or(stStarted);
         if (!DevicePaused()) Check("WaveInStart:\n\r", mDev.Start(mHandle.load()));
@@ -585,7 +667,15 @@ void TMMCustomWaveIn::StoppedStep()
     if (mClosePending) Close();
 }
 
-void TMMCustomWaveIn::Close() { DoClose(false); }
+void TMMCustomWaveIn::Close()
+{
+    // Closed on purpose: no more reopen attempts.
+    if (mLost) {
+        mLostTotal += NowMs() - mLostSince;
+        mLost = false;
+    }
+    DoClose(false);
+}
 
 void TMMCustomWaveIn::DoClose(bool destroying)
 {
@@ -796,6 +886,7 @@ void TMMCustomWaveIn::BufferReturned(PWaveHdr hdr)
         }
         if (r != MMSYSERR_NOERROR) {
             mLastError = r;
+            mDeviceFailed.store(true);
             PlatformError("WaveInAddBuffer:\n\r", r);
         }
     } catch (const std::exception& e) {

@@ -11,6 +11,7 @@
 #include "audio/MMNotify.h"
 #include "audio/MMWaveInDevice.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -95,6 +96,31 @@ public:
     // The wait between the polls of the open, close and stop waits (10 ms).
     void SetPollDelay(std::chrono::microseconds d) { mPollDelay = d; }
 
+    // Recovery. With a reopen interval (ms; 0, the default, keeps the plain
+    // behaviour: a failing device closes the recorder and is shown as an
+    // error) a device that fails or stops delivering while recording is
+    // lost: the recorder closes without an error report (its chain is told
+    // it stopped, so its bars fall to silence), OnDeviceEvent reports "lost"
+    // once, and Poll() tries to start the same device again every interval;
+    // success reports "reopened". OnDeviceEvent also reports every "opened".
+    // Called on the GUI thread, only when assigned.
+    std::function<void(const std::string& what, const std::string& device)> OnDeviceEvent;
+    int ReopenInterval() const { return mReopenInterval; }
+    void setReopenInterval(int ms) { mReopenInterval = std::max(0, ms); }
+    // A started recorder whose device delivers nothing for this long (ms) is
+    // lost too (default 5000; a sound server's monitor may take 2 s to start).
+    int StallTimeout() const { return mStallTimeout; }
+    void setStallTimeout(int ms) { mStallTimeout = std::max(1, ms); }
+    // GUI thread, from the owner's timer (a few times a second): the stall
+    // check and the reopen attempts.
+    void Poll();
+    bool DeviceLost() const { return mLost; }
+    uint64_t Reopens() const { return mReopens; }
+    // Time spent lost so far, the current episode included.
+    double SecondsLost() const;
+    // Milliseconds of a steady clock (tests set a fake one).
+    void SetClock(std::function<int64_t()> msClock) { mClock = std::move(msClock); }
+
     // Fires OnError and raises EMMWaveInError with `text`.
     [[noreturn]] void Error(const std::string& text);
 
@@ -138,6 +164,10 @@ private:
     void FireError();
     void FailedOperation(bool ours);
     bool LockedMode() const { return mCallBackMode != cmWindow; }
+    int64_t NowMs() const;
+    void DeviceEvent(const char* what);
+    // The device is gone: close quietly and start the reopen attempts.
+    void Lose();
 
     // Properties.
     TMMDeviceId mDeviceID = 0;
@@ -182,6 +212,17 @@ private:
     std::chrono::microseconds mPollDelay{10000};
 
     std::unique_ptr<TMMWaveInThread> mThread;
+
+    // Recovery (GUI thread, except mDeviceFailed).
+    int mReopenInterval = 0;
+    int mStallTimeout = 5000;
+    std::atomic<bool> mDeviceFailed{false};  // AddBuffer refused while recording
+    bool mLost = false;
+    bool mReopening = false;
+    uint64_t mReopens = 0;
+    int64_t mLostSince = 0, mLostTotal = 0, mLastAttempt = 0;
+    int64_t mWatchBytes = -1, mWatchSince = 0;
+    std::function<int64_t()> mClock;
 };
 
 // The recorder bound to the program's capture back end (see

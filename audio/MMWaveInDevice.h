@@ -166,6 +166,35 @@ public:
         }
         return taken;
     }
+    // Fills whole frames of `frameBytes` into the queued headers in order:
+    // fill(dst, from, n) writes source frames from ... from+n-1 to dst. Every
+    // full header goes back through the notification; frames without a
+    // header are dropped and counted. Returns the frames taken.
+    template <class Fill>
+    size_t WriteFrames(size_t frames, size_t frameBytes, Fill&& fill)
+    {
+        size_t taken = 0;
+        while (taken < frames) {
+            if (!mCurrent && !mQueue.Pop(mCurrent)) {
+                mOverrun.fetch_add((frames - taken) * frameBytes, std::memory_order_relaxed);
+                break;
+            }
+            const size_t room = (mCurrent->dwBufferLength - mCurrent->dwBytesRecorded) / frameBytes;
+            const size_t n = frames - taken < room ? frames - taken : room;
+            if (n > 0) {
+                fill(mCurrent->lpData + mCurrent->dwBytesRecorded, taken, n);
+                mCurrent->dwBytesRecorded += static_cast<uint32_t>(n * frameBytes);
+                taken += n;
+            }
+            if (mCurrent->dwBufferLength - mCurrent->dwBytesRecorded < frameBytes) ReturnCurrent();
+        }
+        return taken;
+    }
+    // Empties the header being filled; it stays the next to be filled.
+    void DropPartial()
+    {
+        if (mCurrent) mCurrent->dwBytesRecorded = 0;
+    }
     // The header being filled (taken from the queue when none is), or null.
     PWaveHdr Current()
     {

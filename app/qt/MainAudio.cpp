@@ -5,6 +5,8 @@
 #include "audio/MMConnectorSinks.h"
 #include "audio/MMWavIn.h"
 
+#include <QTimer>
+
 #include <algorithm>
 
 namespace {
@@ -61,6 +63,17 @@ private:
     uint64_t mBlocks = 0;
 };
 
+std::string DeviceEventLine(int k, const std::string& what, const std::string& device)
+{
+    const std::string input =
+        "Input " + std::to_string(2 * k - 1) + "&" + std::to_string(2 * k) + ": device \"" + device + "\"";
+    if (what == "lost")
+        return input + " lost; its strips read silence; trying again every " +
+               std::to_string(TMainAudio::kReopenIntervalMs / 1000) + " s";
+    if (what == "reopened") return input + " is back; metering again";
+    return "";
+}
+
 void SetMainCaptureDevice(TMMWaveInDevice* device) { SetWaveInDevice(device); }
 
 TMainAudio::TMainAudio()
@@ -75,6 +88,11 @@ TMainAudio::TMainAudio()
         rec->setSampleRate(44100);
         uint64_t* count = &mBuffers[k - 1];
         rec->OnBufferReady = [count](TMMCustomDSPComponent*, PWaveHdr) { ++*count; };
+        // A device that goes away is reopened when it comes back.
+        rec->setReopenInterval(kReopenIntervalMs);
+        rec->OnDeviceEvent = [this, k](const std::string& what, const std::string& device) {
+            for (const auto& l : mDeviceListeners) l(k, what, device);
+        };
 
         auto con = std::make_unique<TMMConnector>();
         con->setEnterIdle(false);
@@ -84,10 +102,17 @@ TMainAudio::TMainAudio()
         mRecorders[k - 1] = std::move(rec);
         mConnectors[k - 1] = std::move(con);
     }
+    mPoll = std::make_unique<QTimer>();
+    mPoll->setInterval(250);
+    QObject::connect(mPoll.get(), &QTimer::timeout, [this] {
+        for (auto& r : mRecorders) r->Poll();
+    });
+    mPoll->start();
 }
 
 TMainAudio::~TMainAudio()
 {
+    mPoll.reset();
     for (auto& c : mConnectors) {
         c->setLevel1(nullptr);
         c->setLevel2(nullptr);
@@ -134,6 +159,8 @@ std::string TMainAudio::OutputDeviceName(int id) const
 }
 
 TMMWaveIn& TMainAudio::Recorder(int k) { return *mRecorders[k - 1]; }
+uint64_t TMainAudio::Reopens(int k) const { return mRecorders[k - 1]->Reopens(); }
+double TMainAudio::SecondsLost(int k) const { return mRecorders[k - 1]->SecondsLost(); }
 TMMConnector& TMainAudio::Connector(int k) { return *mConnectors[k - 1]; }
 
 uint64_t TMainAudio::Blocks(int n) const

@@ -8,8 +8,12 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+class QTimer;
 
 class TMMLevelSink;
 class TMMConnector;
@@ -20,6 +24,10 @@ class TMMWaveInDevice;
 // The capture back end of every recorder created after this call (null:
 // the built-in default). The caller keeps ownership.
 void SetMainCaptureDevice(TMMWaveInDevice* device);
+
+// The line the user reads when recorder k's device is lost or back ("" for
+// other events): "Input 3&4: device "X" lost; trying again every 2 s".
+std::string DeviceEventLine(int k, const std::string& what, const std::string& device);
 
 class TMainAudio {
 public:
@@ -44,6 +52,16 @@ public:
     TMMWaveIn& Recorder(int k);
     TMMConnector& Connector(int k);
 
+    // A recorder's device opened, was lost or reopened (what = "opened",
+    // "lost", "reopened"); GUI thread. The recorders' OnDeviceEvent is
+    // taken by this class: listen here.
+    using TDeviceListener = std::function<void(int k, const std::string& what, const std::string& device)>;
+    void AddDeviceListener(TDeviceListener listener) { mDeviceListeners.push_back(std::move(listener)); }
+    // Interval of the reopen attempts of a lost device (ms).
+    static constexpr int kReopenIntervalMs = 2000;
+    uint64_t Reopens(int k) const;
+    double SecondsLost(int k) const;
+
     uint64_t Buffers(int k) const { return mBuffers[k - 1]; }
     uint64_t Blocks(int n) const;  // strip n (1 ... 24)
     uint64_t TriggerCycles() const { return mCycles; }
@@ -59,4 +77,6 @@ private:
     std::array<uint64_t, tv::kPairs> mBuffers{};
     uint64_t mCycles = 0;
     uint64_t mDroppedClosed = 0;  // lost by recorders before they were closed
+    std::vector<TDeviceListener> mDeviceListeners;
+    std::unique_ptr<QTimer> mPoll;  // the recorders' stall checks and reopen attempts
 };

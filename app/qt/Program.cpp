@@ -22,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPixmap>
+#include <QTime>
 #include <QTimer>
 
 #include <cstdio>
@@ -113,6 +114,13 @@ int RunProgram(QApplication& app, const CommandLine& cl)
     };
     if (fMain.Silence())
         fMain.Silence()->Detector().AddListener([&service](const TSilenceEvent& e) { service.SilenceEvent(e); });
+    // A lost or returning input device: one line in the log window and on stderr.
+    audio.AddDeviceListener([&windows](int k, const std::string& what, const std::string& device) {
+        const std::string line = DeviceEventLine(k, what, device);
+        if (line.empty()) return;
+        windows.fLogFile.Append(QTime::currentTime().toString("HH:mm:ss").toStdString() + " " + line);
+        std::cerr << "tarvolin: " << line << "\n";
+    });
     TfActions actions(&windows.fSetLevel);
     actions.setStore(&store);
     actions.OnApply = applyMonitor;

@@ -492,6 +492,8 @@ void TfMain::CollectStats(TRunStats& s) const
     s.recorders_running = 0;
     for (int k = 1; k <= tv::kPairs; ++k) {
         s.buffers[k - 1] = mAudio.Buffers(k);
+        s.reopens[k - 1] = mAudio.Reopens(k);
+        s.seconds_lost[k - 1] = mAudio.SecondsLost(k);
         if (mAudio.Running(k)) ++s.recorders_running;
     }
     for (int n = 1; n <= tv::kStrips; ++n) {

@@ -68,6 +68,10 @@ TEST(RunStats, JsonHasEveryFieldAndArrayLength)
         EXPECT_NE(j.find(std::string("\"") + key + "\":"), std::string::npos) << key;
     EXPECT_NE(j.find("\"seconds\":20.000"), std::string::npos);
     EXPECT_NE(j.find(",18750]"), std::string::npos);
+    s.reopens[2] = 3;
+    s.seconds_lost[2] = 4.25;
+    EXPECT_NE(RunStatsJson(s).find("\"reopens\":[0,0,3,0,0,0,0,0,0,0,0,0],\"seconds_lost\":[0.000,0.000,4.250,"),
+              std::string::npos);
     EXPECT_EQ(j.front(), '{');
     EXPECT_EQ(j.back(), '}');
     EXPECT_GT(ProcessMaxRssKb(), 0);

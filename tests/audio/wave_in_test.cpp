@@ -133,7 +133,7 @@ TEST_F(WaveIn, DeviceIdLookup)
     EXPECT_EQ(rec.DeviceID(), MapperId);
     rec.setDeviceID(11);
     EXPECT_EQ(rec.ProductName(), "Simulated input 12");
-    for (int bad : {12, -2, -7}) {
+    for (int bad : {TMMSimulatedWaveIn::InputCount, -2, -7}) {
         rec.setDeviceID(bad);
         EXPECT_EQ(rec.DeviceID(), InvalidId);
         EXPECT_EQ(rec.ProductName(), "No wave audio recording device found");
@@ -141,7 +141,7 @@ TEST_F(WaveIn, DeviceIdLookup)
     EXPECT_EQ(Fails([&] { rec.Start(); }), "Invalid DeviceID");
     EXPECT_EQ(errors, 1);
     EXPECT_EQ(rec.DeviceName(-1), "Simulated input 1");
-    EXPECT_EQ(rec.DeviceName(12), "");
+    EXPECT_EQ(rec.DeviceName(TMMSimulatedWaveIn::InputCount), "");
 }
 
 TEST_F(WaveIn, EventOrderThroughALifecycle)

@@ -1,0 +1,228 @@
+// Recovery of a recorder whose device goes away while recording: one "lost"
+// report and no error box, its chain told it stopped, a reopen attempt every
+// interval, metering resumed once the device is back, the other recorders
+// undisturbed; the same for the pairs of a multichannel device and for a
+// device that goes quiet without saying so.
+#include "audio/MMSimWaveIn.h"
+#include "audio/MMWavIn.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Sim = TMMSimulatedWaveIn;
+
+// A chain sink that tells whether its recorder's stream runs.
+class Sink : public TMMDSPComponent {
+public:
+    void Started() override
+    {
+        running = true;
+        TMMDSPComponent::Started();
+    }
+    void Stopped() override
+    {
+        running = false;
+        TMMDSPComponent::Stopped();
+    }
+    bool running = false;
+};
+
+struct Rig {
+    std::vector<std::unique_ptr<TMMWaveIn>> rec;
+    std::vector<std::unique_ptr<Sink>> sink;
+    std::vector<std::atomic<int>> buffers;
+    std::vector<std::string> events;  // "k what device"
+    std::vector<std::string> shown;
+    int64_t now = 1000;
+
+    Rig(Sim& sim, const std::vector<int>& devices, TMMCBMode mode = cmWindow, int interval = 2000)
+        : buffers(devices.size())
+    {
+        SetApplicationErrorHandler([this](const std::string& t) { shown.push_back(t); });
+        for (size_t i = 0; i < devices.size(); ++i) {
+            auto r = std::make_unique<TMMWaveIn>(sim);
+            r->SetPollDelay(std::chrono::microseconds(500));
+            r->setNumBuffers(5);
+            r->setMode(mStereo);
+            r->setBitLength(b16Bit);
+            r->setSampleRate(48000);
+            r->setCallBackMode(mode);
+            r->setDeviceID(devices[i]);
+            r->setReopenInterval(interval);
+            if (mode == cmWindow) r->SetClock([this] { return now; });
+            r->OnBufferReady = [this, i](TMMCustomDSPComponent*, PWaveHdr) { ++buffers[i]; };
+            r->OnDeviceEvent = [this, i](const std::string& what, const std::string& dev) {
+                events.push_back(std::to_string(i + 1) + " " + what + " " + dev);
+            };
+            auto s = std::make_unique<Sink>();
+            s->SetInput(r.get());
+            r->Start();
+            rec.push_back(std::move(r));
+            sink.push_back(std::move(s));
+        }
+    }
+    ~Rig() { SetApplicationErrorHandler(nullptr); }
+    void PollAll()
+    {
+        for (auto& r : rec) r->Poll();
+    }
+};
+
+TEST(DeviceRecovery, LostOnceThenReopenedEveryInterval)
+{
+    Sim sim;
+    Rig rig(sim, {0, 1, 2});
+    ASSERT_EQ(rig.events.size(), 3u);
+    EXPECT_EQ(rig.events[1], "2 opened Simulated input 2");
+    rig.events.clear();
+
+    sim.Pump(1, 1);
+    sim.Vanish(1);
+    WindowPoster().ProcessMessages();
+    auto& gone = *rig.rec[1];
+    EXPECT_TRUE(gone.DeviceLost());
+    EXPECT_FALSE(gone.DeviceOpen());
+    EXPECT_FALSE(rig.sink[1]->running);  // its bars fall to silence
+    EXPECT_TRUE(rig.shown.empty());      // no error box
+    ASSERT_EQ(rig.events, std::vector<std::string>{"2 lost Simulated input 2"});
+
+    // Attempts every 2 s while it stays away: quietly.
+    for (int i = 0; i < 4; ++i) {
+        rig.now += 1000;
+        rig.PollAll();
+        sim.Pump(0, 1);
+        sim.Pump(2, 1);
+        WindowPoster().ProcessMessages();
+    }
+    EXPECT_TRUE(gone.DeviceLost());
+    EXPECT_EQ(rig.events.size(), 1u);
+    EXPECT_EQ(gone.Reopens(), 0u);
+    EXPECT_DOUBLE_EQ(gone.SecondsLost(), 4.0);
+    EXPECT_EQ(rig.buffers[0], 4);
+    EXPECT_EQ(rig.buffers[2], 4);
+
+    // Back: the next attempt (2 s after the last) reopens it.
+    sim.Restore(1);
+    rig.now += 1000;
+    rig.PollAll();
+    EXPECT_TRUE(gone.DeviceLost());
+    rig.now += 1000;
+    rig.PollAll();
+    EXPECT_FALSE(gone.DeviceLost());
+    EXPECT_TRUE(gone.DeviceStarted());
+    EXPECT_TRUE(rig.sink[1]->running);
+    EXPECT_EQ(gone.Reopens(), 1u);
+    EXPECT_DOUBLE_EQ(gone.SecondsLost(), 6.0);
+    EXPECT_EQ(rig.events.back(), "2 reopened Simulated input 2");
+    const int before = rig.buffers[1];
+    sim.Pump(1, 2);
+    WindowPoster().ProcessMessages();
+    EXPECT_EQ(rig.buffers[1], before + 2);
+    // The others never stopped.
+    EXPECT_TRUE(rig.rec[0]->DeviceStarted());
+    EXPECT_TRUE(rig.rec[2]->DeviceStarted());
+    EXPECT_TRUE(rig.shown.empty());
+}
+
+TEST(DeviceRecovery, ClosedOnPurposeStopsTheAttempts)
+{
+    Sim sim;
+    Rig rig(sim, {0});
+    sim.Vanish(0);
+    WindowPoster().ProcessMessages();
+    ASSERT_TRUE(rig.rec[0]->DeviceLost());
+    rig.now += 500;
+    rig.rec[0]->Close();
+    EXPECT_FALSE(rig.rec[0]->DeviceLost());
+    sim.Restore(0);
+    rig.now += 5000;
+    rig.PollAll();
+    EXPECT_FALSE(rig.rec[0]->DeviceOpen());
+    EXPECT_DOUBLE_EQ(rig.rec[0]->SecondsLost(), 0.5);
+}
+
+TEST(DeviceRecovery, PairsOfALostInterfaceComeBackAligned)
+{
+    Sim sim;
+    std::vector<int> pairs;
+    for (int p = 0; p < 12; ++p) pairs.push_back(Sim::InterfaceId + 1 + p);
+    Rig rig(sim, pairs);
+    sim.Pump(Sim::InterfaceId, 2);
+    sim.Vanish(Sim::InterfaceId);
+    WindowPoster().ProcessMessages();
+    for (auto& r : rig.rec) EXPECT_TRUE(r->DeviceLost());
+    EXPECT_EQ(rig.events.size(), 24u);  // 12 opened, 12 lost
+    EXPECT_EQ(sim.OpenStreams(Sim::InterfaceId), 0);
+
+    sim.Restore(Sim::InterfaceId);
+    rig.now += 2000;
+    rig.PollAll();
+    for (auto& r : rig.rec) EXPECT_TRUE(r->DeviceStarted());
+    EXPECT_EQ(sim.OpenStreams(Sim::InterfaceId), 12);
+    for (auto& b : rig.buffers) b = 0;
+    sim.Pump(Sim::InterfaceId, 3);
+    WindowPoster().ProcessMessages();
+    for (auto& r : rig.rec) EXPECT_EQ(r->Position(), 3 * 512);
+    for (auto& b : rig.buffers) EXPECT_EQ(b, 3);
+    EXPECT_TRUE(rig.shown.empty());
+}
+
+TEST(DeviceRecovery, QuietDeviceIsLostAfterTheStallTimeout)
+{
+    Sim sim;
+    Rig rig(sim, {0, 1});
+    rig.rec[0]->setStallTimeout(3000);
+    rig.rec[1]->setStallTimeout(3000);
+    for (int i = 0; i < 4; ++i) {
+        rig.now += 1000;
+        sim.Pump(1, 1);  // only device 2 delivers
+        WindowPoster().ProcessMessages();
+        rig.PollAll();
+    }
+    EXPECT_TRUE(rig.rec[0]->DeviceLost());
+    EXPECT_FALSE(rig.rec[1]->DeviceLost());
+    // The device is there: the next attempt opens it again.
+    rig.now += 2000;
+    rig.PollAll();
+    EXPECT_TRUE(rig.rec[0]->DeviceStarted());
+    EXPECT_EQ(rig.rec[0]->Reopens(), 1u);
+}
+
+// Off the GUI thread (cmThread), on the device thread's real clock.
+TEST(DeviceRecovery, RealTimeThreadMode)
+{
+    Sim sim(Sim::Clock::RealTime);
+    Rig rig(sim, {0, 1}, cmThread, 100);
+    auto runFor = [&](int ms) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < end) {
+            WindowPoster().ProcessMessages();
+            rig.PollAll();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    };
+    runFor(100);
+    sim.Vanish(1);
+    runFor(150);
+    EXPECT_TRUE(rig.rec[1]->DeviceLost());
+    sim.Restore(1);
+    runFor(250);
+    EXPECT_FALSE(rig.rec[1]->DeviceLost());
+    EXPECT_EQ(rig.rec[1]->Reopens(), 1u);
+    const int before = rig.buffers[1];
+    runFor(100);
+    EXPECT_GT(rig.buffers[1], before + 3);
+    EXPECT_TRUE(rig.rec[0]->DeviceStarted());
+    EXPECT_EQ(rig.events.size(), 4u);  // opened, opened, lost, reopened
+    EXPECT_TRUE(rig.shown.empty());
+}
+
+}  // namespace
