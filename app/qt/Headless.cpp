@@ -304,6 +304,12 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
     meter.Detector().setRecoverySeconds(mon.RecoverySeconds);
     service.OnError = [](const std::string& text) { std::cerr << "tarvolin: " << text << "\n"; };
     meter.Detector().AddListener([&service](const TSilenceEvent& e) { service.SilenceEvent(e); });
+    // Device events go to the journal; losses and returns also to stderr.
+    audio.AddDeviceListener([&service](int k, const std::string& what, const std::string& device) {
+        service.DeviceEvent(k, what, device);
+        const std::string line = DeviceEventLine(k, what, device);
+        if (!line.empty()) std::cerr << "tarvolin: " << line << "\n";
+    });
     std::ofstream logOut;
     if (!cl.logOut.empty()) {
         logOut.open(cl.logOut, std::ios::app | std::ios::binary);
@@ -336,7 +342,7 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
             s.Strips.push_back(t);
         }
         for (int k = 1; k <= tv::kPairs; ++k)
-            s.Recorders.push_back({k, audio.InputDeviceName(audio.Recorder(k).DeviceID()), audio.Running(k), 0,
+            s.Recorders.push_back({k, audio.InputDeviceName(audio.Recorder(k).DeviceID()), audio.Running(k), audio.Reopens(k),
                                    audio.Buffers(k)});
         return s;
     };

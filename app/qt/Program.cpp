@@ -58,6 +58,7 @@ TStatusSnapshot MainStatusSnapshot(TProgramWindows& w, TMainAudio& audio, double
         r.Recorder = k;
         r.Device = audio.InputDeviceName(audio.Recorder(k).DeviceID());
         r.Running = audio.Running(k);
+        r.Reopens = audio.Reopens(k);
         r.Buffers = audio.Buffers(k);
         s.Recorders.push_back(r);
     }
@@ -114,8 +115,10 @@ int RunProgram(QApplication& app, const CommandLine& cl)
     };
     if (fMain.Silence())
         fMain.Silence()->Detector().AddListener([&service](const TSilenceEvent& e) { service.SilenceEvent(e); });
-    // A lost or returning input device: one line in the log window and on stderr.
-    audio.AddDeviceListener([&windows](int k, const std::string& what, const std::string& device) {
+    // Every device event goes to the journal; a lost or returning input device
+    // also gives one line in the log window and on stderr.
+    audio.AddDeviceListener([&windows, &service](int k, const std::string& what, const std::string& device) {
+        service.DeviceEvent(k, what, device);
         const std::string line = DeviceEventLine(k, what, device);
         if (line.empty()) return;
         windows.fLogFile.Append(QTime::currentTime().toString("HH:mm:ss").toStdString() + " " + line);

@@ -4,7 +4,7 @@
 # threshold -40 dBFS, alarm delay 2 s, 8 channels. While input 3 is silent
 # GET /status shows strips 5 and 6 in alarm and the rest sounding, /metrics
 # parses as Prometheus text, the alarm command ran with the event's
-# environment and the journal holds the alarm and restored lines. With
+# environment and the journal holds the devices' opening, alarm and restored lines. With
 # --headless (no display at all), hostile clients (garbage, 1 MB of headers,
 # 200 idle connections) follow, /status must still answer, the bars must
 # still get every block (937.5/s at 48 kHz), and SIGTERM saves the settings.
@@ -163,7 +163,11 @@ for n in 5 6; do
   a=$(grep -c " alarm strip=$n " <<<"$journal"); r=$(grep -c " restored strip=$n " <<<"$journal")
   [ "$a" -le 2 ] && [ "$r" -le "$a" ] && [ "$r" -ge $((a - 1)) ] || fail "strip $n: $a alarm and $r restored lines"
 done
-[ "$(grep -cvE ' (alarm|restored) strip=[56] ' <<<"$journal")" -eq 0 ] || fail "lines of other strips"
+# Each of the four recorders in use logged its device's opening.
+for k in 1 2 3 4; do
+  grep -qE " device recorder=$k event=opened name=\"Simulated input $k\"$" <<<"$journal" || fail "no opened line for recorder $k"
+done
+[ "$(grep -cvE ' ((alarm|restored) strip=[56]|device recorder=[1-4] event=opened) ' <<<"$journal")" -eq 0 ] || fail "lines of other strips"
 if [ "$mode" = --headless ]; then
   json=$(tail -1 "$tmp/out.txt")
   python3 - "$json" <<'PY' || fail "metering rate: $json"
