@@ -8,6 +8,7 @@ namespace {
 thread_local bool tlOnDeviceThread = false;
 
 constexpr size_t kChunkFrames = 256;
+constexpr int kTickUs = 5000, kLongestTickUs = 20000;  // the real-time thread's wake-ups
 
 const TMMSimulatedWaveIn::Faults kNoFaults{};
 
@@ -32,6 +33,7 @@ TMMSimulatedWaveIn::TMMSimulatedWaveIn(Clock clock) : mClock(clock)
 TMMSimulatedWaveIn::~TMMSimulatedWaveIn()
 {
     mQuit.store(true);
+    mTicker.Stop();
     if (mThread.joinable()) mThread.join();
 }
 
@@ -99,15 +101,24 @@ void TMMSimulatedWaveIn::Run()
 {
     tlOnDeviceThread = true;
     auto next = std::chrono::steady_clock::now();
+    int tick = kTickUs;
+    bool idle = true;
     while (!mQuit.load()) {
-        next += std::chrono::milliseconds(5);
-        std::this_thread::sleep_until(next);
+        // Nothing started: sleep until a stream starts.
+        if (idle) next = std::chrono::steady_clock::now() + std::chrono::hours(1);
+        else next += std::chrono::microseconds(tick);
+        if (!mTicker.WaitUntil(next)) break;
         const auto now = std::chrono::steady_clock::now();
+        if (idle || next < now - std::chrono::seconds(1)) next = now;
+        idle = true;
+        tick = kLongestTickUs;
         for (auto& sp : mStreams) {
             Stream& s = *sp;
             if (s.shared || s.state.load() != sStarted) continue;
-            int idle = 0;
-            if (!s.busy.compare_exchange_strong(idle, 1)) continue;
+            idle = false;
+            tick = std::min(tick, s.tickUs.load());
+            int free = 0;
+            if (!s.busy.compare_exchange_strong(free, 1)) continue;
             if (s.state.load() == sStarted) {
                 const double secs = std::chrono::duration<double>(now - s.t0).count();
                 const auto due = static_cast<uint64_t>(secs * s.fmt.nSamplesPerSec);
@@ -120,8 +131,12 @@ void TMMSimulatedWaveIn::Run()
             }
             s.busy.store(0);
         }
-        int idle = 0;
-        if (mIface.running.load() && mIface.busy.compare_exchange_strong(idle, 1)) {
+        if (mIface.running.load()) {
+            idle = false;
+            tick = kTickUs;
+        }
+        int free = 0;
+        if (mIface.running.load() && mIface.busy.compare_exchange_strong(free, 1)) {
             if (mIface.running.load()) {
                 const double secs = std::chrono::duration<double>(now - mIface.t0).count();
                 const auto due = static_cast<uint64_t>(secs * mIface.rate);
@@ -158,6 +173,7 @@ void TMMSimulatedWaveIn::StartInterface()
     mIface.produced = 0;
     mIface.t0 = std::chrono::steady_clock::now();
     mIface.running.store(true);
+    mTicker.Kick();
 }
 
 // The stream stops with the last started pair.
@@ -368,7 +384,16 @@ MMRESULT TMMSimulatedWaveIn::Start(HWAVEIN h)
     }
     s->t0 = std::chrono::steady_clock::now();
     s->produced = 0;
+    // The thread wakes every half buffer (5 ... 20 ms): a buffer is handed
+    // on at most half its length after it is due.
+    int tick = kTickUs;
+    if (PWaveHdr first = s->queue.Current(); first && s->fmt.nBlockAlign && s->fmt.nSamplesPerSec)
+        tick = static_cast<int>(std::clamp<uint64_t>(uint64_t{first->dwBufferLength} / s->fmt.nBlockAlign * 500000 /
+                                                         s->fmt.nSamplesPerSec,
+                                                     kTickUs, kLongestTickUs));
+    s->tickUs.store(tick);
     s->state.store(sStarted);
+    mTicker.Kick();
     return MMSYSERR_NOERROR;
 }
 

@@ -9,6 +9,7 @@
 // be injected per device.
 #pragma once
 
+#include "audio/MMDeviceTicker.h"
 #include "audio/MMPairSplit.h"
 #include "audio/MMSimSignal.h"
 #include "audio/MMStreamTable.h"
@@ -100,6 +101,7 @@ private:
         std::atomic<uint64_t> frames{0};  // position since open or reset
         uint64_t produced = 0;            // real-time: frames made since start
         std::chrono::steady_clock::time_point t0;
+        std::atomic<int> tickUs{0};  // real-time: half a buffer, set at start
     };
 
     // The interface's shared stream, filled by the device thread (real time)
@@ -138,5 +140,6 @@ private:
     std::vector<std::unique_ptr<TMMSimSignal>> mSignals;  // kept until destruction
     mutable std::mutex mSignalsLock;                      // GUI-side only
     std::atomic<bool> mQuit{false};
+    TMMDeviceTicker mTicker;
     std::thread mThread;
 };

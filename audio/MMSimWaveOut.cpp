@@ -24,6 +24,7 @@ TMMSimulatedWaveOut::TMMSimulatedWaveOut(size_t captureBytes)
 TMMSimulatedWaveOut::~TMMSimulatedWaveOut()
 {
     mQuit.store(true);
+    mTicker.Stop();
     if (mThread.joinable()) mThread.join();
 }
 
@@ -71,21 +72,32 @@ void TMMSimulatedWaveOut::Run()
 {
     tlOnDeviceThread = true;
     auto next = std::chrono::steady_clock::now();
+    bool idle = true;
     while (!mQuit.load()) {
-        next += std::chrono::milliseconds(5);
-        std::this_thread::sleep_until(next);
+        // Nothing playing: sleep until something is written or restarted.
+        if (idle) next = std::chrono::steady_clock::now() + std::chrono::hours(1);
+        else next += std::chrono::milliseconds(5);
+        if (!mTicker.WaitUntil(next)) break;
         const auto now = std::chrono::steady_clock::now();
+        const bool resumed = idle;
+        if (idle || next < now - std::chrono::seconds(1)) next = now;
+        idle = true;
         for (auto& sp : mStreams) {
             Stream& s = *sp;
             if (s.state.load() != sOpen) continue;
-            int idle = 0;
-            if (!s.busy.compare_exchange_strong(idle, 1)) continue;
+            int free = 0;
+            if (!s.busy.compare_exchange_strong(free, 1)) {
+                idle = false;
+                continue;
+            }
             if (s.state.load() == sOpen) {
-                if (s.paused.load() || s.queue.Pending() == 0) {
+                if (resumed || s.paused.load() || s.queue.Pending() == 0) {
                     // The clock only runs while something plays.
                     s.t0 = now;
                     s.consumed = 0;
+                    if (resumed) idle = false;
                 } else {
+                    idle = false;
                     const double secs = std::chrono::duration<double>(now - s.t0).count();
                     const auto due = static_cast<uint64_t>(secs * s.fmt.nSamplesPerSec);
                     if (due > s.consumed) {
@@ -233,7 +245,9 @@ MMRESULT TMMSimulatedWaveOut::Write(HWAVEOUT h, PWaveHdr hdr)
     if (s->state.load() == sDead) return MMSYSERR_NODRIVER;
     if (mFaults[s->device].writeError) return mFaults[s->device].writeError;
     if (!hdr || !(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
-    return s->queue.Add(hdr) ? MMSYSERR_NOERROR : MMSYSERR_NOMEM;
+    if (!s->queue.Add(hdr)) return MMSYSERR_NOMEM;
+    mTicker.Kick();
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT TMMSimulatedWaveOut::Pause(HWAVEOUT h)
@@ -251,6 +265,7 @@ MMRESULT TMMSimulatedWaveOut::Restart(HWAVEOUT h)
     if (!s) return MMSYSERR_INVALHANDLE;
     if (s->state.load() == sDead) return MMSYSERR_NODRIVER;
     s->paused.store(false);
+    mTicker.Kick();
     return MMSYSERR_NOERROR;
 }
 

@@ -5,6 +5,8 @@
 // injected per device, and a device can vanish while it plays.
 #pragma once
 
+#include "audio/MMDeviceTicker.h"
+
 #include "audio/MMStreamTable.h"
 #include "audio/MMWaveOutDevice.h"
 
@@ -93,6 +95,7 @@ private:
     std::array<std::atomic<bool>, DeviceCount> mGone;
     std::array<Faults, DeviceCount> mFaults;
     std::atomic<bool> mQuit{false};
+    TMMDeviceTicker mTicker;
     std::thread mThread;
 };
 

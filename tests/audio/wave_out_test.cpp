@@ -365,3 +365,44 @@ TEST(PlaybackQueue, HoldsTheLastHeaderForTheLatency)
 }
 
 }  // namespace
+
+namespace {
+
+void IgnoreOut(HWAVEOUT, uint32_t, void*, PWaveHdr) {}
+
+// The device thread sleeps while nothing plays; woken by a write after a
+// long idle stretch it plays in real time from then on, not a burst that
+// makes up for the idle time.
+TEST(SimOutput, PlaysInRealTimeAfterIdling)
+{
+    TMMSimulatedWaveOut sim(1 << 16);
+    WaveFormat f;
+    BuildPcmFormat(f, 16, 2, 44100);
+    HWAVEOUT h{};
+    ASSERT_EQ(sim.Open(&h, 0, f, &IgnoreOut, nullptr, 0), MMSYSERR_NOERROR);
+    std::vector<uint8_t> data(44100 * 4);  // one second
+    WaveHdr hdr{};
+    hdr.lpData = reinterpret_cast<char*>(data.data());
+    hdr.dwBufferLength = static_cast<uint32_t>(data.size());
+    ASSERT_EQ(sim.PrepareHeader(h, &hdr), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(sim.Write(h, &hdr), MMSYSERR_NOERROR);
+    MMTime t{};
+    uint32_t frames = 0;
+    while (std::chrono::steady_clock::now() - t0 < std::chrono::seconds(2)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        sim.GetPosition(h, t);
+        frames = t.value;
+        if (frames > 0) break;
+    }
+    const double played = frames / 44100.0;
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_GT(frames, 0u) << "the write woke no playback";
+    EXPECT_LE(played, elapsed + 0.05) << "played ahead of real time after idling";
+    sim.Reset(h);
+    sim.UnprepareHeader(h, &hdr);
+    sim.Close(h);
+}
+
+}  // namespace

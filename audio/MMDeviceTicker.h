@@ -1,0 +1,43 @@
+// The clock of a simulated device thread: it sleeps to its next tick, or,
+// while nothing runs, until Kick() (a stream starts or gets data). Stop()
+// ends every wait for good.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+class TMMDeviceTicker {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Sleeps until `until`, a kick or Stop(); false once stopped.
+    bool WaitUntil(Clock::time_point until)
+    {
+        std::unique_lock<std::mutex> lock(mLock);
+        mWake.wait_until(lock, until, [this] { return mKicked || mStopped; });
+        mKicked = false;
+        return !mStopped;
+    }
+    void Kick()
+    {
+        {
+            std::lock_guard<std::mutex> g(mLock);
+            mKicked = true;
+        }
+        mWake.notify_one();
+    }
+    void Stop()
+    {
+        {
+            std::lock_guard<std::mutex> g(mLock);
+            mStopped = true;
+        }
+        mWake.notify_one();
+    }
+
+private:
+    std::mutex mLock;
+    std::condition_variable mWake;
+    bool mKicked = false, mStopped = false;
+};
