@@ -1,5 +1,6 @@
 #include "app/MainValues.h"
 
+#include "app/DeviceNames.h"
 #include "app/InputModes.h"
 #include "app/SettingNames.h"
 #include "audio/MMAudioBackend.h"
@@ -196,9 +197,16 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
 
     if (!s.ReadBool("is Sound", Default("is Sound") != 0)) t.ShowInputSetupModal();
 
-    for (int k = 1; k <= tv::kPairs; ++k)
-        t.SetRecorderDevice(k, s.ReadInt(NumberedName("multi_", k), DefaultRecorderDevice(WaveInDevice(), k)));
-    t.SetAlarmOutDevice(s.ReadInt("out", Default("out")));
+    // A remembered device is found by its name, wherever it is now.
+    const std::vector<std::string> inputs = InputDeviceNames(WaveInDevice());
+    for (int k = 1; k <= tv::kPairs; ++k) {
+        const TDeviceChoice c = StoredRecorderDevice(s, k, DefaultRecorderDevice(WaveInDevice(), k), inputs);
+        if (c.Missing)
+            t.SetRecorderNotConnected(k, StoredRecorderName(s, k));
+        else
+            t.SetRecorderDevice(k, c.Id);
+    }
+    t.SetAlarmOutDevice(StoredOutDevice(s, OutputDeviceNames(WaveInDevice())).Id);
 
     CloseAllRecorders(t);
     StartRecordersOfMode(t, t.InputMode());

@@ -100,6 +100,8 @@ public:
     virtual void ApplyDetector(const TLevelSetValues& v) = 0;
     virtual void ShowInputSetupModal() = 0;
     virtual void SetRecorderDevice(int k, int deviceId) = 0;
+    // Recorder k's remembered device `name` is not connected: it stays closed.
+    virtual void SetRecorderNotConnected(int k, const std::string& name) = 0;
     virtual void SetAlarmOutDevice(int deviceId) = 0;
     // May throw; each call is a step of its own.
     virtual void CloseRecorder(int k) = 0;

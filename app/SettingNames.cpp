@@ -1,5 +1,6 @@
 #include "app/SettingNames.h"
 
+#include "app/DeviceNames.h"
 #include "app/SettingsRegText.h"
 #include "metering/MainBar.h"
 #include "monitoring/MMMonitorSettings.h"
@@ -128,10 +129,25 @@ std::vector<TSettingEntry> build()
         m.writer = TSettingWriter::InputSetupOk;
         m.index = k;
         v.push_back(m);
+        // The chosen device's name and rank among devices of that name.
+        TSettingEntry name = text(RecorderNameSetting(k), G::InputSetup, "");
+        name.writer = TSettingWriter::InputSetupOk;
+        name.index = k;
+        v.push_back(name);
+        TSettingEntry rank = integer(RecorderRankSetting(k), G::InputSetup, 0);
+        rank.writer = TSettingWriter::InputSetupOk;
+        rank.index = k;
+        v.push_back(rank);
     }
     TSettingEntry out = integer("out", G::InputSetup, 0);
     out.writer = TSettingWriter::InputSetupOk;
     v.push_back(out);
+    TSettingEntry outName = text(kOutNameSetting, G::InputSetup, "");
+    outName.writer = TSettingWriter::InputSetupOk;
+    v.push_back(outName);
+    TSettingEntry outRank = integer(kOutRankSetting, G::InputSetup, 0);
+    outRank.writer = TSettingWriter::InputSetupOk;
+    v.push_back(outRank);
     TSettingEntry isSound = boolean("is Sound", G::InputSetup, false);
     isSound.writer = TSettingWriter::InputSetupOk;
     v.push_back(isSound);

@@ -3,6 +3,7 @@
 #include "audio/MMPaWaveIn.h"
 #include "audio/MMSimWaveIn.h"
 
+#include <algorithm>
 #include <iomanip>
 
 namespace {
@@ -53,6 +54,24 @@ int DefaultRecorderDevice(const TMMWaveInDevice& device, int k)
     if (device.BackendName() == "simulated" && k >= 1 && k <= TMMSimulatedWaveIn::DeviceCount) return k - 1;
     return 0;
 }
+
+namespace {
+
+std::vector<std::string> NamesOf(const std::vector<TMMDeviceInfo>& list)
+{
+    std::vector<std::string> names;
+    for (const TMMDeviceInfo& d : list)
+        if (d.id >= 0) {
+            names.resize(std::max(names.size(), static_cast<size_t>(d.id) + 1));
+            names[static_cast<size_t>(d.id)] = d.name;
+        }
+    return names;
+}
+
+}  // namespace
+
+std::vector<std::string> InputDeviceNames(TMMWaveInDevice& device) { return NamesOf(device.InputDevices()); }
+std::vector<std::string> OutputDeviceNames(TMMWaveInDevice& device) { return NamesOf(device.BackendOutputDevices()); }
 
 void PrintDeviceList(TMMWaveInDevice& device, std::ostream& out)
 {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 class EMMBackendError : public EMMError {
 public:
@@ -28,6 +29,9 @@ std::unique_ptr<TMMWaveInDevice> CreateWaveInBackend(const std::string& choice,
 // simulated back end simulated input k, so every pair shows its own signal;
 // otherwise device 0.
 int DefaultRecorderDevice(const TMMWaveInDevice& device, int k);
+// Names of the input (output) devices 0 ... n-1 in id order, the default device left out.
+std::vector<std::string> InputDeviceNames(TMMWaveInDevice& device);
+std::vector<std::string> OutputDeviceNames(TMMWaveInDevice& device);
 
 // Prints the input and output devices with the ids the setup dialog uses,
 // the default device (-1) first.

@@ -192,6 +192,7 @@ public:
             // refused while open
         }
     }
+    void SetRecorderNotConnected(int k, const std::string& name) override { mAudio.SetNotConnected(k, name); }
     void SetAlarmOutDevice(int) override {}
     void CloseRecorder(int k) override { mAudio.Close(k); }
     void StartRecorder(int k) override { mAudio.Start(k); }
@@ -342,7 +343,7 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
             s.Strips.push_back(t);
         }
         for (int k = 1; k <= tv::kPairs; ++k)
-            s.Recorders.push_back({k, audio.InputDeviceName(audio.Recorder(k).DeviceID()), audio.Running(k), audio.Reopens(k),
+            s.Recorders.push_back({k, audio.RecorderDeviceName(k), audio.Running(k), audio.Reopens(k),
                                    audio.Buffers(k)});
         return s;
     };

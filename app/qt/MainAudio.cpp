@@ -1,6 +1,7 @@
 #include "base/TvConstants.h"
 #include "app/qt/MainAudio.h"
 
+#include "app/DeviceNames.h"
 #include "audio/MMConnector.h"
 #include "audio/MMConnectorSinks.h"
 #include "audio/MMWavIn.h"
@@ -133,14 +134,32 @@ void TMainAudio::SetLevelSinks(int k, TMMLevelSink* left, TMMLevelSink* right)
     c.setLevel2(r.get());
 }
 
-void TMainAudio::SetDevice(int k, int deviceId) { mRecorders[k - 1]->setDeviceID(deviceId); }
+void TMainAudio::SetDevice(int k, int deviceId)
+{
+    mRecorders[k - 1]->setDeviceID(deviceId);
+    mMissing[k - 1].clear();
+}
+
+void TMainAudio::SetNotConnected(int k, const std::string& name)
+{
+    mMissing[k - 1] = name.empty() ? "?" : name;
+}
+
+std::string TMainAudio::RecorderDeviceName(int k) const
+{
+    if (NotConnected(k)) return NotConnectedCaption(mMissing[k - 1]);
+    return InputDeviceName(mRecorders[k - 1]->DeviceID());
+}
 void TMainAudio::SetSampleRate(int k, int rate) { mRecorders[k - 1]->setSampleRate(rate); }
 void TMainAudio::Close(int k)
 {
     mDroppedClosed += LostBuffers(*mRecorders[k - 1]);
     mRecorders[k - 1]->Close();
 }
-void TMainAudio::Start(int k) { mRecorders[k - 1]->Start(); }
+void TMainAudio::Start(int k)
+{
+    if (!NotConnected(k)) mRecorders[k - 1]->Start();
+}
 bool TMainAudio::Running(int k) const { return mRecorders[k - 1]->IsStarted(); }
 
 int TMainAudio::InputDeviceCount() const { return mRecorders[0]->DeviceCount(); }

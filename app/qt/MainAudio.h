@@ -39,6 +39,12 @@ public:
 
     // Each may throw the recorder's error; the caller swallows it.
     void SetDevice(int k, int deviceId);
+    // Recorder k's remembered device `name` is not connected: Start does
+    // nothing (the recorder stays closed) until SetDevice gives it a device.
+    void SetNotConnected(int k, const std::string& name);
+    bool NotConnected(int k) const { return !mMissing[k - 1].empty(); }
+    // The device of recorder k as shown: its name, or "NAME (not connected)".
+    std::string RecorderDeviceName(int k) const;
     void SetSampleRate(int k, int rate);
     void Close(int k);
     void Start(int k);
@@ -78,5 +84,6 @@ private:
     uint64_t mCycles = 0;
     uint64_t mDroppedClosed = 0;  // lost by recorders before they were closed
     std::vector<TDeviceListener> mDeviceListeners;
+    std::array<std::string, tv::kPairs> mMissing;  // names of devices not connected
     std::unique_ptr<QTimer> mPoll;  // the recorders' stall checks and reopen attempts
 };

@@ -56,7 +56,7 @@ TStatusSnapshot MainStatusSnapshot(TProgramWindows& w, TMainAudio& audio, double
     for (int k = 1; k <= 12; ++k) {
         TRecorderStatus r;
         r.Recorder = k;
-        r.Device = audio.InputDeviceName(audio.Recorder(k).DeviceID());
+        r.Device = audio.RecorderDeviceName(k);
         r.Running = audio.Running(k);
         r.Reopens = audio.Reopens(k);
         r.Buffers = audio.Buffers(k);

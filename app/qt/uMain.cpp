@@ -439,6 +439,8 @@ void TfMain::SetRecorderDevice(int k, int deviceId)
     }
 }
 
+void TfMain::SetRecorderNotConnected(int k, const std::string& name) { mAudio.SetNotConnected(k, name); }
+
 void TfMain::SetAlarmOutDevice(int deviceId)
 {
     mAlarmOutDevice = deviceId;

@@ -112,6 +112,7 @@ public:
     void ApplyDetector(const TLevelSetValues& v) override;
     void ShowInputSetupModal() override;
     void SetRecorderDevice(int k, int deviceId) override;
+    void SetRecorderNotConnected(int k, const std::string& name) override;
     void SetAlarmOutDevice(int deviceId) override;
     void CloseRecorder(int k) override;
     void StartRecorder(int k) override;

@@ -1,6 +1,7 @@
 #include "base/TvConstants.h"
 #include "app/qt/uMultimode.h"
 
+#include "app/DeviceNames.h"
 #include "app/InputModes.h"
 #include "audio/MMAudioBackend.h"
 #include "audio/MMWavIn.h"
@@ -151,36 +152,60 @@ void Tfmulti::fillLists()
 {
     for (QComboBox* cb : mInputs) cb->clear();
     mOut->clear();
+    for (std::string& m : mMissing) m.clear();
+    mInputNames.clear();
+    mOutputNames.clear();
     const int inputs = mHost.InputDeviceCount();
     if (inputs <= 0) return;
     const QString mapper = QString::fromStdString(mHost.InputDeviceName(-1));
     for (QComboBox* cb : mInputs) cb->addItem(mapper);
     mOut->addItem(QString::fromStdString(mHost.OutputDeviceName(-1)));
-    for (int i = 0; i < mHost.OutputDeviceCount(); ++i)
-        mOut->addItem(QString::fromStdString(mHost.OutputDeviceName(i)));
+    for (int i = 0; i < mHost.OutputDeviceCount(); ++i) {
+        mOutputNames.push_back(mHost.OutputDeviceName(i));
+        mOut->addItem(QString::fromStdString(mOutputNames.back()));
+    }
     for (int i = 0; i < inputs; ++i) {
-        const QString name = QString::fromStdString(mHost.InputDeviceName(i));
+        mInputNames.push_back(mHost.InputDeviceName(i));
+        const QString name = QString::fromStdString(mInputNames.back());
         for (QComboBox* cb : mInputs) cb->addItem(name);
     }
     auto select = [](QComboBox* cb, int id) {
         const int item = id + 1;
         cb->setCurrentIndex(item >= 0 && item < cb->count() ? item : -1);
     };
+    // A remembered device is chosen by its name; one that is missing is
+    // offered as "NAME (not connected)" and stays chosen.
     for (int k = 1; k <= tv::kPairs; ++k) {
         const int fallback = DefaultRecorderDevice(WaveInDevice(), k);
-        select(mInputs[k - 1], mStore.ReadInt(NumberedName("multi_", k), fallback < inputs ? fallback : 0));
+        const TDeviceChoice c = StoredRecorderDevice(mStore, k, fallback < inputs ? fallback : 0, mInputNames);
+        QComboBox* cb = mInputs[k - 1];
+        if (c.Missing) {
+            mMissing[k - 1] = StoredRecorderName(mStore, k);
+            cb->addItem(QString::fromStdString(NotConnectedCaption(mMissing[k - 1])));
+            cb->setCurrentIndex(cb->count() - 1);
+        } else {
+            select(cb, c.Id);
+        }
     }
-    select(mOut, mStore.ReadInt("out", 0));
+    select(mOut, StoredOutDevice(mStore, mOutputNames).Id);
 }
 
 void Tfmulti::okClicked()
 {
-    for (int k = 1; k <= tv::kPairs; ++k) mStore.WriteInt(NumberedName("multi_", k), mInputs[k - 1]->currentIndex() - 1);
-    mStore.WriteInt("out", mOut->currentIndex() - 1);
+    auto missingChosen = [this](int k) {
+        return !mMissing[k - 1].empty() && mInputs[k - 1]->currentIndex() == mInputs[k - 1]->count() - 1;
+    };
+    // A device left "not connected" keeps what is stored for it.
+    for (int k = 1; k <= tv::kPairs; ++k)
+        if (!missingChosen(k)) WriteRecorderDevice(mStore, k, mInputs[k - 1]->currentIndex() - 1, mInputNames);
+    WriteOutDevice(mStore, mOut->currentIndex() - 1, mOutputNames);
     mStore.WriteInt("Samplerate", mRate);
     for (int k = 1; k <= tv::kPairs; ++k) {
         try {
-            mHost.SetRecorderDevice(k, mInputs[k - 1]->currentIndex() - 1);
+            if (missingChosen(k))
+                mHost.SetRecorderNotConnected(k, mMissing[k - 1]);
+            else
+                mHost.SetRecorderDevice(k, mInputs[k - 1]->currentIndex() - 1);
         } catch (...) {
             // refused while open; the recorders are closed while the dialog shows
         }

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 class QButtonGroup;
 class QComboBox;
@@ -26,6 +27,8 @@ public:
     // Recorder k (1 ... 12); may throw while the recorder is open.
     virtual void SetRecorderSampleRate(int k, int rate) = 0;
     virtual void SetRecorderDevice(int k, int deviceId) = 0;
+    // Recorder k keeps its remembered device `name`, which is not connected.
+    virtual void SetRecorderNotConnected(int k, const std::string& name) = 0;
     // Device lists, counts read once when the devices were first asked.
     virtual int InputDeviceCount() = 0;
     virtual std::string InputDeviceName(int id) = 0;  // id -1 is the mapper; "" when unknown
@@ -64,6 +67,8 @@ private:
     QButtonGroup* mModeGroup = nullptr;
     QButtonGroup* mRateGroup = nullptr;
     std::array<QComboBox*, tv::kPairs> mInputs{};
+    std::array<std::string, tv::kPairs> mMissing;  // shown as "NAME (not connected)", last item
+    std::vector<std::string> mInputNames, mOutputNames;
     QComboBox* mOut = nullptr;
     QPushButton* mOk = nullptr;
     int mMode = 2;

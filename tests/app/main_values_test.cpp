@@ -23,6 +23,7 @@ struct FakeMain : TMainTarget {
     TCorreValues corre;
     int mode = 2, rate = 0, outDevice = 99;
     std::array<int, tv::kPairs> devices{};
+    std::array<std::string, tv::kPairs> missing;
     std::vector<std::string> log;
     std::set<int> failing;  // recorders whose Close/Start throw
     std::function<void()> onSetup;
@@ -63,6 +64,7 @@ struct FakeMain : TMainTarget {
         if (onSetup) onSetup();
     }
     void SetRecorderDevice(int k, int id) override { devices[k - 1] = id; }
+    void SetRecorderNotConnected(int k, const std::string& name) override { missing[k - 1] = name; }
     void SetAlarmOutDevice(int id) override { outDevice = id; }
     void CloseRecorder(int k) override
     {

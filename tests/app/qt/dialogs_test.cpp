@@ -18,6 +18,7 @@ namespace {
 struct FakeHost : TMultiHost {
     int maxWidth = 1400, width = 1382, channels = 0, inputs = 2, outputs = 1;
     std::array<int, tv::kPairs> rates{}, devices{};
+    std::array<std::string, tv::kPairs> missing;
     bool recordersOpen = false;
     void SetMainWidths(int m, int w) override
     {
@@ -31,6 +32,7 @@ struct FakeHost : TMultiHost {
         rates[k - 1] = r;
     }
     void SetRecorderDevice(int k, int id) override { devices[k - 1] = id; }
+    void SetRecorderNotConnected(int k, const std::string& name) override { missing[k - 1] = name; }
     int InputDeviceCount() override { return inputs; }
     std::string InputDeviceName(int id) override { return id < 0 ? "mapper" : "in" + std::to_string(id); }
     int OutputDeviceCount() override { return outputs; }
@@ -64,8 +66,41 @@ TEST(InputSetup, ListsMapperFirstAndStoredChoices)
     EXPECT_EQ(store.ReadInt("out", 99), 0);
     EXPECT_EQ(store.ReadInt("Samplerate", 99), 0);
     EXPECT_TRUE(store.ReadBool("is Sound", false));
-    EXPECT_EQ(store.Writes(), 2 + 14 + 1);
+    EXPECT_EQ(store.Writes(), 2 + 13 * 3 + 1 + 1);  // position, name and rank of 12 inputs and the output
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
+}
+
+// A remembered device found at another position is chosen there; one that is
+// missing is offered as "NAME (not connected)", chosen, and OK keeps it.
+TEST(InputSetup, RemembersDevicesByName)
+{
+    FakeHost host;
+    host.inputs = 3;  // in0, in1, in2
+    TMemoryStore store;
+    store.WriteInt("multi_1", 0);
+    store.WriteText("multi_1 name", "in2");  // moved from 0 to 2
+    store.WriteInt("multi_2", 1);
+    store.WriteText("multi_2 name", "USB Mic");  // not connected
+    store.WriteInt("multi_3", 1);
+    store.WriteText("multi_3 name", "Gone too");
+    Tfmulti dlg(host, store);
+    dlg.fillLists();
+    EXPECT_EQ(dlg.inputList(1)->currentIndex(), 3);
+    QComboBox* two = dlg.inputList(2);
+    EXPECT_EQ(two->count(), 5);
+    EXPECT_EQ(two->currentText(), "USB Mic (not connected)");
+    EXPECT_EQ(dlg.inputList(1)->count(), 4) << "the missing device is offered only to its own pair";
+    dlg.inputList(3)->setCurrentIndex(1);  // pair 3 gets in0 instead
+    dlg.okButton()->click();
+    EXPECT_EQ(store.ReadInt("multi_1", 99), 2);
+    EXPECT_EQ(store.ReadText("multi_1 name", ""), "in2");
+    EXPECT_EQ(store.ReadInt("multi_2", 99), 1);
+    EXPECT_EQ(store.ReadText("multi_2 name", ""), "USB Mic");
+    EXPECT_EQ(host.missing[1], "USB Mic");
+    EXPECT_EQ(host.devices[1], 0) << "no device given to the pair whose device is missing";
+    EXPECT_EQ(store.ReadText("multi_3 name", ""), "in0");
+    EXPECT_EQ(host.devices[2], 0);
+    EXPECT_EQ(host.missing[2], "");
 }
 
 TEST(InputSetup, NoInputDeviceLeavesListsEmptyAndOkStoresInvalid)

@@ -1,0 +1,74 @@
+#include "app/DeviceNames.h"
+
+const char* const kOutNameSetting = "out name";
+const char* const kOutRankSetting = "out rank";
+
+std::string RecorderNameSetting(int k) { return "multi_" + std::to_string(k) + " name"; }
+std::string RecorderRankSetting(int k) { return "multi_" + std::to_string(k) + " rank"; }
+
+std::string NotConnectedCaption(const std::string& name) { return name + " (not connected)"; }
+
+TDeviceName NameOfDevice(int id, const std::vector<std::string>& names)
+{
+    if (id < 0 || id >= static_cast<int>(names.size())) return {};
+    TDeviceName d{names[static_cast<size_t>(id)], 0};
+    for (int i = 0; i < id; ++i)
+        if (names[static_cast<size_t>(i)] == d.Name) ++d.Rank;
+    return d;
+}
+
+TDeviceChoice ResolveStoredDevice(int storedId, const TDeviceName& stored, const std::vector<std::string>& names)
+{
+    if (stored.Name.empty() || storedId == -1) return {storedId, false};
+    const int rank = stored.Rank < 0 ? 0 : stored.Rank;
+    int seen = 0;
+    for (int i = 0; i < static_cast<int>(names.size()); ++i) {
+        if (names[static_cast<size_t>(i)] != stored.Name) continue;
+        if (seen++ == rank) return {i, false};
+    }
+    return {kDeviceNotConnected, true};
+}
+
+namespace {
+
+TDeviceChoice Stored(TSettingsAccess& store, const std::string& idName, int fallback, const std::string& nameName,
+                     const std::string& rankName, const std::vector<std::string>& names)
+{
+    const int id = store.ReadInt(idName, fallback);
+    const TDeviceName stored{store.ReadText(nameName, ""), store.ReadInt(rankName, 0)};
+    return ResolveStoredDevice(id, stored, names);
+}
+
+void Write(TSettingsAccess& store, const std::string& idName, int id, const std::string& nameName,
+           const std::string& rankName, const std::vector<std::string>& names)
+{
+    const TDeviceName d = NameOfDevice(id, names);
+    store.WriteInt(idName, id);
+    store.WriteText(nameName, d.Name);
+    store.WriteInt(rankName, d.Rank);
+}
+
+}  // namespace
+
+TDeviceChoice StoredRecorderDevice(TSettingsAccess& store, int k, int fallback, const std::vector<std::string>& names)
+{
+    return Stored(store, "multi_" + std::to_string(k), fallback, RecorderNameSetting(k), RecorderRankSetting(k), names);
+}
+
+TDeviceChoice StoredOutDevice(TSettingsAccess& store, const std::vector<std::string>& names)
+{
+    const TDeviceChoice c = Stored(store, "out", 0, kOutNameSetting, kOutRankSetting, names);
+    return c.Missing ? TDeviceChoice{-1, true} : c;
+}
+
+std::string StoredRecorderName(TSettingsAccess& store, int k) { return store.ReadText(RecorderNameSetting(k), ""); }
+
+void WriteRecorderDevice(TSettingsAccess& store, int k, int id, const std::vector<std::string>& names)
+{
+    Write(store, "multi_" + std::to_string(k), id, RecorderNameSetting(k), RecorderRankSetting(k), names);
+}
+
+void WriteOutDevice(TSettingsAccess& store, int id, const std::vector<std::string>& names)
+{
+    Write(store, "out", id, kOutNameSetting, kOutRankSetting, names);
+}
