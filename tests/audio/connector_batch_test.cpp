@@ -93,7 +93,11 @@ protected:
         loop.SetTime(5000000);
         loop.mFrameUs = 16667;
     }
-    void TearDown() override { SetConnectorLoop(nullptr); }
+    void TearDown() override
+    {
+        WindowPoster().ProcessMessages();  // drops what the test's devices left posted
+        SetConnectorLoop(nullptr);
+    }
 
     void Start(TMMConnector& c)
     {

@@ -69,7 +69,12 @@ struct Rig {
             sink.push_back(std::move(s));
         }
     }
-    ~Rig() { SetApplicationErrorHandler(nullptr); }
+    ~Rig()
+    {
+        // The recorders stop before the counts their threads write go away.
+        for (auto& r : rec) r->Close();
+        SetApplicationErrorHandler(nullptr);
+    }
     void PollAll()
     {
         for (auto& r : rec) r->Poll();
@@ -218,7 +223,7 @@ TEST(DeviceRecovery, RealTimeThreadMode)
     EXPECT_FALSE(rig.rec[1]->DeviceLost());
     EXPECT_EQ(rig.rec[1]->Reopens(), 1u);
     const int before = rig.buffers[1];
-    runFor(100);
+    runFor(300);
     EXPECT_GT(rig.buffers[1], before + 3);
     EXPECT_TRUE(rig.rec[0]->DeviceStarted());
     EXPECT_EQ(rig.events.size(), 4u);  // opened, opened, lost, reopened
