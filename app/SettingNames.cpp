@@ -165,6 +165,14 @@ std::vector<TSettingEntry> build()
         e.writer = TSettingWriter::ActionsDialog;
         v.push_back(e);
     }
+
+    // The loudness window. Source: 0 the sum of the active pairs, K pair K.
+    for (TSettingEntry e : {integer("Loudness Left", G::Loudness, 0), integer("Loudness Top", G::Loudness, 0),
+                            boolean("Loudness Visible", G::Loudness, false), integer("Loudness Source", G::Loudness, 1),
+                            integer("Loudness Target", G::Loudness, -23)}) {
+        e.writer = TSettingWriter::LoudnessWindow;
+        v.push_back(e);
+    }
     return v;
 }
 

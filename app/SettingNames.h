@@ -11,7 +11,7 @@
 
 enum class TSettingType { Integer, Boolean, Text };
 
-enum class TSettingGroup { MainWindow, Strip, LevelSettings, Limits, InputSetup, Correlation, Monitoring };
+enum class TSettingGroup { MainWindow, Strip, LevelSettings, Limits, InputSetup, Correlation, Monitoring, Loudness };
 
 enum class TSettingWriter {
     Exit,          // closing the main window
@@ -20,6 +20,7 @@ enum class TSettingWriter {
     LimitsSave,    // the level settings dialog's "Save", for the standard selected then
     InputSetupOk,  // the input setup's "OK"
     ActionsDialog, // the "Actions" dialog's "OK" (monitoring service)
+    LoudnessWindow, // closing the program: the loudness window's place and choices
 };
 
 struct TSettingEntry {

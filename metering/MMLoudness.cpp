@@ -5,8 +5,9 @@
 #include <ebur128.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <type_traits>
 
@@ -334,3 +335,13 @@ double TMMLoudnessMeter::ShortTerm() const { return shown().ShortTerm(); }
 double TMMLoudnessMeter::Integrated() const { return shown().Integrated(); }
 double TMMLoudnessMeter::Range() const { return shown().Range(); }
 double TMMLoudnessMeter::TruePeak() const { return shown().TruePeak(); }
+
+std::string LoudnessReadout(double value, const char* unit)
+{
+    if (!std::isfinite(value)) return std::string("--- ") + unit;
+    char buf[32];
+    // -0.04 reads "-0.0" with %.1f; keep the sign only where the digits show it.
+    const double shown = std::round(value * 10) / 10;
+    std::snprintf(buf, sizeof buf, "%.1f %s", shown == 0 ? 0.0 : shown, unit);
+    return buf;
+}

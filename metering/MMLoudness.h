@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 class EMMLoudnessError : public EMMError {
@@ -147,3 +148,7 @@ private:
 // Momentary or short-term loudness of several programmes read as one: the sum
 // of their channel powers.
 double SumLoudness(const double* lufs, size_t n);
+
+// A readout of the loudness window: one decimal and the unit ("-23.0 LUFS"),
+// or "--- UNIT" while the value is not defined yet.
+std::string LoudnessReadout(double value, const char* unit);

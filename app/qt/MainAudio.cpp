@@ -87,8 +87,10 @@ TMainAudio::TMainAudio()
         rec->setMode(mStereo);
         rec->setBitLength(b16Bit);
         rec->setSampleRate(44100);
-        uint64_t* count = &mBuffers[k - 1];
-        rec->OnBufferReady = [count](TMMCustomDSPComponent*, PWaveHdr) { ++*count; };
+        rec->OnBufferReady = [this, k](TMMCustomDSPComponent*, PWaveHdr h) {
+            ++mBuffers[k - 1];
+            if (mTap && h) mTap(k, reinterpret_cast<const int16_t*>(h->lpData), h->dwBytesRecorded / 4);
+        };
         // A device that goes away is reopened when it comes back.
         rec->setReopenInterval(kReopenIntervalMs);
         rec->OnDeviceEvent = [this, k](const std::string& what, const std::string& device) {

@@ -68,6 +68,11 @@ public:
     uint64_t Reopens(int k) const;
     double SecondsLost(int k) const;
 
+    // Every recorded buffer of recorder k as interleaved 16-bit stereo
+    // frames, on the GUI thread (e.g. the loudness window); empty: none.
+    using TBufferTap = std::function<void(int k, const int16_t* frames, size_t count)>;
+    void SetBufferTap(TBufferTap tap) { mTap = std::move(tap); }
+
     uint64_t Buffers(int k) const { return mBuffers[k - 1]; }
     uint64_t Blocks(int n) const;  // strip n (1 ... 24)
     uint64_t TriggerCycles() const { return mCycles; }
@@ -85,5 +90,6 @@ private:
     uint64_t mDroppedClosed = 0;  // lost by recorders before they were closed
     std::vector<TDeviceListener> mDeviceListeners;
     std::array<std::string, tv::kPairs> mMissing;  // names of devices not connected
+    TBufferTap mTap;
     std::unique_ptr<QTimer> mPoll;  // the recorders' stall checks and reopen attempts
 };

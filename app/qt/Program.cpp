@@ -1,8 +1,10 @@
 #include "app/qt/Program.h"
 
+#include "app/InputModes.h"
 #include "app/RunStats.h"
 #include "app/StoreRegistry.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MainLoudness.h"
 #include "app/qt/MainSilence.h"
 #include "app/qt/ProgramWindows.h"
 #include "audio/MMNotify.h"
@@ -10,6 +12,7 @@
 #include "monitoring/qt/MMErrorReport.h"
 #include "audio/MMWavIn.h"
 #include "metering/qt/MMLevel.h"
+#include "metering/qt/uLoudness.h"
 #include "monitoring/MMMonitorSettings.h"
 #include "monitoring/MMStatus.h"
 #include "monitoring/qt/MMMonitorService.h"
@@ -133,6 +136,12 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         actions.raise();
     };
 
+    // The loudness window (Settings, "Loudness meter").
+    TfLoudness fLoudness(&fMain);
+    TMainLoudness loudness(fLoudness, audio, store, [&fMain] { return RecordersForMode(fMain.InputMode()); });
+    fMain.OnShowLoudness = [&loudness] { loudness.Show(); };
+    fMain.OnSaveAll = [&loudness] { loudness.Save(); };
+
     // --status-port: the read-only status endpoint.
     QElapsedTimer upClock;
     upClock.start();
@@ -170,6 +179,7 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         QTimer::singleShot(static_cast<int>(*cl.runForSeconds * 1000), &fMain, [&] { fMain.close(); });
 
     fMain.show();
+    loudness.Restore();
     const int rc = app.exec();
 
     if (cl.stats) {

@@ -172,6 +172,9 @@ void TfMain::buildMenu()
     settings->addAction("Program Skin", this, [this] {
         if (mW.Skin) mW.Skin->exec();
     });
+    settings->addAction("Loudness meter", this, [this] {
+        if (OnShowLoudness) OnShowLoudness();
+    });
     settings->addAction("Show Logfile", this, [this] {
         if (mW.LogFile) mW.LogFile->show();
     });
@@ -271,6 +274,7 @@ void TfMain::SaveAll()
 {
     mSaved = true;
     SaveMainValues(mStore, *this);
+    if (OnSaveAll) OnSaveAll();
 }
 
 void TfMain::clearHeldPeaks()

@@ -92,6 +92,10 @@ public:
     TMainSilence* Silence() const { return mSilence.get(); }
     // Fired once the restore sequence has started the recorders.
     std::function<void()> OnRestored;
+    // Called when the settings are saved at close (after the main values).
+    std::function<void()> OnSaveAll;
+    // Settings menu, "Loudness meter".
+    std::function<void()> OnShowLoudness;
 
     // TMainTarget
     TStripValues StripValues(int n) override;
