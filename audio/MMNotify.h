@@ -31,7 +31,9 @@ struct TMMMessage {
 
 class TMMMessagePoster {
 public:
-    explicit TMMMessagePoster(size_t capacity = 1 << 16);
+    // 16384 posts: 15 s of twelve recorders' buffers with the GUI thread away
+    // (each recorder holds only 0.5 s of them), 768 KB resident.
+    explicit TMMMessagePoster(size_t capacity = 1 << 14);
     virtual ~TMMMessagePoster() = default;
     TMMMessagePoster(const TMMMessagePoster&) = delete;
     TMMMessagePoster& operator=(const TMMMessagePoster&) = delete;

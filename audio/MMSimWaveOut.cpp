@@ -16,7 +16,8 @@ TMMSimulatedWaveOut::TMMSimulatedWaveOut(size_t captureBytes)
 {
     for (int d = 0; d < DeviceCount; ++d) {
         mGone[d].store(false);
-        mCapture[d].data.resize(captureBytes);
+        mCapture[d].data.reset(new uint8_t[captureBytes]);
+        mCapture[d].capacity = captureBytes;
     }
     mThread = std::thread([this] { Run(); });
 }
@@ -56,10 +57,10 @@ void TMMSimulatedWaveOut::Consume(Stream& s, size_t frames)
     size_t bytes = frames * align;
     while (bytes > 0 && s.state.load() == sOpen && !s.paused.load()) {
         const size_t used = c.used.load(std::memory_order_relaxed);
-        const size_t room = c.data.size() - used;
+        const size_t room = c.capacity - used;
         const size_t want = std::min(bytes, kChunkBytes);
         // Past the capture capacity the bytes are played but not kept.
-        uint8_t* dst = room >= want ? c.data.data() + used : nullptr;
+        uint8_t* dst = room >= want ? c.data.get() + used : nullptr;
         const size_t n = s.queue.Read(dst, want);
         if (dst) c.used.store(used + n, std::memory_order_release);
         // A queue that ran dry plays silence, which is not kept.
@@ -146,8 +147,7 @@ std::vector<uint8_t> TMMSimulatedWaveOut::Played(int device) const
 {
     const int d = std::clamp(DeviceIndex(device), 0, DeviceCount - 1);
     const Capture& c = mCapture[d];
-    return std::vector<uint8_t>(c.data.begin(),
-                                c.data.begin() + static_cast<long>(c.used.load(std::memory_order_acquire)));
+    return std::vector<uint8_t>(c.data.get(), c.data.get() + c.used.load(std::memory_order_acquire));
 }
 
 WaveFormat TMMSimulatedWaveOut::PlayedFormat(int device) const

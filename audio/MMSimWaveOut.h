@@ -78,7 +78,10 @@ private:
         std::chrono::steady_clock::time_point t0;
     };
     struct Capture {
-        std::vector<uint8_t> data;  // capacity fixed at construction
+        // Capacity fixed at construction, left uninitialised: only what is
+        // played becomes resident.
+        std::unique_ptr<uint8_t[]> data;
+        size_t capacity = 0;
         std::atomic<size_t> used{0};
         WaveFormat fmt;
     };

@@ -218,18 +218,32 @@ double SumLoudness(const double* lufs, size_t n)
 
 // ---- the live meter ------------------------------------------------------------
 
+// Each measurement is made when first fed: a meter that is never shown holds
+// no libebur128 state (each keeps 3 s of every channel).
 TMMLoudnessMeter::TMMLoudnessMeter(int sampleRate) : mRate(sampleRate)
 {
-    for (auto& p : mPairs) p = std::make_unique<TMMLoudness>(2, mRate, true);
-    newSum();
+    TMMLoudness probe(2, mRate, true);  // raises on a bad rate
 }
 
 TMMLoudnessMeter::~TMMLoudnessMeter() = default;
 
 void TMMLoudnessMeter::newSum()
 {
-    mSum = std::make_unique<TMMLoudness>(2 * mActive, mRate, true);
+    mSum.reset();
     for (auto& p : mPending) p.clear();
+}
+
+TMMLoudness& TMMLoudnessMeter::pairMeter(int pair)
+{
+    auto& m = mPairs[pair];
+    if (!m) m = std::make_unique<TMMLoudness>(2, mRate, true);
+    return *m;
+}
+
+TMMLoudness& TMMLoudnessMeter::sumMeter()
+{
+    if (!mSum) mSum = std::make_unique<TMMLoudness>(2 * mActive, mRate, true);
+    return *mSum;
 }
 
 void TMMLoudnessMeter::setPair(int pair)
@@ -252,9 +266,8 @@ void TMMLoudnessMeter::setActivePairs(int n)
 void TMMLoudnessMeter::setSampleRate(int rate)
 {
     if (rate == mRate) return;
-    std::unique_ptr<TMMLoudness> fresh[tv::kPairs];
-    for (auto& p : fresh) p = std::make_unique<TMMLoudness>(2, rate, true);  // raises before anything changes
-    for (int i = 0; i < tv::kPairs; ++i) mPairs[i] = std::move(fresh[i]);
+    TMMLoudness probe(2, rate, true);  // raises before anything changes
+    for (auto& p : mPairs) p.reset();
     mRate = rate;
     newSum();
 }
@@ -280,8 +293,9 @@ void TMMLoudnessMeter::RecordHistory()
 void TMMLoudnessMeter::Reset()
 {
     mHistory.clear();
-    for (auto& p : mPairs) p->Reset();
-    mSum->Reset();
+    for (auto& p : mPairs)
+        if (p) p->Reset();
+    if (mSum) mSum->Reset();
     for (auto& p : mPending) p.clear();
 }
 
@@ -291,7 +305,7 @@ void TMMLoudnessMeter::AddPair(int pair, const int16_t* frames, size_t count)
     // Only what is shown is measured: the chosen pair, or the active ones.
     if (mPair == SumOfPairs ? pair >= mActive : pair != mPair) return;
     if (mPair != SumOfPairs) {
-        mPairs[pair]->AddFrames(frames, count);
+        pairMeter(pair).AddFrames(frames, count);
         return;
     }
     mPending[pair].insert(mPending[pair].end(), frames, frames + 2 * count);
@@ -325,16 +339,17 @@ void TMMLoudnessMeter::flushSum(bool padLagging)
         }
         p.erase(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(2 * have));
     }
-    mSum->AddFrames(mInterleaved.data(), least);
+    sumMeter().AddFrames(mInterleaved.data(), least);
 }
 
-const TMMLoudness& TMMLoudnessMeter::shown() const { return mPair == SumOfPairs ? *mSum : *mPairs[mPair]; }
+const TMMLoudness* TMMLoudnessMeter::shown() const { return mPair == SumOfPairs ? mSum.get() : mPairs[mPair].get(); }
 
-double TMMLoudnessMeter::Momentary() const { return shown().Momentary(); }
-double TMMLoudnessMeter::ShortTerm() const { return shown().ShortTerm(); }
-double TMMLoudnessMeter::Integrated() const { return shown().Integrated(); }
-double TMMLoudnessMeter::Range() const { return shown().Range(); }
-double TMMLoudnessMeter::TruePeak() const { return shown().TruePeak(); }
+// Not fed yet: nothing measured.
+double TMMLoudnessMeter::Momentary() const { return shown() ? shown()->Momentary() : kNone; }
+double TMMLoudnessMeter::ShortTerm() const { return shown() ? shown()->ShortTerm() : kNone; }
+double TMMLoudnessMeter::Integrated() const { return shown() ? shown()->Integrated() : kNone; }
+double TMMLoudnessMeter::Range() const { return shown() ? shown()->Range() : 0.0; }
+double TMMLoudnessMeter::TruePeak() const { return shown() ? shown()->TruePeak() : kNone; }
 
 std::string LoudnessReadout(double value, const char* unit)
 {

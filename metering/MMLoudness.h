@@ -129,7 +129,9 @@ public:
     const std::vector<double>& History() const { return mHistory; }
 
 private:
-    const TMMLoudness& shown() const;
+    const TMMLoudness* shown() const;  // null before it is first fed
+    TMMLoudness& pairMeter(int pair);
+    TMMLoudness& sumMeter();
     void newSum();
     void flushSum(bool padLagging);
 

@@ -5,6 +5,10 @@
 #include <QPainter>
 #include <QResizeEvent>
 
+#include <map>
+#include <memory>
+#include <tuple>
+
 TMMLEDLABEL::TMMLEDLABEL(QWidget* parent) : QWidget(parent)
 {
     mBevel.BorderSpace = 2;
@@ -193,17 +197,40 @@ void TMMLEDLABEL::ScrollTick()
     }
 }
 
+namespace {
+
+// Labels of one font size and the same colours share one recoloured font
+// (24 strip labels would otherwise hold 24 copies of it). GUI thread only.
+std::shared_ptr<const TMMLEDFontImage> SharedLEDFont(const std::string& name, const TMMGlyphBitmap& font,
+                                                     const TMMLEDColors& c)
+{
+    using TKey = std::tuple<std::string, TColor, TColor, TColor, bool>;
+    static std::map<TKey, std::weak_ptr<const TMMLEDFontImage>> cache;
+    std::weak_ptr<const TMMLEDFontImage>& slot = cache[TKey{name, c.Lit, c.Background, c.Unlit, c.DrawInactive}];
+    if (auto shared = slot.lock()) return shared;
+    for (auto it = cache.begin(); it != cache.end();)
+        it = it->second.expired() && &it->second != &slot ? cache.erase(it) : std::next(it);
+    auto made = std::make_shared<TMMLEDFontImage>();
+    made->Pixels = RecolorGlyphs(font, c);
+    made->Image = LEDPixelImage(made->Pixels, font.Width, font.Height);
+    slot = made;
+    return made;
+}
+
+}  // namespace
+
 void TMMLEDLABEL::loadFont()
 {
-    const TMMLEDResource font = LoadLEDResource(LEDFontResourceName(mFontSize));
+    const std::string name = LEDFontResourceName(mFontSize);
+    const TMMLEDResource font = LoadLEDResource(name);
     if (font) {
         mGeometry = TMMLEDFontGeometry::FromBitmap(font->Width, font->Height);
-        mFontPixels = RecolorGlyphs(*font, mColors);
-        mFont = LEDPixelImage(mFontPixels, font->Width, font->Height);
+        mFontData = SharedLEDFont(name, *font, mColors);
+        mFont = mFontData->Image;
     } else {
         mGeometry = TMMLEDFontGeometry();
-        mFontPixels.clear();
         mFont = QImage();
+        mFontData.reset();
     }
     adjustBounds();
     update();

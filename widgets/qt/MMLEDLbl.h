@@ -14,9 +14,16 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <memory>
 #include <vector>
 
 class QPainter;
+
+// A recoloured LED font and the image over its pixels.
+struct TMMLEDFontImage {
+    std::vector<uint32_t> Pixels;
+    QImage Image;
+};
 
 class TMMLEDLABEL : public QWidget {
     Q_OBJECT
@@ -117,7 +124,7 @@ private:
     TMMLEDScroller mScroll;
     QTimer mTimer;
     TMMLEDFontGeometry mGeometry;
-    std::vector<uint32_t> mFontPixels;  // recoloured font
-    QImage mFont;                       // over mFontPixels
+    std::shared_ptr<const TMMLEDFontImage> mFontData;  // recoloured font, shared
+    QImage mFont;                                      // over mFontData's pixels
     QImage mBuffer;                     // off-screen bitmap while DoubleBuffer
 };
