@@ -17,6 +17,7 @@
 #include "monitoring/qt/uActions.h"
 #include "widgets/qt/MMLEDLbl.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -63,6 +64,44 @@ TStatusSnapshot MainStatusSnapshot(TProgramWindows& w, TMainAudio& audio, double
         s.Recorders.push_back(r);
     }
     return s;
+}
+
+// The shown top-level window with this caption, if any.
+QWidget* ShownWindowTitled(const QString& title)
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle() == title) return w;
+    return nullptr;
+}
+
+// Shows the window --screenshot-window names (non-modal, so the program goes
+// on) and returns it; nullptr when this build has no such window. The
+// loudness window is opened through its menu entry.
+QWidget* ShowScreenshotWindow(TProgramWindows& w, TfActions& actions, const std::string& name)
+{
+    QWidget* target = nullptr;
+    if (name == "main") return &w.fMain;
+    if (name == "input") target = &w.fmulti;
+    else if (name == "level") target = &w.fSetLevel;
+    else if (name == "labels") target = &w.fLabels;
+    else if (name == "log") target = &w.fLogFile;
+    else if (name == "correlation") target = &w.fCorre;
+    else if (name == "skins") target = &w.fSkin;
+    else if (name == "info") target = &w.FrmInfo;
+    else if (name == "actions") {
+        w.fSetLevel.OnActions();  // fills the dialog from the store and shows it
+        return &actions;
+    } else if (name == "loudness") {
+        if (QWidget* shown = ShownWindowTitled("Loudness")) return shown;
+        for (QAction* a : w.fMain.findChildren<QAction*>())
+            if (a->text().remove('&') == "Loudness meter") a->trigger();
+        return ShownWindowTitled("Loudness");
+    }
+    if (target) {
+        target->show();
+        target->raise();
+    }
+    return target;
 }
 
 }  // namespace
@@ -149,20 +188,40 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         }
     }
 
+    // --screenshot: the window to take opens once the main window has run its
+    // restore (or at the latest when the shot is due: a first start's modal
+    // input setup holds the restore back).
+    int shotRc = 0;
+    QWidget* shotWindow = nullptr;
+    bool shotShown = false;
+    auto showShotWindow = [&] {
+        if (shotShown || cl.screenshot.empty()) return;
+        shotShown = true;
+        shotWindow = ShowScreenshotWindow(windows, actions, cl.screenshotWindow);
+        if (shotWindow) return;
+        std::cerr << "tarvolin: --screenshot-window: this build has no " << cl.screenshotWindow << " window\n";
+        shotRc = 2;
+        fMain.close();
+    };
     QElapsedTimer clock;
     double cpuAtStart = 0;
     fMain.OnRestored = [&] {
         clock.start();
         cpuAtStart = ProcessCpuSeconds();
+        showShotWindow();
     };
 
     if (!cl.screenshot.empty()) {
         fMain.setSaveOnClose(false);
         // Precise: a coarse timer would be aligned with the 1 s detector tick.
         QTimer::singleShot(cl.screenshotAfterMs, Qt::PreciseTimer, &fMain, [&] {
-            const QPixmap shot = fMain.grab();
-            if (!shot.save(QString::fromStdString(cl.screenshot), "PNG"))
+            showShotWindow();
+            if (!shotWindow) return;
+            const QPixmap shot = shotWindow->grab();
+            if (!shot.save(QString::fromStdString(cl.screenshot), "PNG")) {
                 std::cerr << "tarvolin: cannot write the screenshot to " << cl.screenshot << "\n";
+                shotRc = 1;
+            }
             fMain.close();
         });
     }
@@ -182,5 +241,5 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         s.max_rss_kb = ProcessMaxRssKb();
         std::cout << RunStatsJson(s) << std::endl;
     }
-    return rc;
+    return shotRc ? shotRc : rc;
 }
