@@ -102,6 +102,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<s
     }
     if (windowGiven && cl.screenshot.empty())
         throw ECommandLineError("--screenshot-window: needs --screenshot FILE");
+    if (windowGiven && (cl.headless || cl.demoChain))
+        throw ECommandLineError(std::string("--screenshot-window: no windows to take with ") +
+                                (cl.headless ? "--headless" : "--demo-chain"));
     return cl;
 }
 

@@ -81,4 +81,8 @@ if ! shot loudness loudness 8000 2>"$tmp/loud.txt"; then
   grep -q "has no loudness window" "$tmp/err.txt" || { cat "$tmp/loud.txt" >&2; exit 1; }
   echo "this build has no loudness window; loudness.png not made" >&2
 fi
+if [ -f "$out/loudness.png" ] && ! grep -q 'src="manual/loudness.png"' "$root/resources/manual.html"; then
+  echo "resources/manual.html does not show loudness.png yet: put its <figure> where the loudness" \
+       "section's comment says" >&2
+fi
 du -ch "$out"/*.png | tail -1

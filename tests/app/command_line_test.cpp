@@ -61,6 +61,11 @@ TEST(CommandLine, ScreenshotWindowNamesOneKnownWindowAndNeedsAFile)
     // Without a file there is nothing to save the window to.
     EXPECT_THROW(ParseCommandLine({"--screenshot-window", "level"}), ECommandLineError);
     EXPECT_THROW(ParseCommandLine({"--screenshot-window"}), ECommandLineError);
+    // Modes without the program's windows refuse it rather than ignore it.
+    EXPECT_THROW(ParseCommandLine({"--headless", "--screenshot", "a.png", "--screenshot-window", "log"}),
+                 ECommandLineError);
+    EXPECT_THROW(ParseCommandLine({"--screenshot-window", "main", "--screenshot", "a.png", "--demo-chain"}),
+                 ECommandLineError);
 }
 
 }  // namespace
