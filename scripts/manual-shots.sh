@@ -56,10 +56,11 @@ shot() {
 # The main window: eight channels, then in alarm, then 24 channels.
 shot main main 4000 "${labels[@]}"
 # Pair 4 in digital silence: the detector (on 2 s after the start, 5 s delay)
-# is in alarm well before the shot. Pair 3 plays louder: its quiet passages
+# is in alarm well before the shot, taken a quarter second after a check (the
+# checks come 2 s after the start and then every second; a blink lasts 450 ms). Pair 3 plays louder: its quiet passages
 # would reach the -40 dBFS threshold now and then.
 silent=(--sim-input 3=music:-4:303/music:-4:303:corr=0.6 --sim-input 4=silence --set "cb detect=1")
-shot alarm main 10000 "${silent[@]}" "${labels[@]}"
+shot alarm main 10250 "${silent[@]}" "${labels[@]}"
 shot main-24 main 4000 --set "rg Mode=4"
 # The scale of every standard, on four channels in a lower window.
 standards=(n9 din bbc ebu k20 k14 k12 ppm dbfs)
