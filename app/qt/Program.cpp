@@ -28,6 +28,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 
@@ -74,13 +75,14 @@ QWidget* ShownWindowTitled(const QString& title)
     return nullptr;
 }
 
-// Shows the window --screenshot-window names (non-modal, so the program goes
-// on) and returns it; nullptr when this build has no such window. The
-// loudness window is opened through its menu entry.
-QWidget* ShowScreenshotWindow(TProgramWindows& w, TfActions& actions, const std::string& name)
+// Opens the window --screenshot-window names (non-modal, so the program goes
+// on) and returns how to find it when the shot is due; an empty function when
+// this build has no such window. The loudness window opens through its menu
+// entry, queued, so a window that runs its own loop cannot hold the shot back.
+std::function<QWidget*()> OpenScreenshotWindow(TProgramWindows& w, TfActions& actions, const std::string& name)
 {
     QWidget* target = nullptr;
-    if (name == "main") return &w.fMain;
+    if (name == "main") return [&w] { return &w.fMain; };
     if (name == "input") target = &w.fmulti;
     else if (name == "level") target = &w.fSetLevel;
     else if (name == "labels") target = &w.fLabels;
@@ -90,18 +92,21 @@ QWidget* ShowScreenshotWindow(TProgramWindows& w, TfActions& actions, const std:
     else if (name == "info") target = &w.FrmInfo;
     else if (name == "actions") {
         w.fSetLevel.OnActions();  // fills the dialog from the store and shows it
-        return &actions;
+        return [&actions] { return &actions; };
     } else if (name == "loudness") {
-        if (QWidget* shown = ShownWindowTitled("Loudness")) return shown;
+        auto find = [] { return ShownWindowTitled("Loudness"); };
+        if (find()) return find;
         for (QAction* a : w.fMain.findChildren<QAction*>())
-            if (a->text().remove('&') == "Loudness meter") a->trigger();
-        return ShownWindowTitled("Loudness");
+            if (a->text().remove('&') == "Loudness meter") {
+                QMetaObject::invokeMethod(a, &QAction::trigger, Qt::QueuedConnection);
+                return find;
+            }
+        return {};
     }
-    if (target) {
-        target->show();
-        target->raise();
-    }
-    return target;
+    if (!target) return {};
+    target->show();
+    target->raise();
+    return [target] { return target; };
 }
 
 }  // namespace
@@ -192,12 +197,12 @@ int RunProgram(QApplication& app, const CommandLine& cl)
     // restore (or at the latest when the shot is due: a first start's modal
     // input setup holds the restore back).
     int shotRc = 0;
-    QWidget* shotWindow = nullptr;
-    bool shotShown = false;
-    auto showShotWindow = [&] {
-        if (shotShown || cl.screenshot.empty()) return;
-        shotShown = true;
-        shotWindow = ShowScreenshotWindow(windows, actions, cl.screenshotWindow);
+    std::function<QWidget*()> shotWindow;
+    bool shotOpened = false;
+    auto openShotWindow = [&] {
+        if (shotOpened || cl.screenshot.empty()) return;
+        shotOpened = true;
+        shotWindow = OpenScreenshotWindow(windows, actions, cl.screenshotWindow);
         if (shotWindow) return;
         std::cerr << "tarvolin: --screenshot-window: this build has no " << cl.screenshotWindow << " window\n";
         shotRc = 2;
@@ -208,17 +213,20 @@ int RunProgram(QApplication& app, const CommandLine& cl)
     fMain.OnRestored = [&] {
         clock.start();
         cpuAtStart = ProcessCpuSeconds();
-        showShotWindow();
+        openShotWindow();
     };
 
     if (!cl.screenshot.empty()) {
         fMain.setSaveOnClose(false);
         // Precise: a coarse timer would be aligned with the 1 s detector tick.
         QTimer::singleShot(cl.screenshotAfterMs, Qt::PreciseTimer, &fMain, [&] {
-            showShotWindow();
+            openShotWindow();
             if (!shotWindow) return;
-            const QPixmap shot = shotWindow->grab();
-            if (!shot.save(QString::fromStdString(cl.screenshot), "PNG")) {
+            QWidget* window = shotWindow();
+            if (!window) {
+                std::cerr << "tarvolin: --screenshot-window: the " << cl.screenshotWindow << " window did not open\n";
+                shotRc = 1;
+            } else if (!window->grab().save(QString::fromStdString(cl.screenshot), "PNG")) {
                 std::cerr << "tarvolin: cannot write the screenshot to " << cl.screenshot << "\n";
                 shotRc = 1;
             }

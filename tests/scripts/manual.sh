@@ -59,6 +59,12 @@ for name in "${!size[@]}"; do
 done
 [ "${size[level]}" != "${size[input]}" ] || fail "the level and input pictures have one size"
 
+# At a first start the input setup is shown modally before the restore ends;
+# the window asked for is taken all the same.
+timeout 60 "$exe" --audio simulated --settings "$tmp/first.reg" --screenshot-window level \
+  --screenshot "$tmp/first.png" --after 400 2>"$tmp/first.txt" || fail "first start: exit $? ($(tail -2 "$tmp/first.txt"))"
+[ "$(pngsize "$tmp/first.png")" = "${size[level]}" ] || fail "first start: $(pngsize "$tmp/first.png") is not the level dialog"
+
 # A picture that cannot be written is a failure.
 run nowrite --screenshot-window info --screenshot "$tmp/no/such/folder/info.png" --after 200 2>"$tmp/nowrite.txt"
 rc=$?
