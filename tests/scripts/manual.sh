@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The manual and the program's own pictures of it, offscreen:
 # - every window --screenshot-window names (the list comes from the program's
-#   refusal of an unknown name) gives a PNG of its own size; an unknown name and
-#   an unwritable file fail with a message and no picture;
+#   refusal of an unknown name) gives a PNG of its own size, also at a first
+#   start; an unknown name and an unwritable file fail with a message;
 # - the manual names every option of `tarvolin --help` and `tarvolin-meter --help`;
 # - every picture and anchor it refers to exists, beside the source and beside
 #   the built program (where Help > "Help File" opens it), and no picture in
