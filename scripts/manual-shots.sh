@@ -61,7 +61,7 @@ shot main main 4000 "${labels[@]}"
 # would reach the -40 dBFS threshold now and then.
 silent=(--sim-input 3=music:-4:303/music:-4:303:corr=0.6 --sim-input 4=silence --set "cb detect=1")
 shot alarm main 10250 "${silent[@]}" "${labels[@]}"
-shot main-24 main 4000 --set "rg Mode=4"
+shot main-24 main 9000 --set "rg Mode=4"
 # The scale of every standard, on four channels in a lower window.
 standards=(n9 din bbc ebu k20 k14 k12 ppm dbfs)
 for i in "${!standards[@]}"; do
