@@ -54,7 +54,7 @@ shot() {
 }
 
 # The main window: eight channels, then in alarm, then 24 channels.
-shot main main 4000 "${labels[@]}"
+shot main main 5000 "${labels[@]}"
 # Pair 4 in digital silence: the detector (on 2 s after the start, 5 s delay)
 # is in alarm well before the shot, taken a quarter second after a check (the
 # checks come 2 s after the start and then every second; a blink lasts 450 ms). Pair 3 plays louder: its quiet passages
