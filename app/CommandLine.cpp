@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include <algorithm>
+
 namespace {
 
 int parseInt(const std::string& opt, const std::string& v, int lo, int hi)
@@ -26,11 +28,26 @@ double parseSeconds(const std::string& opt, const std::string& v)
     return d;
 }
 
+std::string JoinedWindowNames()
+{
+    std::string text;
+    for (const std::string& n : ScreenshotWindowNames()) text += (text.empty() ? "" : ", ") + n;
+    return text;
+}
+
 }  // namespace
+
+const std::vector<std::string>& ScreenshotWindowNames()
+{
+    static const std::vector<std::string> names = {"main",        "input",  "level", "labels",  "log",
+                                                   "correlation", "skins",  "info",  "actions", "loudness"};
+    return names;
+}
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<std::string>* rest)
 {
     CommandLine cl;
+    bool windowGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](const std::string& opt) -> std::string {
@@ -61,7 +78,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<s
             const int k = parseInt("--sim-input", v.substr(0, eq), 1, 12);
             cl.simInputs[k] = v.substr(eq + 1);
         } else if (a == "--screenshot") cl.screenshot = value(a);
-        else if (a == "--after") cl.screenshotAfterMs = parseInt(a, value(a), 0, 3600000);
+        else if (a == "--screenshot-window") {
+            cl.screenshotWindow = value(a);
+            const auto& names = ScreenshotWindowNames();
+            if (std::find(names.begin(), names.end(), cl.screenshotWindow) == names.end())
+                throw ECommandLineError("--screenshot-window: unknown window '" + cl.screenshotWindow +
+                                        "' (one of " + JoinedWindowNames() + ")");
+            windowGiven = true;
+        } else if (a == "--after") cl.screenshotAfterMs = parseInt(a, value(a), 0, 3600000);
         else if (a == "--run-for") cl.runForSeconds = parseSeconds(a, value(a));
         else if (a == "--log-out") cl.logOut = value(a);
         else if (a == "--sim-output-capture") cl.simOutputCapture = value(a);
@@ -76,6 +100,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<s
         } else
             throw ECommandLineError("unknown option '" + a + "' (see --help)");
     }
+    if (windowGiven && cl.screenshot.empty())
+        throw ECommandLineError("--screenshot-window: needs --screenshot FILE");
+    if (windowGiven && (cl.headless || cl.demoChain))
+        throw ECommandLineError(std::string("--screenshot-window: no windows to take with ") +
+                                (cl.headless ? "--headless" : "--demo-chain"));
     return cl;
 }
 
@@ -94,7 +123,12 @@ std::string CommandLineUsage()
            "                         (sine:997:-6/-sine:997:-6 is left = -right)\n"
            "  --settings FILE        use FILE as the settings store\n"
            "  --set NAME=VALUE       write a setting before start (repeatable)\n"
-           "  --screenshot FILE      save the main window as PNG and exit without saving settings\n"
+           "  --screenshot FILE      save the main window (or --screenshot-window) as PNG and exit\n"
+           "                         without saving settings\n"
+           "  --screenshot-window NAME\n"
+           "                         the window --screenshot saves (default main): main, input,\n"
+           "                         level, labels, log, correlation, skins, info, actions,\n"
+           "                         loudness\n"
            "  --after MS             delay before the screenshot (default 1500)\n"
            "  --run-for SECONDS      exit after that long, saving settings as a normal close\n"
            "  --stats                print run statistics as JSON at exit\n"

@@ -18,6 +18,7 @@ struct CommandLine {
     std::vector<std::pair<std::string, std::string>> sets;  // --set NAME=VALUE, in order
     std::map<int, std::string> simInputs;  // --sim-input K=SIGNAL, K = 1 ... 12
     std::string screenshot;                // --screenshot FILE
+    std::string screenshotWindow = "main"; // --screenshot-window NAME: the window --screenshot takes
     int screenshotAfterMs = 1500;          // --after MS
     std::optional<double> runForSeconds;   // --run-for SECONDS
     std::string logOut;                    // --log-out FILE: silence log lines appended
@@ -41,3 +42,7 @@ private:
 CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<std::string>* rest = nullptr);
 
 std::string CommandLineUsage();
+
+// The windows --screenshot-window can take, in the order of the usage text:
+// main, input, level, labels, log, correlation, skins, info, actions, loudness.
+const std::vector<std::string>& ScreenshotWindowNames();

@@ -20,6 +20,7 @@
 #include "monitoring/qt/uActions.h"
 #include "widgets/qt/MMLEDLbl.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -30,6 +31,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 
@@ -66,6 +68,48 @@ TStatusSnapshot MainStatusSnapshot(TProgramWindows& w, TMainAudio& audio, double
         s.Recorders.push_back(r);
     }
     return s;
+}
+
+// The shown top-level window with this caption, if any.
+QWidget* ShownWindowTitled(const QString& title)
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle() == title) return w;
+    return nullptr;
+}
+
+// Opens the window --screenshot-window names (non-modal, so the program goes
+// on) and returns how to find it when the shot is due; an empty function when
+// this build has no such window. The loudness window opens through its menu
+// entry, queued, so a window that runs its own loop cannot hold the shot back.
+std::function<QWidget*()> OpenScreenshotWindow(TProgramWindows& w, TfActions& actions, const std::string& name)
+{
+    QWidget* target = nullptr;
+    if (name == "main") return [&w] { return &w.fMain; };
+    if (name == "input") target = &w.fmulti;
+    else if (name == "level") target = &w.fSetLevel;
+    else if (name == "labels") target = &w.fLabels;
+    else if (name == "log") target = &w.fLogFile;
+    else if (name == "correlation") target = &w.fCorre;
+    else if (name == "skins") target = &w.fSkin;
+    else if (name == "info") target = &w.FrmInfo;
+    else if (name == "actions") {
+        w.fSetLevel.OnActions();  // fills the dialog from the store and shows it
+        return [&actions] { return &actions; };
+    } else if (name == "loudness") {
+        auto find = [] { return ShownWindowTitled("Loudness"); };
+        if (find()) return find;
+        for (QAction* a : w.fMain.findChildren<QAction*>())
+            if (a->text().remove('&') == "Loudness meter") {
+                QMetaObject::invokeMethod(a, &QAction::trigger, Qt::QueuedConnection);
+                return find;
+            }
+        return {};
+    }
+    if (!target) return {};
+    target->show();
+    target->raise();
+    return [target] { return target; };
 }
 
 }  // namespace
@@ -158,20 +202,43 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         }
     }
 
+    // --screenshot: the window to take opens once the main window has run its
+    // restore (or at the latest when the shot is due: a first start's modal
+    // input setup holds the restore back).
+    int shotRc = 0;
+    std::function<QWidget*()> shotWindow;
+    bool shotOpened = false;
+    auto openShotWindow = [&] {
+        if (shotOpened || cl.screenshot.empty()) return;
+        shotOpened = true;
+        shotWindow = OpenScreenshotWindow(windows, actions, cl.screenshotWindow);
+        if (shotWindow) return;
+        std::cerr << "tarvolin: --screenshot-window: this build has no " << cl.screenshotWindow << " window\n";
+        shotRc = 2;
+        fMain.close();
+    };
     QElapsedTimer clock;
     double cpuAtStart = 0;
     fMain.OnRestored = [&] {
         clock.start();
         cpuAtStart = ProcessCpuSeconds();
+        openShotWindow();
     };
 
     if (!cl.screenshot.empty()) {
         fMain.setSaveOnClose(false);
         // Precise: a coarse timer would be aligned with the 1 s detector tick.
         QTimer::singleShot(cl.screenshotAfterMs, Qt::PreciseTimer, &fMain, [&] {
-            const QPixmap shot = fMain.grab();
-            if (!shot.save(QString::fromStdString(cl.screenshot), "PNG"))
+            openShotWindow();
+            if (!shotWindow) return;
+            QWidget* window = shotWindow();
+            if (!window) {
+                std::cerr << "tarvolin: --screenshot-window: the " << cl.screenshotWindow << " window did not open\n";
+                shotRc = 1;
+            } else if (!window->grab().save(QString::fromStdString(cl.screenshot), "PNG")) {
                 std::cerr << "tarvolin: cannot write the screenshot to " << cl.screenshot << "\n";
+                shotRc = 1;
+            }
             fMain.close();
         });
     }
@@ -192,5 +259,5 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         s.max_rss_kb = ProcessMaxRssKb();
         std::cout << RunStatsJson(s) << std::endl;
     }
-    return rc;
+    return shotRc ? shotRc : rc;
 }

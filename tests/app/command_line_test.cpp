@@ -40,4 +40,32 @@ TEST(CommandLine, RefusesBadValuesAndUnknownOptions)
     EXPECT_EQ(rest, (std::vector<std::string>{"-platform", "offscreen"}));
 }
 
+TEST(CommandLine, ScreenshotWindowNamesOneKnownWindowAndNeedsAFile)
+{
+    EXPECT_EQ(ParseCommandLine({"--screenshot", "a.png"}).screenshotWindow, "main");
+    for (const std::string& name : ScreenshotWindowNames()) {
+        EXPECT_EQ(ParseCommandLine({"--screenshot-window", name, "--screenshot", "a.png"}).screenshotWindow, name);
+        EXPECT_NE(CommandLineUsage().find(name), std::string::npos) << name;
+    }
+    // Names match exactly: no case folding, no prefixes, no empty name.
+    for (const char* bad : {"Main", "corr", "", "main ", "loudness-meter"}) {
+        try {
+            ParseCommandLine({"--screenshot", "a.png", "--screenshot-window", bad});
+            FAIL() << "'" << bad << "' is refused";
+        } catch (const ECommandLineError& e) {
+            EXPECT_EQ(std::string(e.what()), std::string("--screenshot-window: unknown window '") + bad +
+                                                 "' (one of main, input, level, labels, log, correlation, "
+                                                 "skins, info, actions, loudness)");
+        }
+    }
+    // Without a file there is nothing to save the window to.
+    EXPECT_THROW(ParseCommandLine({"--screenshot-window", "level"}), ECommandLineError);
+    EXPECT_THROW(ParseCommandLine({"--screenshot-window"}), ECommandLineError);
+    // Modes without the program's windows refuse it rather than ignore it.
+    EXPECT_THROW(ParseCommandLine({"--headless", "--screenshot", "a.png", "--screenshot-window", "log"}),
+                 ECommandLineError);
+    EXPECT_THROW(ParseCommandLine({"--screenshot-window", "main", "--screenshot", "a.png", "--demo-chain"}),
+                 ECommandLineError);
+}
+
 }  // namespace

@@ -42,7 +42,11 @@ dir=$(dirname "$real")
 case "$real" in "$prefix"/*) ;; *) fail "bin/tarvolin leads outside the prefix: $real" ;; esac
 [ -f "$dir/skins/iTunes.skn" ] || fail "no skins beside $real"
 [ -f "$dir/manual.html" ] || fail "no manual beside $real"
-for l in bin/tarvolin "${dir#"$prefix"/}/skins" "${dir#"$prefix"/}/manual.html"; do
+# The manual's pictures, relative to the page the program opens.
+for r in $(grep -oE 'src="[^"]+"' "$dir/manual.html" | sed 's/^src="//; s/"$//'); do
+  [ -f "$dir/$r" ] || fail "picture $r of the manual is missing beside $real"
+done
+for l in bin/tarvolin "${dir#"$prefix"/}/skins" "${dir#"$prefix"/}/manual.html" "${dir#"$prefix"/}/manual"; do
   [ -L "$prefix/$l" ] && [ "$(readlink "$prefix/$l" | cut -c1)" != / ] || fail "$l is not a relative link"
 done
 
