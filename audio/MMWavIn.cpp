@@ -396,6 +396,10 @@ void TMMCustomWaveIn::Poll()
 {
     if (mReopenInterval <= 0) return;
     const int64_t now = NowMs();
+    // Polls far apart: the thread that polls (and hands the buffers on) was
+    // held up itself, so a quiet stretch says nothing about the device.
+    const bool pollerAway = mLastPoll >= 0 && now - mLastPoll > mStallTimeout / 2;
+    mLastPoll = now;
     if (!mLost) {
         // Stall check: a started recorder whose device went quiet.
         if (!DeviceStarted() || DevicePaused() || mClosing) return;
@@ -404,7 +408,7 @@ void TMMCustomWaveIn::Poll()
             Guard g(mLock, LockedMode());
             bytes = mBytesDelivered;
         }
-        if (bytes != mWatchBytes) {
+        if (bytes != mWatchBytes || pollerAway) {
             mWatchBytes = bytes;
             mWatchSince = now;
         } else if (now - mWatchSince >= mStallTimeout) {

@@ -222,6 +222,7 @@ private:
     uint64_t mReopens = 0;
     int64_t mLostSince = 0, mLostTotal = 0, mLastAttempt = 0;
     int64_t mWatchBytes = -1, mWatchSince = 0;
+    int64_t mLastPoll = -1;  // time of the last Poll
     std::function<int64_t()> mClock;
 };
 

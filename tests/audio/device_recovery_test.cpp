@@ -201,6 +201,27 @@ TEST(DeviceRecovery, QuietDeviceIsLostAfterTheStallTimeout)
     EXPECT_EQ(rig.rec[0]->Reopens(), 1u);
 }
 
+// The GUI thread itself held up beyond the stall timeout (a modal loop, a
+// debugger, a swapped-out machine): no device is declared lost for it.
+TEST(DeviceRecovery, AStalledPollerLosesNoDevice)
+{
+    Sim sim;
+    Rig rig(sim, {0, 1});
+    rig.rec[0]->setStallTimeout(3000);
+    rig.PollAll();
+    rig.now += 8000;  // nothing polled or handed on for 8 s
+    rig.PollAll();
+    EXPECT_FALSE(rig.rec[0]->DeviceLost());
+    // Back to polling every 250 ms: a device that stays quiet is still found.
+    for (int i = 0; i < 13; ++i) {
+        rig.now += 250;
+        rig.PollAll();
+    }
+    EXPECT_TRUE(rig.rec[0]->DeviceLost());
+    EXPECT_FALSE(rig.rec[1]->DeviceLost());  // 3.25 s quiet, under its 5 s
+    EXPECT_EQ(rig.events.size(), 3u);        // opened, opened, lost
+}
+
 // Off the GUI thread (cmThread), on the device thread's real clock.
 TEST(DeviceRecovery, RealTimeThreadMode)
 {
