@@ -42,8 +42,11 @@ TDeviceChoice Stored(TSettingsAccess& store, const std::string& idName, int fall
 void Write(TSettingsAccess& store, const std::string& idName, int id, const std::string& nameName,
            const std::string& rankName, const std::vector<std::string>& names)
 {
-    const TDeviceName d = NameOfDevice(id, names);
     store.WriteInt(idName, id);
+    // No device chosen (none listed): the remembered one is kept for the day
+    // the list has it again.
+    if (id < -1) return;
+    const TDeviceName d = NameOfDevice(id, names);
     store.WriteText(nameName, d.Name);
     store.WriteInt(rankName, d.Rank);
 }

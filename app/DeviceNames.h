@@ -50,6 +50,8 @@ TDeviceChoice StoredRecorderDevice(TSettingsAccess& store, int k, int fallback, 
 TDeviceChoice StoredOutDevice(TSettingsAccess& store, const std::vector<std::string>& names);
 // The stored name of recorder k's device ("" when none).
 std::string StoredRecorderName(TSettingsAccess& store, int k);
-// Writes a choice of the input setup: position, name and rank.
+// Writes a choice of the input setup: position, name and rank. With no
+// device chosen (id below -1) only the position is written: the stored name
+// still finds the device when it is listed again.
 void WriteRecorderDevice(TSettingsAccess& store, int k, int id, const std::vector<std::string>& names);
 void WriteOutDevice(TSettingsAccess& store, int id, const std::vector<std::string>& names);

@@ -67,6 +67,13 @@ TEST(DeviceNames, StoredFormRoundTrip)
     EXPECT_EQ(StoredRecorderDevice(store, 6, 0, later).Id, 2);
     // Nothing stored: the fallback position.
     EXPECT_EQ(StoredRecorderDevice(store, 7, 5, later).Id, 5);
+    // No device chosen (none was listed): the position is written, the
+    // remembered name kept, and it finds the device once it is listed again.
+    WriteRecorderDevice(store, 4, InvalidId, {});
+    EXPECT_EQ(store.ReadInt("multi_4", 0), InvalidId);
+    EXPECT_EQ(store.ReadText("multi_4 name", ""), "USB Audio");
+    EXPECT_EQ(StoredRecorderDevice(store, 4, 0, later).Id, 4);
+    EXPECT_TRUE(StoredRecorderDevice(store, 4, 0, {}).Missing);
     // A missing output falls back to the default output.
     WriteOutDevice(store, 1, {"Speakers", "Headphones"});
     EXPECT_EQ(StoredOutDevice(store, {"Headphones"}).Id, 0);
