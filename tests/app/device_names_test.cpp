@@ -47,6 +47,29 @@ TEST(DeviceNames, MissingOrUnnamed)
     EXPECT_EQ(NotConnectedCaption("USB Audio"), "USB Audio (not connected)");
 }
 
+// PortAudio names ALSA devices with their card number, which moves when
+// another card appears before them; the device number does not.
+TEST(DeviceNames, AlsaCardNumbersMayChange)
+{
+    const std::vector<std::string> before = {"HDA Intel PCH: ALC (hw:0,0)", "CODEC: USB Audio (hw:1,0)",
+                                             "CODEC: USB Audio (hw:2,0)", "CODEC: USB Audio (hw:2,0) (3-4)"};
+    const TDeviceName second = NameOfDevice(2, before);
+    EXPECT_EQ(second.Name, "CODEC: USB Audio (hw:2,0)");
+    EXPECT_EQ(second.Rank, 1) << "the second of two identical interfaces";
+    // A card plugged in before them: both interfaces move up one number and keep their order.
+    const std::vector<std::string> after = {"HDA Intel PCH: ALC (hw:0,0)", "Dock: USB Audio (hw:1,0)", "CODEC: USB Audio (hw:2,0)",
+                                            "CODEC: USB Audio (hw:3,0)", "CODEC: USB Audio (hw:3,0) (3-4)"};
+    EXPECT_EQ(ResolveStoredDevice(1, NameOfDevice(1, before), after).Id, 2);
+    EXPECT_EQ(ResolveStoredDevice(2, second, after).Id, 3);
+    EXPECT_EQ(ResolveStoredDevice(3, NameOfDevice(3, before), after).Id, 4);
+    // Another device number of the same card is another device.
+    EXPECT_TRUE(ResolveStoredDevice(0, {"HDA Intel PCH: ALC (hw:0,3)", 0}, before).Missing);
+    // Only a card number is left out; malformed or other names stay as they are.
+    for (const char* name : {"pulse", "(hw:", "x (hw:", "x (hw:,0)", "x (hw:12)", "x (hw:a,0)", "(hw:1"})
+        EXPECT_EQ(DeviceNameKey(name), name);
+    EXPECT_EQ(DeviceNameKey("a (hw:10,2) b (hw:3,1)"), "a (hw:*,2) b (hw:*,1)");
+}
+
 TEST(DeviceNames, StoredFormRoundTrip)
 {
     TMemoryStore store;
