@@ -61,4 +61,13 @@ told=$(grep -c 'Input 3&4: device "USB Mic" not connected; its strips stay dark 
 [ "$told" -eq 1 ] || fail "the missing device was told $told times"
 # The stored choice is kept for the day the device is back.
 grep -q '"multi_2 name"="USB Mic"' "$tmp/s.reg" || fail "the missing device's name was not kept: $(grep -i multi_2 "$tmp/s.reg")"
+# The same start without a window.
+"$exe" --headless --audio simulated --settings "$tmp/s.reg" --sim-input 5=sine:997:-12 --run-for 3 --stats \
+  >"$tmp/out2.txt" 2>"$tmp/err2.txt" || fail "headless exit status $?"
+python3 - "$(tail -1 "$tmp/out2.txt")" <<'PY' || fail "headless stats"
+import json, sys
+s = json.loads(sys.argv[1])
+assert s["blocks"][0] > 0 and s["blocks"][2] == 0 and s["recorders_running"] == 1, s
+PY
+grep -q 'Input 3&4: device "USB Mic" not connected' "$tmp/err2.txt" || fail "headless: not told: $(cat "$tmp/err2.txt")"
 echo "device_names passed"

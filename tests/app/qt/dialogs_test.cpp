@@ -105,6 +105,31 @@ TEST(InputSetup, RemembersDevicesByName)
     EXPECT_EQ(host.missing[2], "");
 }
 
+// The alarm output's remembered device, unplugged: shown, chosen, kept on OK;
+// choosing the default output instead replaces it.
+TEST(InputSetup, RemembersTheAlarmOutputByName)
+{
+    FakeHost host;
+    host.outputs = 2;  // out0, out1
+    TMemoryStore store;
+    store.WriteInt("out", 1);
+    store.WriteText("out name", "USB Speaker");
+    Tfmulti dlg(host, store);
+    dlg.fillLists();
+    QComboBox* out = dlg.outputList();
+    EXPECT_EQ(out->count(), 4);
+    EXPECT_EQ(out->currentText(), "USB Speaker (not connected)");
+    dlg.okButton()->click();
+    EXPECT_EQ(store.ReadInt("out", 99), 1);
+    EXPECT_EQ(store.ReadText("out name", ""), "USB Speaker");
+    dlg.fillLists();
+    EXPECT_EQ(dlg.outputList()->count(), 4) << "refilling never duplicates";
+    dlg.outputList()->setCurrentIndex(0);
+    dlg.okButton()->click();
+    EXPECT_EQ(store.ReadInt("out", 99), -1);
+    EXPECT_EQ(store.ReadText("out name", "x"), "");
+}
+
 TEST(InputSetup, NoInputDeviceLeavesListsEmptyAndOkStoresInvalid)
 {
     FakeHost host;
