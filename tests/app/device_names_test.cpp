@@ -6,6 +6,8 @@
 #include "app/StoreAccess.h"
 #include "audio/MMAudioBackend.h"
 #include "audio/MMSimWaveIn.h"
+#include "audio/MMSimWaveOut.h"
+#include "audio/MMWaveOutBackend.h"
 #include "audio/MMWavIn.h"
 
 #include <gtest/gtest.h>
@@ -150,9 +152,16 @@ TEST(DeviceNames, RestoreFindsMovedDevicesAndLeavesMissingOnesUnassigned)
     store.WriteText("multi_2 name", "USB Microphone");
     // Recorder 3: settings of an older version, position only.
     store.WriteInt("multi_3", 5);
+    // The alarm output, found among the outputs the alarm plays on.
+    TMMSimulatedWaveOut outputs;
+    SetWaveOutDevice(&outputs);
+    store.WriteInt("out", 0);
+    store.WriteText("out name", "Simulated output 2");
     Target t;
     RestoreMainValues(store, t);
     SetWaveInDevice(nullptr);
+    SetWaveOutDevice(nullptr);
+    EXPECT_EQ(t.out, 1);
     EXPECT_EQ(t.devices[0], 2);
     EXPECT_EQ(t.devices[1], -99) << "a missing device must not be replaced by the one at its old position";
     EXPECT_EQ(t.missing[1], "USB Microphone");
