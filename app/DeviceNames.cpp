@@ -8,12 +8,32 @@ std::string RecorderRankSetting(int k) { return "multi_" + std::to_string(k) + "
 
 std::string NotConnectedCaption(const std::string& name) { return name + " (not connected)"; }
 
+std::string DeviceNameKey(const std::string& name)
+{
+    static const std::string kHw = "(hw:";
+    std::string key;
+    size_t from = 0;
+    for (size_t at = name.find(kHw); at != std::string::npos; at = name.find(kHw, from)) {
+        size_t end = at + kHw.size();
+        while (end < name.size() && name[end] >= '0' && name[end] <= '9') ++end;
+        key.append(name, from, at + kHw.size() - from);
+        if (end > at + kHw.size() && end < name.size() && name[end] == ',')
+            key += '*';
+        else
+            key.append(name, at + kHw.size(), end - at - kHw.size());
+        from = end;
+    }
+    key.append(name, from, std::string::npos);
+    return key;
+}
+
 TDeviceName NameOfDevice(int id, const std::vector<std::string>& names)
 {
     if (id < 0 || id >= static_cast<int>(names.size())) return {};
     TDeviceName d{names[static_cast<size_t>(id)], 0};
+    const std::string key = DeviceNameKey(d.Name);
     for (int i = 0; i < id; ++i)
-        if (names[static_cast<size_t>(i)] == d.Name) ++d.Rank;
+        if (DeviceNameKey(names[static_cast<size_t>(i)]) == key) ++d.Rank;
     return d;
 }
 
@@ -21,9 +41,10 @@ TDeviceChoice ResolveStoredDevice(int storedId, const TDeviceName& stored, const
 {
     if (stored.Name.empty() || storedId == -1) return {storedId, false};
     const int rank = stored.Rank < 0 ? 0 : stored.Rank;
+    const std::string key = DeviceNameKey(stored.Name);
     int seen = 0;
     for (int i = 0; i < static_cast<int>(names.size()); ++i) {
-        if (names[static_cast<size_t>(i)] != stored.Name) continue;
+        if (DeviceNameKey(names[static_cast<size_t>(i)]) != key) continue;
         if (seen++ == rank) return {i, false};
     }
     return {kDeviceNotConnected, true};
@@ -42,8 +63,11 @@ TDeviceChoice Stored(TSettingsAccess& store, const std::string& idName, int fall
 void Write(TSettingsAccess& store, const std::string& idName, int id, const std::string& nameName,
            const std::string& rankName, const std::vector<std::string>& names)
 {
-    const TDeviceName d = NameOfDevice(id, names);
     store.WriteInt(idName, id);
+    // No device chosen (none listed): the remembered one is kept for the day
+    // the list has it again.
+    if (id < -1) return;
+    const TDeviceName d = NameOfDevice(id, names);
     store.WriteText(nameName, d.Name);
     store.WriteInt(rankName, d.Rank);
 }

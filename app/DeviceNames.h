@@ -1,7 +1,7 @@
 // Devices remembered by name. Next to its position ("multi_1" ... "multi_12",
 // "out") each chosen device's name is stored ("multi_1 name" ..., "out name"),
 // and, for identical devices, which of the same name it is ("multi_1 rank" ...,
-// "out rank": 0 the first). At start a stored name wins over the stored
+// "out rank": 0 the first; ALSA card numbers aside, see DeviceNameKey). At start a stored name wins over the stored
 // position: positions move when another device appears, names do not.
 #pragma once
 
@@ -22,8 +22,14 @@ std::string RecorderRankSetting(int k);  // "multi_K rank"
 extern const char* const kOutNameSetting;  // "out name"
 extern const char* const kOutRankSetting;  // "out rank"
 
+// Names compare as the same device when they differ only in an ALSA card
+// number: "USB Audio CODEC: USB Audio (hw:2,0)" is the interface that was
+// "(hw:1,0)" before another card took number 1. Returns the name with each
+// "(hw:N," written "(hw:*,".
+std::string DeviceNameKey(const std::string& name);
+
 // A device as remembered: its name ("" for the default device, id -1) and
-// how many devices of the same name come before it.
+// how many devices of the same name (DeviceNameKey) come before it.
 struct TDeviceName {
     std::string Name;
     int Rank = 0;
@@ -50,6 +56,8 @@ TDeviceChoice StoredRecorderDevice(TSettingsAccess& store, int k, int fallback, 
 TDeviceChoice StoredOutDevice(TSettingsAccess& store, const std::vector<std::string>& names);
 // The stored name of recorder k's device ("" when none).
 std::string StoredRecorderName(TSettingsAccess& store, int k);
-// Writes a choice of the input setup: position, name and rank.
+// Writes a choice of the input setup: position, name and rank. With no
+// device chosen (id below -1) only the position is written: the stored name
+// still finds the device when it is listed again.
 void WriteRecorderDevice(TSettingsAccess& store, int k, int id, const std::vector<std::string>& names);
 void WriteOutDevice(TSettingsAccess& store, int id, const std::vector<std::string>& names);

@@ -5,8 +5,11 @@
 #include "app/SettingNames.h"
 #include "audio/MMAudioBackend.h"
 #include "audio/MMWavIn.h"
+#include "audio/MMWaveOutBackend.h"
 #include "metering/MMLevel.h"
 #include "metering/uSet_Level_core.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -206,7 +209,15 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
         else
             t.SetRecorderDevice(k, c.Id);
     }
-    t.SetAlarmOutDevice(StoredOutDevice(s, OutputDeviceNames(WaveInDevice())).Id);
+    // The outputs as the input setup lists them: those of the back end the
+    // alarm sound plays on.
+    std::vector<std::string> outputs;
+    for (const TMMDeviceInfo& d : WaveOutDevice().OutputDevices())
+        if (d.id >= 0) {
+            outputs.resize(std::max(outputs.size(), static_cast<size_t>(d.id) + 1));
+            outputs[static_cast<size_t>(d.id)] = d.name;
+        }
+    t.SetAlarmOutDevice(StoredOutDevice(s, outputs).Id);
 
     CloseAllRecorders(t);
     StartRecordersOfMode(t, t.InputMode());

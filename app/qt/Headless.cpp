@@ -381,6 +381,8 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
         s.sample_rate = audio.SampleRate();
         for (int k = 1; k <= tv::kPairs; ++k) {
             s.buffers[k - 1] = audio.Buffers(k);
+            s.reopens[k - 1] = audio.Reopens(k);
+            s.seconds_lost[k - 1] = audio.SecondsLost(k);
             if (audio.Running(k)) ++s.recorders_running;
         }
         for (int n = 1; n <= tv::kStrips; ++n) {

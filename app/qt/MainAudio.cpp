@@ -72,6 +72,7 @@ std::string DeviceEventLine(int k, const std::string& what, const std::string& d
         return input + " lost; its strips read silence; trying again every " +
                std::to_string(TMainAudio::kReopenIntervalMs / 1000) + " s";
     if (what == "reopened") return input + " is back; metering again";
+    if (what == "not connected") return input + " not connected; its strips stay dark and read silence";
     return "";
 }
 
@@ -144,7 +145,15 @@ void TMainAudio::SetDevice(int k, int deviceId)
 
 void TMainAudio::SetNotConnected(int k, const std::string& name)
 {
-    mMissing[k - 1] = name.empty() ? "?" : name;
+    const std::string shown = name.empty() ? "?" : name;
+    if (mMissing[k - 1] != shown) mMissingReported[k - 1] = false;
+    mMissing[k - 1] = shown;
+    try {
+        // Nothing may open the position it had: that is another device now.
+        mRecorders[k - 1]->setDeviceID(InvalidId);
+    } catch (...) {
+        // refused while open; Start keeps it closed all the same
+    }
 }
 
 std::string TMainAudio::RecorderDeviceName(int k) const
@@ -160,7 +169,14 @@ void TMainAudio::Close(int k)
 }
 void TMainAudio::Start(int k)
 {
-    if (!NotConnected(k)) mRecorders[k - 1]->Start();
+    if (!NotConnected(k)) {
+        mRecorders[k - 1]->Start();
+        return;
+    }
+    // Told once per missing device, when its pair would start.
+    if (mMissingReported[k - 1]) return;
+    mMissingReported[k - 1] = true;
+    for (const auto& l : mDeviceListeners) l(k, "not connected", mMissing[k - 1]);
 }
 bool TMainAudio::Running(int k) const { return mRecorders[k - 1]->IsStarted(); }
 

@@ -25,8 +25,8 @@ class TMMWaveInDevice;
 // the built-in default). The caller keeps ownership.
 void SetMainCaptureDevice(TMMWaveInDevice* device);
 
-// The line the user reads when recorder k's device is lost or back ("" for
-// other events): "Input 3&4: device "X" lost; trying again every 2 s".
+// The line the user reads when recorder k's device is lost, back or not
+// connected ("" for other events): "Input 3&4: device "X" lost; ...".
 std::string DeviceEventLine(int k, const std::string& what, const std::string& device);
 
 class TMainAudio {
@@ -39,8 +39,9 @@ public:
 
     // Each may throw the recorder's error; the caller swallows it.
     void SetDevice(int k, int deviceId);
-    // Recorder k's remembered device `name` is not connected: Start does
-    // nothing (the recorder stays closed) until SetDevice gives it a device.
+    // Recorder k's remembered device `name` is not connected: Start leaves
+    // the recorder closed, its strips dark, until SetDevice gives it a
+    // device; the first such Start tells the device listeners "not connected".
     void SetNotConnected(int k, const std::string& name);
     bool NotConnected(int k) const { return !mMissing[k - 1].empty(); }
     // The device of recorder k as shown: its name, or "NAME (not connected)".
@@ -59,7 +60,8 @@ public:
     TMMConnector& Connector(int k);
 
     // A recorder's device opened, was lost or reopened (what = "opened",
-    // "lost", "reopened"); GUI thread. The recorders' OnDeviceEvent is
+    // "lost", "reopened"), or is not connected at start ("not connected",
+    // the remembered name); GUI thread. The recorders' OnDeviceEvent is
     // taken by this class: listen here.
     using TDeviceListener = std::function<void(int k, const std::string& what, const std::string& device)>;
     void AddDeviceListener(TDeviceListener listener) { mDeviceListeners.push_back(std::move(listener)); }
@@ -90,6 +92,7 @@ private:
     uint64_t mDroppedClosed = 0;  // lost by recorders before they were closed
     std::vector<TDeviceListener> mDeviceListeners;
     std::array<std::string, tv::kPairs> mMissing;  // names of devices not connected
+    std::array<bool, tv::kPairs> mMissingReported{};
     TBufferTap mTap;
     std::unique_ptr<QTimer> mPoll;  // the recorders' stall checks and reopen attempts
 };

@@ -153,6 +153,7 @@ void Tfmulti::fillLists()
     for (QComboBox* cb : mInputs) cb->clear();
     mOut->clear();
     for (std::string& m : mMissing) m.clear();
+    mMissingOut.clear();
     mInputNames.clear();
     mOutputNames.clear();
     const int inputs = mHost.InputDeviceCount();
@@ -187,7 +188,15 @@ void Tfmulti::fillLists()
             select(cb, c.Id);
         }
     }
-    select(mOut, StoredOutDevice(mStore, mOutputNames).Id);
+    // The alarm plays on the default output meanwhile; the dialog still
+    // shows the remembered one, so OK does not forget it.
+    if (StoredOutDevice(mStore, mOutputNames).Missing) {
+        mMissingOut = mStore.ReadText(kOutNameSetting, "");
+        mOut->addItem(QString::fromStdString(NotConnectedCaption(mMissingOut)));
+        mOut->setCurrentIndex(mOut->count() - 1);
+    } else {
+        select(mOut, StoredOutDevice(mStore, mOutputNames).Id);
+    }
 }
 
 void Tfmulti::okClicked()
@@ -198,7 +207,8 @@ void Tfmulti::okClicked()
     // A device left "not connected" keeps what is stored for it.
     for (int k = 1; k <= tv::kPairs; ++k)
         if (!missingChosen(k)) WriteRecorderDevice(mStore, k, mInputs[k - 1]->currentIndex() - 1, mInputNames);
-    WriteOutDevice(mStore, mOut->currentIndex() - 1, mOutputNames);
+    if (mMissingOut.empty() || mOut->currentIndex() != mOut->count() - 1)
+        WriteOutDevice(mStore, mOut->currentIndex() - 1, mOutputNames);
     mStore.WriteInt("Samplerate", mRate);
     for (int k = 1; k <= tv::kPairs; ++k) {
         try {

@@ -68,6 +68,7 @@ private:
     QButtonGroup* mRateGroup = nullptr;
     std::array<QComboBox*, tv::kPairs> mInputs{};
     std::array<std::string, tv::kPairs> mMissing;  // shown as "NAME (not connected)", last item
+    std::string mMissingOut;                         // the same for the alarm output
     std::vector<std::string> mInputNames, mOutputNames;
     QComboBox* mOut = nullptr;
     QPushButton* mOk = nullptr;

@@ -6,6 +6,8 @@
 #include "app/StoreAccess.h"
 #include "audio/MMAudioBackend.h"
 #include "audio/MMSimWaveIn.h"
+#include "audio/MMSimWaveOut.h"
+#include "audio/MMWaveOutBackend.h"
 #include "audio/MMWavIn.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +49,29 @@ TEST(DeviceNames, MissingOrUnnamed)
     EXPECT_EQ(NotConnectedCaption("USB Audio"), "USB Audio (not connected)");
 }
 
+// PortAudio names ALSA devices with their card number, which moves when
+// another card appears before them; the device number does not.
+TEST(DeviceNames, AlsaCardNumbersMayChange)
+{
+    const std::vector<std::string> before = {"HDA Intel PCH: ALC (hw:0,0)", "CODEC: USB Audio (hw:1,0)",
+                                             "CODEC: USB Audio (hw:2,0)", "CODEC: USB Audio (hw:2,0) (3-4)"};
+    const TDeviceName second = NameOfDevice(2, before);
+    EXPECT_EQ(second.Name, "CODEC: USB Audio (hw:2,0)");
+    EXPECT_EQ(second.Rank, 1) << "the second of two identical interfaces";
+    // A card plugged in before them: both interfaces move up one number and keep their order.
+    const std::vector<std::string> after = {"HDA Intel PCH: ALC (hw:0,0)", "Dock: USB Audio (hw:1,0)", "CODEC: USB Audio (hw:2,0)",
+                                            "CODEC: USB Audio (hw:3,0)", "CODEC: USB Audio (hw:3,0) (3-4)"};
+    EXPECT_EQ(ResolveStoredDevice(1, NameOfDevice(1, before), after).Id, 2);
+    EXPECT_EQ(ResolveStoredDevice(2, second, after).Id, 3);
+    EXPECT_EQ(ResolveStoredDevice(3, NameOfDevice(3, before), after).Id, 4);
+    // Another device number of the same card is another device.
+    EXPECT_TRUE(ResolveStoredDevice(0, {"HDA Intel PCH: ALC (hw:0,3)", 0}, before).Missing);
+    // Only a card number is left out; malformed or other names stay as they are.
+    for (const char* name : {"pulse", "(hw:", "x (hw:", "x (hw:,0)", "x (hw:12)", "x (hw:a,0)", "(hw:1"})
+        EXPECT_EQ(DeviceNameKey(name), name);
+    EXPECT_EQ(DeviceNameKey("a (hw:10,2) b (hw:3,1)"), "a (hw:*,2) b (hw:*,1)");
+}
+
 TEST(DeviceNames, StoredFormRoundTrip)
 {
     TMemoryStore store;
@@ -67,6 +92,13 @@ TEST(DeviceNames, StoredFormRoundTrip)
     EXPECT_EQ(StoredRecorderDevice(store, 6, 0, later).Id, 2);
     // Nothing stored: the fallback position.
     EXPECT_EQ(StoredRecorderDevice(store, 7, 5, later).Id, 5);
+    // No device chosen (none was listed): the position is written, the
+    // remembered name kept, and it finds the device once it is listed again.
+    WriteRecorderDevice(store, 4, InvalidId, {});
+    EXPECT_EQ(store.ReadInt("multi_4", 0), InvalidId);
+    EXPECT_EQ(store.ReadText("multi_4 name", ""), "USB Audio");
+    EXPECT_EQ(StoredRecorderDevice(store, 4, 0, later).Id, 4);
+    EXPECT_TRUE(StoredRecorderDevice(store, 4, 0, {}).Missing);
     // A missing output falls back to the default output.
     WriteOutDevice(store, 1, {"Speakers", "Headphones"});
     EXPECT_EQ(StoredOutDevice(store, {"Headphones"}).Id, 0);
@@ -120,9 +152,16 @@ TEST(DeviceNames, RestoreFindsMovedDevicesAndLeavesMissingOnesUnassigned)
     store.WriteText("multi_2 name", "USB Microphone");
     // Recorder 3: settings of an older version, position only.
     store.WriteInt("multi_3", 5);
+    // The alarm output, found among the outputs the alarm plays on.
+    TMMSimulatedWaveOut outputs;
+    SetWaveOutDevice(&outputs);
+    store.WriteInt("out", 0);
+    store.WriteText("out name", "Simulated output 2");
     Target t;
     RestoreMainValues(store, t);
     SetWaveInDevice(nullptr);
+    SetWaveOutDevice(nullptr);
+    EXPECT_EQ(t.out, 1);
     EXPECT_EQ(t.devices[0], 2);
     EXPECT_EQ(t.devices[1], -99) << "a missing device must not be replaced by the one at its old position";
     EXPECT_EQ(t.missing[1], "USB Microphone");

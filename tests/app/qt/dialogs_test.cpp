@@ -66,7 +66,9 @@ TEST(InputSetup, ListsMapperFirstAndStoredChoices)
     EXPECT_EQ(store.ReadInt("out", 99), 0);
     EXPECT_EQ(store.ReadInt("Samplerate", 99), 0);
     EXPECT_TRUE(store.ReadBool("is Sound", false));
-    EXPECT_EQ(store.Writes(), 2 + 13 * 3 + 1 + 1);  // position, name and rank of 12 inputs and the output
+    // Position, name and rank of 12 inputs and the output; pair 3, with no
+    // choice, only its position.
+    EXPECT_EQ(store.Writes(), 2 + 13 * 3 - 2 + 1 + 1);
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
 }
 
@@ -103,6 +105,31 @@ TEST(InputSetup, RemembersDevicesByName)
     EXPECT_EQ(host.missing[2], "");
 }
 
+// The alarm output's remembered device, unplugged: shown, chosen, kept on OK;
+// choosing the default output instead replaces it.
+TEST(InputSetup, RemembersTheAlarmOutputByName)
+{
+    FakeHost host;
+    host.outputs = 2;  // out0, out1
+    TMemoryStore store;
+    store.WriteInt("out", 1);
+    store.WriteText("out name", "USB Speaker");
+    Tfmulti dlg(host, store);
+    dlg.fillLists();
+    QComboBox* out = dlg.outputList();
+    EXPECT_EQ(out->count(), 4);
+    EXPECT_EQ(out->currentText(), "USB Speaker (not connected)");
+    dlg.okButton()->click();
+    EXPECT_EQ(store.ReadInt("out", 99), 1);
+    EXPECT_EQ(store.ReadText("out name", ""), "USB Speaker");
+    dlg.fillLists();
+    EXPECT_EQ(dlg.outputList()->count(), 4) << "refilling never duplicates";
+    dlg.outputList()->setCurrentIndex(0);
+    dlg.okButton()->click();
+    EXPECT_EQ(store.ReadInt("out", 99), -1);
+    EXPECT_EQ(store.ReadText("out name", "x"), "");
+}
+
 TEST(InputSetup, NoInputDeviceLeavesListsEmptyAndOkStoresInvalid)
 {
     FakeHost host;
@@ -115,6 +142,30 @@ TEST(InputSetup, NoInputDeviceLeavesListsEmptyAndOkStoresInvalid)
     dlg.okButton()->click();
     for (int k = 1; k <= tv::kPairs; ++k) EXPECT_EQ(host.devices[k - 1], -2);
     EXPECT_EQ(store.ReadInt("out", 0), -2);
+}
+
+// Confirmed while no device is listed (a sound server not up yet): the
+// remembered names survive, so the devices are found when they are back.
+TEST(InputSetup, NoInputDeviceKeepsTheRememberedNames)
+{
+    FakeHost host;
+    host.inputs = 0;
+    host.outputs = 0;
+    TMemoryStore store;
+    store.WriteInt("multi_1", 3);
+    store.WriteText("multi_1 name", "in3");
+    store.WriteInt("multi_1 rank", 0);
+    store.WriteText("out name", "Speakers");
+    Tfmulti dlg(host, store);
+    dlg.fillLists();
+    dlg.okButton()->click();
+    EXPECT_EQ(store.ReadInt("multi_1", 0), -2);
+    EXPECT_EQ(store.ReadText("multi_1 name", ""), "in3");
+    EXPECT_EQ(store.ReadText("out name", ""), "Speakers");
+    host.inputs = 4;
+    host.outputs = 1;
+    dlg.fillLists();
+    EXPECT_EQ(dlg.inputList(1)->currentText(), "in3");
 }
 
 TEST(InputSetup, ModeAndRateTakeEffectAtOnceOnlyOnChange)

@@ -11,6 +11,8 @@
 
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -111,6 +113,41 @@ TEST(MainAudio, LostBytesOfTheBackEndCountInWholeBuffersAndOutliveAClose)
     rig.audio->Start(2);
     rig.device.mLost[rig.audio->Recorder(2).Handle()] = 2048 + 1;
     EXPECT_EQ(rig.audio->DroppedBuffers(), 6u);
+}
+
+// A pair whose remembered device is not connected: never opened, not even at
+// the position its device had (another device is there now), told once.
+TEST(MainAudio, ANotConnectedDeviceLeavesItsRecorderClosedAndIsToldOnce)
+{
+    SimRig rig;
+    TMainAudio& audio = *rig.audio;
+    std::vector<std::string> events;
+    audio.AddDeviceListener([&](int k, const std::string& what, const std::string& name) {
+        if (what != "opened") events.push_back(std::to_string(k) + " " + what + " " + name);
+    });
+    audio.Close(2);
+    audio.SetNotConnected(2, "USB Mic");
+    audio.Start(2);
+    audio.Close(2);
+    audio.Start(2);
+    EXPECT_FALSE(audio.Running(2));
+    EXPECT_FALSE(audio.Recorder(2).DeviceOpen());
+    EXPECT_THROW(audio.Recorder(2).Start(), EMMError) << "a direct start must not meter device 2 in its place";
+    EXPECT_EQ(audio.RecorderDeviceName(2), "USB Mic (not connected)");
+    EXPECT_EQ(DeviceEventLine(2, "not connected", "USB Mic"),
+              "Input 3&4: device \"USB Mic\" not connected; its strips stay dark and read silence");
+    // The same name again (the input setup confirmed) is not told again; another is.
+    audio.SetNotConnected(2, "USB Mic");
+    audio.Start(2);
+    audio.SetNotConnected(2, "Other Mic");
+    audio.Start(2);
+    EXPECT_EQ(events, (std::vector<std::string>{"2 not connected USB Mic", "2 not connected Other Mic"}));
+    // A device chosen ends it; the others ran on throughout.
+    audio.SetDevice(2, 1);
+    audio.Start(2);
+    EXPECT_TRUE(audio.Running(2));
+    EXPECT_EQ(audio.RecorderDeviceName(2), audio.InputDeviceName(1));
+    for (int k = 1; k <= tv::kPairs; ++k) EXPECT_TRUE(audio.Running(k)) << k;
 }
 
 }  // namespace
