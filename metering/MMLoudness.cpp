@@ -237,6 +237,8 @@ void TMMLoudnessMeter::setPair(int pair)
     const int p = pair == SumOfPairs ? SumOfPairs : std::clamp(pair, 0, tv::kPairs - 1);
     // Frames of the sum left waiting would join later ones out of line.
     if (p != mPair && mPair == SumOfPairs) flushSum(true);
+    // The plot shows one source: another starts it empty.
+    if (p != mPair) mHistory.clear();
     mPair = p;
 }
 

@@ -123,8 +123,9 @@ public:
     bool OnTarget(double lufs) const;
 
     // Short-term history for the plot: the window's timer records one value
-    // per tick (the oldest dropped beyond HistoryLength); Reset clears it.
-    static constexpr size_t HistoryLength = 600;  // a minute at 10 per second
+    // per tick (the oldest dropped beyond HistoryLength); Reset and a new
+    // pair clear it.
+    static constexpr size_t HistoryLength = 1200;  // five minutes at 4 per second
     void RecordHistory();
     const std::vector<double>& History() const { return mHistory; }
 
