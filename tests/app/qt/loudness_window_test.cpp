@@ -202,7 +202,7 @@ TEST(LoudnessWindow, PlaceAndChoicesAreKept)
 TEST(LoudnessWindow, PlotsTheShortTermCurve)
 {
     Rig rig;
-    rig.device.SetSignal(0, "music:-9");
+    rig.device.SetSignal(0, "music:-15");
     TfLoudness& w = *rig.window;
     w.resize(440, 460);
     w.show();
