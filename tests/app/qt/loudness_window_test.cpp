@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QImage>
 #include <QLabel>
+#include <QPoint>
 #include <QPushButton>
 #include <gtest/gtest.h>
 
@@ -187,14 +188,18 @@ TEST(LoudnessWindow, PlaceAndChoicesAreKept)
     EXPECT_EQ(again.Source(), TfLoudness::SumSource);
     EXPECT_EQ(again.Target(), -14);
     EXPECT_TRUE(again.isVisible());
+    EXPECT_EQ(again.pos(), QPoint(40, 30));
     again.close();
 
-    // Damaged values read as the defaults.
+    // Damaged values read as the defaults; a place off every screen stays unused.
     rig.store.WriteInt("Loudness Source", 99);
     rig.store.WriteText("Loudness Target", "loud");
+    rig.store.WriteInt("Loudness Left", -20000);
+    again.move(60, 50);
     link.Restore();
     EXPECT_EQ(again.Source(), 1);
     EXPECT_EQ(again.Target(), -23);
+    EXPECT_EQ(again.pos(), QPoint(60, 50));
 }
 
 // The plot draws the short-term curve at its loudness. With TARVOLIN_DOCS_DIR
