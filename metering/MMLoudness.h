@@ -54,7 +54,8 @@ public:
     double TruePeak() const;    // dBTP, highest of all channels
     double SamplePeak() const;  // dBFS, highest of all channels
 
-    // The libebur128 state (ebur128_state*).
+    // The libebur128 state (ebur128_state*) of a file measurement; live:
+    // nullptr.
     void* State() const { return mState; }
 
 private:
@@ -81,6 +82,23 @@ private:
     double mEnergy[Segments] = {};
     int mSegment = 0;        // next slot of mEnergy
     size_t mSegmentFill = 0;  // frames of the current segment
+    // Live: the K-weighting and the gating are done here, as libebur128 does
+    // them for files (the tests hold the two to agree); its filter alone
+    // costs more than the whole live measurement of 24 channels may.
+    // Per channel, structure of arrays: the two stages' states and the
+    // weighted power of the current segment.
+    void filter(const float* x, size_t count);
+    void endSegment();
+    void clearLive();
+    double mK[10] = {};  // b0 b1 b2 a1 a2 of the shelf, then of the high-pass
+    std::vector<double> mZ, mPower;
+    std::vector<float> mX;  // one buffer's samples as float
+    uint64_t mSegments = 0;  // complete segments since creation or Reset
+    // Gating blocks (400 ms, every 100 ms) and short-term values (3 s,
+    // every second) from -70 LUFS up in 0.1 dB bins: count and energy sum.
+    static constexpr int Bins = 1000;
+    std::vector<uint32_t> mBlockCount, mShortCount;
+    std::vector<double> mBlockEnergy, mShortEnergy;
 };
 
 // Selectable loudness targets of the loudness window (LUFS).
