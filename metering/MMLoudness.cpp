@@ -199,9 +199,7 @@ void TMMLoudness::add(const T* frames, size_t count, float scale)
     const size_t ch = static_cast<size_t>(mChannels), segment = static_cast<size_t>(mRate) / 10;
     while (count > 0) {
         const size_t n = std::min(count, segment - mSegmentFill);
-        mX.resize(n * ch);
-        for (size_t i = 0; i < n * ch; ++i) mX[i] = static_cast<float>(frames[i]) * scale;
-        filter(mX.data(), n);
+        filter(frames, n, scale);
         frames += n * ch;
         count -= n;
         mSegmentFill += n;
@@ -209,35 +207,52 @@ void TMMLoudness::add(const T* frames, size_t count, float scale)
     }
 }
 
-void TMMLoudness::filter(const float* x, size_t count)
+namespace {
+
+// K-weighting of G channels side by side (independent chains the processor
+// overlaps) from interleaved frames of `stride` samples; states and segment
+// powers per channel.
+template <int G, typename T>
+void weigh(const T* x, size_t stride, size_t count, float scale, const double* k, double* z, double* power)
+{
+    const double b0 = k[0], b1 = k[1], b2 = k[2], a1 = k[3], a2 = k[4];
+    const double c0 = k[5], c1 = k[6], c2 = k[7], d1 = k[8], d2 = k[9];
+    double s1[G], s2[G], t1[G], t2[G], p[G];
+    for (int j = 0; j < G; ++j) {
+        s1[j] = z[4 * j], s2[j] = z[4 * j + 1], t1[j] = z[4 * j + 2], t2[j] = z[4 * j + 3];
+        p[j] = 0.0;
+    }
+    for (size_t f = 0; f < count; ++f, x += stride)
+        for (int j = 0; j < G; ++j) {
+            // Transposed direct form II, the shelf then the high-pass.
+            const double in = static_cast<double>(static_cast<float>(x[j]) * scale);
+            const double u = b0 * in + s1[j];
+            s1[j] = b1 * in - a1 * u + s2[j];
+            s2[j] = b2 * in - a2 * u;
+            const double y = c0 * u + t1[j];
+            t1[j] = c1 * u - d1 * y + t2[j];
+            t2[j] = c2 * u - d2 * y;
+            p[j] += y * y;
+        }
+    // States decayed below any audible level are cleared before they turn
+    // denormal (slow) in silence.
+    auto flush = [](double v) { return std::fabs(v) < 1e-25 ? 0.0 : v; };
+    for (int j = 0; j < G; ++j) {
+        z[4 * j] = flush(s1[j]), z[4 * j + 1] = flush(s2[j]), z[4 * j + 2] = flush(t1[j]), z[4 * j + 3] = flush(t2[j]);
+        power[j] += p[j];
+    }
+}
+
+}  // namespace
+
+template <typename T>
+void TMMLoudness::filter(const T* x, size_t count, float scale)
 {
     const size_t ch = static_cast<size_t>(mChannels);
-    const double b0 = mK[0], b1 = mK[1], b2 = mK[2], a1 = mK[3], a2 = mK[4];
-    const double c0 = mK[5], c1 = mK[6], c2 = mK[7], d1 = mK[8], d2 = mK[9];
-    double* z = mZ.data();  // per channel: s1, s2 of the shelf, then of the high-pass
-    double* pw = mPower.data();
-    // Channel by channel (transposed direct form II), the states in registers.
-    for (size_t c = 0; c < ch; ++c) {
-        double s1 = z[4 * c], s2 = z[4 * c + 1], t1 = z[4 * c + 2], t2 = z[4 * c + 3], p = 0.0;
-        for (size_t f = 0; f < count; ++f) {
-            const double in = x[f * ch + c];
-            const double u = b0 * in + s1;
-            s1 = b1 * in - a1 * u + s2;
-            s2 = b2 * in - a2 * u;
-            const double y = c0 * u + t1;
-            t1 = c1 * u - d1 * y + t2;
-            t2 = c2 * u - d2 * y;
-            p += y * y;
-        }
-        // States decayed below any audible level are cleared before they
-        // turn denormal (slow) in silence.
-        auto flush = [](double v) { return std::fabs(v) < 1e-25 ? 0.0 : v; };
-        z[4 * c] = flush(s1);
-        z[4 * c + 1] = flush(s2);
-        z[4 * c + 2] = flush(t1);
-        z[4 * c + 3] = flush(t2);
-        pw[c] += p;
-    }
+    size_t c = 0;
+    for (; c + 4 <= ch; c += 4) weigh<4>(x + c, ch, count, scale, mK, &mZ[4 * c], &mPower[c]);
+    for (; c + 2 <= ch; c += 2) weigh<2>(x + c, ch, count, scale, mK, &mZ[4 * c], &mPower[c]);
+    for (; c < ch; ++c) weigh<1>(x + c, ch, count, scale, mK, &mZ[4 * c], &mPower[c]);
 }
 
 void TMMLoudness::endSegment()

@@ -87,12 +87,12 @@ private:
     // costs more than the whole live measurement of 24 channels may.
     // Per channel, structure of arrays: the two stages' states and the
     // weighted power of the current segment.
-    void filter(const float* x, size_t count);
+    template <typename T>
+    void filter(const T* frames, size_t count, float scale);
     void endSegment();
     void clearLive();
     double mK[10] = {};  // b0 b1 b2 a1 a2 of the shelf, then of the high-pass
     std::vector<double> mZ, mPower;
-    std::vector<float> mX;  // one buffer's samples as float
     uint64_t mSegments = 0;  // complete segments since creation or Reset
     // Gating blocks (400 ms, every 100 ms) and short-term values (3 s,
     // every second) from -70 LUFS up in 0.1 dB bins: count and energy sum.
