@@ -1,6 +1,8 @@
-// Loudness per EBU R128 / ITU-R BS.1770-4 over libebur128: momentary (400 ms),
-// short-term (3 s) and gated integrated loudness in LUFS, loudness range in
-// LU, maximum true peak in dBTP and sample peak in dBFS.
+// Loudness per EBU R128 / ITU-R BS.1770-4: momentary (400 ms), short-term
+// (3 s) and gated integrated loudness in LUFS, loudness range in LU, maximum
+// true peak in dBTP and sample peak in dBFS. Files are measured by
+// libebur128; the live measurement does the same weighting and gating itself
+// at a fraction of the cost (held to libebur128's readings by the tests).
 //   TMMLoudness        one programme of 1 .. 24 channels (all weighted 1.0);
 //   TMMLoudnessMeter   the live meter of the loudness window: one TMMLoudness
 //                      per recorder pair, and for the sum of the active pairs
@@ -28,9 +30,9 @@ class TMMLoudness {
 public:
     // Raises EMMLoudnessError "Invalid WaveFormat" for 0 or more than 24
     // channels or a rate outside 4000 .. 384000 Hz. `live` keeps the gating
-    // blocks as a histogram of 0.1 dB bins (bounded memory for endless
-    // measurement, integrated loudness to within 0.05 LU); otherwise every
-    // block is kept (exact, for files).
+    // blocks and short-term values as histograms of 0.1 dB bins (bounded
+    // memory for endless measurement, integrated loudness to within 0.05 LU);
+    // otherwise libebur128 keeps every block (exact, for files).
     TMMLoudness(int channels, int sampleRate, bool live = false);
     ~TMMLoudness();
     TMMLoudness(const TMMLoudness&) = delete;
