@@ -40,29 +40,93 @@ ebur128_state* st(void* p) { return static_cast<ebur128_state*>(p); }
 
 double toDb(double linear) { return linear > 0.0 ? 20.0 * std::log10(linear) : kNone; }
 
+double lufsOf(double energy) { return energy > 0.0 ? -0.691 + 10.0 * std::log10(energy) : kNone; }
+
+// Histogram bins of the live gating: 0.1 LU from the absolute gate (-70 LUFS)
+// up; -1 below the gate, the top bin for all above +30 LUFS.
+constexpr double kGateLufs = -70.0, kBinLu = 0.1;
+int binOf(double energy)
+{
+    const double lufs = lufsOf(energy);
+    if (!(lufs >= kGateLufs)) return -1;
+    return std::min(999, static_cast<int>((lufs - kGateLufs) / kBinLu));
+}
+
+// The BS.1770-4 K-weighting at `rate`: a high shelf (+4 dB above ~1.7 kHz)
+// and a high-pass (~38 Hz), b0 b1 b2 a1 a2 each (a0 = 1).
+void kWeighting(int rate, double* k)
+{
+    const double fs = rate;
+    {
+        const double f0 = 1681.974450955533, gain = 3.999843853973347, q = 0.7071752369554196;
+        const double K = std::tan(M_PI * f0 / fs), vh = std::pow(10.0, gain / 20.0);
+        const double vb = std::pow(vh, 0.4996667741545416), a0 = 1.0 + K / q + K * K;
+        k[0] = (vh + vb * K / q + K * K) / a0;
+        k[1] = 2.0 * (K * K - vh) / a0;
+        k[2] = (vh - vb * K / q + K * K) / a0;
+        k[3] = 2.0 * (K * K - 1.0) / a0;
+        k[4] = (1.0 - K / q + K * K) / a0;
+    }
+    {
+        const double f0 = 38.13547087602444, q = 0.5003270373238773;
+        const double K = std::tan(M_PI * f0 / fs), a0 = 1.0 + K / q + K * K;
+        k[5] = 1.0;
+        k[6] = -2.0;
+        k[7] = 1.0;
+        k[8] = 2.0 * (K * K - 1.0) / a0;
+        k[9] = (1.0 - K / q + K * K) / a0;
+    }
+}
+
 }  // namespace
 
 TMMLoudness::TMMLoudness(int channels, int sampleRate, bool live) : mChannels(channels), mRate(sampleRate), mLive(live)
 {
     if (channels < 1 || channels > tv::kStrips || sampleRate < 4000 || sampleRate > 384000)
         throw EMMLoudnessError("Invalid WaveFormat");
+    if (live) {
+        kWeighting(sampleRate, mK);
+        clearLive();
+        return;
+    }
     ebur128_state* s = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
                                     live ? kLiveMode : kFileMode);
     if (!s) throw EMMLoudnessError("Out of memory");
     // Every channel counts with weight 1.0 (no surround weighting, none left out).
     for (int c = 0; c < channels; ++c) ebur128_set_channel(s, static_cast<unsigned>(c), EBUR128_LEFT);
     mState = s;
-    if (live) mHist.assign(static_cast<size_t>(channels) * (kTaps - 1), 0.0f);
 }
 
 TMMLoudness::~TMMLoudness()
 {
     ebur128_state* s = st(mState);
-    ebur128_destroy(&s);
+    if (s) ebur128_destroy(&s);
+}
+
+void TMMLoudness::clearLive()
+{
+    const size_t ch = static_cast<size_t>(mChannels);
+    mHist.assign(ch * (kTaps - 1), 0.0f);
+    mZ.assign(4 * ch, 0.0);
+    mPower.assign(ch, 0.0);
+    mBlockCount.assign(Bins, 0);
+    mShortCount.assign(Bins, 0);
+    mBlockEnergy.assign(Bins, 0.0);
+    mShortEnergy.assign(Bins, 0.0);
+    mSegments = 0;
 }
 
 void TMMLoudness::Reset()
 {
+    mFrames = 0;
+    mTruePeak = mSamplePeak = 0.0f;
+    std::fill(std::begin(mEnergy), std::end(mEnergy), 0.0);
+    mSegment = 0;
+    mSegmentFill = 0;
+    if (mLive) {
+        clearLive();
+        return;
+    }
     ebur128_state* fresh = ebur128_init(static_cast<unsigned>(mChannels), static_cast<unsigned long>(mRate),
                                           mLive ? kLiveMode : kFileMode);
     if (!fresh) throw EMMLoudnessError("Out of memory");
@@ -70,12 +134,6 @@ void TMMLoudness::Reset()
     ebur128_state* old = st(mState);
     ebur128_destroy(&old);
     mState = fresh;
-    mFrames = 0;
-    mTruePeak = mSamplePeak = 0.0f;
-    std::fill(std::begin(mEnergy), std::end(mEnergy), 0.0);
-    mSegment = 0;
-    mSegmentFill = 0;
-    if (mLive) mHist.assign(static_cast<size_t>(mChannels) * (kTaps - 1), 0.0f);
 }
 
 template <typename T>
@@ -98,14 +156,28 @@ void TMMLoudness::peaks(const T* frames, size_t count, float scale)
         mSamplePeak = std::max(mSamplePeak, top);
         for (size_t k = 0; k < keep; ++k) top = std::max(top, std::fabs(line[k]));
         if (top * ip.gain > mTruePeak) {
-            for (size_t i = keep; i < len; ++i) {
-                // line[i] is the newest of the 12 samples, line[i - 11] the oldest.
+            // Output f of a phase is made of line[keep + f - 11 .. keep + f]
+            // (the newest sample weighted by coef[ph][0]); eight outputs at a
+            // time, tap by tap, so the compiler can keep them in vectors.
+            float most = 0.0f;
+            size_t f = 0;
+            for (; f + 8 <= count; f += 8)
+                for (int ph = 0; ph < 4; ++ph) {
+                    float y[8] = {};
+                    for (int k = 0; k < kTaps; ++k) {
+                        const float c = ip.coef[ph][k];
+                        const float* x = line + keep + f - static_cast<size_t>(k);
+                        for (int j = 0; j < 8; ++j) y[j] += c * x[j];
+                    }
+                    for (int j = 0; j < 8; ++j) most = std::max(most, std::fabs(y[j]));
+                }
+            for (; f < count; ++f)
                 for (int ph = 0; ph < 4; ++ph) {
                     float y = 0.0f;
-                    for (int k = 0; k < kTaps; ++k) y += ip.coef[ph][k] * line[i - static_cast<size_t>(k)];
-                    mTruePeak = std::max(mTruePeak, std::fabs(y));
+                    for (int k = 0; k < kTaps; ++k) y += ip.coef[ph][k] * line[keep + f - static_cast<size_t>(k)];
+                    most = std::max(most, std::fabs(y));
                 }
-            }
+            mTruePeak = std::max(mTruePeak, most);
         }
         std::copy(line + len - keep, line + len, kept);
     }
@@ -124,24 +196,92 @@ void TMMLoudness::add(const T* frames, size_t count, float scale)
         return;
     }
     peaks(frames, count, scale);
-    const size_t segment = static_cast<size_t>(mRate) / 10;
+    const size_t ch = static_cast<size_t>(mChannels), segment = static_cast<size_t>(mRate) / 10;
     while (count > 0) {
         const size_t n = std::min(count, segment - mSegmentFill);
-        if constexpr (std::is_same_v<T, int16_t>)
-            ebur128_add_frames_short(st(mState), frames, n);
-        else
-            ebur128_add_frames_float(st(mState), frames, n);
-        frames += n * static_cast<size_t>(mChannels);
+        filter(frames, n, scale);
+        frames += n * ch;
         count -= n;
         mSegmentFill += n;
-        if (mSegmentFill == segment) {
-            double lufs = 0;
-            const bool ok = ebur128_loudness_window(st(mState), 100, &lufs) == EBUR128_SUCCESS && std::isfinite(lufs);
-            mEnergy[mSegment] = ok ? std::pow(10.0, (lufs + 0.691) / 10.0) : 0.0;
-            mSegment = (mSegment + 1) % Segments;
-            mSegmentFill = 0;
-        }
+        if (mSegmentFill == segment) endSegment();
     }
+}
+
+namespace {
+
+// K-weighting of G channels side by side (independent chains the processor
+// overlaps) from interleaved frames of `stride` samples; states and segment
+// powers per channel.
+template <int G, typename T>
+void weigh(const T* x, size_t stride, size_t count, float scale, const double* k, double* z, double* power)
+{
+    const double b0 = k[0], b1 = k[1], b2 = k[2], a1 = k[3], a2 = k[4];
+    const double c0 = k[5], c1 = k[6], c2 = k[7], d1 = k[8], d2 = k[9];
+    double s1[G], s2[G], t1[G], t2[G], p[G];
+    for (int j = 0; j < G; ++j) {
+        s1[j] = z[4 * j], s2[j] = z[4 * j + 1], t1[j] = z[4 * j + 2], t2[j] = z[4 * j + 3];
+        p[j] = 0.0;
+    }
+    for (size_t f = 0; f < count; ++f, x += stride)
+        for (int j = 0; j < G; ++j) {
+            // Transposed direct form II, the shelf then the high-pass.
+            const double in = static_cast<double>(static_cast<float>(x[j]) * scale);
+            const double u = b0 * in + s1[j];
+            s1[j] = b1 * in - a1 * u + s2[j];
+            s2[j] = b2 * in - a2 * u;
+            const double y = c0 * u + t1[j];
+            t1[j] = c1 * u - d1 * y + t2[j];
+            t2[j] = c2 * u - d2 * y;
+            p[j] += y * y;
+        }
+    // States decayed below any audible level are cleared before they turn
+    // denormal (slow) in silence.
+    auto flush = [](double v) { return std::fabs(v) < 1e-25 ? 0.0 : v; };
+    for (int j = 0; j < G; ++j) {
+        z[4 * j] = flush(s1[j]), z[4 * j + 1] = flush(s2[j]), z[4 * j + 2] = flush(t1[j]), z[4 * j + 3] = flush(t2[j]);
+        power[j] += p[j];
+    }
+}
+
+}  // namespace
+
+template <typename T>
+void TMMLoudness::filter(const T* x, size_t count, float scale)
+{
+    const size_t ch = static_cast<size_t>(mChannels);
+    size_t c = 0;
+    for (; c + 4 <= ch; c += 4) weigh<4>(x + c, ch, count, scale, mK, &mZ[4 * c], &mPower[c]);
+    for (; c + 2 <= ch; c += 2) weigh<2>(x + c, ch, count, scale, mK, &mZ[4 * c], &mPower[c]);
+    for (; c < ch; ++c) weigh<1>(x + c, ch, count, scale, mK, &mZ[4 * c], &mPower[c]);
+}
+
+void TMMLoudness::endSegment()
+{
+    const size_t segment = static_cast<size_t>(mRate) / 10;
+    double e = 0.0;
+    for (double& p : mPower) {
+        e += p;
+        p = 0.0;
+    }
+    mEnergy[mSegment] = e / static_cast<double>(segment);
+    mSegment = (mSegment + 1) % Segments;
+    mSegmentFill = 0;
+    ++mSegments;
+    // A gating block ends with every segment from the fourth on, a short-term
+    // value for the range every tenth from the thirtieth on.
+    auto enter = [](double energy, std::vector<uint32_t>& count, std::vector<double>& sum) {
+        const int bin = binOf(energy);
+        if (bin < 0) return;  // below the absolute gate
+        ++count[static_cast<size_t>(bin)];
+        sum[static_cast<size_t>(bin)] += energy;
+    };
+    auto mean = [this](int n) {
+        double sum = 0.0;
+        for (int i = 1; i <= n; ++i) sum += mEnergy[(mSegment - i + Segments) % Segments];
+        return sum / n;
+    };
+    if (mSegments >= 4) enter(mean(4), mBlockCount, mBlockEnergy);
+    if (mSegments >= Segments && (mSegments - Segments) % 10 == 0) enter(mean(Segments), mShortCount, mShortEnergy);
 }
 
 void TMMLoudness::AddFrames(const int16_t* frames, size_t count) { add(frames, count, 1.0f / 32768.0f); }
@@ -174,6 +314,18 @@ double TMMLoudness::ShortTerm() const
 
 double TMMLoudness::Integrated() const
 {
+    if (mLive) {
+        uint64_t n = 0;
+        double e = 0.0;
+        for (int i = 0; i < Bins; ++i) n += mBlockCount[static_cast<size_t>(i)], e += mBlockEnergy[static_cast<size_t>(i)];
+        if (n == 0) return kNone;
+        // The relative gate 10 LU below the blocks over the absolute one.
+        const int from = std::max(0, binOf(e / static_cast<double>(n) * 0.1));
+        n = 0;
+        e = 0.0;
+        for (int i = from; i < Bins; ++i) n += mBlockCount[static_cast<size_t>(i)], e += mBlockEnergy[static_cast<size_t>(i)];
+        return n ? lufsOf(e / static_cast<double>(n)) : kNone;
+    }
     double v = 0;
     const int err = ebur128_loudness_global(st(mState), &v);
     return orNone(err, v);
@@ -181,6 +333,29 @@ double TMMLoudness::Integrated() const
 
 double TMMLoudness::Range() const
 {
+    if (mLive) {
+        uint64_t n = 0;
+        double e = 0.0;
+        for (int i = 0; i < Bins; ++i) n += mShortCount[static_cast<size_t>(i)], e += mShortEnergy[static_cast<size_t>(i)];
+        if (n == 0) return 0.0;
+        // The relative gate 20 LU below; from the values over both gates the
+        // 10th and the 95th percentile, read at their bins' centres.
+        const int from = std::max(0, binOf(e / static_cast<double>(n) * 0.01));
+        n = 0;
+        for (int i = from; i < Bins; ++i) n += mShortCount[static_cast<size_t>(i)];
+        if (n < 2) return 0.0;
+        auto percentile = [&](double q) {
+            const uint64_t rank = static_cast<uint64_t>(static_cast<double>(n - 1) * q + 0.5);
+            uint64_t seen = 0;
+            int i = from;
+            for (; i < Bins - 1; ++i) {
+                seen += mShortCount[static_cast<size_t>(i)];
+                if (seen > rank) break;
+            }
+            return i;
+        };
+        return (percentile(0.95) - percentile(0.10)) * kBinLu;
+    }
     double v = 0;
     const int err = ebur128_loudness_range(st(mState), &v);
     return err == EBUR128_SUCCESS && std::isfinite(v) ? v : 0.0;
@@ -251,6 +426,8 @@ void TMMLoudnessMeter::setPair(int pair)
     const int p = pair == SumOfPairs ? SumOfPairs : std::clamp(pair, 0, tv::kPairs - 1);
     // Frames of the sum left waiting would join later ones out of line.
     if (p != mPair && mPair == SumOfPairs) flushSum(true);
+    // The plot shows one source: another starts it empty.
+    if (p != mPair) mHistory.clear();
     mPair = p;
 }
 

@@ -1,6 +1,8 @@
-// Loudness per EBU R128 / ITU-R BS.1770-4 over libebur128: momentary (400 ms),
-// short-term (3 s) and gated integrated loudness in LUFS, loudness range in
-// LU, maximum true peak in dBTP and sample peak in dBFS.
+// Loudness per EBU R128 / ITU-R BS.1770-4: momentary (400 ms), short-term
+// (3 s) and gated integrated loudness in LUFS, loudness range in LU, maximum
+// true peak in dBTP and sample peak in dBFS. Files are measured by
+// libebur128; the live measurement does the same weighting and gating itself
+// at a fraction of the cost (held to libebur128's readings by the tests).
 //   TMMLoudness        one programme of 1 .. 24 channels (all weighted 1.0);
 //   TMMLoudnessMeter   the live meter of the loudness window: one TMMLoudness
 //                      per recorder pair, and for the sum of the active pairs
@@ -28,9 +30,9 @@ class TMMLoudness {
 public:
     // Raises EMMLoudnessError "Invalid WaveFormat" for 0 or more than 24
     // channels or a rate outside 4000 .. 384000 Hz. `live` keeps the gating
-    // blocks as a histogram of 0.1 dB bins (bounded memory for endless
-    // measurement, integrated loudness to within 0.05 LU); otherwise every
-    // block is kept (exact, for files).
+    // blocks and short-term values as histograms of 0.1 dB bins (bounded
+    // memory for endless measurement, integrated loudness to within 0.05 LU);
+    // otherwise libebur128 keeps every block (exact, for files).
     TMMLoudness(int channels, int sampleRate, bool live = false);
     ~TMMLoudness();
     TMMLoudness(const TMMLoudness&) = delete;
@@ -54,7 +56,8 @@ public:
     double TruePeak() const;    // dBTP, highest of all channels
     double SamplePeak() const;  // dBFS, highest of all channels
 
-    // The libebur128 state (ebur128_state*).
+    // The libebur128 state (ebur128_state*) of a file measurement; live:
+    // nullptr.
     void* State() const { return mState; }
 
 private:
@@ -81,6 +84,23 @@ private:
     double mEnergy[Segments] = {};
     int mSegment = 0;        // next slot of mEnergy
     size_t mSegmentFill = 0;  // frames of the current segment
+    // Live: the K-weighting and the gating are done here, as libebur128 does
+    // them for files (the tests hold the two to agree); its filter alone
+    // costs more than the whole live measurement of 24 channels may.
+    // Per channel, structure of arrays: the two stages' states and the
+    // weighted power of the current segment.
+    template <typename T>
+    void filter(const T* frames, size_t count, float scale);
+    void endSegment();
+    void clearLive();
+    double mK[10] = {};  // b0 b1 b2 a1 a2 of the shelf, then of the high-pass
+    std::vector<double> mZ, mPower;
+    uint64_t mSegments = 0;  // complete segments since creation or Reset
+    // Gating blocks (400 ms, every 100 ms) and short-term values (3 s,
+    // every second) from -70 LUFS up in 0.1 dB bins: count and energy sum.
+    static constexpr int Bins = 1000;
+    std::vector<uint32_t> mBlockCount, mShortCount;
+    std::vector<double> mBlockEnergy, mShortEnergy;
 };
 
 // Selectable loudness targets of the loudness window (LUFS).
@@ -123,8 +143,9 @@ public:
     bool OnTarget(double lufs) const;
 
     // Short-term history for the plot: the window's timer records one value
-    // per tick (the oldest dropped beyond HistoryLength); Reset clears it.
-    static constexpr size_t HistoryLength = 600;  // a minute at 10 per second
+    // per tick (the oldest dropped beyond HistoryLength); Reset and a new
+    // pair clear it.
+    static constexpr size_t HistoryLength = 1200;  // five minutes at 4 per second
     void RecordHistory();
     const std::vector<double>& History() const { return mHistory; }
 

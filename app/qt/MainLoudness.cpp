@@ -7,6 +7,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <limits>
+
 TMainLoudness::TMainLoudness(TfLoudness& window, TMainAudio& audio, TSettingsAccess& store,
                              std::function<int()> activePairs)
     : mWindow(window), mAudio(audio), mStore(store), mActivePairs(std::move(activePairs))
@@ -38,11 +40,14 @@ void TMainLoudness::Restore()
 {
     mWindow.setSource(mStore.ReadInt("Loudness Source", 1));
     mWindow.setTarget(mStore.ReadInt("Loudness Target", -23));
-    const int left = mStore.ReadInt("Loudness Left", 0), top = mStore.ReadInt("Loudness Top", 0);
-    // A place off every screen (a screen since removed) is not restored.
+    // Never placed before: the window manager places it. A place off every
+    // screen (a screen since removed) is not restored either.
+    constexpr int kUnset = std::numeric_limits<int>::min();
+    const int left = mStore.ReadInt("Loudness Left", kUnset), top = mStore.ReadInt("Loudness Top", kUnset);
     bool onScreen = false;
-    for (const QScreen* s : QGuiApplication::screens())
-        onScreen = onScreen || s->availableGeometry().contains(left + 40, top + 20);
+    if (left != kUnset && top != kUnset)
+        for (const QScreen* s : QGuiApplication::screens())
+            onScreen = onScreen || s->availableGeometry().contains(left + 40, top + 20);
     if (onScreen) mWindow.move(left, top);
     if (mStore.ReadBool("Loudness Visible", false)) mWindow.show();
 }

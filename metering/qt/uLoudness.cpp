@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr int kTickMs = 100;
 // The plot spans the target -18 LU ... +9 LU.
 constexpr double kBelowTarget = 18, kAboveTarget = 9;
 
@@ -83,10 +82,13 @@ void TLoudnessHistoryView::paintEvent(QPaintEvent*)
     p.drawLine(0, y(target - kLoudnessTolerance), w, y(target - kLoudnessTolerance));
     p.setPen(QPen(kOnTarget, 1));
     p.drawLine(0, y(target), w, y(target));
+    // Each line's loudness just above it, the target's with its unit.
     p.setPen(Qt::lightGray);
-    p.drawText(QRect(4, 2, w - 8, 16), Qt::AlignLeft, QString("%1 LUFS").arg(target));
-    p.drawText(QRect(4, h - 18, w - 8, 16), Qt::AlignLeft, QString("%1").arg(bottom));
-    p.drawText(QRect(4, h - 18, w - 8, 16), Qt::AlignRight, "short-term, last minute");
+    const int textHeight = p.fontMetrics().height();
+    for (double l = target - 18; l <= top; l += 6)
+        p.drawText(QRect(4, y(l) - textHeight, w / 2, textHeight), Qt::AlignLeft | Qt::AlignBottom,
+                   l == target ? QString("%1 LUFS").arg(l) : QString::number(l));
+    p.drawText(QRect(4, 2, w - 8, textHeight), Qt::AlignRight, "short-term, last 5 minutes");
 
     // The short-term values, newest at the right edge.
     const std::vector<double>& hist = mMeter.History();
@@ -168,7 +170,7 @@ TfLoudness::TfLoudness(QWidget* parent) : QWidget(parent, Qt::Window)
     connect(mBtnReset, &QPushButton::clicked, this, [this] { Reset(); });
     connect(mBtnPause, &QPushButton::clicked, this, [this] { setPaused(!mPaused); });
 
-    mTimer.setInterval(kTickMs);
+    mTimer.setInterval(TickMs);
     connect(&mTimer, &QTimer::timeout, this, [this] { Tick(); });
     resize(420, 420);
     showReadouts();

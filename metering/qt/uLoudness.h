@@ -3,8 +3,8 @@
 // recorder pair or of the sum of the active pairs, a short-term history plot
 // with the target and its tolerance, the target choice, reset and pause.
 // Thin over TMMLoudnessMeter; GUI thread only. It measures while it is shown
-// (minimised counts as shown) and not paused; its 100 ms readout timer runs
-// only then, and the program feeds it only then (OnMeasuringChanged).
+// (minimised counts as shown) and not paused; its readout timer (TickMs)
+// runs only then, and the program feeds it only then (OnMeasuringChanged).
 #pragma once
 
 #include "metering/MMLoudness.h"
@@ -19,7 +19,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
-// The short-term history: one value per 100 ms tick over a minute, the
+// The short-term history: one value per tick over the last five minutes, the
 // target line and the tolerance marks either side.
 class TLoudnessHistoryView : public QWidget {
 public:
@@ -40,6 +40,9 @@ private:
 class TfLoudness : public QWidget {
 public:
     static constexpr int SumSource = 0;  // Source(): 0 the sum of the active pairs, K pair K
+    // The readouts and the history advance 4 times a second (the values
+    // change every 100 ms of audio).
+    static constexpr int TickMs = 250;
 
     explicit TfLoudness(QWidget* parent = nullptr);
     ~TfLoudness() override;
@@ -53,6 +56,8 @@ public:
     bool Paused() const { return mPaused; }
     void setPaused(bool paused);
     bool Measuring() const { return mShown && !mPaused; }
+    // The readout timer runs (only while measuring).
+    bool Ticking() const { return mTimer.isActive(); }
 
     // Recorded frames of pair k (1 ... 12), interleaved 16-bit stereo;
     // ignored unless measuring.
@@ -62,7 +67,7 @@ public:
 
     // Start anew: every measurement and the history from zero.
     void Reset();
-    // One 100 ms tick: history and readouts.
+    // One tick: history and readouts.
     void Tick();
 
     // Called when Measuring() changes: the program attaches or detaches the feed.

@@ -83,6 +83,57 @@ TEST(Loudness, LiveMomentaryAndShortTermMatchTheFileReading)
     EXPECT_EQ(at, v.size() / 2);
 }
 
+// The live measurement's own K-weighting and gating against libebur128's
+// reading of the same audio, to 0.1 LU: the Tech 3341 gated cases and the
+// Tech 3342 range cases, tones where the weighting curve is steep (25 Hz,
+// 60 Hz, 10 kHz), both input forms, 44.1 kHz, and after a reset.
+TEST(Loudness, LiveMeasurementAgreesWithLibebur128)
+{
+    auto both = [](const std::vector<float>& v, int rate, const char* what) {
+        TMMLoudness live(2, rate, true), file(2, rate);
+        for (size_t at = 0; at < v.size() / 2; at += 2400) {
+            const size_t n = std::min<size_t>(2400, v.size() / 2 - at);
+            live.AddFrames(v.data() + 2 * at, n);
+            file.AddFrames(v.data() + 2 * at, n);
+        }
+        EXPECT_NEAR(live.Integrated(), file.Integrated(), 0.1) << what;
+        EXPECT_NEAR(live.Range(), file.Range(), 0.1) << what;
+        EXPECT_NEAR(live.ShortTerm(), file.ShortTerm(), 0.01) << what;
+        // Started anew it reads the same again.
+        live.Reset();
+        live.AddFrames(v.data(), v.size() / 2);
+        EXPECT_NEAR(live.Integrated(), file.Integrated(), 0.1) << what << " after reset";
+        // The 16-bit path.
+        const std::vector<int16_t> s = [&] {
+            std::vector<int16_t> r(v.size());
+            for (size_t i = 0; i < v.size(); ++i) r[i] = static_cast<int16_t>(std::lround(v[i] * 32767));
+            return r;
+        }();
+        TMMLoudness live16(2, rate, true);
+        live16.AddFrames(s.data(), s.size() / 2);
+        EXPECT_NEAR(live16.Integrated(), file.Integrated(), 0.1) << what << " 16-bit";
+    };
+    both(segments({{-36, 10}, {-23, 60}, {-36, 10}}), kRate, "3341 case 3");
+    both(segments({{-72, 10}, {-36, 10}, {-23, 60}, {-36, 10}, {-72, 10}}), kRate, "3341 case 4");
+    both(segments({{-26, 20}, {-20, 20.1}, {-26, 20}}), kRate, "3341 case 5");
+    both(segments({{-20, 20}, {-30, 20}}), kRate, "3342 case 1");
+    both(segments({{-20, 20}, {-15, 20}}), kRate, "3342 case 2");
+    both(segments({{-40, 20}, {-20, 20}}), kRate, "3342 case 3");
+    both(segments({{-50, 20}, {-35, 20}, {-20, 20}, {-35, 20}, {-50, 20}}), kRate, "3342 case 4");
+    both(segments({{-10, 8}, {-30, 8}}, 25), kRate, "25 Hz");
+    both(segments({{-10, 8}, {-30, 8}}, 60), kRate, "60 Hz");
+    both(segments({{-10, 8}, {-30, 8}}, 10000), kRate, "10 kHz");
+    // 44.1 kHz: the same tones made at that rate.
+    std::vector<float> v;
+    for (size_t i = 0; i < 44100 * 12; ++i) {
+        const double a = i < 44100 * 6 ? 0.1 : 0.01;
+        const float x = static_cast<float>(a * std::sin(2 * M_PI * 997 * static_cast<double>(i) / 44100));
+        v.push_back(x);
+        v.push_back(x);
+    }
+    both(v, 44100, "44.1 kHz");
+}
+
 TEST(Loudness, Tech3342RangeCases)
 {
     EXPECT_NEAR(measure(segments({{-20, 20}, {-30, 20}})).range, 10, 1);

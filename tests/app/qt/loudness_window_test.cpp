@@ -13,11 +13,16 @@
 #include "metering/qt/uLoudness.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QImage>
 #include <QLabel>
+#include <QPoint>
 #include <QPushButton>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -55,14 +60,16 @@ struct Rig {
         audio.reset();
         SetMainCaptureDevice(nullptr);
     }
-    // `seconds` of audio on both devices, handed to the GUI thread in 100 ms steps.
+    // `seconds` of audio on both devices, handed to the GUI thread one
+    // window tick at a time.
     void Play(double seconds)
     {
-        for (int i = 0; i < static_cast<int>(seconds * 10 + 0.5); ++i) {
-            device.PumpFrames(0, kRate / 10);
-            device.PumpFrames(1, kRate / 10);
+        constexpr int kStep = kRate * TfLoudness::TickMs / 1000;
+        for (int i = 0; i < static_cast<int>(seconds * 1000 / TfLoudness::TickMs + 0.5); ++i) {
+            device.PumpFrames(0, kStep);
+            device.PumpFrames(1, kStep);
             WindowPoster().ProcessMessages();
-            window->Tick();
+            if (window->Ticking()) window->Tick();  // its timer's tick
         }
     }
 };
@@ -76,21 +83,25 @@ TEST(LoudnessWindow, MeasuresEachSourceOnItsOwnOnlyWhileShown)
     EXPECT_FALSE(std::isfinite(w.Meter().Integrated())) << "fed while closed";
     EXPECT_EQ(w.labIntegrated()->text(), "--- LUFS");
 
+    EXPECT_FALSE(w.Ticking());
     w.show();
     EXPECT_TRUE(w.Measuring());
+    EXPECT_TRUE(w.Ticking());
     rig.Play(10);
     EXPECT_NEAR(w.Meter().Integrated(), -23.0, 0.1);
     EXPECT_NEAR(w.Meter().ShortTerm(), -23.0, 0.1);
     EXPECT_EQ(w.labIntegrated()->text(), "-23.0 LUFS");
     EXPECT_NEAR(w.Meter().TruePeak(), -23.0, 0.2);
     EXPECT_NEAR(w.Meter().Range(), 0.0, 0.1);
-    EXPECT_GE(w.Meter().History().size(), 100u);
+    EXPECT_EQ(w.Meter().History().size(), 40u);
 
     // Only the source shown is measured; each goes on where it stopped.
     // Pair 2 reads 10 dB lower; the sum of the two pairs adds their powers:
-    // -23 LUFS and -33 LUFS read -22.59 LUFS.
+    // -23 LUFS and -33 LUFS read -22.59 LUFS. The plot starts anew with
+    // each source.
     w.cbSource()->setCurrentIndex(2);
     EXPECT_EQ(w.Source(), 2);
+    EXPECT_TRUE(w.Meter().History().empty());
     rig.Play(5);
     EXPECT_NEAR(w.Meter().Integrated(), -33.0, 0.1);
     w.cbSource()->setCurrentIndex(TfLoudness::SumSource);
@@ -102,6 +113,7 @@ TEST(LoudnessWindow, MeasuresEachSourceOnItsOwnOnlyWhileShown)
     // Paused, or closed: nothing is fed and the readout timer stops.
     w.btnPause()->click();
     EXPECT_FALSE(w.Measuring());
+    EXPECT_FALSE(w.Ticking());
     EXPECT_EQ(w.btnPause()->text(), "Continue");
     w.Reset();
     rig.Play(2);
@@ -111,10 +123,11 @@ TEST(LoudnessWindow, MeasuresEachSourceOnItsOwnOnlyWhileShown)
     EXPECT_TRUE(std::isfinite(w.Meter().Integrated()));
     w.close();
     EXPECT_FALSE(w.Measuring());
+    EXPECT_FALSE(w.Ticking());
     w.btnReset()->click();
     rig.Play(2);
     EXPECT_FALSE(std::isfinite(w.Meter().Integrated())) << "fed while closed";
-    EXPECT_TRUE(w.Meter().History().size() <= 20u);
+    EXPECT_TRUE(w.Meter().History().empty());
 }
 
 TEST(LoudnessWindow, TargetMarksAndReadouts)
@@ -175,14 +188,48 @@ TEST(LoudnessWindow, PlaceAndChoicesAreKept)
     EXPECT_EQ(again.Source(), TfLoudness::SumSource);
     EXPECT_EQ(again.Target(), -14);
     EXPECT_TRUE(again.isVisible());
+    EXPECT_EQ(again.pos(), QPoint(40, 30));
     again.close();
 
-    // Damaged values read as the defaults.
+    // Damaged values read as the defaults; a place off every screen stays unused.
     rig.store.WriteInt("Loudness Source", 99);
     rig.store.WriteText("Loudness Target", "loud");
+    rig.store.WriteInt("Loudness Left", -20000);
+    again.move(60, 50);
     link.Restore();
     EXPECT_EQ(again.Source(), 1);
     EXPECT_EQ(again.Target(), -23);
+    EXPECT_EQ(again.pos(), QPoint(60, 50));
+}
+
+// The plot draws the short-term curve at its loudness. With TARVOLIN_DOCS_DIR
+// set, five minutes of programme-like music make the README's picture.
+TEST(LoudnessWindow, PlotsTheShortTermCurve)
+{
+    Rig rig;
+    rig.device.SetSignal(0, "music:-15");
+    TfLoudness& w = *rig.window;
+    w.resize(440, 460);
+    w.show();
+    const char* docs = std::getenv("TARVOLIN_DOCS_DIR");
+    rig.Play(docs ? 300 : 20);
+    ASSERT_FALSE(w.Meter().History().empty());
+    const double last = w.Meter().History().back();
+    ASSERT_TRUE(std::isfinite(last));
+
+    TLoudnessHistoryView& h = *w.History();
+    const QImage plot = h.grab().toImage();
+    const double dpr = plot.devicePixelRatio();
+    const int x = static_cast<int>((h.width() - 2) * dpr);
+    const int y = static_cast<int>(TLoudnessHistoryView::YOf(last, h.TopLufs(), h.BottomLufs(), h.height()) * dpr);
+    bool curve = false;
+    for (int dy = -2; dy <= 2; ++dy)
+        curve = curve || qGray(plot.pixel(x, std::clamp(y + dy, 0, plot.height() - 1))) > 200;
+    EXPECT_TRUE(curve) << "no curve at " << last << " LUFS";
+
+    if (docs) {
+        EXPECT_TRUE(w.grab().save(QDir(docs).filePath("loudness.png")));
+    }
 }
 
 }  // namespace
