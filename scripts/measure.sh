@@ -1,69 +1,363 @@
 #!/usr/bin/env bash
-# Whole-program measurement: 24 channels live from the simulated back end at
-# 48 kHz, all strips visible, under Xvfb, for SECONDS (default 20). Prints the
-# run statistics and a summary: blocks per second per bar, dropped buffers,
-# repaints per second, and the CPU of the program and of the X server.
-# SIGNAL, when given, drives all twelve inputs (e.g. noise:-6 or
-# gated:997:-6:300:200, see audio/MMSimSignal.h); default: each device's tone.
-#   scripts/measure.sh [BUILD_DIR] [SECONDS] [SIGNAL]
+# Whole-program measurement under Xvfb, 24 strips at 48 kHz, all visible.
+#   scripts/measure.sh [--sim] [--jack] [--peer] [--runs N] [--settle S] [BUILD_DIR] [SECONDS] [SIGNAL]
+# Modes (several may be given; each run measures every chosen mode in turn):
+#   --sim   twelve simulated recorders (the default mode). SIGNAL, when given,
+#           drives all twelve inputs (e.g. noise:-6 or gated:997:-6:300:200, see
+#           audio/MMSimSignal.h); default: each device's tone.
+#   --jack  the real-input path: a private JACK dummy server (48 kHz, 512-frame
+#           periods) with tv-jack-source (24 ports, moving levels), recorded as
+#           twelve pairs "tv_source (1-2)" ... "tv_source (23-24)" through
+#           PortAudio's JACK host API.
+#   --peer  Debian's `meterbridge -t dpm` on the same 24 ports, for the ratio.
+# Each run: a fresh Xvfb, the meter, SETTLE s (default 3) to start, then SECONDS
+# (default 20) measured from /proc: CPU of the meter and of its X server (% of
+# one core), context switches/s (all threads and the main thread), resident
+# size at the end: VmRSS, and VmRSS less the JACK server's port graph that
+# libjack maps into every client (with its anonymous part). Tarvolin's own
+# --stats add blocks/s and paints/s per bar and dropped buffers. With
+# --runs N > 1 the summary gives the median of each figure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build/test}
-secs=${2:-20}
-signal=${3:-}
-exe=$build/tarvolin
-[ -x "$exe" ] || { echo "build $exe first" >&2; exit 1; }
-command -v Xvfb >/dev/null || { echo "Xvfb is not installed (apt-get install xvfb)" >&2; exit 1; }
+command -v python3 >/dev/null || { echo "python3 is not installed" >&2; exit 1; }
+exec python3 - "$@" <<'PY'
+import json, os, re, shutil, signal, statistics, subprocess, sys, tempfile, time
 
-tmp=$(mktemp -d)
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
-xpid=$!
-trap 'kill $xpid 2>/dev/null; rm -rf "$tmp"' EXIT
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-export DISPLAY=$display XDG_RUNTIME_DIR=$tmp XDG_CONFIG_HOME=$tmp/config
-unset QT_QPA_PLATFORM
-chmod 700 "$tmp"
+HZ = os.sysconf("SC_CLK_TCK")
+PORTS = 24
 
-xcpu0=$(awk '{print $14+$15}' /proc/$xpid/stat)
-# Recorder k records simulated input k; the window keeps its design size (all strips visible).
-devices=()
-for k in $(seq 12); do devices+=(--set "multi_$k=$((k - 1))"); done
-if [ -n "$signal" ]; then for k in $(seq 12); do devices+=(--sim-input "$k=$signal"); done; fi
-err=$(mktemp)
-status=0
-"$exe" --audio simulated --settings "$tmp/measure.reg" --set "is Sound=1" --set "rg Mode=4" \
-  --set "Samplerate=1" "${devices[@]}" --run-for "$secs" --stats >"$tmp/stats.json" 2>"$err" || status=$?
-xcpu1=$(awk '{print $14+$15}' /proc/$xpid/stat)
-# The program's messages stay outside the folder the EXIT trap removes.
-if [ "$status" -ne 0 ] || [ ! -s "$tmp/stats.json" ]; then
-  echo "tarvolin failed (exit $status):" >&2
-  cat "$err" >&2
-  rm -f "$err"
-  exit $((status == 0 ? 1 : status))
-fi
-rm -f "$err"
-json=$(tail -1 "$tmp/stats.json")
-echo "$json"
 
-JSON="$json" XTICKS=$((xcpu1 - xcpu0)) HZ=$(getconf CLK_TCK) python3 -c '
-import json, os, sys
-try:
-    j = json.loads(os.environ["JSON"])
-    s = float(j["seconds"]); c = float(j["cpu_seconds"]); d = int(j["dropped_buffers"])
-    blocks = [float(b) for b in j["blocks"]]; paints = [float(p) for p in j["paints"]]
-except (ValueError, KeyError, TypeError) as e:
-    sys.exit("unreadable statistics: %s" % e)
-if s <= 0 or not blocks:
-    sys.exit("statistics without run time or bars")
-minb = min(blocks) / s; maxb = max(blocks) / s
-maxp = max(paints) / s if paints else 0.0
-cpu = 100 * c / s
-print("seconds %.2f" % s)
-print("blocks per second per bar: min %.1f max %.1f (target 937.5 +- 1%%: %s)"
-      % (minb, maxb, "met" if minb >= 928.1 and maxb <= 946.9 else "NOT met"))
-print("dropped buffers: %d" % d)
-print("repaints per second per bar: max %.1f" % maxp)
-print("program CPU: %.2f %% of one core (target < 8 %%: %s)" % (cpu, "met" if cpu < 8 else "NOT met"))
-print("X server CPU: %.2f %% of one core" % (100 * int(os.environ["XTICKS"]) / int(os.environ["HZ"]) / s))
-'
+def die(msg):
+    print(msg, file=sys.stderr)
+    sys.exit(1)
+
+
+def parse(argv):
+    opts = {"modes": [], "runs": 1, "settle": 3.0}
+    pos = []
+    it = iter(argv)
+    for a in it:
+        if a in ("--sim", "--jack", "--peer"):
+            opts["modes"].append(a[2:])
+        elif a in ("--runs", "--settle"):
+            v = next(it, None)
+            try:
+                opts[a[2:]] = int(v) if a == "--runs" else float(v)
+            except (TypeError, ValueError):
+                die("%s needs a number" % a)
+        elif a in ("-h", "--help"):
+            print(open(os.path.abspath("scripts/measure.sh")).read().split("set -euo")[0])
+            sys.exit(0)
+        elif a.startswith("--"):
+            die("unknown option %s" % a)
+        else:
+            pos.append(a)
+    if len(pos) > 3:
+        die("too many arguments: %s" % " ".join(pos))
+    opts["build"] = pos[0] if len(pos) > 0 else "build/test"
+    try:
+        opts["seconds"] = float(pos[1]) if len(pos) > 1 else 20.0
+    except ValueError:
+        die("SECONDS must be a number: %s" % pos[1])
+    opts["signal"] = pos[2] if len(pos) > 2 else ""
+    if opts["runs"] < 1 or opts["seconds"] <= 0 or opts["settle"] < 0:
+        die("runs and seconds must be positive")
+    opts["modes"] = list(dict.fromkeys(opts["modes"] or ["sim"]))
+    return opts
+
+
+def ticks(pid, task=None):
+    path = "/proc/%d/task/%d/stat" % (pid, task) if task else "/proc/%d/stat" % pid
+    try:
+        s = open(path).read()
+    except OSError:
+        return None
+    f = s[s.rindex(")") + 2:].split()
+    return int(f[11]) + int(f[12])
+
+
+def switches(pid):
+    """Context switches of all live threads, and of the main thread."""
+    total = main = 0
+    try:
+        tasks = os.listdir("/proc/%d/task" % pid)
+    except OSError:
+        return None
+    for t in tasks:
+        try:
+            txt = open("/proc/%d/task/%s/status" % (pid, t)).read()
+        except OSError:
+            continue
+        n = sum(int(m) for m in re.findall(r"^(?:non)?voluntary_ctxt_switches:\s+(\d+)", txt, re.M))
+        total += n
+        if int(t) == pid:
+            main = n
+    return total, main
+
+
+def memory(pid):
+    d = {}
+    try:
+        for line in open("/proc/%d/status" % pid):
+            k, _, v = line.partition(":")
+            if k in ("VmRSS", "RssAnon", "RssFile", "RssShmem"):
+                d[k] = int(v.split()[0])
+    except OSError:
+        pass
+    # libjack maps the server's whole port graph (about 100 MB, every page
+    # touched); it is the server's memory, counted in each client's RSS.
+    d["JackShm"] = 0
+    try:
+        shm = False
+        for line in open("/proc/%d/smaps" % pid):
+            if re.match(r"^[0-9a-f]+-[0-9a-f]+ ", line):
+                shm = "/dev/shm/jack" in line
+            elif shm and line.startswith("Rss:"):
+                d["JackShm"] += int(line.split()[1])
+    except OSError:
+        pass
+    return d
+
+
+class Xvfb:
+    """A fresh X server; -displayfd tells its display once it accepts clients."""
+
+    def __init__(self, tmp):
+        r, w = os.pipe()
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1600x1200x24", "-nolisten", "tcp"],
+                                     pass_fds=(w,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        os.close(w)
+        with os.fdopen(r) as f:
+            n = f.readline().strip()
+        if not n.isdigit():
+            stop(self.proc)
+            die("Xvfb did not start")
+        self.display = ":" + n
+
+    def stop(self):
+        stop(self.proc)
+
+
+def stop(p, timeout=5):
+    if p and p.poll() is None:
+        p.send_signal(signal.SIGTERM)
+        try:
+            p.wait(timeout)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            p.wait()
+
+
+class Jack:
+    """A private dummy server and the moving 24-port source."""
+
+    def __init__(self, tmp, build, env):
+        self.name = "tvmeasure_%d" % os.getpid()
+        env.update(JACK_DEFAULT_SERVER=self.name, JACK_NO_AUDIO_RESERVATION="1", JACK_NO_START_SERVER="1")
+        self.env = env
+        self.log = os.path.join(tmp, "jackd.log")
+        self.server = subprocess.Popen(["jackd", "-n", self.name, "-d", "dummy", "-r", "48000", "-p", "512",
+                                        "-C", "2", "-P", "2"], env=env, stdin=subprocess.DEVNULL,
+                                       stdout=open(self.log, "w"), stderr=subprocess.STDOUT)
+        self.source = None
+        for _ in range(100):
+            if self.ports():
+                break
+            if self.server.poll() is not None:
+                die("the JACK server did not start:\n" + open(self.log).read())
+            time.sleep(0.05)
+        self.source = subprocess.Popen([os.path.join(build, "tv-jack-source"), "-m"], env=env,
+                                       stdin=subprocess.DEVNULL, stderr=open(os.path.join(tmp, "source.log"), "w"))
+        for _ in range(100):
+            if "tv_source:out_%d" % PORTS in self.ports():
+                return
+            if self.source.poll() is not None:
+                die("tv-jack-source did not start:\n" + open(os.path.join(tmp, "source.log")).read())
+            time.sleep(0.05)
+        die("tv-jack-source registered no ports")
+
+    def ports(self):
+        r = subprocess.run(["jack_lsp"], env=self.env, capture_output=True, text=True)
+        return r.stdout.split("\n") if r.returncode == 0 else []
+
+    def xruns(self):
+        try:
+            return sum(1 for line in open(self.log) if "xrun" in line.lower())
+        except OSError:
+            return 0
+
+    def stop(self):
+        stop(self.source)
+        stop(self.server)
+
+
+def pair_devices(exe, env):
+    r = subprocess.run([exe, "--audio", "portaudio", "--list-devices"], env=env, capture_output=True, text=True)
+    inputs = r.stdout.split("Output devices")[0]
+    found = {}
+    for m in re.finditer(r"^\s*(\d+)\s+tv_source \((\d+)-(\d+)\)", inputs, re.M):
+        found[int(m.group(2))] = int(m.group(1))
+    ids = [found.get(2 * k + 1) for k in range(PORTS // 2)]
+    if None in ids:
+        die("PortAudio lists no pairs of tv_source:\n" + r.stdout + r.stderr)
+    return ids
+
+
+def measure(proc, xvfb, settle, secs, jack):
+    """CPU, switches and memory of proc over secs after settle."""
+    time.sleep(settle)
+    if proc.poll() is not None:
+        return None
+    pid = proc.pid
+    t0 = time.monotonic()
+    c0, x0, s0 = ticks(pid), ticks(xvfb.proc.pid), switches(pid)
+    j0 = jack.xruns() if jack else 0
+    time.sleep(secs)
+    dt = time.monotonic() - t0
+    c1, x1, s1 = ticks(pid), ticks(xvfb.proc.pid), switches(pid)
+    mem = memory(pid)
+    if None in (c0, c1, s0, s1):
+        return None
+    return {"cpu": 100.0 * (c1 - c0) / HZ / dt, "x_cpu": 100.0 * (x1 - x0) / HZ / dt,
+            "cs": (s1[0] - s0[0]) / dt, "cs_main": (s1[1] - s0[1]) / dt,
+            "rss_mb": mem.get("VmRSS", 0) / 1024.0, "anon_mb": mem.get("RssAnon", 0) / 1024.0,
+            "own_mb": (mem.get("VmRSS", 0) - mem["JackShm"]) / 1024.0,
+            "xruns": (jack.xruns() - j0) if jack else 0}
+
+
+def run_tarvolin(o, mode, tmp, env, devices, jack):
+    xv = Xvfb(tmp)
+    reg = os.path.join(tmp, "measure.reg")
+    if os.path.exists(reg):
+        os.remove(reg)
+    argv = [os.path.join(o["build"], "tarvolin"), "--audio", "simulated" if mode == "sim" else "portaudio",
+            "--settings", reg, "--set", "is Sound=1", "--set", "rg Mode=4", "--set", "Samplerate=1"]
+    for k, d in enumerate(devices, 1):
+        argv += ["--set", "multi_%d=%d" % (k, d)]
+        if mode == "sim" and o["signal"]:
+            argv += ["--sim-input", "%d=%s" % (k, o["signal"])]
+    # Ends itself a second after the window, so its statistics cover the whole run.
+    argv += ["--run-for", "%g" % (o["settle"] + o["seconds"] + 1), "--stats"]
+    err = os.path.join(tmp, "tarvolin.err")
+    p = subprocess.Popen(argv, env={**env, "DISPLAY": xv.display}, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=open(err, "w"), text=True)
+    try:
+        r = measure(p, xv, o["settle"], o["seconds"], jack)
+        out, _ = p.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        stop(p)
+        out = ""
+    finally:
+        xv.stop()
+    if r is None or p.returncode != 0 or not out.strip():
+        die("tarvolin failed (exit %s):\n%s" % (p.returncode, open(err).read()))
+    try:
+        j = json.loads(out.strip().split("\n")[-1])
+        s = float(j["seconds"])
+        blocks = [b / s for b in j["blocks"]]
+        paints = [q / s for q in j["paints"]]
+        r.update(blocks_min=min(blocks), blocks_max=max(blocks), paints_max=max(paints),
+                 paints_mean=sum(paints) / len(paints), dropped=int(j["dropped_buffers"]),
+                 recorders=int(j["recorders_running"]), json=j)
+    except (ValueError, KeyError, TypeError, ZeroDivisionError) as e:
+        die("unreadable statistics (%s): %s" % (e, out))
+    return r
+
+
+def run_peer(o, tmp, env, jack):
+    xv = Xvfb(tmp)
+    argv = ["meterbridge", "-n", "mb_dpm", "-t", "dpm"] + ["tv_source:out_%d" % k for k in range(1, PORTS + 1)]
+    log = os.path.join(tmp, "meterbridge.log")
+    p = subprocess.Popen(argv, env={**env, "DISPLAY": xv.display}, stdin=subprocess.DEVNULL,
+                         stdout=open(log, "w"), stderr=subprocess.STDOUT)
+    try:
+        r = measure(p, xv, o["settle"], o["seconds"], jack)
+    finally:
+        stop(p)
+        xv.stop()
+    if r is None:
+        die("meterbridge failed:\n" + open(log).read())
+    return r
+
+
+def fmt(v, spec):
+    return "-" if v is None else spec % v
+
+
+def main():
+    o = parse(sys.argv[1:])
+    exe = os.path.join(o["build"], "tarvolin")
+    if not os.access(exe, os.X_OK):
+        die("build %s first" % exe)
+    if not shutil.which("Xvfb"):
+        die("Xvfb is not installed (apt-get install xvfb)")
+    needs_jack = "jack" in o["modes"] or "peer" in o["modes"]
+    if needs_jack:
+        for tool in ("jackd", "jack_lsp"):
+            if not shutil.which(tool):
+                die("%s is not installed (apt-get install jackd2)" % tool)
+        if not os.access(os.path.join(o["build"], "tv-jack-source"), os.X_OK):
+            die("build %s/tv-jack-source first" % o["build"])
+    if "peer" in o["modes"] and not shutil.which("meterbridge"):
+        die("meterbridge is not installed (apt-get install meterbridge)")
+
+    tmp = tempfile.mkdtemp(prefix="tvmeasure.")
+    os.chmod(tmp, 0o700)
+    env = {k: v for k, v in os.environ.items() if k != "QT_QPA_PLATFORM"}
+    env.update(XDG_RUNTIME_DIR=tmp, XDG_CONFIG_HOME=os.path.join(tmp, "config"))
+    jack = None
+    results = {m: [] for m in o["modes"]}
+    try:
+        if needs_jack:
+            jack = Jack(tmp, o["build"], env)
+        pairs = pair_devices(exe, env) if "jack" in o["modes"] else None
+        for rep in range(1, o["runs"] + 1):
+            for m in o["modes"]:
+                if m == "peer":
+                    r = run_peer(o, tmp, env, jack)
+                else:
+                    r = run_tarvolin(o, m, tmp, env, pairs if m == "jack" else list(range(PORTS // 2)),
+                                     jack if m == "jack" else None)
+                results[m].append(r)
+                if "json" in r:
+                    print(json.dumps(r.pop("json")))
+                print("run %d %-4s: meter %.2f %%, X %.2f %%, %.0f switches/s (main %.0f), RSS %.1f MB (%.1f without JACK's graph)"
+                      % (rep, m, r["cpu"], r["x_cpu"], r["cs"], r["cs_main"], r["rss_mb"], r["own_mb"]), flush=True)
+    finally:
+        if jack:
+            jack.stop()
+        shutil.rmtree(tmp, ignore_errors=True)
+
+    names = {"sim": "Tarvolin, simulated inputs", "jack": "Tarvolin, PortAudio JACK input",
+             "peer": "meterbridge -t dpm"}
+    med = lambda rs, k: statistics.median(r[k] for r in rs) if rs and k in rs[0] else None
+    print()
+    print("%d s window, %s of %d run(s); CPU in %% of one core" % (o["seconds"], "median" if o["runs"] > 1 else "figures", o["runs"]))
+    print("| meter | meter CPU | X server | together | context switches/s (main thread) | paints/s per bar (max) "
+          "| blocks/s per bar (min-max) | dropped buffers | RSS MB | RSS without JACK's graph (anon) MB |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
+    for m in o["modes"]:
+        rs = results[m]
+        cpu, x = med(rs, "cpu"), med(rs, "x_cpu")
+        dropped = None if m == "peer" else max(r["dropped"] for r in rs)
+        print("| %s | %.2f | %.2f | **%.2f** | %.0f (%.0f) | %s | %s | %s | %.1f | %.1f (%.1f) |" % (
+            names[m], cpu, x, cpu + x, med(rs, "cs"), med(rs, "cs_main"),
+            fmt(med(rs, "paints_max"), "%.1f") + ("" if m == "peer" else " (mean %.1f)" % med(rs, "paints_mean")),
+            "-" if m == "peer" else "%.1f-%.1f" % (med(rs, "blocks_min"), med(rs, "blocks_max")),
+            fmt(dropped, "%d"), med(rs, "rss_mb"), med(rs, "own_mb"), med(rs, "anon_mb")))
+    if jack:
+        print("JACK server xruns during the windows: %d" % sum(r["xruns"] for rs in results.values() for r in rs))
+    if "peer" in results and len(results) > 1:
+        base = med(results["peer"], "cpu") + med(results["peer"], "x_cpu")
+        for m in results:
+            if m != "peer" and base > 0:
+                print("%s / meterbridge (meter + X): %.1f" % (names[m], (med(results[m], "cpu") + med(results[m], "x_cpu")) / base))
+    bad = [m for m in results if m != "peer" and any(r["dropped"] or r["blocks_min"] < 928.1 or r["blocks_max"] > 946.9
+                                                      for r in results[m])]
+    if bad:
+        print("NOT met (937.5 +- 1 %% blocks/s per bar, no dropped buffer): %s" % ", ".join(bad))
+
+
+main()
+PY

@@ -4,6 +4,48 @@
 
 #include <QPainter>
 
+#include <vector>
+
+namespace {
+
+// Strips of one standard and size show the same picture: the pictures in use
+// are kept here and shared (QImage is implicitly shared), so 24 strips hold
+// one image, not 24. A picture no strip holds any more is dropped at the next
+// look-up.
+struct TSharedPicture {
+    int standard;
+    bool alarm;
+    QImage image;
+};
+
+std::vector<TSharedPicture>& SharedPictures()
+{
+    static std::vector<TSharedPicture> pictures;
+    return pictures;
+}
+
+QImage FindPicture(int standard, bool alarm, QSize size)
+{
+    auto& all = SharedPictures();
+    QImage found;
+    for (auto it = all.begin(); it != all.end();) {
+        if (it->image.isDetached()) {
+            it = all.erase(it);
+            continue;
+        }
+        if (it->standard == standard && it->alarm == alarm && it->image.size() == size) found = it->image;
+        ++it;
+    }
+    return found;
+}
+
+void SharePicture(int standard, bool alarm, const QImage& image)
+{
+    SharedPictures().push_back({standard, alarm, image});
+}
+
+}  // namespace
+
 TStripPicture::TStripPicture(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -19,8 +61,13 @@ bool TStripPicture::DrawStandard(int standard)
         }
         return true;
     }
-    QImage image(size, QImage::Format_RGB32);
-    if (!DrawScaleImage(image, standard)) return false;
+    QImage image = FindPicture(standard, false, size);
+    if (image.isNull()) {
+        image = QImage(size, QImage::Format_RGB32);
+        image.fill(Qt::black);
+        if (!DrawScaleImage(image, standard)) return false;
+        SharePicture(standard, false, image);
+    }
     mNormal = std::move(image);
     mAlarm = QImage();
     mImage = mNormal;
@@ -35,9 +82,11 @@ void TStripPicture::DrawAlarm()
     if (mImage.isNull()) return;
     if (mImage.cacheKey() == mAlarm.cacheKey()) return;
     if (mImage.cacheKey() == mNormal.cacheKey()) {
+        if (mAlarm.isNull()) mAlarm = FindPicture(mStandard, true, mNormal.size());
         if (mAlarm.isNull()) {
             mAlarm = mNormal.copy();
             DrawAlarmImage(mAlarm);
+            SharePicture(mStandard, true, mAlarm);
         }
         mImage = mAlarm;
     } else {

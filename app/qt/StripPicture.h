@@ -3,7 +3,8 @@
 // it; resizing shows the old drawing until then. The drawn picture and its
 // alarm fill are kept, so re-applying the same standard at the same size (the
 // blink end, about once a second during an alarm) only swaps them back.
-// GUI thread only.
+// Strips of the same standard and size share one drawn picture (and one
+// alarm picture). GUI thread only.
 #pragma once
 
 #include <QImage>
@@ -20,7 +21,7 @@ public:
     void DrawAlarm();
     const QImage& Picture() const { return mImage; }
     bool ShowsAlarm() const { return !mImage.isNull() && mImage.cacheKey() == mAlarm.cacheKey(); }
-    int Redraws() const { return mRedraws; }  // pictures actually rendered
+    int Redraws() const { return mRedraws; }  // new pictures taken (drawn or shared)
 
 protected:
     void paintEvent(QPaintEvent* e) override;
