@@ -266,19 +266,23 @@ def run_tarvolin(o, mode, tmp, env, devices, jack):
 
 
 def run_peer(o, tmp, env, jack):
-    xv = Xvfb(tmp)
     argv = ["meterbridge", "-n", "mb_dpm", "-t", "dpm"] + ["tv_source:out_%d" % k for k in range(1, PORTS + 1)]
     log = os.path.join(tmp, "meterbridge.log")
-    p = subprocess.Popen(argv, env={**env, "DISPLAY": xv.display}, stdin=subprocess.DEVNULL,
-                         stdout=open(log, "w"), stderr=subprocess.STDOUT)
-    try:
-        r = measure(p, xv, o["settle"], o["seconds"], jack)
-    finally:
-        stop(p)
-        xv.stop()
-    if r is None:
-        die("meterbridge failed:\n" + open(log).read())
-    return r
+    # SDL now and then fails to open a just-started Xvfb; a fresh one is tried then.
+    for attempt in range(3):
+        xv = Xvfb(tmp)
+        p = subprocess.Popen(argv, env={**env, "DISPLAY": xv.display}, stdin=subprocess.DEVNULL,
+                             stdout=open(log, "w"), stderr=subprocess.STDOUT)
+        try:
+            r = measure(p, xv, o["settle"], o["seconds"], jack)
+        finally:
+            stop(p)
+            xv.stop()
+        if r is not None:
+            return r
+        if "Couldn't open X11 display" not in open(log).read():
+            break
+    die("meterbridge failed:\n" + open(log).read())
 
 
 def fmt(v, spec):
