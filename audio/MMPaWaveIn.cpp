@@ -43,6 +43,11 @@ struct TMMPortAudioWaveIn::Shared {
 
 namespace {
 
+// Float sources (JACK, sound servers) converted to 16 bits: samples beyond
+// full scale are clipped to it (unclipped they wrap, and an over reads as near
+// silence), and no dither is added: the meter reads the source's own samples.
+constexpr PaStreamFlags kInputFlags = paDitherOff;
+
 thread_local TMMPortAudioWaveIn::Stream* tlCallbackStream = nullptr;
 thread_local TMMPortAudioWaveIn::Shared* tlCallbackShared = nullptr;
 
@@ -244,7 +249,7 @@ MMRESULT TMMPortAudioWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWa
     s->id = id;
     PaStream* stream = nullptr;
     const PaError err = Pa_OpenStream(&stream, &in, nullptr, fmt.nSamplesPerSec, paFramesPerBufferUnspecified,
-                                      paClipOff, captureCallback, s);
+                                      kInputFlags, captureCallback, s);
     if (err != paNoError) return err;
     Pa_SetStreamFinishedCallback(stream, finishedCallback);
     s->pa = stream;
@@ -507,7 +512,7 @@ MMRESULT TMMPortAudioWaveIn::StartShared(Shared& sh)
     if (Pa_IsFormatSupported(&q, nullptr, sh.rate) != paFormatIsSupported) q.channelCount = info->maxInputChannels;
     PaStream* stream = nullptr;
     PaError err =
-        Pa_OpenStream(&stream, &q, nullptr, sh.rate, paFramesPerBufferUnspecified, paClipOff, sharedCallback, &sh);
+        Pa_OpenStream(&stream, &q, nullptr, sh.rate, paFramesPerBufferUnspecified, kInputFlags, sharedCallback, &sh);
     if (err != paNoError) return err;
     Pa_SetStreamFinishedCallback(stream, sharedFinished);
     sh.pa = stream;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -113,8 +114,15 @@ public:
     {
         const sf_count_t want = static_cast<sf_count_t>(n / mAlign);
         if (want <= 0) return 0;
-        const sf_count_t got = sf_readf_short(mFile, static_cast<short*>(buffer), want);
+        // Decoded as floats and clipped here: the decoders' own conversion to
+        // 16 bits wraps samples beyond full scale round to the other sign.
+        const size_t channels = mAlign / 2;
+        if (mScratch.size() < static_cast<size_t>(want) * channels) mScratch.resize(static_cast<size_t>(want) * channels);
+        const sf_count_t got = sf_readf_float(mFile, mScratch.data(), want);
         if (got <= 0) return 0;
+        auto* out = static_cast<int16_t*>(buffer);
+        for (size_t i = 0; i < static_cast<size_t>(got) * channels; ++i)
+            out[i] = static_cast<int16_t>(std::lrint(std::clamp(mScratch[i] * 32768.0f, -32768.0f, 32767.0f)));
         mPos += static_cast<uint64_t>(got);
         return static_cast<size_t>(got) * mAlign;
     }
@@ -130,6 +138,7 @@ private:
     std::string mPath;
     SNDFILE* mFile = nullptr;
     std::vector<uint8_t> mRecord;
+    std::vector<float> mScratch;
     uint32_t mAlign = 4;
     uint64_t mFrames = 0, mPos = 0, mFileLength = 0;
 };

@@ -3,6 +3,9 @@
 // ports, port c a 997 Hz tone at its own level, is listed as a device whose
 // pairs "tv_source (1-2)" ... "tv_source (23-24)" are recorded by twelve
 // recorders (one shared stream); they must read all 24 levels within 0.1 dB.
+// Port 23 is a square wave 6 dB over full scale (float samples beyond 1.0
+// must read as full scale, not wrap) and port 24 is digital silence (it must read zero:
+// no dither noise added on the way).
 // Exits 77 (skipped) where jackd is missing or does not start.
 #include "audio/MMPaWaveIn.h"
 #include "audio/MMWavIn.h"
@@ -30,7 +33,8 @@ namespace {
 constexpr int kPorts = 24;
 constexpr double kPi = 3.14159265358979323846;
 
-double LevelDb(int c) { return -3.0 - 1.5 * c; }
+constexpr int kOver = 22, kSilent = 23;
+double LevelDb(int c) { return c == kOver ? 6.0 : c == kSilent ? -400.0 : -3.0 - 1.5 * c; }
 
 int failures = 0;
 void check(bool ok, const std::string& what, double value)
@@ -63,7 +67,9 @@ struct Source {
             const double v = std::sin(s->phase);
             s->phase = std::fmod(s->phase + s->step, 2 * kPi);
             for (int c = 0; c < kPorts; ++c)
-                out[static_cast<size_t>(c)][i] = static_cast<float>(std::pow(10, LevelDb(c) / 20) * v);
+                out[static_cast<size_t>(c)][i] = c == kSilent ? 0.0f
+                                                 : c == kOver ? (v < 0 ? -2.0f : 2.0f)
+                                                              : static_cast<float>(std::pow(10, LevelDb(c) / 20) * v);
         }
         return 0;
     }
@@ -191,6 +197,11 @@ int main()
         const double dl = 20 * std::log10(std::max(l, 1) / 32767.0), dr = 20 * std::log10(std::max(r, 1) / 32767.0);
         std::printf("pair %2d: %d buffers in the last second, %.2f / %.2f dBFS (expected %.1f / %.1f)\n", p + 1, n, dl,
                     dr, LevelDb(2 * p), LevelDb(2 * p + 1));
+        if (p == 11) {
+            check(l >= 32767, "strip 23, 6 dB over, reads full scale", l);
+            check(r == 0, "strip 24, digital silence, reads zero", r);
+            continue;
+        }
         check(std::fabs(dl - LevelDb(2 * p)) <= 0.1, "strip " + std::to_string(2 * p + 1) + " level", dl);
         check(std::fabs(dr - LevelDb(2 * p + 1)) <= 0.1, "strip " + std::to_string(2 * p + 2) + " level", dr);
     }

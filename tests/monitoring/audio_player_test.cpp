@@ -263,6 +263,37 @@ TEST(AudioPlayer, CompressedFilesThroughLibsndfile)
     EXPECT_EQ(rig.player.FileName(), "");
 }
 
+TEST(AudioPlayer, CompressedOversClipInsteadOfWrapping)
+{
+    // Lossy files decode to floats that may pass full scale; a square wave
+    // 6 dB over must play as full scale of its own sign, never flipped.
+    Rig rig;
+    const std::string path = ::testing::TempDir() + "over.ogg";
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 1;
+    info.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    std::vector<float> square(44100);
+    for (size_t i = 0; i < square.size(); ++i) square[i] = (i / 50) % 2 ? -2.0f : 2.0f;
+    sf_writef_float(f, square.data(), static_cast<sf_count_t>(square.size()));
+    sf_close(f);
+    rig.player.setFileName(path);
+    ASSERT_TRUE(rig.PlayToEnd());
+    const std::vector<uint8_t>& played = rig.sim.Played(0);
+    ASSERT_GE(played.size(), 2 * 40000u);
+    int flipped = 0;
+    for (size_t i = 4000; i < 40000; ++i) {
+        int16_t v;
+        std::memcpy(&v, played.data() + 2 * i, 2);
+        const size_t phase = i % 100;
+        if (phase == 25 && v < 16000) ++flipped;  // mid positive half-period
+        if (phase == 75 && v > -16000) ++flipped;
+    }
+    EXPECT_EQ(flipped, 0);
+}
+
 TEST(AudioPlayer, BadFilesLoadNothing)
 {
     Rig rig;
