@@ -10,9 +10,8 @@ pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev portaudio19-dev libasound2-d
       qt6-httpserver-dev qt6-websockets-dev)
 if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins python3)
-  pkgs+=(jackd2)  # the JACK pairs test starts a dummy server
+  pkgs+=(jackd2 meterbridge)  # JACK tests start a dummy server; scripts/measure.sh --jack/--peer
   pkgs+=(desktop-file-utils appstream man-db)  # validators of the install tree
-  pkgs+=(jackd2 gcc meterbridge)  # JACK input test; scripts/measure.sh --jack/--peer: test source, peer meter
 fi
 [ "$what" = deb ] && pkgs+=(dpkg-dev file)   # scripts/build-deb.sh: cpack with dpkg-shlibdeps
 missing=()
