@@ -390,7 +390,7 @@ void TMMCustomLevel::updateFromDetector(const void* data)
     // The K-System shows its RMS as the bar and the sample peak as the held mark.
     if (mDetector->Kind() == inKSystem && mNumPeaks > 0) {
         const int64_t g = static_cast<int64_t>(DisplayCurve(std, hp, TruncSat(hp), false)) * mGainScale / 8;
-        int64_t p = LevelToSpot(g, mSensitivy, mNumSpots, mLogAmp);
+        int64_t p = spotOf(g);
         if (mDirection == dirSymetric) p /= 2;
         p = std::min<int64_t>(p, mNumSpots);
         if (p > mPeakSpot) {
@@ -486,7 +486,7 @@ void TMMCustomLevel::UpdateLevel(int32_t a)
     }
 
     const int64_t g = static_cast<int64_t>(v) * mGainScale / 8;
-    int64_t p = LevelToSpot(g, mSensitivy, mNumSpots, mLogAmp);
+    int64_t p = spotOf(g);
     if (mDirection == dirSymetric) p /= 2;
     if (p > mNumSpots) {
         if (OnGainOverflow) OnGainOverflow(this);

@@ -219,6 +219,12 @@ protected:
     }
 
 private:
+    int64_t spotOf(int64_t g)
+    {
+        if (!mSpotTable || !mSpotTable->Fits(mSensitivy, mNumSpots, mLogAmp))
+            mSpotTable = mmlevel::TSpotTable::For(mSensitivy, mNumSpots, mLogAmp);
+        return mSpotTable->Spot(g);
+    }
     void setColorOf(TColor& slot, TColor c);
     void calcBlockBytes();
     void calcDrawArea();
@@ -249,6 +255,7 @@ private:
     int mGain = 0, mGainScale = 8;
     int mSensitivy = -35;
     bool mLogAmp = true;
+    std::shared_ptr<const mmlevel::TSpotTable> mSpotTable;  // of the geometry in use, taken when a level needs it
     TMMDecayMode mDecayMode = dmNone;
     int mDecay = 1;
     int mNumPeaks = 1, mPeakDelay = 20, mPeakSpeed = 0;

@@ -1,7 +1,9 @@
 #include "metering/MMLevelMath.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 namespace mmlevel {
 
@@ -128,6 +130,37 @@ int SpotToPercent(int barSpots, int sensitivity, int numSpots, bool logAmp, int 
     const long double s = sensitivity;
     const long double db = (s - s * barSpots / numSpots) / 20.0L;
     return RoundEven(std::pow(10.0L, db) * 8 / (gainScale > 0 ? gainScale : 8) * 100);
+}
+
+TSpotTable::TSpotTable(int sensitivity, int numSpots, bool logAmp)
+    : mSensitivity(sensitivity), mNumSpots(numSpots), mLogAmp(logAmp)
+{
+    // Bars too tall for 32-bit spots (none on a screen) keep computing each one.
+    if (numSpots > (std::numeric_limits<int32_t>::max() - 3) / 2) return;
+    mSpots.resize(MaxValue + 1);
+    for (int g = 0; g <= MaxValue; ++g)
+        mSpots[static_cast<size_t>(g)] = static_cast<int32_t>(LevelToSpot(g, sensitivity, numSpots, logAmp));
+}
+
+std::shared_ptr<const TSpotTable> TSpotTable::For(int sensitivity, int numSpots, bool logAmp)
+{
+    static std::mutex lock;
+    static std::vector<std::weak_ptr<const TSpotTable>> tables;
+    const std::lock_guard<std::mutex> hold(lock);
+    std::shared_ptr<const TSpotTable> found;
+    for (auto it = tables.begin(); it != tables.end();) {
+        std::shared_ptr<const TSpotTable> t = it->lock();
+        if (!t) {
+            it = tables.erase(it);
+            continue;
+        }
+        if (t->Fits(sensitivity, numSpots, logAmp)) found = std::move(t);
+        ++it;
+    }
+    if (found) return found;
+    found = std::make_shared<const TSpotTable>(sensitivity, numSpots, logAmp);
+    tables.push_back(found);
+    return found;
 }
 
 }  // namespace mmlevel

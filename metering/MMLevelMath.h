@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace mmlevel {
 
@@ -42,6 +44,29 @@ int DecayLengthFor(int decay);
 // of numSpots segments whose bottom is `sensitivity` dB (negative).
 // Never below 0; above the top it is cut to 2 x numSpots + 3.
 int64_t LevelToSpot(int64_t g, int sensitivity, int numSpots, bool logAmp);
+
+// LevelToSpot of every amplitude 0 .. MaxValue for one bar geometry, worked
+// out once and shared by all bars of that geometry (immutable, so any thread
+// may read it); amplitudes beyond full scale are computed as before.
+class TSpotTable {
+public:
+    static std::shared_ptr<const TSpotTable> For(int sensitivity, int numSpots, bool logAmp);
+    bool Fits(int sensitivity, int numSpots, bool logAmp) const
+    {
+        return sensitivity == mSensitivity && numSpots == mNumSpots && logAmp == mLogAmp;
+    }
+    int64_t Spot(int64_t g) const
+    {
+        return g >= 0 && static_cast<size_t>(g) < mSpots.size() ? mSpots[static_cast<size_t>(g)]
+                                                                : LevelToSpot(g, mSensitivity, mNumSpots, mLogAmp);
+    }
+    TSpotTable(int sensitivity, int numSpots, bool logAmp);
+
+private:
+    int mSensitivity, mNumSpots;
+    bool mLogAmp;
+    std::vector<int32_t> mSpots;
+};
 
 // Amplitude in percent of full scale that a bar of `barSpots` lit segments
 // stands for (the read side of Value).

@@ -222,6 +222,26 @@ TEST(LevelScale, DbPositionsOverflowsAndGain)
     EXPECT_EQ(lv.BarSpots(), 0);
 }
 
+TEST(LevelScale, SharedSpotTableAgreesWithTheMapping)
+{
+    // Every amplitude, in and beyond full scale, on log and linear bars of
+    // several heights and sensitivities, including a bar too tall to tabulate.
+    for (const bool logAmp : {true, false})
+        for (const int spots : {1, 33, 480, 1 << 30})
+            for (const int sens : {-90, -40, -9}) {
+                const auto t = mmlevel::TSpotTable::For(sens, spots, logAmp);
+                ASSERT_TRUE(t->Fits(sens, spots, logAmp));
+                for (int64_t g = 0; g <= 3 * mmlevel::MaxValue; g += (g < 40000 ? 1 : 997))
+                    ASSERT_EQ(t->Spot(g), mmlevel::LevelToSpot(g, sens, spots, logAmp))
+                        << "g " << g << " spots " << spots << " sens " << sens << " log " << logAmp;
+            }
+    // One table per geometry while it is in use; a new one after all let go.
+    auto a = mmlevel::TSpotTable::For(-40, 33, true), b = mmlevel::TSpotTable::For(-40, 33, true);
+    EXPECT_EQ(a.get(), b.get());
+    EXPECT_NE(a.get(), mmlevel::TSpotTable::For(-40, 34, true).get());
+    EXPECT_NE(a.get(), mmlevel::TSpotTable::For(-40, 33, false).get());
+}
+
 TEST(LevelScale, LinearScaleAndSymmetricHalving)
 {
     TMMCustomLevel lv;
