@@ -138,14 +138,23 @@ TEST(SimInterface, RealTimePairsKeepPace)
 {
     Sim sim(Sim::Clock::RealTime);
     Pairs ps(sim, 48000, cmThread);
+    using Clock = std::chrono::steady_clock;
+    const auto t0 = Clock::now();
     for (auto& r : ps.rec) r->Start();
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-    while (std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto t1 = Clock::now();
+    const auto end = t1 + std::chrono::milliseconds(300);
+    while (Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto t2 = Clock::now();
     for (auto& r : ps.rec) r->Stop();
-    // 300 ms at 48000 Hz in 512-frame buffers: about 28 each.
+    const auto t3 = Clock::now();
+    // 300 ms at 48000 Hz in 512-frame buffers: about 28 each. Pairs started
+    // or stopped later than the first may miss the buffers the device filled
+    // meanwhile (a loaded machine spreads the calls), never more.
+    const double spreadMs = std::chrono::duration<double, std::milli>((t1 - t0) + (t3 - t2)).count();
+    const int slack = 1 + static_cast<int>(std::ceil(spreadMs / (512 * 1000.0 / 48000)));
     for (int p = 0; p < 12; ++p) {
         EXPECT_GT(ps.buffers[static_cast<size_t>(p)], 15) << p;
-        EXPECT_LE(std::abs(ps.buffers[static_cast<size_t>(p)] - ps.buffers[0]), 1) << p;
+        EXPECT_LE(std::abs(ps.buffers[static_cast<size_t>(p)] - ps.buffers[0]), slack) << p << ", calls spread " << spreadMs << " ms";
         EXPECT_NEAR(Db(ps.peak[static_cast<size_t>(p)][1]), Sim::InterfaceChannelDbfs(2 * p + 1), 0.1) << p;
     }
 }
