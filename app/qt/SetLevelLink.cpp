@@ -135,20 +135,28 @@ void SetWindowStayOnTop(QWidget* window, bool on)
 // ---- alarm sound -------------------------------------------------------------
 
 TSetLevelSound::TSetLevelSound(TfSetLevel& dialog)
-    : MMWaveOpenDialog1(new TMMWaveOpenDialog(&dialog)), mDialog(dialog)
+    : mDialog(dialog)
 {
     MMAudioPlayer1.setBufferSize(2048);
     MMAudioPlayer1.setNumBuffers(5);
     MMAudioPlayer1.setDeviceID(MapperId);
     MMAudioPlayer1.setCallBackMode(cmThread);
 
-    MMWaveOpenDialog1->setObjectName("MMWaveOpenDialog1");
-    MMWaveOpenDialog1->setTitle("Open Wave File");
-    MMWaveOpenDialog1->setFilter("Wave Files(*.wav)|*.wav");
-    MMWaveOpenDialog1->setFilterIndex(2);
-    MMWaveOpenDialog1->setPreview(true);
 
     mDialog.OnLoadAudioFile = [this] { LoadAudioFile(); };
+}
+
+TMMWaveOpenDialog* TSetLevelSound::MMWaveOpenDialog1()
+{
+    if (!mWaveOpenDialog1) {
+        mWaveOpenDialog1 = new TMMWaveOpenDialog(&mDialog);
+        mWaveOpenDialog1->setObjectName("MMWaveOpenDialog1");
+        mWaveOpenDialog1->setTitle("Open Wave File");
+        mWaveOpenDialog1->setFilter("Wave Files(*.wav)|*.wav");
+        mWaveOpenDialog1->setFilterIndex(2);
+        mWaveOpenDialog1->setPreview(true);
+    }
+    return mWaveOpenDialog1;
 }
 
 TSetLevelSound::~TSetLevelSound()
@@ -178,9 +186,9 @@ void TSetLevelSound::setFileName(const std::string& path)
 
 void TSetLevelSound::LoadAudioFile()
 {
-    if (!MMWaveOpenDialog1->Execute()) return;
+    if (!MMWaveOpenDialog1()->Execute()) return;
     try {
-        setFileName(MMWaveOpenDialog1->FileName().toStdString());
+        setFileName(MMWaveOpenDialog1()->FileName().toStdString());
     } catch (const EMMError& e) {
         ShowErrorReport(&mDialog, QString::fromStdString(e.what()));
     }

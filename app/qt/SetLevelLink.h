@@ -67,7 +67,9 @@ public:
     TSetLevelSound& operator=(const TSetLevelSound&) = delete;
 
     TMMAudioPlayer MMAudioPlayer1;
-    TMMWaveOpenDialog* MMWaveOpenDialog1;  // a child of the dialog
+    // The open dialog, a child of the dialog, made when first needed (a file
+    // dialog holds a file system model and its threads).
+    TMMWaveOpenDialog* MMWaveOpenDialog1();
 
     // "Load Audio File": runs the open dialog; a confirmed file becomes the
     // player's file and `lab_file` shows it. A file the player refuses is
@@ -84,4 +86,5 @@ private:
     void ShowFile();
 
     TfSetLevel& mDialog;
+    TMMWaveOpenDialog* mWaveOpenDialog1 = nullptr;
 };

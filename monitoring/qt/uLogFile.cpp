@@ -47,12 +47,6 @@ TfLogFile::TfLogFile(QWidget* parent)
     btn_Save = button("btn_Save", "Save Logfile as", 40, 416, 129);
     btn_close = button("btn_close", "Close without saving", 264, 416, 129);
 
-    SaveDialog1 = new QFileDialog(this);
-    SaveDialog1->setObjectName("SaveDialog1");
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, false);
-
     connect(btn_stoplog, &QPushButton::clicked, this, [this] {
         if (OnStopLog) OnStopLog();
     });
@@ -78,20 +72,33 @@ void TfLogFile::Clear()
     logMemo->clear();
 }
 
+QFileDialog* TfLogFile::SaveDialog1()
+{
+    if (!mSaveDialog1) {
+        mSaveDialog1 = new QFileDialog(this);
+        mSaveDialog1->setObjectName("SaveDialog1");
+        mSaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+        mSaveDialog1->setFileMode(QFileDialog::AnyFile);
+        mSaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, false);
+    }
+    return mSaveDialog1;
+}
+
 void TfLogFile::SaveAs()
 {
-    SaveDialog1->setNameFilter("Tarvolin (*.txt)");
-    SaveDialog1->setWindowTitle("Save Tarvolin logfile");
-    SaveDialog1->setDefaultSuffix("txt");
+    QFileDialog* const dialog = SaveDialog1();
+    dialog->setNameFilter("Tarvolin (*.txt)");
+    dialog->setWindowTitle("Save Tarvolin logfile");
+    dialog->setDefaultSuffix("txt");
     // The dialog starts in the export folder; the process's current folder
     // stays as it is (relative paths of the run keep their meaning).
     if (!mExportFolder.isEmpty() && QDir(mExportFolder).exists())
-        SaveDialog1->setDirectory(mExportFolder);
+        dialog->setDirectory(mExportFolder);
     else
-        SaveDialog1->setDirectory(QDir::currentPath());
-    SaveDialog1->selectFile(QString());
-    if (SaveDialog1->exec() != QDialog::Accepted) return;
-    const QStringList chosen = SaveDialog1->selectedFiles();
+        dialog->setDirectory(QDir::currentPath());
+    dialog->selectFile(QString());
+    if (dialog->exec() != QDialog::Accepted) return;
+    const QStringList chosen = dialog->selectedFiles();
     if (!chosen.isEmpty() && !chosen.first().isEmpty()) SaveTo(chosen.first());
 }
 

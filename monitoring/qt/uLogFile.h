@@ -46,9 +46,12 @@ public:
     QPushButton* btn_clear;
     QPushButton* btn_Save;
     QPushButton* btn_close;
-    QFileDialog* SaveDialog1;
+    // The save dialog, made when first needed (a file dialog holds a file
+    // system model and its threads).
+    QFileDialog* SaveDialog1();
 
 private:
+    QFileDialog* mSaveDialog1 = nullptr;
     void Clear();
 
     QStringList mLines;

@@ -225,9 +225,9 @@ TEST(MainSilence, StoredSoundPlaysOnTheStoredOutputAndItsEndStartsThePause)
     EXPECT_EQ(player.BufferSize(), 2048);
     EXPECT_EQ(player.NumBuffers(), 5);
     EXPECT_EQ(player.CallBackMode(), cmThread);
-    EXPECT_EQ(p.SetLevelSound.MMWaveOpenDialog1->Title(), "Open Wave File");
-    EXPECT_EQ(p.SetLevelSound.MMWaveOpenDialog1->Filter(), "Wave Files(*.wav)|*.wav");
-    EXPECT_TRUE(p.SetLevelSound.MMWaveOpenDialog1->Preview());
+    EXPECT_EQ(p.SetLevelSound.MMWaveOpenDialog1()->Title(), "Open Wave File");
+    EXPECT_EQ(p.SetLevelSound.MMWaveOpenDialog1()->Filter(), "Wave Files(*.wav)|*.wav");
+    EXPECT_TRUE(p.SetLevelSound.MMWaveOpenDialog1()->Preview());
 
     // The input setup's output list: the mapper, then every output device.
     p.fmulti.show();
@@ -332,10 +332,10 @@ TEST(MainSilence, LoadAudioFileLoadsTheConfirmedFileAndARefusedOneKeepsThePrevio
     ASSERT_EQ(QString::fromStdString(sound.MMAudioPlayer1.FileName()), first);
 
     auto choose = [&](const QString& path) {
-        QTimer::singleShot(0, sound.MMWaveOpenDialog1, [&sound, path] {
+        QTimer::singleShot(0, sound.MMWaveOpenDialog1(), [&sound, path] {
             // The name as the user types it.
-            if (auto* edit = sound.MMWaveOpenDialog1->findChild<QLineEdit*>("fileNameEdit")) edit->setText(path);
-            sound.MMWaveOpenDialog1->accept();
+            if (auto* edit = sound.MMWaveOpenDialog1()->findChild<QLineEdit*>("fileNameEdit")) edit->setText(path);
+            sound.MMWaveOpenDialog1()->accept();
         });
         p.fSetLevel.btn_load->click();
     };
@@ -345,7 +345,7 @@ TEST(MainSilence, LoadAudioFileLoadsTheConfirmedFileAndARefusedOneKeepsThePrevio
 
     EXPECT_THROW(sound.setFileName(riffBin.toStdString()), EMMAudioError);
     EXPECT_EQ(QString::fromStdString(sound.MMAudioPlayer1.FileName()), second);
-    sound.MMWaveOpenDialog1->setFilter("All files|*");  // the user typed the name
+    sound.MMWaveOpenDialog1()->setFilter("All files|*");  // the user typed the name
     choose(riffBin);
     EXPECT_EQ(QString::fromStdString(sound.MMAudioPlayer1.FileName()), second);
     EXPECT_EQ(p.fSetLevel.lab_file->text(), second);
@@ -355,7 +355,7 @@ TEST(MainSilence, LoadAudioFileLoadsTheConfirmedFileAndARefusedOneKeepsThePrevio
     box->close();
 
     // Cancelled: nothing changes.
-    QTimer::singleShot(0, sound.MMWaveOpenDialog1, [&sound] { sound.MMWaveOpenDialog1->reject(); });
+    QTimer::singleShot(0, sound.MMWaveOpenDialog1(), [&sound] { sound.MMWaveOpenDialog1()->reject(); });
     p.fSetLevel.btn_load->click();
     EXPECT_EQ(p.fSetLevel.lab_file->text(), second);
     p.fMain.SaveAll();

@@ -90,13 +90,13 @@ TEST(LogFile, SaveDialogStartsInTheExportFolderWithoutChangingTheCurrentFolder)
     w.setExportFolder(exportFolder);
     w.Append("line");
     const QString cwd = QDir::currentPath();
-    w.SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
+    w.SaveDialog1()->setOption(QFileDialog::DontUseNativeDialog);
     QString seenDir, seenTitle;
     QTimer::singleShot(0, [&] {
-        seenDir = w.SaveDialog1->directory().absolutePath();
-        seenTitle = w.SaveDialog1->windowTitle();
-        w.SaveDialog1->selectFile(exportFolder + "/saved");
-        QMetaObject::invokeMethod(w.SaveDialog1, "accept");
+        seenDir = w.SaveDialog1()->directory().absolutePath();
+        seenTitle = w.SaveDialog1()->windowTitle();
+        w.SaveDialog1()->selectFile(exportFolder + "/saved");
+        QMetaObject::invokeMethod(w.SaveDialog1(), "accept");
     });
     w.SaveAs();
     EXPECT_EQ(QDir(seenDir), QDir(exportFolder));
@@ -105,7 +105,7 @@ TEST(LogFile, SaveDialogStartsInTheExportFolderWithoutChangingTheCurrentFolder)
     EXPECT_TRUE(QFile::exists(exportFolder + "/saved.txt"));
 
     // Cancelled: nothing written.
-    QTimer::singleShot(0, [&] { w.SaveDialog1->reject(); });
+    QTimer::singleShot(0, [&] { w.SaveDialog1()->reject(); });
     w.setExportFolder(dir.filePath("no such folder"));
     w.SaveAs();
     EXPECT_EQ(QDir(exportFolder).entryList(QDir::Files).size(), 1);
