@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -447,6 +448,37 @@ TEST_F(WaveIn, DestroyingARecordingRecorderReleasesTheDevice)
     }
     EXPECT_EQ(sim.OpenStreams(3), 0);
     Dispatch();  // stale messages of the destroyed recorder are dropped
+}
+
+TEST_F(WaveIn, ANewRecorderAtADestroyedOnesAddressGetsNoneOfItsMessages)
+{
+    // A recorder destroyed with buffers still queued to the GUI thread, and a
+    // new one made in the same storage before they are handled (as the
+    // allocator readily does): the old messages, whose headers are gone, must
+    // not reach the new recorder.
+    alignas(TMMWaveIn) unsigned char storage[sizeof(TMMWaveIn)];
+    auto* first = new (storage) TMMWaveIn(sim);
+    first->setMode(mStereo);
+    first->setBitLength(b16Bit);
+    first->setDeviceID(3);
+    first->Start();
+    ASSERT_EQ(sim.Pump(3, 3), 3);
+    first->~TMMWaveIn();
+
+    auto* second = new (storage) TMMWaveIn(sim);
+    int buffers = 0;
+    second->OnBufferReady = [&](TMMCustomDSPComponent*, PWaveHdr) { ++buffers; };
+    // On the same device, started before the old messages are handled: only
+    // its own two buffers arrive.
+    second->setMode(mStereo);
+    second->setBitLength(b16Bit);
+    second->setDeviceID(3);
+    second->Start();
+    ASSERT_EQ(sim.Pump(3, 2), 2);
+    Dispatch();
+    EXPECT_EQ(buffers, 2);
+    second->~TMMWaveIn();
+    Dispatch();
 }
 
 }  // namespace
