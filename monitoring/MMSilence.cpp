@@ -82,8 +82,11 @@ void TMMSilenceDetector::TimerOffTick()
         mHost.SetLabelEnabled(n, true);
         mHost.SetLabelVisible(n, true);
         mHost.SetLabelInactiveColor(n, clBlack);
-        if (mState[n - 1] != TSilenceState::Sounding) {
-            mState[n - 1] = TSilenceState::Sounding;
+        // Sound is restored only after an alarm: a pause that never reached it
+        // just ends.
+        mState[n - 1] = TSilenceState::Sounding;
+        if (mEpisodeAlarmed[n - 1]) {
+            mEpisodeAlarmed[n - 1] = false;
             Emit(TSilenceEventKind::SoundRestored, n, level);
         }
         mSilentSince[n - 1] = -1;
@@ -117,8 +120,9 @@ void TMMSilenceDetector::StripTick(int n)
     if (strip(n)) strip(n)->Stop();
     mHost.DrawAlarm(n);
     ++mStats[n - 1].Alarms;
-    if (mState[n - 1] != TSilenceState::Alarm) {
-        mState[n - 1] = TSilenceState::Alarm;
+    mState[n - 1] = TSilenceState::Alarm;
+    if (!mEpisodeAlarmed[n - 1]) {
+        mEpisodeAlarmed[n - 1] = true;
         mLastAlarm[n - 1] = mHost.NowMs();
         Emit(TSilenceEventKind::Alarm, n, mHost.CurrentLevel(n));
     }

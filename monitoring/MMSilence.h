@@ -159,6 +159,9 @@ private:
     std::array<int32_t, tv::kStrips> mCounter{};
     std::array<bool, tv::kStrips> mLogArmed{};
     std::array<TSilenceState, tv::kStrips> mState{};
+    // The episode reached its alarm (kept when "Stop Logfile" restarts the
+    // delay): one Alarm event per episode, and SoundRestored only after one.
+    std::array<bool, tv::kStrips> mEpisodeAlarmed{};
     std::array<TSilenceStripStats, tv::kStrips> mStats{};
     std::array<int64_t, tv::kStrips> mSilentSince{};
     std::array<int64_t, tv::kStrips> mLastAlarm{};

@@ -292,6 +292,20 @@ TEST(SilenceDetector, StopLogfileRestartsTheDelayAndLoggingOffKeepsTheFlag)
     r.clock.Run(1000);
     EXPECT_EQ(r.lines.size(), 2u);
     EXPECT_EQ(r.det->Stats(1).Silences, 1u);  // still one episode
+    // One alarm event for it, and its end is a restore even though the
+    // delay was restarted meanwhile.
+    r.det->ResetCounters();
+    r.clock.Run(2000);
+    ASSERT_EQ(r.det->State(1), TSilenceState::Silent);
+    r.host.level[0] = 20000;
+    r.clock.Run(1000);
+    int alarmEvents = 0, restored = 0;
+    for (const auto& e : r.events) {
+        alarmEvents += e.Kind == TSilenceEventKind::Alarm;
+        restored += e.Kind == TSilenceEventKind::SoundRestored;
+    }
+    EXPECT_EQ(alarmEvents, 1);
+    EXPECT_EQ(restored, 1);
 }
 
 TEST(SilenceDetector, SoundPauseAndPlayerFailure)
@@ -415,4 +429,41 @@ TEST(SilenceDetector, RecoveryTimeLeavesASilentStripBeforeItsAlarmAlone)
     r.clock.Run(1000);
     EXPECT_EQ(r.det->State(3), TSilenceState::Sounding);
     EXPECT_EQ(r.det->Counter(3), 0);
+}
+
+TEST(SilenceDetector, APauseShorterThanTheDelayRestoresNothing)
+{
+    // Programme pauses that never reach the alarm are no "sound restored"
+    // (journal lines, commands and webhooks hang on that event), with or
+    // without a recovery time; the one after a real alarm is.
+    for (const int recovery : {0, 2}) {
+        Rig r;
+        r.det->setRecoverySeconds(recovery);
+        for (int pause = 0; pause < 3; ++pause) {
+            r.clock.Run(1500);
+            r.host.level[2] = 0;
+            r.clock.Run(2500);
+            EXPECT_EQ(r.det->State(3), TSilenceState::Silent);
+            r.host.level[2] = 20000;
+            r.clock.Run(2000);
+            EXPECT_EQ(r.det->State(3), TSilenceState::Sounding);
+        }
+        int restored = 0, began = 0;
+        for (const auto& e : r.events) {
+            restored += e.Kind == TSilenceEventKind::SoundRestored;
+            began += e.Kind == TSilenceEventKind::SilenceBegan;
+        }
+        EXPECT_EQ(began, 3) << recovery;
+        EXPECT_EQ(restored, 0) << recovery;
+
+        r.host.level[2] = 0;
+        r.clock.Run(8000);
+        ASSERT_EQ(r.det->State(3), TSilenceState::Alarm);
+        r.host.level[2] = 20000;
+        r.clock.Run(1000 * (recovery + 2));
+        ASSERT_EQ(r.det->State(3), TSilenceState::Sounding) << recovery;
+        restored = 0;
+        for (const auto& e : r.events) restored += e.Kind == TSilenceEventKind::SoundRestored;
+        EXPECT_EQ(restored, 1) << recovery;
+    }
 }
