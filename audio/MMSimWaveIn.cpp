@@ -12,6 +12,15 @@ constexpr int kTickUs = 5000, kLongestTickUs = 20000;  // the real-time thread's
 
 const TMMSimulatedWaveIn::Faults kNoFaults{};
 
+// Frames due at `now` of a stream started at `t0`. A stream started after
+// this pass of the device thread took its time counts none yet (a negative
+// span converted to unsigned would stop it for good).
+uint64_t FramesDue(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::time_point t0, uint32_t rate)
+{
+    if (now <= t0) return 0;
+    return static_cast<uint64_t>(std::chrono::duration<double>(now - t0).count() * rate);
+}
+
 }  // namespace
 
 TMMSimulatedWaveIn::TMMSimulatedWaveIn(Clock clock) : mClock(clock)
@@ -120,8 +129,7 @@ void TMMSimulatedWaveIn::Run()
             int free = 0;
             if (!s.busy.compare_exchange_strong(free, 1)) continue;
             if (s.state.load() == sStarted) {
-                const double secs = std::chrono::duration<double>(now - s.t0).count();
-                const auto due = static_cast<uint64_t>(secs * s.fmt.nSamplesPerSec);
+                const auto due = FramesDue(now, s.t0, s.fmt.nSamplesPerSec);
                 if (due > s.produced) {
                     // After a stall, catch up at most one second.
                     const uint64_t n = std::min<uint64_t>(due - s.produced, s.fmt.nSamplesPerSec);
@@ -138,8 +146,7 @@ void TMMSimulatedWaveIn::Run()
         int free = 0;
         if (mIface.running.load() && mIface.busy.compare_exchange_strong(free, 1)) {
             if (mIface.running.load()) {
-                const double secs = std::chrono::duration<double>(now - mIface.t0).count();
-                const auto due = static_cast<uint64_t>(secs * mIface.rate);
+                const auto due = FramesDue(now, mIface.t0, mIface.rate);
                 if (due > mIface.produced) {
                     const uint64_t n = std::min<uint64_t>(due - mIface.produced, mIface.rate);
                     mIface.produced = due;

@@ -160,3 +160,40 @@ TEST(SimInterface, RealTimePairsKeepPace)
 }
 
 }  // namespace
+
+namespace {
+
+// Twelve recorders started one after another while the device thread runs:
+// a stream started after the thread took the time of its pass used to get a
+// negative span, read as a huge frame count, and was never filled again.
+// Programme signals make the thread's first pass long enough to hit it.
+TEST(SimRealTime, RecordersStartedDuringAPassAllKeepRecording)
+{
+    Sim sim(Sim::Clock::RealTime);
+    std::array<std::unique_ptr<TMMWaveIn>, 12> rec;
+    std::array<int, 12> buffers{};
+    for (int p = 0; p < 12; ++p) {
+        sim.SetSignal(p, "speech:-8:" + std::to_string((p + 1) * 101));
+        auto& r = rec[static_cast<size_t>(p)];
+        r = std::make_unique<TMMWaveIn>(sim);
+        r->setNumBuffers(5);
+        r->setMode(mStereo);
+        r->setBitLength(b16Bit);
+        r->setSampleRate(44100);
+        r->setBufferSize(8192);
+        r->setDeviceID(p);
+        r->OnBufferReady = [&buffers, p](TMMCustomDSPComponent*, PWaveHdr) { ++buffers[static_cast<size_t>(p)]; };
+        r->Start();
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < end) {
+        WindowPoster().ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    for (auto& r : rec) r->Close();
+    // 2 s in 2048-frame buffers at 44.1 kHz: about 43 each; the five queued
+    // buffers are all a stopped stream ever gave.
+    for (int p = 0; p < 12; ++p) EXPECT_GT(buffers[static_cast<size_t>(p)], 15) << "input " << p + 1;
+}
+
+}  // namespace
