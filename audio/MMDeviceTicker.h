@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 class TMMDeviceTicker {
@@ -41,3 +42,14 @@ private:
     std::condition_variable mWake;
     bool mKicked = false, mStopped = false;
 };
+
+// Frames due at `now` of a stream whose clock started at `t0`. A stream
+// started (on another thread) after the device thread took the time of its
+// pass counts none yet: a negative span converted to unsigned would read as
+// a huge count and stop the stream for good.
+inline uint64_t FramesDue(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::time_point t0,
+                          uint64_t rate)
+{
+    if (now <= t0) return 0;
+    return static_cast<uint64_t>(std::chrono::duration<double>(now - t0).count() * static_cast<double>(rate));
+}

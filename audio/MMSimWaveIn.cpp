@@ -12,15 +12,6 @@ constexpr int kTickUs = 5000, kLongestTickUs = 20000;  // the real-time thread's
 
 const TMMSimulatedWaveIn::Faults kNoFaults{};
 
-// Frames due at `now` of a stream started at `t0`. A stream started after
-// this pass of the device thread took its time counts none yet (a negative
-// span converted to unsigned would stop it for good).
-uint64_t FramesDue(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::time_point t0, uint32_t rate)
-{
-    if (now <= t0) return 0;
-    return static_cast<uint64_t>(std::chrono::duration<double>(now - t0).count() * rate);
-}
-
 }  // namespace
 
 TMMSimulatedWaveIn::TMMSimulatedWaveIn(Clock clock) : mClock(clock)

@@ -99,8 +99,7 @@ void TMMSimulatedWaveOut::Run()
                     if (resumed) idle = false;
                 } else {
                     idle = false;
-                    const double secs = std::chrono::duration<double>(now - s.t0).count();
-                    const auto due = static_cast<uint64_t>(secs * s.fmt.nSamplesPerSec);
+                    const auto due = FramesDue(now, s.t0, s.fmt.nSamplesPerSec);
                     if (due > s.consumed) {
                         const uint64_t n = std::min<uint64_t>(due - s.consumed, s.fmt.nSamplesPerSec);
                         s.consumed = due;
