@@ -131,8 +131,11 @@ TEST(ConnectorChain, EveryBlockOfEveryBufferOnce)
     const double buffers = bytes / 2048.0;
     EXPECT_NEAR(blocks, buffers * 10, buffers * 10 * 0.01 + 10);
     EXPECT_EQ(c.bar2.blocks, c.bar1.blocks);
-    // 937.5 blocks a second, within 1 %.
-    EXPECT_NEAR(blocks / secs, 937.5, 9.375) << "loop steps per second: " << steps;
+    // 937.5 blocks a second, within 1 %, give or take the buffers that were
+    // on their way at either edge of the window (a loaded machine holds more
+    // of them back at its start and hands them over inside it).
+    const double edge = c.rec.NumBuffers() * 10.0 / secs;
+    EXPECT_NEAR(blocks / secs, 937.5, 9.375 + edge) << "loop steps per second: " << steps;
     // Stopped: bars reset, the loop ends at its next wake-up (25 ms apart
     // without a window).
     EXPECT_EQ(c.level1.BarSpots(), 0);
