@@ -1,6 +1,5 @@
 #include "metering/MMLevelMath.h"
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <mutex>

@@ -285,8 +285,8 @@ def run_peer(o, tmp, env, jack):
     die("meterbridge failed:\n" + open(log).read())
 
 
-def fmt(v, spec):
-    return "-" if v is None else spec % v
+def fmt(v, pattern):
+    return "-" if v is None else pattern % v
 
 
 def main():

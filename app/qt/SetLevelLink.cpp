@@ -142,7 +142,6 @@ TSetLevelSound::TSetLevelSound(TfSetLevel& dialog)
     MMAudioPlayer1.setDeviceID(MapperId);
     MMAudioPlayer1.setCallBackMode(cmThread);
 
-
     mDialog.OnLoadAudioFile = [this] { LoadAudioFile(); };
 }
 

@@ -159,10 +159,6 @@ TEST(SimInterface, RealTimePairsKeepPace)
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Twelve recorders started one after another while the device thread runs:
 // a stream started after the thread took the time of its pass used to get a
 // negative span, read as a huge frame count, and was never filled again.

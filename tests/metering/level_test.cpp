@@ -235,7 +235,7 @@ TEST(LevelScale, SharedSpotTableAgreesWithTheMapping)
                     ASSERT_EQ(t->Spot(g), mmlevel::LevelToSpot(g, sens, spots, logAmp))
                         << "g " << g << " spots " << spots << " sens " << sens << " log " << logAmp;
             }
-    // One table per geometry while it is in use; a new one after all let go.
+    // One table per geometry while it is in use.
     auto a = mmlevel::TSpotTable::For(-40, 33, true), b = mmlevel::TSpotTable::For(-40, 33, true);
     EXPECT_EQ(a.get(), b.get());
     EXPECT_NE(a.get(), mmlevel::TSpotTable::For(-40, 34, true).get());

@@ -239,16 +239,22 @@ TEST(AudioPlayer, AdpcmMatchesTheReferenceDecoding)
     }
 }
 
+// A 44.1 kHz sound file for writing through libsndfile; null when it cannot be made.
+SNDFILE* createSoundFile(const std::string& path, int channels, int format)
+{
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = channels;
+    info.format = format;
+    return sf_open(path.c_str(), SFM_WRITE, &info);
+}
+
 TEST(AudioPlayer, CompressedFilesThroughLibsndfile)
 {
     Rig rig;
     const auto pcm = tone(8000, 2, 300);
     const std::string path = ::testing::TempDir() + "alarm.flac";
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    SNDFILE* f = createSoundFile(path, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
     sf_writef_short(f, pcm.data(), 8000);
     sf_close(f);
@@ -269,11 +275,7 @@ TEST(AudioPlayer, CompressedOversClipInsteadOfWrapping)
     // 6 dB over must play as full scale of its own sign, never flipped.
     Rig rig;
     const std::string path = ::testing::TempDir() + "over.ogg";
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 1;
-    info.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    SNDFILE* f = createSoundFile(path, 1, SF_FORMAT_OGG | SF_FORMAT_VORBIS);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
     std::vector<float> square(44100);
     for (size_t i = 0; i < square.size(); ++i) square[i] = (i / 50) % 2 ? -2.0f : 2.0f;
