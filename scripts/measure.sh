@@ -10,6 +10,9 @@
 #           twelve pairs "tv_source (1-2)" ... "tv_source (23-24)" through
 #           PortAudio's JACK host API.
 #   --peer  Debian's `meterbridge -t dpm` on the same 24 ports, for the ratio.
+#   --floor tv-paint-floor: a bare Qt Widgets program that only paints 24 bars
+#           of the main window's shape and a second small window at the
+#           display rate (no audio, no analysis): what painting alone costs.
 # Each run: a fresh Xvfb, the meter, SETTLE s (default 3) to start, then SECONDS
 # (default 20) measured from /proc: CPU of the meter and of its X server (% of
 # one core), context switches/s (all threads and the main thread), resident
@@ -37,7 +40,7 @@ def parse(argv):
     pos = []
     it = iter(argv)
     for a in it:
-        if a in ("--sim", "--jack", "--peer"):
+        if a in ("--sim", "--jack", "--peer", "--floor"):
             opts["modes"].append(a[2:])
         elif a in ("--runs", "--settle"):
             v = next(it, None)
@@ -285,6 +288,21 @@ def run_peer(o, tmp, env, jack):
     die("meterbridge failed:\n" + open(log).read())
 
 
+def run_floor(o, tmp, env):
+    xv = Xvfb(tmp)
+    p = subprocess.Popen([os.path.join(o["build"], "tv-paint-floor"), "--windows", "2"],
+                         env={**env, "DISPLAY": xv.display}, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        r = measure(p, xv, o["settle"], o["seconds"], None)
+    finally:
+        stop(p)
+        xv.stop()
+    if r is None:
+        die("tv-paint-floor failed")
+    return r
+
+
 def fmt(v, pattern):
     return "-" if v is None else pattern % v
 
@@ -303,6 +321,8 @@ def main():
                 die("%s is not installed (apt-get install jackd2)" % tool)
         if not os.access(os.path.join(o["build"], "tv-jack-source"), os.X_OK):
             die("build %s/tv-jack-source first" % o["build"])
+    if "floor" in o["modes"] and not os.access(os.path.join(o["build"], "tv-paint-floor"), os.X_OK):
+        die("build %s/tv-paint-floor first" % o["build"])
     if "peer" in o["modes"] and not shutil.which("meterbridge"):
         die("meterbridge is not installed (apt-get install meterbridge)")
 
@@ -320,6 +340,8 @@ def main():
             for m in o["modes"]:
                 if m == "peer":
                     r = run_peer(o, tmp, env, jack)
+                elif m == "floor":
+                    r = run_floor(o, tmp, env)
                 else:
                     r = run_tarvolin(o, m, tmp, env, pairs if m == "jack" else list(range(PORTS // 2)),
                                      jack if m == "jack" else None)
@@ -334,7 +356,8 @@ def main():
         shutil.rmtree(tmp, ignore_errors=True)
 
     names = {"sim": "Tarvolin, simulated inputs", "jack": "Tarvolin, PortAudio JACK input",
-             "peer": "meterbridge -t dpm"}
+             "peer": "meterbridge -t dpm", "floor": "Qt Widgets painting floor (tv-paint-floor)"}
+    plain = ("peer", "floor")
     med = lambda rs, k: statistics.median(r[k] for r in rs) if rs and k in rs[0] else None
     print()
     print("%d s window, %s of %d run(s); CPU in %% of one core" % (o["seconds"], "median" if o["runs"] > 1 else "figures", o["runs"]))
@@ -344,20 +367,20 @@ def main():
     for m in o["modes"]:
         rs = results[m]
         cpu, x = med(rs, "cpu"), med(rs, "x_cpu")
-        dropped = None if m == "peer" else max(r["dropped"] for r in rs)
+        dropped = None if m in plain else max(r["dropped"] for r in rs)
         print("| %s | %.2f | %.2f | **%.2f** | %.0f (%.0f) | %s | %s | %s | %.1f | %.1f (%.1f) |" % (
             names[m], cpu, x, cpu + x, med(rs, "cs"), med(rs, "cs_main"),
-            fmt(med(rs, "paints_max"), "%.1f") + ("" if m == "peer" else " (mean %.1f)" % med(rs, "paints_mean")),
-            "-" if m == "peer" else "%.1f-%.1f" % (med(rs, "blocks_min"), med(rs, "blocks_max")),
+            fmt(med(rs, "paints_max"), "%.1f") + ("" if m in plain else " (mean %.1f)" % med(rs, "paints_mean")),
+            "-" if m in plain else "%.1f-%.1f" % (med(rs, "blocks_min"), med(rs, "blocks_max")),
             fmt(dropped, "%d"), med(rs, "rss_mb"), med(rs, "own_mb"), med(rs, "anon_mb")))
     if jack:
         print("JACK server xruns during the windows: %d" % sum(r["xruns"] for rs in results.values() for r in rs))
     if "peer" in results and len(results) > 1:
         base = med(results["peer"], "cpu") + med(results["peer"], "x_cpu")
         for m in results:
-            if m != "peer" and base > 0:
+            if m not in plain and base > 0:
                 print("%s / meterbridge (meter + X): %.1f" % (names[m], (med(results[m], "cpu") + med(results[m], "x_cpu")) / base))
-    bad = [m for m in results if m != "peer" and any(r["dropped"] or r["blocks_min"] < 928.1 or r["blocks_max"] > 946.9
+    bad = [m for m in results if m not in plain and any(r["dropped"] or r["blocks_min"] < 928.1 or r["blocks_max"] > 946.9
                                                       for r in results[m])]
     if bad:
         print("NOT met (937.5 +- 1 %% blocks/s per bar, no dropped buffer): %s" % ", ".join(bad))

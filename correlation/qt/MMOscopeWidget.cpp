@@ -39,6 +39,7 @@ TMMOscopeWidget::TMMOscopeWidget(QWidget* parent) : QWidget(parent)
     mScope.SetView(this);
     resize(194, 90);
     mScope.SetClientSize(width(), height());
+    if (parent) parent->installEventFilter(this);
 }
 
 TMMOscopeWidget::~TMMOscopeWidget() { mScope.SetView(nullptr); }
@@ -49,8 +50,40 @@ bool TMMOscopeWidget::CanDraw() const
 {
     // The part of the scope's rectangle its ancestors let through (the
     // parent's own region leaves out opaque children such as this one).
-    if (!isVisible() || !parentWidget()) return false;
-    return !visibleRegion().isEmpty();
+    if (mCanDraw < 0) mCanDraw = isVisible() && parentWidget() && !visibleRegion().isEmpty() ? 1 : 0;
+    return mCanDraw == 1;
+}
+
+static bool changesVisibleRegion(QEvent::Type t)
+{
+    switch (t) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::ParentChange:
+    case QEvent::ZOrderChange:
+    case QEvent::ChildAdded:
+    case QEvent::ChildRemoved:
+    case QEvent::LayoutRequest:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TMMOscopeWidget::event(QEvent* e)
+{
+    if (changesVisibleRegion(e->type())) mCanDraw = -1;
+    if (e->type() == QEvent::ParentAboutToChange && parentWidget()) parentWidget()->removeEventFilter(this);
+    if (e->type() == QEvent::ParentChange && parentWidget()) parentWidget()->installEventFilter(this);
+    return QWidget::event(e);
+}
+
+bool TMMOscopeWidget::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == parentWidget() && changesVisibleRegion(e->type())) mCanDraw = -1;
+    return QWidget::eventFilter(watched, e);
 }
 
 void TMMOscopeWidget::resizeEvent(QResizeEvent*) { mScope.SetClientSize(width(), height()); }

@@ -30,6 +30,8 @@ public:
     QSize sizeHint() const override { return QSize(194, 90); }
 
 protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void paintEvent(QPaintEvent*) override;
     void resizeEvent(QResizeEvent*) override;
     void mousePressEvent(QMouseEvent* e) override;
@@ -42,4 +44,8 @@ private:
     TMMOscope mScope;
     QImage mSurface;
     QPoint mPointer;
+    // CanDraw as last worked out; -1: to work out again. The scope asks on
+    // every slice; the answer changes only with the geometry or visibility of
+    // the scope or its parent, whose events clear it.
+    mutable int mCanDraw = -1;
 };

@@ -77,6 +77,23 @@ TEST(OscopeWidget, DrawsTheWaveAndRecordsWhileAnyPartIsVisible)
     r.scope->move(50, 299);
     r.scope->Scope().AcceptSamples(quiet.data());
     EXPECT_EQ(r.scope->Scope().ColumnValue(16), 0.0);
+
+    // What the scope last found out follows the parent: its window hidden or
+    // grown shorter stops the recording, shown or grown again resumes it.
+    r.scope->Scope().AcceptSamples(r.sine.data());
+    r.parent.hide();
+    r.scope->Scope().AcceptSamples(quiet.data());
+    EXPECT_NEAR(r.scope->Scope().ColumnValue(16), 0.61, 0.03);
+    r.parent.show();
+    r.scope->Scope().AcceptSamples(quiet.data());
+    EXPECT_EQ(r.scope->Scope().ColumnValue(16), 0.0);
+    r.scope->Scope().AcceptSamples(r.sine.data());
+    r.parent.resize(300, 299);
+    r.scope->Scope().AcceptSamples(quiet.data());
+    EXPECT_NEAR(r.scope->Scope().ColumnValue(16), 0.61, 0.03);
+    r.parent.resize(300, 300);
+    r.scope->Scope().AcceptSamples(quiet.data());
+    EXPECT_EQ(r.scope->Scope().ColumnValue(16), 0.0);
 }
 
 TEST(OscopeWidget, LeftButtonFreezesAndShowsTheReadout)

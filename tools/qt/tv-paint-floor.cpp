@@ -1,0 +1,107 @@
+// The cost of painting alone: a bare Qt Widgets program with the main
+// window's shape (24 opaque bar widgets 20 x 870 in a 1382 x 1028 window)
+// and, with --windows 2, a second small window like the correlation strip.
+// Every display frame each bar's level takes a small random step and just the
+// changed span is invalidated; no audio, no analysis. scripts/measure.sh
+// --floor runs it beside the meter, as the floor any Qt Widgets meter pays.
+//   tv-paint-floor [--windows 1|2] [--fps F]
+#include <QApplication>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace {
+
+class Bar : public QWidget {
+public:
+    explicit Bar(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
+    int level = 400;
+
+protected:
+    void paintEvent(QPaintEvent* e) override
+    {
+        QPainter p(this);
+        p.fillRect(e->rect(), Qt::black);
+        p.fillRect(QRect(0, height() - level, width(), level) & e->rect(), Qt::green);
+    }
+};
+
+class Strip : public QWidget {
+public:
+    explicit Strip(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
+    int x = 0;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), Qt::black);
+        p.fillRect(QRect(x % width(), 0, 2, height()), Qt::yellow);
+    }
+};
+
+int argValue(int argc, char** argv, const char* name, int fallback)
+{
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0) return std::atoi(argv[i + 1]);
+    return fallback;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const int windows = std::clamp(argValue(argc, argv, "--windows", 2), 1, 2);
+    const double hz = app.primaryScreen() ? app.primaryScreen()->refreshRate() : 60.0;
+    const int fps = std::clamp(argValue(argc, argv, "--fps", static_cast<int>(std::lround(hz > 1 ? hz : 60))), 1, 240);
+
+    QWidget main;
+    main.setWindowTitle("paint floor");
+    main.resize(1382, 1028);
+    std::vector<Bar*> bars;
+    for (int i = 0; i < 24; ++i) {
+        auto* b = new Bar(&main);
+        b->setGeometry(2 + i * 57, 54, 20, 870);
+        bars.push_back(b);
+    }
+    main.show();
+    QWidget second;
+    Strip* strip = nullptr;
+    if (windows == 2) {
+        second.setWindowTitle("paint floor strip");
+        second.resize(561, 103);
+        strip = new Strip(&second);
+        strip->setGeometry(130, 60, 300, 16);
+        second.show();
+    }
+
+    std::mt19937 rng(1);
+    std::uniform_int_distribution<int> step(-8, 8);
+    QTimer frame;
+    frame.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&frame, &QTimer::timeout, [&] {
+        for (Bar* b : bars) {
+            const int old = b->level;
+            b->level = std::clamp(old + step(rng), 100, 800);
+            const int lo = std::min(old, b->level), hi = std::max(old, b->level);
+            b->update(0, b->height() - hi, b->width(), hi - lo + 1);
+        }
+        if (strip) {
+            ++strip->x;
+            strip->update();
+        }
+    });
+    frame.start(1000 / fps);
+    return app.exec();
+}
