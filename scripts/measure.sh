@@ -12,7 +12,8 @@
 #   --peer  Debian's `meterbridge -t dpm` on the same 24 ports, for the ratio.
 #   --floor tv-paint-floor: a bare Qt Widgets program that only paints 24 bars
 #           of the main window's shape and a second small window at the
-#           display rate (no audio, no analysis): what painting alone costs.
+#           display rate (no audio, no analysis): what painting alone costs;
+#           with --jack or --peer it also loads PortAudio as the meter does.
 # Each run: a fresh Xvfb, the meter, SETTLE s (default 3) to start, then SECONDS
 # (default 20) measured from /proc: CPU of the meter and of its X server (% of
 # one core), context switches/s (all threads and the main thread), resident
@@ -288,9 +289,11 @@ def run_peer(o, tmp, env, jack):
     die("meterbridge failed:\n" + open(log).read())
 
 
-def run_floor(o, tmp, env):
+def run_floor(o, tmp, env, jack):
     xv = Xvfb(tmp)
-    p = subprocess.Popen([os.path.join(o["build"], "tv-paint-floor"), "--windows", "2"],
+    # With a JACK server up the audio library is loaded as the meter loads it.
+    argv = [os.path.join(o["build"], "tv-paint-floor"), "--windows", "2"] + (["--portaudio"] if jack else [])
+    p = subprocess.Popen(argv,
                          env={**env, "DISPLAY": xv.display}, stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
@@ -341,7 +344,7 @@ def main():
                 if m == "peer":
                     r = run_peer(o, tmp, env, jack)
                 elif m == "floor":
-                    r = run_floor(o, tmp, env)
+                    r = run_floor(o, tmp, env, jack)
                 else:
                     r = run_tarvolin(o, m, tmp, env, pairs if m == "jack" else list(range(PORTS // 2)),
                                      jack if m == "jack" else None)

@@ -4,13 +4,18 @@
 // Every display frame each bar's level takes a small random step and just the
 // changed span is invalidated; no audio, no analysis. scripts/measure.sh
 // --floor runs it beside the meter, as the floor any Qt Widgets meter pays.
-//   tv-paint-floor [--windows 1|2] [--fps F]
+// It sends the spans to X the way the meter does (not through shared memory)
+// and, with --portaudio, loads the audio library as the meter does (the
+// resident size of the libraries).
+//   tv-paint-floor [--windows 1|2] [--fps F] [--portaudio]
 #include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+
+#include <portaudio.h>
 
 #include <algorithm>
 #include <cmath>
@@ -57,10 +62,19 @@ int argValue(int argc, char** argv, const char* name, int fallback)
     return fallback;
 }
 
+bool hasArg(int argc, char** argv, const char* name)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0) return true;
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (!std::getenv("QT_XCB_NO_MITSHM") && !std::getenv("TARVOLIN_X_SHM")) setenv("QT_XCB_NO_MITSHM", "1", 0);
+    const bool audio = hasArg(argc, argv, "--portaudio") && Pa_Initialize() == paNoError;
     QApplication app(argc, argv);
     const int windows = std::clamp(argValue(argc, argv, "--windows", 2), 1, 2);
     const double hz = app.primaryScreen() ? app.primaryScreen()->refreshRate() : 60.0;
@@ -103,5 +117,7 @@ int main(int argc, char** argv)
         }
     });
     frame.start(1000 / fps);
-    return app.exec();
+    const int rc = app.exec();
+    if (audio) Pa_Terminate();
+    return rc;
 }
