@@ -378,11 +378,15 @@ def main():
             fmt(dropped, "%d"), med(rs, "rss_mb"), med(rs, "own_mb"), med(rs, "anon_mb")))
     if jack:
         print("JACK server xruns during the windows: %d" % sum(r["xruns"] for rs in results.values() for r in rs))
-    if "peer" in results and len(results) > 1:
-        base = med(results["peer"], "cpu") + med(results["peer"], "x_cpu")
+    # Ratios within one run hold better than the percentages, which follow
+    # the machine's speed of the moment.
+    for ref in ("peer", "floor"):
+        if ref not in results or len(results) < 2:
+            continue
+        base = med(results[ref], "cpu") + med(results[ref], "x_cpu")
         for m in results:
             if m not in plain and base > 0:
-                print("%s / meterbridge (meter + X): %.1f" % (names[m], (med(results[m], "cpu") + med(results[m], "x_cpu")) / base))
+                print("%s / %s (program + X): %.1f" % (names[m], names[ref], (med(results[m], "cpu") + med(results[m], "x_cpu")) / base))
     bad = [m for m in results if m not in plain and any(r["dropped"] or r["blocks_min"] < 928.1 or r["blocks_max"] > 946.9
                                                       for r in results[m])]
     if bad:
