@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
@@ -115,9 +116,13 @@ int main(int argc, char** argv)
     // same span again, a round trip per window and frame; the few changed
     // pixels cost less sent over the connection (the process and its X server
     // about a quarter less CPU, half the context switches). TARVOLIN_X_SHM=1
-    // keeps shared memory.
-    if (!std::getenv("QT_XCB_NO_MITSHM") && !std::getenv("TARVOLIN_X_SHM")) setenv("QT_XCB_NO_MITSHM", "1", 0);
+    // keeps shared memory. The X connection reads the variable once; commands
+    // the program starts later do not inherit it.
+    const char* keepShm = std::getenv("TARVOLIN_X_SHM");
+    const bool noShm = !std::getenv("QT_XCB_NO_MITSHM") && !(keepShm && *keepShm && std::strcmp(keepShm, "0") != 0);
+    if (noShm) setenv("QT_XCB_NO_MITSHM", "1", 0);
     QApplication app(argc, argv);
+    if (noShm) unsetenv("QT_XCB_NO_MITSHM");
     TMMQtPoster poster;  // device buffers reach the GUI thread through it
     poster.Install();
     if (cl.demoChain) return RunDemoChain(app, cl);

@@ -73,7 +73,9 @@ bool hasArg(int argc, char** argv, const char* name)
 
 int main(int argc, char** argv)
 {
-    if (!std::getenv("QT_XCB_NO_MITSHM") && !std::getenv("TARVOLIN_X_SHM")) setenv("QT_XCB_NO_MITSHM", "1", 0);
+    const char* keepShm = std::getenv("TARVOLIN_X_SHM");
+    if (!std::getenv("QT_XCB_NO_MITSHM") && !(keepShm && *keepShm && std::strcmp(keepShm, "0") != 0))
+        setenv("QT_XCB_NO_MITSHM", "1", 0);
     const bool audio = hasArg(argc, argv, "--portaudio") && Pa_Initialize() == paNoError;
     QApplication app(argc, argv);
     const int windows = std::clamp(argValue(argc, argv, "--windows", 2), 1, 2);
