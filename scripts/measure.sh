@@ -11,8 +11,10 @@
 #           PortAudio's JACK host API.
 #   --peer  Debian's `meterbridge -t dpm` on the same 24 ports, for the ratio.
 #   --floor tv-paint-floor: a bare Qt Widgets program that only paints 24 bars
-#           of the main window's shape and a second small window at the
-#           display rate (no audio, no analysis): what painting alone costs;
+#           of the main window's shape (each moving in 60 % of the frames, as
+#           the meter's bars do on the moving source) and a second small
+#           window at the display rate (no audio, no analysis): what painting
+#           alone costs;
 #           with --jack or --peer it also loads PortAudio as the meter does.
 # Each run: a fresh Xvfb, the meter, SETTLE s (default 3) to start, then SECONDS
 # (default 20) measured from /proc: CPU of the meter and of its X server (% of
@@ -292,7 +294,10 @@ def run_peer(o, tmp, env, jack):
 def run_floor(o, tmp, env, jack):
     xv = Xvfb(tmp)
     # With a JACK server up the audio library is loaded as the meter loads it.
-    argv = [os.path.join(o["build"], "tv-paint-floor"), "--windows", "2"] + (["--portaudio"] if jack else [])
+    # Each bar moves in 60 % of the frames: about the meter's mean paints per
+    # bar on the moving JACK source (36/s at 60 Hz).
+    argv = [os.path.join(o["build"], "tv-paint-floor"), "--windows", "2", "--moving", "60"] + \
+        (["--portaudio"] if jack else [])
     p = subprocess.Popen(argv,
                          env={**env, "DISPLAY": xv.display}, stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -7,7 +7,8 @@
 // It sends the spans to X the way the meter does (not through shared memory)
 // and, with --portaudio, loads the audio library as the meter does (the
 // resident size of the libraries).
-//   tv-paint-floor [--windows 1|2] [--fps F] [--portaudio]
+// --moving P: each bar moves in P % of the frames (default 100).
+//   tv-paint-floor [--windows 1|2] [--fps F] [--moving P] [--portaudio]
 #include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
@@ -103,11 +104,13 @@ int main(int argc, char** argv)
     }
 
     std::mt19937 rng(1);
-    std::uniform_int_distribution<int> step(-8, 8);
+    const int moving = std::clamp(argValue(argc, argv, "--moving", 100), 0, 100);
+    std::uniform_int_distribution<int> step(-8, 8), percent(0, 99);
     QTimer frame;
     frame.setTimerType(Qt::PreciseTimer);
     QObject::connect(&frame, &QTimer::timeout, [&] {
         for (Bar* b : bars) {
+            if (percent(rng) >= moving) continue;
             const int old = b->level;
             b->level = std::clamp(old + step(rng), 100, 800);
             const int lo = std::min(old, b->level), hi = std::max(old, b->level);
