@@ -392,6 +392,14 @@ def main():
         for m in results:
             if m not in plain and base > 0:
                 print("%s / %s (program + X): %.1f" % (names[m], names[ref], (med(results[m], "cpu") + med(results[m], "x_cpu")) / base))
+    # The targets for 24 moving channels: program + X <= 2 % of a core, resident
+    # size (less JACK's graph) <= 40 MB, on JACK input.
+    for m in ("jack",):
+        if m in results:
+            cpu = med(results[m], "cpu") + med(results[m], "x_cpu")
+            own = med(results[m], "own_mb")
+            print("%s against 2 %% / 40 MB: CPU %s (%.2f %%), RSS %s (%.1f MB)" % (
+                names[m], "met" if cpu <= 2.0 else "NOT met", cpu, "met" if own <= 40.0 else "NOT met", own))
     bad = [m for m in results if m not in plain and any(r["dropped"] or r["blocks_min"] < 928.1 or r["blocks_max"] > 946.9
                                                       for r in results[m])]
     if bad:
