@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs that are not yet present.
 # Silent when everything is installed. Usage: deps.sh [run|test|deb]
-# (Not installed here, for occasional work: clang and libclang-rt-14-dev for the fuzzer,
-# xvfb and xauth for scripts/measure.sh.)
+# (Not installed here, for occasional work: clang and libclang-rt-14-dev for the fuzzer.)
 set -euo pipefail
 what=${1:-run}
 pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev portaudio19-dev libasound2-dev
@@ -10,7 +9,7 @@ pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev portaudio19-dev libasound2-d
       qt6-httpserver-dev qt6-websockets-dev)
 if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins python3)
-  pkgs+=(jackd2 meterbridge)  # JACK tests start a dummy server; scripts/measure.sh --jack/--peer
+  pkgs+=(jackd2 meterbridge xvfb)  # JACK tests start a dummy server; scripts/measure.sh and its test
   pkgs+=(desktop-file-utils appstream man-db)  # validators of the install tree
 fi
 [ "$what" = deb ] && pkgs+=(dpkg-dev file)   # scripts/build-deb.sh: cpack with dpkg-shlibdeps
