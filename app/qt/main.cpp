@@ -9,12 +9,12 @@
 #include "audio/MMWaveOutBackend.h"
 #include "audio/MMWavIn.h"
 #include "audio/qt/MMQtPoster.h"
+#include "base/qt/MMXTransfer.h"
 
 #include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
@@ -111,18 +111,9 @@ int main(int argc, char** argv)
         poster.Install();
         return RunHeadless(app, cl);
     }
-    // The bars repaint small spans every display frame. Through X shared
-    // memory Qt waits for the server to finish a transfer before it paints the
-    // same span again, a round trip per window and frame; the few changed
-    // pixels cost less sent over the connection (the process and its X server
-    // about a quarter less CPU, half the context switches). TARVOLIN_X_SHM=1
-    // keeps shared memory. The X connection reads the variable once; commands
-    // the program starts later do not inherit it.
-    const char* keepShm = std::getenv("TARVOLIN_X_SHM");
-    const bool noShm = !std::getenv("QT_XCB_NO_MITSHM") && !(keepShm && *keepShm && std::strcmp(keepShm, "0") != 0);
-    if (noShm) setenv("QT_XCB_NO_MITSHM", "1", 0);
+    const bool xChoice = ChooseXTransfer();
     QApplication app(argc, argv);
-    if (noShm) unsetenv("QT_XCB_NO_MITSHM");
+    EndXTransferChoice(xChoice);
     TMMQtPoster poster;  // device buffers reach the GUI thread through it
     poster.Install();
     if (cl.demoChain) return RunDemoChain(app, cl);

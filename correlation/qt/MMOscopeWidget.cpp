@@ -31,6 +31,25 @@ private:
     QPainter mP;
 };
 
+// Events after which the scope's visible region may differ.
+bool changesVisibleRegion(QEvent::Type t)
+{
+    switch (t) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::ParentChange:
+    case QEvent::ZOrderChange:
+    case QEvent::ChildAdded:
+    case QEvent::ChildRemoved:
+    case QEvent::LayoutRequest:
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
 
 TMMOscopeWidget::TMMOscopeWidget(QWidget* parent) : QWidget(parent)
@@ -52,24 +71,6 @@ bool TMMOscopeWidget::CanDraw() const
     // parent's own region leaves out opaque children such as this one).
     if (mCanDraw < 0) mCanDraw = isVisible() && parentWidget() && !visibleRegion().isEmpty() ? 1 : 0;
     return mCanDraw == 1;
-}
-
-static bool changesVisibleRegion(QEvent::Type t)
-{
-    switch (t) {
-    case QEvent::Move:
-    case QEvent::Resize:
-    case QEvent::Show:
-    case QEvent::Hide:
-    case QEvent::ParentChange:
-    case QEvent::ZOrderChange:
-    case QEvent::ChildAdded:
-    case QEvent::ChildRemoved:
-    case QEvent::LayoutRequest:
-        return true;
-    default:
-        return false;
-    }
 }
 
 bool TMMOscopeWidget::event(QEvent* e)

@@ -9,6 +9,8 @@
 // resident size of the libraries).
 // --moving P: each bar moves in P % of the frames (default 100).
 //   tv-paint-floor [--windows 1|2] [--fps F] [--moving P] [--portaudio]
+#include "base/qt/MMXTransfer.h"
+
 #include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
@@ -20,7 +22,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -74,9 +75,7 @@ bool hasArg(int argc, char** argv, const char* name)
 
 int main(int argc, char** argv)
 {
-    const char* keepShm = std::getenv("TARVOLIN_X_SHM");
-    if (!std::getenv("QT_XCB_NO_MITSHM") && !(keepShm && *keepShm && std::strcmp(keepShm, "0") != 0))
-        setenv("QT_XCB_NO_MITSHM", "1", 0);
+    ChooseXTransfer();
     const bool audio = hasArg(argc, argv, "--portaudio") && Pa_Initialize() == paNoError;
     QApplication app(argc, argv);
     const int windows = std::clamp(argValue(argc, argv, "--windows", 2), 1, 2);
