@@ -13,7 +13,7 @@ exe=$build/tarvolin
 command -v python3 >/dev/null || { echo "python3 missing"; exit 77; }
 tmp=$(mktemp -d)
 pid=
-trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$tmp"' EXIT
+trap '[ -n "$pid" ] && { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }; rm -rf "$tmp"' EXIT
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp XDG_CONFIG_HOME=$tmp/config XDG_DATA_HOME=$tmp/data
 chmod 700 "$tmp"
 fail() { echo "FAIL: $*"; [ -f "$tmp/err.txt" ] && tail -5 "$tmp/err.txt"; exit 1; }
