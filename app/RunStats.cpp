@@ -38,6 +38,17 @@ std::string Array(const std::array<double, N>& a)
     return s + "]";
 }
 
+template <size_t N>
+std::string DbfsArray(const std::array<int, N>& a)
+{
+    std::string s = "[";
+    for (size_t i = 0; i < N; ++i) {
+        if (i) s += ",";
+        s += a[i] > 0 ? Number(20.0 * std::log10(a[i] / 32768.0)) : "null";
+    }
+    return s + "]";
+}
+
 }  // namespace
 
 std::string RunStatsJson(const TRunStats& s)
@@ -48,7 +59,7 @@ std::string RunStatsJson(const TRunStats& s)
       << ",\"buffers\":" << Array(s.buffers) << ",\"reopens\":" << Array(s.reopens)
       << ",\"seconds_lost\":" << Array(s.seconds_lost) << ",\"blocks\":" << Array(s.blocks)
       << ",\"paints\":" << Array(s.paints)
-      << ",\"alarms\":" << Array(s.alarms) << ",\"silences\":" << Array(s.silences)
+      << ",\"level_dbfs\":" << DbfsArray(s.levels) << ",\"alarms\":" << Array(s.alarms) << ",\"silences\":" << Array(s.silences)
       << ",\"log_lines\":" << s.log_lines << ",\"trigger_cycles\":" << s.trigger_cycles
       << ",\"dropped_buffers\":" << s.dropped_buffers << ",\"max_rss_kb\":" << s.max_rss_kb
       << ",\"correlation\":{\"pair\":" << s.correlation.pair << ",\"steps\":" << s.correlation.steps

@@ -19,6 +19,9 @@ struct TRunStats {
     std::array<uint64_t, tv::kStrips> paints{};   // paint events per bar
     std::array<uint64_t, tv::kStrips> alarms{};   // silence alarm ticks per strip
     std::array<uint64_t, tv::kStrips> silences{}; // silence episodes per strip
+    // Each strip's level as the silence detector sees it at exit, full scale
+    // 32768 ("level_dbfs": dBFS, null for digital silence).
+    std::array<int, tv::kStrips> levels{};
     uint64_t log_lines = 0;              // silence log lines written
     uint64_t trigger_cycles = 0;
     uint64_t dropped_buffers = 0;

@@ -340,25 +340,20 @@ bool TSettingsFile::WriteValue(TSettingsRoot root, const std::string& keyPath, c
         return false;
     }
 
-    // Append while the file is plain UTF-8 ending in our key and the value has few stale
-    // lines; otherwise rewrite it whole, which also drops the stale lines.
+    // A name the file does not hold yet is appended while the file is plain UTF-8 ending in
+    // our key; a changed value replaces the file whole, so every name stands once.
     const size_t size = static_cast<size_t>(st.st_size);
     const bool appendable = fd.valid() && info.utf8 && info.endsWithNewline && !text.empty() &&
-                            SameName(info.lastKey, section) && occurrences < 2 && line.size() <= kPage;
+                            SameName(info.lastKey, section) && occurrences == 0 && line.size() <= kPage;
     if (appendable) {
-        // A line never straddles a page: one write() inside one page is all there or not at
-        // all when the writer is killed. Blank lines pad to the next page (harmless if cut).
-        const size_t room = kPage - size % kPage;
-        const std::string pad(line.size() > room ? room : 0, '\n');
-        bool ok = pad.empty() || ::write(fd.get(), pad.data(), pad.size()) == static_cast<ssize_t>(pad.size());
-        const int padErr = errno;
-        const ssize_t w = ok ? ::write(fd.get(), line.data(), line.size()) : -1;
-        if (ok && w == static_cast<ssize_t>(line.size())) {
+        // One write() of one short line: all there or, after a short write, taken back.
+        const ssize_t w = ::write(fd.get(), line.data(), line.size());
+        if (w == static_cast<ssize_t>(line.size())) {
             mFailing = false;
             mLastError.clear();
             return true;
         }
-        const int err = !ok ? padErr : w < 0 ? errno : ENOSPC;
+        const int err = w < 0 ? errno : ENOSPC;
         if (::ftruncate(fd.get(), static_cast<off_t>(size)) == 0) return fail(sysError("cannot write " + file, err));
         // The partial line could not be taken back: replace the file whole below.
     }

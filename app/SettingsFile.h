@@ -9,9 +9,9 @@
 //
 // Every call is self-contained: it locks, reads the file as it is now, merges one value and
 // writes, so several instances keep each other's values. Writes hold an exclusive flock on
-// "<file>.lock"; reads a shared one. A write either appends one complete line (a single
-// write() within one page, undone on a short write) or replaces the whole file atomically
-// (temporary file, fdatasync, rename) when the file needs tidying. A file that cannot be
+// "<file>.lock"; reads a shared one. A value the file does not hold yet is appended as one
+// line (a single write(), undone on a short write); any other change replaces the whole file
+// atomically (temporary file, fdatasync, rename), so every name stands in it once. A file that cannot be
 // parsed reads as empty and is renamed to "<file>.corrupt-<time>" before anything is written.
 // Failures print one warning to stderr per run of failures and are otherwise silent.
 // Qt-free; GUI thread.

@@ -374,6 +374,7 @@ void TMMCustomLevel::updateFromDetector(const void* data)
                                                mDCOffsetL, mDCOffsetR);
     const float peak = mDetector->TakePeak();
     mLastBlockPeak = TruncSat(peak);
+    mSilenceHeld = std::max(mSilenceHeld, mLastBlockPeak);
     if (mLastBlockPeak >= MaxValue && OnPcmOverflow) OnPcmOverflow(this);
     const int std = mMeterStandard;
     long double h = reading;
@@ -404,6 +405,7 @@ void TMMCustomLevel::updateFromDetector(const void* data)
 void TMMCustomLevel::updateFromPeak(int32_t peak)
 {
     mLastBlockPeak = peak;
+    mSilenceHeld = std::max(mSilenceHeld, peak);
     if (peak >= MaxValue && OnPcmOverflow) OnPcmOverflow(this);
 
     // Reference scaling; without it h stays the whole number `peak`.

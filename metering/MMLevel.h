@@ -147,6 +147,15 @@ public:
     int CurrentLevel() const { return mCurrentLevel; }
     // Peak of the last analysed block, before reference scaling.
     int LastBlockPeak() const { return mLastBlockPeak; }
+    // The signal's own level for the silence detector, in units of MaxValue
+    // (relative to full scale, before reference scaling, display curve and
+    // integration): the last block's sample peak.
+    int SilenceLevel() const { return mLastBlockPeak; }
+    // The highest SilenceLevel since the last RestartSilenceHold (0 when no
+    // block came): what the silence detector compares once per check, so a
+    // check that lands on a quiet block of a low tone does not read silence.
+    int SilenceHeld() const { return mSilenceHeld; }
+    void RestartSilenceHold() { mSilenceHeld = 0; }
 
     // The update step (also used by Value).
     void UpdateLevel(int32_t a);
@@ -274,6 +283,7 @@ private:
     bool mLeaveMaxPeak = false;
     int mCurrentLevel = 0;
     int mLastBlockPeak = 0;
+    int mSilenceHeld = 0;
     int mBlockBytes = 50;
     int mSampleRate = 48000;
     std::unique_ptr<TMMBallistics> mDetector;

@@ -24,7 +24,7 @@ struct TActionEvent {
     TActionKind Kind = TActionKind::Alarm;
     int Strip = 1;          // 1 .. 24
     std::string Label;      // the strip's channel label
-    int Level = 0;          // CurrentLevel, full scale 32768
+    int Level = 0;          // the level the detector compares, full scale 32768
     int64_t SilentMs = 0;   // length of the silence so far (alarm) or in all (restored)
     int64_t TimeMs = 0;     // wall clock, ms since the epoch
 };

@@ -163,6 +163,12 @@ void TMMJournal::DeviceEvent(int recorder, const std::string& what, const std::s
     Append("device recorder=" + std::to_string(recorder) + " event=" + w + " name=" + JournalQuoted(device));
 }
 
+void TMMJournal::Monitoring(bool held, const std::string& reason)
+{
+    Append(std::string("monitoring event=") + (held ? "paused" : "resumed") +
+           (reason.empty() ? std::string() : " reason=" + JournalQuoted(reason)));
+}
+
 void TMMJournal::SilenceEvent(const TSilenceEvent& e)
 {
     if (e.Kind == TSilenceEventKind::Alarm)

@@ -38,6 +38,8 @@ public:
     void SoundRestored(int strip, const std::string& label, int level, int64_t silentMs);
     // A recorder's device: what = "opened", "lost", "reopened" ...
     void DeviceEvent(int recorder, const std::string& what, const std::string& device);
+    // The detector stopped watching (held = true) or watches again.
+    void Monitoring(bool held, const std::string& reason);
     // Alarm and SoundRestored events of the detector; others are ignored.
     void SilenceEvent(const TSilenceEvent& e);
 

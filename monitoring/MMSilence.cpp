@@ -59,6 +59,7 @@ void TMMSilenceDetector::Emit(TSilenceEventKind kind, int n, int level, std::str
 
 void TMMSilenceDetector::TimerOffTick()
 {
+    if (mHeld) return;
     // Strip timers due together with the check are served first.
     for (int n = 1; n <= tv::kStrips; ++n)
         if (strip(n) && strip(n)->Active()) StripTick(n);
@@ -66,7 +67,7 @@ void TMMSilenceDetector::TimerOffTick()
     const int watched = SilenceWatchedStrips(mHost.ModeIndex());
     const int threshold = mSettings.ThresholdAmplitude();
     for (int n = 1; n <= watched; ++n) {
-        const int level = mHost.CurrentLevel(n);
+        const int level = mHost.SilenceLevel(n);
         if (level < threshold) {
             // A flicker shorter than the recovery time: the alarm goes on.
             mAboveChecks[n - 1] = 0;
@@ -91,11 +92,12 @@ void TMMSilenceDetector::TimerOffTick()
         }
         mSilentSince[n - 1] = -1;
     }
+    mHost.RestartSilenceLevels();
 }
 
 void TMMSilenceDetector::StripTick(int n)
 {
-    if (n < 1 || n > tv::kStrips) return;
+    if (n < 1 || n > tv::kStrips || mHeld) return;
     int32_t& counter = mCounter[n - 1];
     if (counter < std::numeric_limits<int32_t>::max()) ++counter;
 
@@ -107,7 +109,7 @@ void TMMSilenceDetector::StripTick(int n)
         if (mState[n - 1] == TSilenceState::Sounding) {
             ++mStats[n - 1].Silences;
             mState[n - 1] = TSilenceState::Silent;
-            Emit(TSilenceEventKind::SilenceBegan, n, mHost.CurrentLevel(n));
+            Emit(TSilenceEventKind::SilenceBegan, n, mHost.SilenceLevel(n));
         } else {
             mState[n - 1] = TSilenceState::Silent;  // the counters were reset during an alarm
         }
@@ -124,7 +126,7 @@ void TMMSilenceDetector::StripTick(int n)
     if (!mEpisodeAlarmed[n - 1]) {
         mEpisodeAlarmed[n - 1] = true;
         mLastAlarm[n - 1] = mHost.NowMs();
-        Emit(TSilenceEventKind::Alarm, n, mHost.CurrentLevel(n));
+        Emit(TSilenceEventKind::Alarm, n, mHost.SilenceLevel(n));
     }
     if (mSettings.PlaySound() && mPlayer) {
         // A failure of the player ends this tick: no log line, the flag stays.
@@ -139,7 +141,7 @@ void TMMSilenceDetector::StripTick(int n)
         }
     }
     if (mHost.ActiveChannelCount() >= SilenceGroupBound(n) && mLogArmed[n - 1] && mHost.LoggingOn()) {
-        const int level = mHost.CurrentLevel(n);
+        const int level = mHost.SilenceLevel(n);
         const std::string line = SilenceLogLine(n, mHost.LabelText(n), level, mHost.DecimalSeparator(),
                                                 mHost.DateTimeText(mHost.NowMs()));
         mLogArmed[n - 1] = false;
@@ -175,3 +177,19 @@ void TMMSilenceDetector::ResetTick()
 }
 
 void TMMSilenceDetector::ResetCounters() { mCounter.fill(0); }
+
+void TMMSilenceDetector::setHeld(bool held, const std::string& reason)
+{
+    if (held == mHeld) return;
+    mHeld = held;
+    for (int n = 1; n <= tv::kStrips; ++n) {
+        if (strip(n)) strip(n)->Stop();
+        mCounter[n - 1] = 0;
+        mAboveChecks[n - 1] = 0;
+        if (held && !mEpisodeAlarmed[n - 1]) {
+            mState[n - 1] = TSilenceState::Sounding;
+            mSilentSince[n - 1] = -1;
+        }
+    }
+    if (OnHold) OnHold(held, reason);
+}

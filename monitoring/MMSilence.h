@@ -56,7 +56,12 @@ public:
     virtual int ModeIndex() = 0;           // input mode 0 .. 4
     virtual int ActiveChannelCount() = 0;
     virtual bool LoggingOn() = 0;
-    virtual int CurrentLevel(int n) = 0;   // bar n, 1 .. 24
+    // Bar n's (1 .. 24) own level relative to full scale 32768, before
+    // reference scaling and display curve: the highest block peak (with
+    // integration: integrated mean of block peaks) since the last check.
+    virtual int SilenceLevel(int n) = 0;
+    // The periodic check has read every level: the next ones start afresh.
+    virtual void RestartSilenceLevels() {}
     virtual std::string LabelText(int n) = 0;
     virtual void SetLabelInactiveColor(int n, TColor c) = 0;
     virtual void SetLabelVisible(int n, bool visible) = 0;
@@ -75,7 +80,7 @@ struct TSilenceEvent {
     TSilenceEventKind Kind;
     int Strip;           // 1 .. 24
     std::string Label;   // the strip's channel label text
-    int Level;           // CurrentLevel at the event
+    int Level;           // SilenceLevel at the event (full scale 32768)
     int64_t TimeMs;      // NowMs at the event
     std::string Line;    // the log line (LogLine only)
     int64_t SilentMs = 0;  // since the check first found the level below the threshold
@@ -129,6 +134,15 @@ public:
 
     // "Stop Logfile": every counter back to 0 (the delay restarts).
     void ResetCounters();
+    // Holding: while the operator reconfigures the inputs (their recorders
+    // closed) nothing is examined, counted, sounded or logged. Taking the
+    // hold ends every silence that has not reached its alarm; releasing it
+    // starts every counter afresh. An alarmed episode stays open across the
+    // hold, so it later ends with one SoundRestored, not a second Alarm.
+    // OnHold is told each change with the reason given.
+    void setHeld(bool held, const std::string& reason = {});
+    bool Held() const { return mHeld; }
+    std::function<void(bool held, const std::string& reason)> OnHold;
     int Counter(int n) const { return mCounter[n - 1]; }
     void setCounter(int n, int v) { mCounter[n - 1] = v; }
     bool LogArmed(int n) const { return mLogArmed[n - 1]; }
@@ -156,6 +170,7 @@ private:
     Timers mTimers;
     IMMAlarmSound* mPlayer = nullptr;
     int mRecovery = 0;
+    bool mHeld = false;
     std::array<int32_t, tv::kStrips> mCounter{};
     std::array<bool, tv::kStrips> mLogArmed{};
     std::array<TSilenceState, tv::kStrips> mState{};

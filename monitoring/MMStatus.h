@@ -15,7 +15,7 @@ struct TStripStatus {
     int Strip = 1;                 // 1 .. 24
     std::string Label;
     bool Watched = false;          // examined in the current input mode
-    int Level = 0;                 // CurrentLevel, the detector's value (full scale 32768)
+    int Level = 0;                 // the level the detector compares, SilenceLevel (full scale 32768)
     int Peak = 0;                  // sample peak of the last block (full scale 32768)
     TSilenceState State = TSilenceState::Sounding;
     bool Recovering = false;       // in alarm, sounding, within the recovery time

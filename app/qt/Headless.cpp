@@ -7,6 +7,7 @@
 #include "app/SettingNames.h"
 #include "app/StoreRegistry.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/StopSignals.h"
 #include "audio/MMConnectorSinks.h"
 #include "audio/MMWavIn.h"
 #include "audio/qt/MMConnectorLoop.h"
@@ -24,12 +25,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QLocale>
-#include <QSocketNotifier>
 #include <QTimer>
-
-#include <signal.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -202,7 +198,11 @@ public:
     int ModeIndex() override { return mMode; }
     int ActiveChannelCount() override { return mChannels; }
     bool LoggingOn() override { return mLogging; }
-    int CurrentLevel(int n) override { return mMeter.Bars[n - 1].CurrentLevel(); }
+    int SilenceLevel(int n) override { return mMeter.Bars[n - 1].SilenceHeld(); }
+    void RestartSilenceLevels() override
+    {
+        for (TMMCustomLevel& b : mMeter.Bars) b.RestartSilenceHold();
+    }
     std::string LabelText(int n) override { return mLabels[n - 1]; }
     void SetLabelInactiveColor(int, TColor) override {}
     void SetLabelVisible(int, bool) override {}
@@ -253,14 +253,6 @@ private:
     std::unique_ptr<TMMSilenceDetector> mDetector;
 };
 
-int gSignalFd = -1;
-
-extern "C" void OnStopSignal(int)
-{
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = write(gSignalFd, &one, sizeof one);
-}
-
 }  // namespace
 
 int RunHeadless(QCoreApplication& app, const CommandLine& cl)
@@ -278,24 +270,13 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
     TSettingsAccess& store = registry;
     THeadless meter(store, audio);
 
-    // SIGINT / SIGTERM end the event loop; the handler only writes an eventfd.
-    gSignalFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (gSignalFd < 0) {
+    // SIGINT, SIGTERM and SIGHUP end the event loop; the settings are saved below.
+    auto stopSignals = std::make_unique<TStopSignals>();
+    if (!stopSignals->Valid()) {
         std::cerr << "tarvolin: cannot create the signal descriptor\n";
         return 1;
     }
-    QSocketNotifier stopNotifier(gSignalFd, QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [] {
-        uint64_t v = 0;
-        [[maybe_unused]] const ssize_t n = read(gSignalFd, &v, sizeof v);
-        QCoreApplication::quit();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    stopSignals->OnStop = [] { QCoreApplication::quit(); };
 
     // The monitoring service.
     TMMMonitorService service;
@@ -337,7 +318,7 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
             t.Strip = n;
             t.Watched = n <= watched;
             t.Label = meter.LabelText(n);
-            t.Level = meter.Bar(n).CurrentLevel();
+            t.Level = meter.Bar(n).SilenceLevel();
             t.Peak = meter.Bar(n).LastBlockPeak();
             if (t.Watched) FillDetectorStatus(t, meter.Detector(), s.TimeMs);
             s.Strips.push_back(t);
@@ -370,8 +351,7 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
         QTimer::singleShot(static_cast<int>(*cl.runForSeconds * 1000), &app, [] { QCoreApplication::quit(); });
 
     const int rc = app.exec();
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    stopSignals.reset();
     SaveMainValues(store, meter);
 
     if (cl.stats) {
@@ -389,6 +369,7 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
             s.blocks[n - 1] = audio.Blocks(n);
             s.alarms[n - 1] = meter.Detector().Stats(n).Alarms;
             s.silences[n - 1] = meter.Detector().Stats(n).Silences;
+            s.levels[n - 1] = meter.Bar(n).SilenceLevel();
         }
         s.log_lines = meter.Detector().LogLineCount();
         s.trigger_cycles = audio.TriggerCycles();
@@ -396,8 +377,5 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
         s.max_rss_kb = ProcessMaxRssKb();
         std::cout << RunStatsJson(s) << std::endl;
     }
-    stopNotifier.setEnabled(false);
-    close(gSignalFd);
-    gSignalFd = -1;
     return rc;
 }

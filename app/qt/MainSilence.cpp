@@ -38,10 +38,16 @@ int TMainSilence::ModeIndex() { return mMain.InputMode(); }
 int TMainSilence::ActiveChannelCount() { return mMain.ActiveChannelCount(); }
 bool TMainSilence::LoggingOn() { return mMain.LoggingOn(); }
 
-int TMainSilence::CurrentLevel(int n)
+int TMainSilence::SilenceLevel(int n)
 {
     const TMMLevel* l = mMain.Level(n);
-    return l ? l->CurrentLevel() : 0;
+    return l ? l->Core().SilenceHeld() : 0;
+}
+
+void TMainSilence::RestartSilenceLevels()
+{
+    for (int n = 1; n <= tv::kStrips; ++n)
+        if (TMMLevel* l = mMain.Level(n)) l->Core().RestartSilenceHold();
 }
 
 std::string TMainSilence::LabelText(int n)

@@ -28,7 +28,8 @@ public:
     int ModeIndex() override;
     int ActiveChannelCount() override;
     bool LoggingOn() override;
-    int CurrentLevel(int n) override;
+    int SilenceLevel(int n) override;
+    void RestartSilenceLevels() override;
     std::string LabelText(int n) override;
     void SetLabelInactiveColor(int n, TColor c) override;
     void SetLabelVisible(int n, bool visible) override;

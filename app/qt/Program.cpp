@@ -7,6 +7,7 @@
 #include "app/qt/MainLoudness.h"
 #include "app/qt/MainSilence.h"
 #include "app/qt/ProgramWindows.h"
+#include "app/qt/StopSignals.h"
 #include "audio/MMNotify.h"
 #include "audio/qt/MMConnectorLoop.h"
 #include "monitoring/qt/MMErrorReport.h"
@@ -54,7 +55,7 @@ TStatusSnapshot MainStatusSnapshot(TProgramWindows& w, TMainAudio& audio, double
         t.Watched = n <= watched;
         if (const TMMLEDLABEL* l = w.fMain.Label(n)) t.Label = l->Caption().toStdString();
         if (const TMMLevel* l = w.fMain.Level(n)) {
-            t.Level = l->CurrentLevel();
+            t.Level = l->Core().SilenceLevel();
             t.Peak = l->Core().LastBlockPeak();
         }
         if (t.Watched && w.fMain.Silence()) FillDetectorStatus(t, w.fMain.Silence()->Detector(), s.TimeMs);
@@ -162,8 +163,15 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         windows.fLogFile.Append(text);
         std::cerr << "tarvolin: " << text << "\n";
     };
-    if (fMain.Silence())
-        fMain.Silence()->Detector().AddListener([&service](const TSilenceEvent& e) { service.SilenceEvent(e); });
+    if (fMain.Silence()) {
+        TMMSilenceDetector& d = fMain.Silence()->Detector();
+        d.AddListener([&service](const TSilenceEvent& e) { service.SilenceEvent(e); });
+        d.OnHold = [&windows, &service](bool held, const std::string& reason) {
+            service.MonitoringHeld(held, reason);
+            const std::string line = std::string(held ? "Silence monitoring paused: " : "Silence monitoring resumed after ") + reason;
+            windows.fLogFile.Append(QTime::currentTime().toString("HH:mm:ss").toStdString() + " " + line);
+        };
+    }
     // Every device event goes to the journal; a lost or returning input device
     // also gives one line in the log window and on stderr.
     audio.AddDeviceListener([&windows, &service](int k, const std::string& what, const std::string& device) {
@@ -249,6 +257,12 @@ int RunProgram(QApplication& app, const CommandLine& cl)
     }
     if (cl.runForSeconds)
         QTimer::singleShot(static_cast<int>(*cl.runForSeconds * 1000), &fMain, [&] { fMain.close(); });
+
+    // A service stop, logout or closed terminal ends the program as a normal
+    // close does, settings saved; so does the end of the desktop session.
+    TStopSignals stopSignals;
+    stopSignals.OnStop = [&fMain] { fMain.close(); };
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &fMain, [&fMain] { fMain.SaveSettingsNow(); });
 
     fMain.show();
     loudness.Restore();

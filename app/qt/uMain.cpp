@@ -270,6 +270,13 @@ void TfMain::closeEvent(QCloseEvent* e)
     QCoreApplication::quit();
 }
 
+void TfMain::SaveSettingsNow()
+{
+    if (!mSaveOnClose) return;
+    SaveAll();
+    mSaved = false;
+}
+
 void TfMain::SaveAll()
 {
     mSaved = true;
@@ -315,9 +322,13 @@ void TfMain::openHelp(bool homepage)
 
 void TfMain::SelectAudioInput()
 {
+    // Strips the operator darkens here are no programme fault: the detector
+    // holds until the chosen recorders run again.
+    if (mSilence) mSilence->Detector().setHeld(true, "input setup");
     CloseAllRecorders(*this);
     if (mW.Multi) mW.Multi->exec();
     StartRecordersOfMode(*this, InputMode());
+    if (mSilence) mSilence->Detector().setHeld(false, "input setup");
 }
 
 int TfMain::CurrentStandard() const { return mW.SetLevel ? mW.SetLevel->Core().MeterItem() : 1; }
@@ -431,7 +442,10 @@ void TfMain::ApplyDetector(const TLevelSetValues& v)
 
 void TfMain::ShowInputSetupModal()
 {
+    // No recorder runs yet: the detector holds while the dialog is open.
+    if (mSilence) mSilence->Detector().setHeld(true, "input setup");
     if (mW.Multi) mW.Multi->exec();
+    if (mSilence) mSilence->Detector().setHeld(false, "input setup");
 }
 
 void TfMain::SetRecorderDevice(int k, int deviceId)
@@ -505,6 +519,7 @@ void TfMain::CollectStats(TRunStats& s) const
     for (int n = 1; n <= tv::kStrips; ++n) {
         s.blocks[n - 1] = mAudio.Blocks(n);
         s.paints[n - 1] = static_cast<uint64_t>(mStrips[n - 1].Bar->PaintCount());
+        s.levels[n - 1] = mStrips[n - 1].Bar->Core().SilenceLevel();
     }
     if (mSilence) {
         const TMMSilenceDetector& d = mSilence->Detector();

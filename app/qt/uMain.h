@@ -86,6 +86,9 @@ public:
     void SaveAll();
     // Close without saving (screenshots).
     void setSaveOnClose(bool save) { mSaveOnClose = save; }
+    // Writes the settings now (the desktop session ends) unless this run does
+    // not save; a later close saves again.
+    void SaveSettingsNow();
 
     void CollectStats(TRunStats& s) const;
     // The silence detector (after SetWindows with the level settings).

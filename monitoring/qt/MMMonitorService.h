@@ -29,6 +29,8 @@ public:
 
     // One event of the detector (its listener).
     void SilenceEvent(const TSilenceEvent& e);
+    // The detector was held (monitoring paused) or released.
+    void MonitoringHeld(bool held, const std::string& reason) { mJournal.Monitoring(held, reason); }
     // A recorder's device opened, was lost or reopened.
     void DeviceEvent(int recorder, const std::string& what, const std::string& device);
 

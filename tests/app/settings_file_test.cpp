@@ -247,7 +247,7 @@ TEST_F(SettingsFile, FailedWriteLeavesTheOldFileAndWarnsOnce)
         setrlimit(RLIMIT_FSIZE, &lim);
         int warned = 0;
         TSettingsFile c(path, [&warned](const std::string&) { ++warned; });
-        put(c, "v1", 1000);                                            // an append
+        put(c, "v50", 1000);                                           // an append
         WriteSetting(c, CU, "Verholt-Products\\Other", "x", 1);        // a whole rewrite
         put(c, "long", std::string(5000, 'x'));                        // a rewrite past a page
         _exit(warned == 1 && slurp(path) == before && get(c, "v1", 0).AsInteger() == 1 ? 0 : 1);

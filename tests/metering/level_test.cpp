@@ -738,3 +738,47 @@ TEST(LevelUpdate, RepaintRequestsOnlyForChangedPixels)
     feedPeak(lv, 3277);
     EXPECT_EQ(invalidates, beforeFall + 1);
 }
+
+// The silence detector's level is the signal's own, whatever the standard
+// draws: a -21 dBFS block reads -21 dBFS under every curve and reference
+// (where CurrentLevel reads the curve), with integration (which only the bar
+// uses) and under the standard instrument; the held level keeps the highest
+// since its restart, 0 when no block came.
+TEST(LevelSilence, OwnLevelBeforeReferenceCurveAndIntegration)
+{
+    const int16_t tone = 2920;  // -21 dBFS
+    for (int std = 0; std <= 7; ++std)
+        for (int ref = 0; ref < 2; ++ref) {
+            TMMCustomLevel lv;
+            setup33(lv);
+            lv.setMeterStandard(std);
+            lv.setRefMinus18(ref == 1);
+            feedPeak(lv, tone);
+            EXPECT_EQ(lv.SilenceLevel(), tone) << "standard " << std << " ref " << ref;
+            if (std != 4) {
+                EXPECT_NE(lv.CurrentLevel(), tone) << "standard " << std;
+            }
+        }
+
+    TMMCustomLevel lv;
+    setup33(lv);
+    lv.setMeterStandard(1);
+    lv.setRefMinus18(true);
+    lv.setIntegralOn(true);
+    lv.setIntegralLength(4);
+    for (int16_t p : {1000, 6000, 3000, 100}) feedPeak(lv, p);
+    EXPECT_EQ(lv.SilenceLevel(), 100);
+    EXPECT_EQ(lv.SilenceHeld(), 6000);
+    lv.RestartSilenceHold();
+    EXPECT_EQ(lv.SilenceHeld(), 0);
+    feedPeak(lv, 0);
+    EXPECT_EQ(lv.SilenceHeld(), 0);
+    feedPeak(lv, 500);
+    EXPECT_EQ(lv.SilenceHeld(), 500);
+
+    lv.setIntegralOn(false);
+    lv.setBallistics(bmStandard);
+    auto b = block16(lv.Samples(), 1, 0, 0, -32768);
+    lv.ProcessBlock(b.data());
+    EXPECT_GE(lv.SilenceLevel(), 32767);
+}

@@ -70,7 +70,7 @@ struct Host : IMMSilenceHost {
     int ModeIndex() override { return mode; }
     int ActiveChannelCount() override { return channels; }
     bool LoggingOn() override { return logging; }
-    int CurrentLevel(int n) override { return level[n - 1]; }
+    int SilenceLevel(int n) override { return level[n - 1]; }
     std::string LabelText(int n) override { return "Ch" + std::to_string(n); }
     void SetLabelInactiveColor(int n, TColor c) override { inactive[n - 1] = c; }
     void SetLabelVisible(int n, bool v) override { visible[n - 1] = v; }
@@ -466,4 +466,53 @@ TEST(SilenceDetector, APauseShorterThanTheDelayRestoresNothing)
         for (const auto& e : r.events) restored += e.Kind == TSilenceEventKind::SoundRestored;
         EXPECT_EQ(restored, 1) << recovery;
     }
+}
+
+// While held (the input setup is open) nothing counts, alarms, plays or logs,
+// however long the strips stay dark; the release starts every count afresh.
+// An episode already in alarm stays open: after the hold it ends with one
+// restored event, or goes on without a second alarm event.
+TEST(SilenceDetector, HoldPausesEverythingAndReleaseCountsAfresh)
+{
+    Rig r;
+    std::vector<std::pair<bool, std::string>> holds;
+    r.det->OnHold = [&holds](bool held, const std::string& why) { holds.emplace_back(held, why); };
+    r.host.level[0] = 0;  // strip 1 silent into its alarm
+    r.clock.Run(8000);
+    ASSERT_EQ(r.det->State(1), TSilenceState::Alarm);
+    r.host.level[2] = 0;  // strip 3 silent, not yet alarmed
+    r.clock.Run(2000);
+    ASSERT_EQ(r.det->State(3), TSilenceState::Silent);
+    const size_t eventsBefore = r.events.size();
+    const int playsBefore = r.player.plays;
+
+    r.det->setHeld(true, "input setup");
+    r.host.level.fill(0);  // every recorder closed
+    r.clock.Run(30000);
+    EXPECT_EQ(r.events.size(), eventsBefore);
+    EXPECT_EQ(r.player.plays, playsBefore);
+    EXPECT_EQ(r.det->State(3), TSilenceState::Sounding) << "an unalarmed silence ends with the hold";
+    for (int n = 1; n <= 8; ++n) EXPECT_EQ(r.det->Counter(n), 0) << n;
+
+    r.host.level.fill(10000);
+    r.host.level[1] = 0;  // strip 2 dark after the setup
+    r.det->setHeld(false, "input setup");
+    ASSERT_EQ(holds.size(), 2u);
+    EXPECT_EQ(holds[0], std::make_pair(true, std::string("input setup")));
+    EXPECT_FALSE(holds[1].first);
+    r.clock.Run(1000);
+    int restored = 0, alarms = 0;
+    for (size_t i = eventsBefore; i < r.events.size(); ++i) {
+        restored += r.events[i].Kind == TSilenceEventKind::SoundRestored && r.events[i].Strip == 1;
+        alarms += r.events[i].Kind == TSilenceEventKind::Alarm;
+    }
+    EXPECT_EQ(restored, 1);
+    EXPECT_EQ(r.det->State(3), TSilenceState::Sounding);
+    r.clock.Run(5000);  // strip 2: counted from the release, not yet past the delay
+    EXPECT_EQ(r.det->State(2), TSilenceState::Silent);
+    r.clock.Run(2000);
+    EXPECT_EQ(r.det->State(2), TSilenceState::Alarm);
+    alarms = 0;
+    for (size_t i = eventsBefore; i < r.events.size(); ++i) alarms += r.events[i].Kind == TSilenceEventKind::Alarm;
+    EXPECT_EQ(alarms, 1);
 }
