@@ -175,6 +175,13 @@ void TfMain::buildMenu()
     settings->addAction("Loudness meter", this, [this] {
         if (OnShowLoudness) OnShowLoudness();
     });
+    // The correlation window opens at start; once closed, only this brings it back.
+    settings->addAction("Correlation meter", this, [this] {
+        if (!mW.Corre) return;
+        mW.Corre->showCorrelation();
+        mW.Corre->raise();
+        mW.Corre->activateWindow();
+    });
     settings->addAction("Show Logfile", this, [this] {
         if (mW.LogFile) mW.LogFile->show();
     });
@@ -283,6 +290,7 @@ void TfMain::clearHeldPeaks()
     for (const TStrip& s : mStrips) {
         s.Bar->Core().setNumPeaks(0);
         s.Bar->Core().setNumPeaks(peaks);
+        s.Bar->Core().ClearPeak();  // the marks go at once, a held maximum too
     }
 }
 

@@ -26,6 +26,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -108,6 +109,18 @@ TEST(MainWindow, ModeZeroStartsOnlyRecorderOneAndF9ChangesOnlyTheMode)
     EXPECT_EQ(p.fmulti.mode(), 3);
     EXPECT_EQ(p.fMain.ActiveChannelCount(), 16);
     EXPECT_EQ(p.running(), 1);  // recorders untouched
+
+    // No stored place: the correlation window covers nothing of the main
+    // window. Closed, the Settings menu brings it back.
+    EXPECT_FALSE(p.fCorre.frameGeometry().intersects(p.fMain.frameGeometry()));
+    p.fCorre.close();
+    QAction* entry = nullptr;
+    for (QAction* menu : p.fMain.menuBar()->actions())
+        for (QAction* a : menu->menu()->actions())
+            if (a->text() == "Correlation meter") entry = a;
+    ASSERT_NE(entry, nullptr);
+    entry->trigger();
+    EXPECT_TRUE(p.fCorre.isVisible());
 }
 
 TEST(MainWindow, MissingDeviceIsSkippedAndTheOthersRun)
@@ -174,8 +187,15 @@ TEST(MainWindow, KeysClearPeaksSelectStandardsAndLabelsOpenOnDoubleClick)
     p.start();
     p.fSetLevel.Core().setPeaks(4);
     for (int n = 1; n <= tv::kStrips; ++n) p.fMain.Level(n)->Core().setNumPeaks(1);
+    // A maximum held by "Leave max Peak" goes with the key as well.
+    TMMCustomLevel& bar = p.fMain.Level(5)->Core();
+    bar.setLeaveMaxPeak(true);
+    bar.UpdateLevel(32767);
+    bar.UpdateLevel(0);
+    ASSERT_GT(bar.PeakSpot(), 0);
     QTest::keyClick(&p.fMain, Qt::Key_Q);  // no command: only clears the peaks
     for (int n = 1; n <= tv::kStrips; ++n) EXPECT_EQ(p.fMain.Level(n)->Core().NumPeaks(), 4) << n;
+    EXPECT_EQ(bar.PeakSpot(), 0);
 
     QTest::keyClick(&p.fMain, Qt::Key_8, Qt::KeypadModifier);  // Digital PPM
     EXPECT_EQ(p.fMain.Panel1()->text(), "Digital PPM");
