@@ -17,6 +17,7 @@
 #include "metering/qt/MMLevelScale.h"
 #include "widgets/qt/MMLEDLbl.h"
 #include "app/qt/uInfo.h"
+#include "labels_skins/Labels.h"
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
 #include "labels_skins/qt/SkinData.h"
@@ -376,7 +377,8 @@ void TfMain::ApplyPlacement(const TWindowPlacement& p)
 
 void TfMain::SetLabelText(int n, const std::string& text)
 {
-    mStrips[n - 1].Label->setCaption(QString::fromStdString(text));
+    // A longer stored label would show a letter cut in half.
+    mStrips[n - 1].Label->setCaption(QString::fromStdString(StripLabelText(text)));
 }
 
 TLevelSetValues TfMain::LevelSetValues()

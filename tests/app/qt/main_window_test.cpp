@@ -183,8 +183,12 @@ TEST(MainWindow, KeysClearPeaksSelectStandardsAndLabelsOpenOnDoubleClick)
 {
     TMemoryStore store;
     store.WriteBool("is Sound", true);
+    store.WriteText("Edit 3", "Studio");  // stored by an older version
     Program p(store);
     p.start();
+    // Three whole letters, inside the strip.
+    EXPECT_EQ(p.fMain.Label(3)->Caption(), "Stu");
+    EXPECT_LE(p.fMain.Label(3)->width(), 57);
     p.fSetLevel.Core().setPeaks(4);
     for (int n = 1; n <= tv::kStrips; ++n) p.fMain.Level(n)->Core().setNumPeaks(1);
     // A maximum held by "Leave max Peak" goes with the key as well.
@@ -211,6 +215,8 @@ TEST(MainWindow, KeysClearPeaksSelectStandardsAndLabelsOpenOnDoubleClick)
     QTimer::singleShot(50, [&] {
         shown = p.fLabels.isVisible();
         p.fLabels.edit(2)->setText("VOX");
+        p.fLabels.edit(4)->clear();
+        QTest::keyClicks(p.fLabels.edit(4), "Studio");
         p.fLabels.okay();
     });
     QTest::mouseDClick(p.fMain.Label(2), Qt::LeftButton);
@@ -219,6 +225,9 @@ TEST(MainWindow, KeysClearPeaksSelectStandardsAndLabelsOpenOnDoubleClick)
     EXPECT_EQ(p.fMain.Label(24)->Caption(), "24");
     EXPECT_EQ(store.ReadText("Edit 2", ""), "VOX");
     EXPECT_EQ(store.ReadText("Edit 1", ""), "1");
+    EXPECT_EQ(store.ReadText("Edit 3", ""), "Stu");
+    EXPECT_EQ(store.ReadText("Edit 4", ""), "Stu");
+    EXPECT_EQ(p.fMain.Label(4)->Caption(), "Stu");
 }
 
 TEST(MainWindow, CloseSavesEveryValueAndARestartRestoresThem)
