@@ -95,11 +95,13 @@ TfMain::TfMain(TSettingsAccess& store, TMainAudio& audio, QWidget* parent)
     mTimerOn->setInterval(450);
     mTimer1->start();
 
-    // Skin file: the program folder's default, then the stored choice.
+    // Skin file: the stored choice, else the program folder's default; a
+    // stored path that is gone falls back to the same file beside the program.
     SkinData1 = new TSkinData(this);
-    SkinData1->setSkinFile(ProgramFolder() + kDefaultSkinFile);
+    SkinData1->OnFault = [](const QString& message) { std::cerr << "tarvolin: " << message.toStdString() << std::endl; };
+    const std::string folder = ProgramFolder().toStdString();
     SkinData1->setSkinFile(QString::fromStdString(
-        mStore.ReadText(kSkinSettingName, SkinData1->SkinFile().toStdString())));
+        StartSkinPath(mStore.ReadText(kSkinSettingName, folder + kDefaultSkinFile), folder)));
 
     setMaximumWidth(DesignMaxWidth);
     resize(DesignClientWidth, DesignClientHeight);
