@@ -35,6 +35,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
 
@@ -321,7 +322,17 @@ void TfMain::openHelp(bool homepage)
     if (!QFileInfo::exists(manual)) manual = QString(TARVOLIN_SOURCE_DIR) + "/resources/manual.html";
     QUrl url = QUrl::fromLocalFile(manual);
     if (homepage) url.setFragment("about");
-    QDesktopServices::openUrl(url);  // the result is not examined
+    if (QDesktopServices::openUrl(url)) return;
+    // Nothing could show it (no browser): say where the manual is.
+    const QString where = QDir::toNativeSeparators(manual);
+    const QString text = QFileInfo::exists(manual) ? "No web browser could be started to show the manual. It is here:"
+                                                   : "The manual is not installed; it was looked for here:";
+    std::cerr << "tarvolin: " << text.toStdString() << " " << where.toStdString() << std::endl;
+    auto* box = new QMessageBox(QMessageBox::Information, "Tarvolin", text + "\n\n" + where, QMessageBox::Ok, this);
+    box->setObjectName("HelpFileMissing");
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show();
 }
 
 void TfMain::SelectAudioInput()

@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -114,13 +115,25 @@ TEST(MainWindow, ModeZeroStartsOnlyRecorderOneAndF9ChangesOnlyTheMode)
     // window. Closed, the Settings menu brings it back.
     EXPECT_FALSE(p.fCorre.frameGeometry().intersects(p.fMain.frameGeometry()));
     p.fCorre.close();
-    QAction* entry = nullptr;
-    for (QAction* menu : p.fMain.menuBar()->actions())
-        for (QAction* a : menu->menu()->actions())
-            if (a->text() == "Correlation meter") entry = a;
-    ASSERT_NE(entry, nullptr);
-    entry->trigger();
+    auto entry = [&](const QString& text) -> QAction* {
+        for (QAction* menu : p.fMain.menuBar()->actions())
+            for (QAction* a : menu->menu()->actions())
+                if (a->text() == text) return a;
+        return nullptr;
+    };
+    ASSERT_NE(entry("Correlation meter"), nullptr);
+    entry("Correlation meter")->trigger();
     EXPECT_TRUE(p.fCorre.isVisible());
+
+    // "Help File" where nothing can show a page (offscreen): a message with
+    // the manual's path.
+    ASSERT_NE(entry("Help File"), nullptr);
+    entry("Help File")->trigger();
+    auto* box = p.fMain.findChild<QMessageBox*>("HelpFileMissing");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(box->text().contains("manual.html")) << box->text().toStdString();
+    box->close();
 }
 
 TEST(MainWindow, MissingDeviceIsSkippedAndTheOthersRun)
