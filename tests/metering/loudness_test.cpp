@@ -343,18 +343,22 @@ TEST(LoudnessPlot, EveryTargetAndProgrammeAtOrAboveItHaveRoomUnderTheTopEdge)
 {
     for (int target : kLoudnessTargets) {
         // Programme at the target, then 9 LU louder, then silence and gaps.
-        for (double programme : {double(target), target + 9.0, -INFINITY}) {
+        for (double programme : {double(target), target + 9.0, -double(INFINITY)}) {
             const std::vector<double> history{-70, NAN, programme, -INFINITY};
             const TLoudnessPlotRange r = LoudnessPlotRange(target, history);
             EXPECT_EQ(r.Bottom, target - 18) << target;
             EXPECT_GE(r.Top - target, 9) << target;
-            if (std::isfinite(programme)) EXPECT_GE(r.Top - programme, 3) << target << " " << programme;
+            if (std::isfinite(programme)) {
+                EXPECT_GE(r.Top - programme, 3) << target << " " << programme;
+            }
             const std::vector<double> lines = LoudnessPlotLines(r);
             EXPECT_NE(std::find(lines.begin(), lines.end(), double(target)), lines.end()) << target;
             EXPECT_EQ(lines.front(), r.Bottom);
             EXPECT_EQ(r.Top - lines.back(), 3) << target << " " << programme;  // the label fits above
             // The programme's curve lies below the top row: it does not run along the edge.
-            if (std::isfinite(programme)) EXPECT_GT(LoudnessPlotY(programme, r, 271), 20);
+            if (std::isfinite(programme)) {
+                EXPECT_GT(LoudnessPlotY(programme, r, 271), 20);
+            }
         }
     }
     // Without a loud history the range is the target -18 ... +9 LU.

@@ -106,14 +106,14 @@ TEST(MainWindow, ModeZeroStartsOnlyRecorderOneAndF9ChangesOnlyTheMode)
     EXPECT_TRUE(p.audio.Running(1));
     EXPECT_EQ(p.fMain.ActiveChannelCount(), 2);
     EXPECT_EQ(p.fMain.width(), 100);
+    // No stored place: the correlation window covers nothing of the main window.
+    EXPECT_FALSE(p.fCorre.frameGeometry().intersects(p.fMain.frameGeometry()));
     QTest::keyClick(&p.fMain, Qt::Key_F9);
     EXPECT_EQ(p.fmulti.mode(), 3);
     EXPECT_EQ(p.fMain.ActiveChannelCount(), 16);
     EXPECT_EQ(p.running(), 1);  // recorders untouched
 
-    // No stored place: the correlation window covers nothing of the main
-    // window. Closed, the Settings menu brings it back.
-    EXPECT_FALSE(p.fCorre.frameGeometry().intersects(p.fMain.frameGeometry()));
+    // Closed, the Settings menu brings the correlation window back.
     p.fCorre.close();
     auto entry = [&](const QString& text) -> QAction* {
         for (QAction* menu : p.fMain.menuBar()->actions())
