@@ -1,10 +1,13 @@
 #include "app/CommandLine.h"
 
+#include "labels_skins/SkinFile.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
 #include <algorithm>
+#include <ostream>
 
 namespace {
 
@@ -94,6 +97,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<s
             cl.statusBind = value(a);
             if (cl.statusBind.empty()) throw ECommandLineError("--status-bind: expected an IP address");
         } else if (a == "--headless") cl.headless = true;
+        else if (a == "--check-skin") {
+            cl.checkSkin = value(a);
+            if (cl.checkSkin.empty()) throw ECommandLineError("--check-skin: expected a file");
+        }
         else if (rest && !a.empty() && a[0] == '-' && a.rfind("--", 0) != 0) {
             rest->push_back(a);  // a Qt option such as -platform offscreen
             if (i + 1 < args.size() && args[i + 1][0] != '-') rest->push_back(args[++i]);
@@ -139,5 +146,18 @@ std::string CommandLineUsage()
            "  --status-port N        serve GET /status (JSON) and GET /metrics (Prometheus) on port N\n"
            "  --status-bind ADDR     address of the status endpoint (default 127.0.0.1)\n"
            "  --headless             run the meter without a window until SIGINT or SIGTERM\n"
+           "  --check-skin FILE      check a skin file (.skn): exit 0 when it can be used, else\n"
+           "                         name the line and the fault and exit 1\n"
            "  --demo-chain           show one simulated recorder feeding two bars and two scopes\n";
+}
+
+int CheckSkinFile(const std::string& path, std::ostream& out, std::ostream& err)
+{
+    const TSkinParseResult r = ReadSkinFile(path);
+    if (!r.ok) {
+        err << "tarvolin: " << SkinFaultMessage(path, r) << "\n";
+        return 1;
+    }
+    out << "skin " << path << ": \"" << r.model.name << "\" can be used\n";
+    return 0;
 }

@@ -1,6 +1,7 @@
 // The program's command line, parsed without Qt so tests can drive it.
 #pragma once
 
+#include <iosfwd>
 #include <map>
 #include <optional>
 #include <string>
@@ -26,6 +27,7 @@ struct CommandLine {
     int statusPort = 0;                    // --status-port N: the status endpoint (0: none)
     std::string statusBind = "127.0.0.1";  // --status-bind ADDR
     bool headless = false;                 // --headless: no window, until SIGINT/SIGTERM
+    std::string checkSkin;                 // --check-skin FILE: check a skin file and exit
 };
 
 class ECommandLineError : public std::exception {
@@ -42,6 +44,11 @@ private:
 CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<std::string>* rest = nullptr);
 
 std::string CommandLineUsage();
+
+// --check-skin FILE: parses the skin file; a line naming the skin on `out`
+// and 0 when it can be used, else "tarvolin: skin FILE: line N: what" on
+// `err` and 1.
+int CheckSkinFile(const std::string& path, std::ostream& out, std::ostream& err);
 
 // The windows --screenshot-window can take, in the order of the usage text:
 // main, input, level, labels, log, correlation, skins, info, actions, loudness.

@@ -1,5 +1,8 @@
 #include "labels_skins/SkinChoice.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace {
 
 const char* const kFiles[kSkinEntries] = {
@@ -20,4 +23,15 @@ std::string SkinEntryPath(const std::string& programFolder, int index)
 {
     const std::string file = SkinEntryFile(index);
     return file.empty() ? std::string() : programFolder + file;
+}
+
+std::string StartSkinPath(const std::string& stored, const std::string& programFolder)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (stored.empty() || fs::is_regular_file(stored, ec)) return stored;
+    const fs::path name = fs::path(stored).filename();
+    if (name.empty()) return stored;
+    const std::string beside = programFolder + "skins/" + name.string();
+    return fs::is_regular_file(beside, ec) ? beside : stored;
 }

@@ -18,3 +18,10 @@ constexpr const char* kSkinSettingName = "skin";
 
 // Folder + entry file; the folder ends with a separator.
 std::string SkinEntryPath(const std::string& programFolder, int index);
+
+// The skin file set at start. The stored "skin" is a full path into the
+// folder the program ran from when it was chosen (a build folder, say); when
+// no file is there any more, the file of the same name in the skins folder
+// beside the program, if that exists. Otherwise the stored path, whose fault
+// is then reported.
+std::string StartSkinPath(const std::string& stored, const std::string& programFolder);

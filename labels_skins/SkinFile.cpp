@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -148,12 +150,36 @@ const std::vector<std::string>& SkinPaletteRoles()
     return roles;
 }
 
+TSkinParseResult ReadSkinFile(const std::string& path)
+{
+    TSkinParseResult r;
+    std::ifstream in(path, std::ios::binary);
+    std::error_code ec;
+    if (path.empty() || !in || std::filesystem::is_directory(path, ec)) {
+        r.error = "cannot open the file";
+        return r;
+    }
+    std::string text(kSkinMaxBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (in.bad()) {
+        r.error = "cannot read the file";
+        return r;
+    }
+    return ParseSkinText(text);
+}
+
+std::string SkinFaultMessage(const std::string& path, const TSkinParseResult& r)
+{
+    return "skin " + path + ": " + r.error;
+}
+
 TSkinParseResult ParseSkinText(const std::string& text)
 {
     TSkinParseResult r;
     auto fail = [&r](int line, const std::string& what) {
         r.ok = false;
-        r.error = "line " + std::to_string(line) + ": " + what;
+        r.error = line > 0 ? "line " + std::to_string(line) + ": " + what : what;
         r.model = {};
         return r;
     };

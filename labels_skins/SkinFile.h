@@ -44,7 +44,7 @@ struct TSkinModel {
 struct TSkinParseResult {
     bool ok = false;
     TSkinModel model;
-    std::string error;  // "line N: ..." when not ok
+    std::string error;  // "line N: ..." (or a fault of the whole file) when not ok
 };
 
 // Largest file the engine reads; a skin is a few hundred bytes.
@@ -58,6 +58,12 @@ const std::vector<std::string>& SkinPaletteRoles();
 TSkinColor SkinRoleColor(const TSkinModel& m, const std::string& role);
 
 TSkinParseResult ParseSkinText(const std::string& text);
+
+// Reads at most kSkinMaxBytes + 1 bytes of the file and parses them; a file
+// that cannot be opened or read is an error as well.
+TSkinParseResult ReadSkinFile(const std::string& path);
+// The one-line report of a faulty skin file: "skin PATH: line N: what".
+std::string SkinFaultMessage(const std::string& path, const TSkinParseResult& r);
 
 // The style sheet for a model. Every rule is limited to widgets whose
 // `markProperty` is "true", so controls the engine leaves alone never match.

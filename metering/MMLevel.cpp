@@ -206,6 +206,15 @@ void TMMCustomLevel::setPeakSpeed(int v)
     Invalidate();
 }
 
+void TMMCustomLevel::ClearPeak()
+{
+    if (mPeakSpot == 0) return;
+    mPeakSpot = 0;
+    mPeakCounter = 0;
+    mPeakChanged = true;
+    Invalidate();
+}
+
 void TMMCustomLevel::setDCOffsetL(int v) { mDCOffsetL = std::clamp(v, -65535, 65535); }
 void TMMCustomLevel::setDCOffsetR(int v) { mDCOffsetR = std::clamp(v, -65535, 65535); }
 

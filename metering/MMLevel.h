@@ -94,6 +94,9 @@ public:
     void setPeakDelay(int v);
     int PeakSpeed() const { return mPeakSpeed; }
     void setPeakSpeed(int v);
+    // Drops the held peak mark at once (a LeaveMaxPeak maximum too); the next
+    // block captures a new one.
+    void ClearPeak();
     int DCOffsetL() const { return mDCOffsetL; }
     void setDCOffsetL(int v);  // limited to +-65535
     int DCOffsetR() const { return mDCOffsetR; }

@@ -94,6 +94,7 @@ TMMWaveInfo ParseWave(IMMWaveSource& src)
 
     bool haveFormat = false, sawData = false, dataNonEmpty = false, haveFact = false;
     bool prevWasData = false;
+    bool formatCut = false, secondFormat = false;
     uint64_t dataEnd = fileLen;
     bool dataEndSet = false;
 
@@ -123,7 +124,9 @@ TMMWaveInfo ParseWave(IMMWaveSource& src)
         } else if (isId(hdr, "fmt ")) {
             if (haveFormat) {
                 stop = true;
+                secondFormat = true;
             } else {
+                formatCut = size < le32(hdr + 4);
                 if (size > kMaxFormatChunk) throw EMMWaveError("Format chunk too large to read");
                 info.FormatRecord.assign(static_cast<size_t>(std::max<uint64_t>(size, sizeof(WaveFormat))), 0);
                 if (!src.ReadAt(payload, info.FormatRecord.data(), static_cast<size_t>(size)))
@@ -177,6 +180,12 @@ TMMWaveInfo ParseWave(IMMWaveSource& src)
     } else {
         info.DataOffset = 0;
         info.DataLength = 0;
+    }
+    if (info.DataLength == 0) {
+        info.NoDataReason = sawData       ? "the data chunk holds no whole sample frame"
+                            : formatCut    ? "the format chunk's size runs past the end of the file, so no data chunk follows"
+                            : secondFormat ? "a second format chunk stands before any data chunk"
+                                           : "no data chunk";
     }
 
     WaveFormat& f = info.Format;

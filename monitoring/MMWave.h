@@ -26,6 +26,9 @@ struct TMMWaveInfo {
     uint64_t DataOffset = 0;
     uint64_t DataLength = 0;  // whole blocks of StoredBlockAlign
     uint64_t SampleCount = 0;
+    // Why DataLength is 0, for tools that need audio ("no data chunk", ...);
+    // empty when there is data. The player accepts such files all the same.
+    std::string NoDataReason;
     std::vector<std::pair<std::string, std::string>> InfoTexts;  // LIST/INFO: id, text
     uint32_t DisplayType = 0;                                    // DISP record
     std::string DisplayText;                                     // DISP text (type 1)

@@ -281,6 +281,12 @@ int run(const Options& o)
         return 1;
     }
     const TMMWaveInfo& info = reader.Info();
+    if (info.DataLength == 0) {
+        // The program's alarm player loads such a file and plays nothing; a
+        // measurement of nothing is a fault.
+        std::fprintf(stderr, "tarvolin-meter: %s: no audio data: %s\n", o.file.c_str(), info.NoDataReason.c_str());
+        return 1;
+    }
     if (o.loudness) return runLoudness(o, reader);
     TMMCustomLevel lv;
     try {

@@ -65,6 +65,7 @@ int main(int argc, char** argv)
         std::cout << "Tarvolin " << TARVOLIN_VERSION << "\n";
         return 0;
     }
+    if (!cl.checkSkin.empty()) return CheckSkinFile(cl.checkSkin, std::cout, std::cerr);
     // The store file and the --set values, before any window reads a setting.
     if (!ApplySettingsOptions(cl, std::cerr)) return 2;
     // Without a display Qt would abort: say so in one line, before anything else is said.

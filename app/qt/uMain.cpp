@@ -17,6 +17,7 @@
 #include "metering/qt/MMLevelScale.h"
 #include "widgets/qt/MMLEDLbl.h"
 #include "app/qt/uInfo.h"
+#include "labels_skins/Labels.h"
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
 #include "labels_skins/qt/SkinData.h"
@@ -34,6 +35,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
 
@@ -94,11 +96,13 @@ TfMain::TfMain(TSettingsAccess& store, TMainAudio& audio, QWidget* parent)
     mTimerOn->setInterval(450);
     mTimer1->start();
 
-    // Skin file: the program folder's default, then the stored choice.
+    // Skin file: the stored choice, else the program folder's default; a
+    // stored path that is gone falls back to the same file beside the program.
     SkinData1 = new TSkinData(this);
-    SkinData1->setSkinFile(ProgramFolder() + kDefaultSkinFile);
+    SkinData1->OnFault = [](const QString& message) { std::cerr << "tarvolin: " << message.toStdString() << std::endl; };
+    const std::string folder = ProgramFolder().toStdString();
     SkinData1->setSkinFile(QString::fromStdString(
-        mStore.ReadText(kSkinSettingName, SkinData1->SkinFile().toStdString())));
+        StartSkinPath(mStore.ReadText(kSkinSettingName, folder + kDefaultSkinFile), folder)));
 
     setMaximumWidth(DesignMaxWidth);
     resize(DesignClientWidth, DesignClientHeight);
@@ -174,6 +178,13 @@ void TfMain::buildMenu()
     });
     settings->addAction("Loudness meter", this, [this] {
         if (OnShowLoudness) OnShowLoudness();
+    });
+    // The correlation window opens at start; once closed, only this brings it back.
+    settings->addAction("Correlation meter", this, [this] {
+        if (!mW.Corre) return;
+        mW.Corre->showCorrelation();
+        mW.Corre->raise();
+        mW.Corre->activateWindow();
     });
     settings->addAction("Show Logfile", this, [this] {
         if (mW.LogFile) mW.LogFile->show();
@@ -290,6 +301,7 @@ void TfMain::clearHeldPeaks()
     for (const TStrip& s : mStrips) {
         s.Bar->Core().setNumPeaks(0);
         s.Bar->Core().setNumPeaks(peaks);
+        s.Bar->Core().ClearPeak();  // the marks go at once, a held maximum too
     }
 }
 
@@ -317,7 +329,17 @@ void TfMain::openHelp(bool homepage)
     if (!QFileInfo::exists(manual)) manual = QString(TARVOLIN_SOURCE_DIR) + "/resources/manual.html";
     QUrl url = QUrl::fromLocalFile(manual);
     if (homepage) url.setFragment("about");
-    QDesktopServices::openUrl(url);  // the result is not examined
+    if (QDesktopServices::openUrl(url)) return;
+    // Nothing could show it (no browser): say where the manual is.
+    const QString where = QDir::toNativeSeparators(manual);
+    const QString text = QFileInfo::exists(manual) ? "No web browser could be started to show the manual. It is here:"
+                                                   : "The manual is not installed; it was looked for here:";
+    std::cerr << "tarvolin: " << text.toStdString() << " " << where.toStdString() << std::endl;
+    auto* box = new QMessageBox(QMessageBox::Information, "Tarvolin", text + "\n\n" + where, QMessageBox::Ok, this);
+    box->setObjectName("HelpFileMissing");
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show();
 }
 
 void TfMain::SelectAudioInput()
@@ -379,7 +401,8 @@ void TfMain::ApplyPlacement(const TWindowPlacement& p)
 
 void TfMain::SetLabelText(int n, const std::string& text)
 {
-    mStrips[n - 1].Label->setCaption(QString::fromStdString(text));
+    // A longer stored label would show a letter cut in half.
+    mStrips[n - 1].Label->setCaption(QString::fromStdString(StripLabelText(text)));
 }
 
 TLevelSetValues TfMain::LevelSetValues()

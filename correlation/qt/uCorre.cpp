@@ -2,12 +2,14 @@
 
 #include "audio/MMNotify.h"
 #include "base/qt/MMBevelPaint.h"
+#include "correlation/MMCorrelationPlace.h"
 #include "correlation/qt/uCorreArt.h"
 
 #include <QButtonGroup>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -17,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -259,13 +262,9 @@ void TfCorre::showEvent(QShowEvent* e)
 
 void TfCorre::FormShow()
 {
-    QPoint at(mHost.ReadInt("wleft", 0), mHost.ReadInt("wtop", 0));
-    // A stored place on no screen would leave the window unreachable.
-    bool onScreen = false;
-    for (const QScreen* s : QGuiApplication::screens())
-        onScreen = onScreen || s->availableGeometry().intersects(QRect(at, frameGeometry().size()));
-    if (!onScreen) at = QPoint(0, 0);
-    move(at);
+    // Shown again from the menu, the window stays where it was closed.
+    if (!mPlaced) move(StartPlace());
+    mPlaced = true;
     // Applied even when the item stays the same.
     const int speed = mHost.ReadInt("speed", SpeedIndex());
     const int before = SpeedIndex();
@@ -274,15 +273,54 @@ void TfCorre::FormShow()
     mStrip.SetColors(clYellow, clRed, clLime);
 }
 
+QPoint TfCorre::StartPlace()
+{
+    constexpr int kNone = std::numeric_limits<int>::min();
+    const int left = mHost.ReadInt("wleft", kNone), top = mHost.ReadInt("wtop", kNone);
+    if (left == kNone && top == kNone) return PlaceBesideMain();
+    const QPoint at(left == kNone ? 0 : left, top == kNone ? 0 : top);
+    // A stored place on no screen would leave the window unreachable.
+    for (const QScreen* s : QGuiApplication::screens())
+        if (s->availableGeometry().intersects(QRect(at, frameGeometry().size()))) return at;
+    return QPoint(0, 0);
+}
+
+QPoint TfCorre::PlaceBesideMain() const
+{
+    const QWidget* main = parentWidget() ? parentWidget()->window() : nullptr;
+    const QScreen* screen = main ? main->screen() : QGuiApplication::primaryScreen();
+    if (!main || !screen) return QPoint(0, 0);
+    const QRect s = screen->availableGeometry();
+    const QRect m = main->frameGeometry();
+    int band = main->geometry().top() - m.top();
+    if (const auto* mw = qobject_cast<const QMainWindow*>(main); mw && mw->menuWidget())
+        band += mw->menuWidget()->height();
+    const TPlacePoint p = CorrelationWindowPlace({s.x(), s.y(), s.width(), s.height()},
+                                                 {m.x(), m.y(), m.width(), m.height()}, band,
+                                                 width() + kFrameWidth, OuterHeight());
+    return QPoint(p.x, p.y);
+}
+
 void TfCorre::rg_correlationClick() { mCorr.ApplySpeed(SpeedIndex()); }
 
 void TfCorre::rg_channelClick()
 {
+    // The new pair's readings start afresh, whatever the rewiring raises.
+    RestartReadings();
     try {
         SelectCorrelationPair(mHost, mConnectCore, ChannelIndex());
     } catch (const std::exception& e) {
         ShowError(e);
     }
+}
+
+void TfCorre::RestartReadings()
+{
+    if (mCorr.SpeedApplied()) mCorr.ApplySpeed(mCorr.SpeedIndex());
+    mCorr.ResetExtremes();
+    ShowText(mLabMin, mMinText, "0");
+    ShowText(mLabMax, mMaxText, "0");
+    PercentClick();
 }
 
 void TfCorre::mConnectCoreTrigger()

@@ -98,7 +98,8 @@ public:
     explicit TfCorre(TCorrelationHost& host, QWidget* parent = nullptr);
     ~TfCorre() override;
 
-    // Shows the window; its first showing restores position and speed.
+    // Shows the window; its first showing restores position and speed. With
+    // no stored position it opens beside its parent main window.
     void showCorrelation() { show(); }
 
     // --- controls ---
@@ -134,6 +135,8 @@ public:
     void Button1Click();
     // A click on either percentage resets the tick counters.
     void PercentClick();
+    // Another pair: averaging, extremes and percentages start again.
+    void RestartReadings();
 
     int OuterHeight() const { return height() + kFrameHeight; }
     void setOuterHeight(int h);
@@ -153,11 +156,14 @@ protected:
 
 private:
     void ShowError(const std::exception& e);
+    QPoint StartPlace();
+    QPoint PlaceBesideMain() const;
 
     TCorrelationHost& mHost;
     TMMConnector mConnectCore;
     TMMCorrelation mCorr;
     TMMCorrelationStrip mStrip;
+    bool mPlaced = false;
     std::string mMinText = "0", mMaxText = "0", mPercentText = "100 %", mPercent2Text = "0 %";
 
     TCorrePicture* mImage1 = nullptr;

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QFile>
 #include <QWidget>
 
 #include <utility>
@@ -147,24 +146,19 @@ void TSkinData::setSkinFile(const QString& path)
     mLoaded = false;
     mModel = {};
     mSheet.clear();
-    QFile f(path);
-    if (path.isEmpty() || !f.open(QIODevice::ReadOnly)) {
-        mError = "cannot open " + path;
-    } else if (f.size() > static_cast<qint64>(kSkinMaxBytes)) {
-        mError = "too large: " + path;
+    TSkinParseResult r = ReadSkinFile(path.toStdString());
+    if (r.ok) {
+        mModel = std::move(r.model);
+        mLoaded = true;
+        mError.clear();
+        mFault.clear();
+        mSheet = QString::fromStdString(SkinStyleSheet(mModel, MarkProperty));
     } else {
-        const QByteArray bytes = f.readAll();
-        TSkinParseResult r = ParseSkinText(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-        if (r.ok) {
-            mModel = std::move(r.model);
-            mLoaded = true;
-            mError.clear();
-            mSheet = QString::fromStdString(SkinStyleSheet(mModel, MarkProperty));
-        } else {
-            mError = path + ": " + QString::fromStdString(r.error);
-        }
+        mError = QString::fromStdString(SkinFaultMessage(path.toStdString(), r));
+        mFault = QString::fromStdString(r.error);
     }
     apply();
+    if (!mLoaded && OnFault) OnFault(mError);
 }
 
 void TSkinData::apply()

@@ -2,8 +2,8 @@
 // skin file (labels_skins/SkinFile.h) and restyles the whole application
 // through its palette and one style sheet. Controls whose `tag` property is
 // 99, and everything on them, keep the look the program gives them. A skin
-// file that is missing, unreadable or malformed leaves the built-in look,
-// silently. One engine per application; GUI thread only.
+// file that is missing, unreadable or malformed leaves the built-in look and
+// is reported through OnFault. One engine per application; GUI thread only.
 #pragma once
 
 #include "labels_skins/SkinFile.h"
@@ -11,6 +11,8 @@
 #include <QObject>
 #include <QPalette>
 #include <QString>
+
+#include <functional>
 
 class QWidget;
 
@@ -30,10 +32,15 @@ public:
     void setSkinFile(const QString& path);
     QString SkinFile() const { return mSkinFile; }
 
+    // A skin file could not be used: "skin PATH: line N: what" (also
+    // LastError() until the next file loads).
+    std::function<void(const QString& message)> OnFault;
+
     // Diagnostics, not part of the program's requests.
     bool Loaded() const { return mLoaded; }
     QString SkinName() const { return mLoaded ? QString::fromStdString(mModel.name) : QString(); }
     QString LastError() const { return mError; }
+    QString LastFault() const { return mFault; }  // the error without the path: "line N: what"
     QString StyleSheet() const { return mSheet; }
 
     // True when the widget or one of its ancestors has tag 99.
@@ -50,6 +57,7 @@ private:
     QString mSkinFile;
     bool mLoaded = false;
     QString mError;
+    QString mFault;
     TSkinModel mModel;
     QString mSheet;
     QPalette mBuiltIn;

@@ -28,6 +28,7 @@ TfLabels::TfLabels(QWidget* parent)
         auto* e = new QLineEdit(QString::number(n), this);
         e->setObjectName(QString("Edit%1").arg(n));
         e->setGeometry(cols[c], rows[r], 41, 21);
+        e->setMaxLength(LabelLetters);  // what a strip shows
         mEdits[n - 1] = e;
         auto* caption = new QLabel(QString(n == 9 ? "CH %1" : "Ch %1").arg(n), this);
         caption->adjustSize();

@@ -27,9 +27,9 @@ TfSkin::TfSkin(QWidget* parent)
     status->setObjectName("StatusBar1");
     status->setSizeGripEnabled(false);
     status->setGeometry(15, 5, 200, 19);
-    auto* panel = new QLabel("Program Skins ", status);
-    panel->setAlignment(Qt::AlignCenter);
-    status->addWidget(panel, 1);
+    mPanel = new QLabel("Program Skins ", status);
+    mPanel->setAlignment(Qt::AlignCenter);
+    status->addWidget(mPanel, 1);
 
     mGroup = new QGroupBox(" Program Skins ", this);
     mGroup->setObjectName("rg_skin");
@@ -67,6 +67,19 @@ void TfSkin::ChooseEntry(int index)
     if (!mEngine) return;
     mEngine->setSkinFile(QString::fromStdString(SkinEntryPath(ProgramFolder().toStdString(), index)));
     if (WriteText) WriteText(kSkinSettingName, mEngine->SkinFile().toStdString());
+    showSkinState();
+}
+
+void TfSkin::showSkinState()
+{
+    if (!mEngine || mEngine->Loaded()) {
+        mPanel->setText("Program Skins ");
+        mPanel->setToolTip(QString());
+        return;
+    }
+    const QString text = QFileInfo(mEngine->SkinFile()).fileName() + ": " + mEngine->LastFault();
+    mPanel->setText(mPanel->fontMetrics().elidedText(text, Qt::ElideRight, mPanel->parentWidget()->width() - 8));
+    mPanel->setToolTip(mEngine->LastError());
 }
 
 void TfSkin::showEvent(QShowEvent* e)
@@ -88,6 +101,7 @@ void TfSkin::showEvent(QShowEvent* e)
             }
         }
     }
+    showSkinState();
     if (const QScreen* s = QGuiApplication::primaryScreen())
         move(s->availableGeometry().center() - rect().center());
     QDialog::showEvent(e);

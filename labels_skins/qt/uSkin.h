@@ -1,7 +1,8 @@
 // `TfSkin` / `fSkin`: the skin choice dialog "Bars preference". Clicking an
 // entry sets the engine's skin file to the program folder followed by the
 // entry's file and stores the engine's current path as "skin" (also when
-// the file could not be loaded). "Okay" only closes the dialog.
+// the file could not be loaded). "Okay" only closes the dialog. A skin file
+// that cannot be used is named in the status strip.
 #pragma once
 
 #include <QDialog>
@@ -11,6 +12,7 @@
 
 class QButtonGroup;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 class TSkinData;
 
@@ -34,12 +36,18 @@ public:
     void ChooseEntry(int index);
 
     QGroupBox* rg_skin() const { return mGroup; }
+    // The status strip's panel: "Program Skins ", or the fault of the skin
+    // file set last (file name, line, what), its full path in the tooltip.
+    QLabel* StatusPanel() const { return mPanel; }
     QPushButton* Okay() const { return mOkay; }
 
 protected:
     void showEvent(QShowEvent* e) override;
 
 private:
+    void showSkinState();
+
+    QLabel* mPanel = nullptr;
     QButtonGroup* mButtons = nullptr;
     QGroupBox* mGroup = nullptr;
     QPushButton* mOkay = nullptr;

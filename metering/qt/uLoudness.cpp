@@ -19,9 +19,6 @@
 
 namespace {
 
-// The plot spans the target -18 LU ... +9 LU.
-constexpr double kBelowTarget = 18, kAboveTarget = 9;
-
 const QColor kOnTarget(0x30, 0xd0, 0x40), kOffTarget(0xf0, 0xc0, 0x20), kUndefined(0x90, 0x90, 0x90);
 
 QLabel* readout(QWidget* parent, int pointSize)
@@ -54,14 +51,9 @@ TLoudnessHistoryView::TLoudnessHistoryView(const TMMLoudnessMeter& meter, QWidge
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-double TLoudnessHistoryView::TopLufs() const { return mMeter.Target() + kAboveTarget; }
-double TLoudnessHistoryView::BottomLufs() const { return mMeter.Target() - kBelowTarget; }
-
-int TLoudnessHistoryView::YOf(double lufs, double top, double bottom, int height)
+TLoudnessPlotRange TLoudnessHistoryView::Range() const
 {
-    if (!std::isfinite(lufs) || lufs < bottom) lufs = bottom;
-    if (lufs > top) lufs = top;
-    return static_cast<int>(std::lround((top - lufs) / (top - bottom) * (height - 1)));
+    return LoudnessPlotRange(mMeter.Target(), mMeter.History());
 }
 
 void TLoudnessHistoryView::paintEvent(QPaintEvent*)
@@ -69,14 +61,16 @@ void TLoudnessHistoryView::paintEvent(QPaintEvent*)
     QPainter p(this);
     const int w = width(), h = height();
     p.fillRect(rect(), Qt::black);
-    const double top = TopLufs(), bottom = BottomLufs(), target = mMeter.Target();
-    auto y = [&](double lufs) { return YOf(lufs, top, bottom, h); };
+    const TLoudnessPlotRange range = Range();
+    const std::vector<double> lines = LoudnessPlotLines(range);
+    const double bottom = range.Bottom, target = mMeter.Target();
+    auto y = [&](double lufs) { return LoudnessPlotY(lufs, range, h); };
 
     // The tolerance band, the target and a line every 6 LU.
     p.fillRect(QRect(0, y(target + kLoudnessTolerance), w, y(target - kLoudnessTolerance) - y(target + kLoudnessTolerance) + 1),
                QColor(0x10, 0x40, 0x18));
     p.setPen(QColor(0x40, 0x40, 0x40));
-    for (double l = target - 18; l <= top; l += 6) p.drawLine(0, y(l), w, y(l));
+    for (double l : lines) p.drawLine(0, y(l), w, y(l));
     p.setPen(QPen(kOnTarget, 1, Qt::DashLine));
     p.drawLine(0, y(target + kLoudnessTolerance), w, y(target + kLoudnessTolerance));
     p.drawLine(0, y(target - kLoudnessTolerance), w, y(target - kLoudnessTolerance));
@@ -85,7 +79,7 @@ void TLoudnessHistoryView::paintEvent(QPaintEvent*)
     // Each line's loudness just above it, the target's with its unit.
     p.setPen(Qt::lightGray);
     const int textHeight = p.fontMetrics().height();
-    for (double l = target - 18; l <= top; l += 6)
+    for (double l : lines)
         p.drawText(QRect(4, y(l) - textHeight, w / 2, textHeight), Qt::AlignLeft | Qt::AlignBottom,
                    l == target ? QString("%1 LUFS").arg(l) : QString::number(l));
     p.drawText(QRect(4, 2, w - 8, textHeight), Qt::AlignRight, "short-term, last 5 minutes");

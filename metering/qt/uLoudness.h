@@ -8,6 +8,7 @@
 #pragma once
 
 #include "metering/MMLoudness.h"
+#include "metering/MMLoudnessPlot.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -24,11 +25,11 @@ class QPushButton;
 class TLoudnessHistoryView : public QWidget {
 public:
     explicit TLoudnessHistoryView(const TMMLoudnessMeter& meter, QWidget* parent = nullptr);
-    // The loudness shown at the top and bottom edges (LUFS).
-    double TopLufs() const;
-    double BottomLufs() const;
-    // Vertical position of `lufs` in a view `height` pixels high.
-    static int YOf(double lufs, double top, double bottom, int height);
+    // The loudness at the top and bottom edges, for the target and the
+    // history shown now.
+    TLoudnessPlotRange Range() const;
+    double TopLufs() const { return Range().Top; }
+    double BottomLufs() const { return Range().Bottom; }
 
 protected:
     void paintEvent(QPaintEvent*) override;

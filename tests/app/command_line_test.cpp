@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace {
 
 TEST(CommandLine, SimOutputCaptureTakesAFileAndIsListedInTheUsage)
@@ -69,3 +71,21 @@ TEST(CommandLine, ScreenshotWindowNamesOneKnownWindowAndNeedsAFile)
 }
 
 }  // namespace
+
+TEST(CommandLine, CheckSkinTakesAFileAndAnswersWithTheExitCode)
+{
+    EXPECT_EQ(ParseCommandLine({"--check-skin", "a.skn"}).checkSkin, "a.skn");
+    EXPECT_THROW(ParseCommandLine({"--check-skin"}), ECommandLineError);
+    EXPECT_THROW(ParseCommandLine({"--check-skin", ""}), ECommandLineError);
+    EXPECT_NE(CommandLineUsage().find("--check-skin FILE"), std::string::npos);
+
+    const std::string skins = std::string(TARVOLIN_SOURCE_DIR) + "/skins/";
+    std::ostringstream out, err;
+    EXPECT_EQ(CheckSkinFile(skins + "mxskin24.skn", out, err), 0);
+    EXPECT_NE(out.str().find("can be used"), std::string::npos);
+    EXPECT_TRUE(err.str().empty());
+    out.str("");
+    EXPECT_EQ(CheckSkinFile(skins + "no-such.skn", out, err), 1);
+    EXPECT_EQ(err.str(), "tarvolin: skin " + skins + "no-such.skn: cannot open the file\n");
+    EXPECT_TRUE(out.str().empty());
+}

@@ -1,5 +1,6 @@
 #include "correlation/MMCorrelation.h"
 #include "correlation/MMCorrelationPair.h"
+#include "correlation/MMCorrelationPlace.h"
 #include "correlation/MMOscope.h"
 #include "audio/MMDSPObj.h"
 
@@ -308,6 +309,39 @@ TEST(CorrelationPair, RewiresAndRestartsInOrder)
     EXPECT_EQ(h.log.back(), "start2");
     EXPECT_EQ(h.log.size(), 8u);
     EXPECT_EQ(h.Connector(6).Output(), &core);
+}
+
+TEST(CorrelationPlace, BesideTheMainWindowWithoutHidingItsCaptionOrMenu)
+{
+    const TPlaceRect screen{0, 0, 1920, 1080};
+    auto covers = [](TPlacePoint p, int w, int h, const TPlaceRect& m) {
+        return p.x < m.x + m.w && m.x < p.x + w && p.y < m.y + m.h && m.y < p.y + h;
+    };
+    // Two channels: a narrow main window, room on its right.
+    const TPlaceRect narrow{8, 7, 130, 1028};
+    TPlacePoint p = CorrelationWindowPlace(screen, narrow, 60, 569, 138);
+    EXPECT_EQ(p.x, 138);
+    EXPECT_EQ(p.y, 7);
+    // A main window at the right edge: the window goes to its left.
+    const TPlaceRect right{1400, 0, 500, 1000};
+    p = CorrelationWindowPlace(screen, right, 60, 569, 138);
+    EXPECT_FALSE(covers(p, 569, 138, right));
+    EXPECT_EQ(p.x, 1400 - 569);
+    // Short and wide: below it.
+    const TPlaceRect wide{0, 0, 1900, 500};
+    p = CorrelationWindowPlace(screen, wide, 60, 569, 138);
+    EXPECT_EQ(p.y, 500);
+    EXPECT_FALSE(covers(p, 569, 138, wide));
+    // 24 channels on a full HD screen: no free place; it covers a sliver of the
+    // strips under the menu, never the caption and menu.
+    const TPlaceRect full{8, 7, 1390, 1060};
+    p = CorrelationWindowPlace(screen, full, 60, 569, 138);
+    EXPECT_EQ(p.x, 1920 - 569);
+    EXPECT_EQ(p.y, 67);
+    // A screen smaller than the window keeps its top left corner on it.
+    p = CorrelationWindowPlace({100, 50, 300, 100}, {100, 50, 300, 100}, 40, 569, 138);
+    EXPECT_EQ(p.x, 100);
+    EXPECT_EQ(p.y, 50);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <set>
 #include <sstream>
 
+#include <unistd.h>
+
 namespace {
 
 std::string ReadFile(const std::filesystem::path& p)
@@ -208,4 +210,41 @@ TEST(ShippedSkins, AllFourteenAreDistinctAndLegible)
     // The default at start is entry 0's file under another case.
     EXPECT_EQ(std::filesystem::canonical(SkinsDir().parent_path() / kDefaultSkinFile),
               std::filesystem::canonical(SkinsDir().parent_path() / SkinEntryFile(0)));
+}
+
+TEST(SkinFile, ReadingAFileNamesWhatIsWrong)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tv_skin_read_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    auto write = [&](const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return (dir / name).string();
+    };
+    const std::string good = write("good.skn", "[skin]\nname = Fine\n");
+    TSkinParseResult r = ReadSkinFile(good);
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.model.name, "Fine");
+
+    const std::string bad = write("bad.skn", "[skin]\nname = Mine\n\n[palette]\nwindow = #12345\n");
+    r = ReadSkinFile(bad);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(SkinFaultMessage(bad, r), "skin " + bad + ": line 5: bad colour '#12345'");
+    EXPECT_EQ(ReadSkinFile((dir / "missing.skn").string()).error, "cannot open the file");
+    EXPECT_EQ(ReadSkinFile(dir.string()).error, "cannot open the file");
+    EXPECT_EQ(ReadSkinFile("").error, "cannot open the file");
+    // A large file is refused without being read whole.
+    const std::string big = write("big.skn", "[skin]\nname = Big\n" + std::string(kSkinMaxBytes, '#'));
+    EXPECT_EQ(ReadSkinFile(big).error, "file too large");
+
+    // The stored path wins while it exists; once gone, the same file beside the
+    // program; with neither, the stored path (its fault is then reported).
+    const std::string folder = (dir / "prog").string() + "/";
+    std::filesystem::create_directories(folder + "skins");
+    std::ofstream(folder + "skins/mxskin24.skn") << "[skin]\nname = X\n";
+    EXPECT_EQ(StartSkinPath(good, folder), good);
+    EXPECT_EQ(StartSkinPath("/gone/build/skins/mxskin24.skn", folder), folder + "skins/mxskin24.skn");
+    EXPECT_EQ(StartSkinPath("/gone/build/skins/other.skn", folder), "/gone/build/skins/other.skn");
+    EXPECT_EQ(StartSkinPath("/gone/build/skins/", folder), "/gone/build/skins/");
+    EXPECT_EQ(StartSkinPath("", folder), "");
+    std::filesystem::remove_all(dir);
 }

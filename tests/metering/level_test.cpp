@@ -464,6 +464,30 @@ TEST(LevelPeak, CaptureHoldFallAndDisappear)
     EXPECT_EQ(lv.PeakCounter(), 10000);
 }
 
+TEST(LevelPeak, ClearPeakDropsAHeldMaximumAtOnceAndTheNextBlockCapturesAgain)
+{
+    TMMCustomLevel lv;
+    setup33(lv);
+    lv.setLeaveMaxPeak(true);
+    lv.setPeakSpeed(1);
+    feedPeak(lv, 32767);
+    feedPeak(lv, 0);
+    ASSERT_EQ(lv.PeakSpot(), 33);
+    int invalidates = 0;
+    lv.OnInvalidate = [&] { ++invalidates; };
+    lv.ClearPeak();
+    EXPECT_EQ(lv.PeakSpot(), 0);
+    EXPECT_GT(invalidates, 0);
+    for (int i = 0; i < 3; ++i) lv.PeakTick();
+    EXPECT_EQ(lv.PeakSpot(), 0);  // nothing left to fall
+    invalidates = 0;
+    lv.ClearPeak();  // no mark: no repaint
+    EXPECT_EQ(invalidates, 0);
+    feedPeak(lv, 32767);
+    EXPECT_EQ(lv.PeakSpot(), 33);
+    EXPECT_EQ(lv.PeakCounter(), 10000);
+}
+
 TEST(LevelPeak, NumPeaksZeroAndTickState)
 {
     TMMCustomLevel lv;

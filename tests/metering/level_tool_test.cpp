@@ -122,6 +122,45 @@ TEST(MeterTool, RefusesWhatItCannotRead)
     EXPECT_NE(out.find("Not a RIFF/WAVE file"), std::string::npos) << out;
     unlink(path);
 
+    // Files without audio data: one line with the reason, exit 1. The
+    // format chunk: PCM, mono, 8 kHz, 16 bits.
+    auto fmtChunk = [](uint32_t claimed) {
+        std::string c = "fmt ";
+        put32(c, claimed);
+        put16(c, 1);
+        put16(c, 1);
+        put32(c, 8000);
+        put32(c, 16000);
+        put16(c, 2);
+        put16(c, 16);
+        return c;
+    };
+    std::string data = "data";
+    put32(data, 8);
+    data += std::string(8, '\0');
+    const std::pair<std::string, std::string> noAudio[] = {
+        {fmtChunk(16), "no data chunk"},
+        {fmtChunk(16) + fmtChunk(16) + data, "a second format chunk"},
+        {fmtChunk(4000) + data, "runs past the end of the file"},
+    };
+    for (const auto& [body, reason] : noAudio) {
+        std::string f = "RIFF";
+        put32(f, uint32_t(4 + body.size()));
+        f += "WAVE" + body;
+        char wav[] = "/tmp/tv_meter_nodataXXXXXX";
+        const int w = mkstemp(wav);
+        EXPECT_EQ(write(w, f.data(), f.size()), ssize_t(f.size()));
+        close(w);
+        for (const char* mode : {"", "--loudness ", "--blocks "}) {
+            out = run(std::string(mode) + wav, &rc);
+            EXPECT_EQ(rc, 1) << mode << reason;
+            EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << mode << out;  // the reason alone
+            EXPECT_NE(out.find("no audio data: "), std::string::npos) << out;
+            EXPECT_NE(out.find(reason), std::string::npos) << out;
+        }
+        unlink(wav);
+    }
+
     out = run("--channel middle x.wav", &rc);
     EXPECT_EQ(rc, 2);
     out = run("--spots 0 x.wav", &rc);

@@ -2,6 +2,7 @@
 // loudness-range cases, on signals made here; the live meter's pair and sum.
 #include "metering/MMBallistics.h"
 #include "metering/MMLoudness.h"
+#include "metering/MMLoudnessPlot.h"
 
 #include <gtest/gtest.h>
 
@@ -337,3 +338,37 @@ TEST(LoudnessMeter, SumLinesUpPairsAndDoesNotWaitForASilentOne)
 }
 
 }  // namespace
+
+TEST(LoudnessPlot, EveryTargetAndProgrammeAtOrAboveItHaveRoomUnderTheTopEdge)
+{
+    for (int target : kLoudnessTargets) {
+        // Programme at the target, then 9 LU louder, then silence and gaps.
+        for (double programme : {double(target), target + 9.0, -double(INFINITY)}) {
+            const std::vector<double> history{-70, NAN, programme, -INFINITY};
+            const TLoudnessPlotRange r = LoudnessPlotRange(target, history);
+            EXPECT_EQ(r.Bottom, target - 18) << target;
+            EXPECT_GE(r.Top - target, 9) << target;
+            if (std::isfinite(programme)) {
+                EXPECT_GE(r.Top - programme, 3) << target << " " << programme;
+            }
+            const std::vector<double> lines = LoudnessPlotLines(r);
+            EXPECT_NE(std::find(lines.begin(), lines.end(), double(target)), lines.end()) << target;
+            EXPECT_EQ(lines.front(), r.Bottom);
+            EXPECT_EQ(r.Top - lines.back(), 3) << target << " " << programme;  // the label fits above
+            // The programme's curve lies below the top row: it does not run along the edge.
+            if (std::isfinite(programme)) {
+                EXPECT_GT(LoudnessPlotY(programme, r, 271), 20);
+            }
+        }
+    }
+    // Without a loud history the range is the target -18 ... +9 LU.
+    const TLoudnessPlotRange quiet = LoudnessPlotRange(-23, {});
+    EXPECT_EQ(quiet.Top, -14);
+    EXPECT_EQ(LoudnessPlotY(-14, quiet, 271), 0);
+    EXPECT_EQ(LoudnessPlotY(-41, quiet, 271), 270);
+    EXPECT_EQ(LoudnessPlotY(-27.5, quiet, 271), 135);
+    EXPECT_EQ(LoudnessPlotY(-INFINITY, quiet, 271), 270);
+    EXPECT_EQ(LoudnessPlotY(3, quiet, 271), 0);
+    // An absurd value raises the top only so far.
+    EXPECT_EQ(LoudnessPlotRange(-23, {1e300}).Top, -23 + 39);
+}

@@ -104,6 +104,7 @@ TEST(WaveParse, FirstFormatWinsAndEmptyRegions)
     EXPECT_EQ(w.Format.nSamplesPerSec, 8000u);
     EXPECT_EQ(w.DataLength, 0u);  // the second format chunk ends the walk: no data chunk seen
     EXPECT_FALSE(w.HasDataChunk);
+    EXPECT_EQ(w.NoDataReason, "a second format chunk stands before any data chunk");
 
     file = riff(pcm16Fmt() + chunk("data", ""));
     w = parse(file);
@@ -114,6 +115,13 @@ TEST(WaveParse, FirstFormatWinsAndEmptyRegions)
     file = riff(pcm16Fmt());  // no data chunk: nothing to play, not the header bytes
     w = parse(file);
     EXPECT_EQ(w.DataLength, 0u);
+    EXPECT_EQ(w.NoDataReason, "no data chunk");
+    // A format chunk claiming more than the file holds swallows what follows.
+    file = riff(chunk("fmt ", fmt(1, 1, 8000, 16, 2), 4000) + chunk("data", Bytes(8, 0)));
+    w = parse(file);
+    EXPECT_EQ(w.DataLength, 0u);
+    EXPECT_NE(w.NoDataReason.find("runs past the end of the file"), std::string::npos);
+    EXPECT_TRUE(parse(riff(pcm16Fmt() + chunk("data", Bytes(8, 0)))).NoDataReason.empty());
 
     // A short format chunk is read as far as it goes, the rest is zero.
     file = riff(chunk("fmt ", Bytes("\x01\x00\x01\x00", 4)) + chunk("data", Bytes(4, 0)));

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole program, offscreen: the skins folder beside the program, the default
-# skin at first start, a stored skin applied again at the next start, and a
-# stored path that no longer exists (built-in look, no message, no crash).
+# skin at first start, a stored skin applied again at the next start, a stored
+# path that no longer exists (the same file beside the program), a faulty skin
+# (built-in look, the fault on stderr) and --check-skin.
 # Usage: skins.sh BUILD_DIR
 set -u
 build=${1:?build folder}
@@ -45,9 +46,27 @@ timeout 60 "$exe" --audio simulated --settings "$settings" --screenshot "$tmp/ne
   2>"$tmp/err3.txt" || fail "next start exited with $?"
 [ "$(brightness "$tmp/next.png" 3 3)" -lt 80 ] || fail "the stored skin was not applied at the next start"
 
-# A stored path that no longer exists: built-in look, nothing on stderr about it.
+# A stored path that no longer exists (a build folder since removed): the skin
+# of the same name beside the program, without a word.
 timeout 60 "$exe" "${base[@]}" --set "skin=$tmp/gone/skins/mxskin24.skn" --screenshot "$tmp/gone.png" \
   --after 800 2>"$tmp/err4.txt" || fail "start with a missing skin exited with $?"
-! grep -qi skin "$tmp/err4.txt" || fail "a message about the missing skin: $(cat "$tmp/err4.txt")"
-[ "$(brightness "$tmp/gone.png" 3 3)" -gt 150 ] || fail "missing skin not in the built-in look"
+! grep -qi skin "$tmp/err4.txt" || fail "a message about the moved skin: $(cat "$tmp/err4.txt")"
+[ "$(brightness "$tmp/gone.png" 3 3)" -lt 80 ] || fail "the moved skin was not found beside the program"
+
+# A skin with a fault: the built-in look, and stderr names the file, the line
+# and the fault; --check-skin says the same and exits 1.
+printf '[skin]\nname = Mine\n[palette]\nwindow = #12345\n' >"$tmp/bad.skn"
+timeout 60 "$exe" "${base[@]}" --set "skin=$tmp/bad.skn" --screenshot "$tmp/bad.png" \
+  --after 800 2>"$tmp/err5.txt" || fail "start with a faulty skin exited with $?"
+grep -q "skin $tmp/bad.skn: line 4: bad colour '#12345'" "$tmp/err5.txt" || fail "no fault on stderr: $(cat "$tmp/err5.txt")"
+[ "$(brightness "$tmp/bad.png" 3 3)" -gt 150 ] || fail "a faulty skin not in the built-in look"
+"$exe" --check-skin "$tmp/bad.skn" >"$tmp/check.out" 2>"$tmp/check.err"
+rc=$?
+[ "$rc" -eq 1 ] || fail "--check-skin on a faulty skin exited with $rc"
+grep -q "line 4: bad colour" "$tmp/check.err" || fail "--check-skin said: $(cat "$tmp/check.err")"
+"$exe" --check-skin "$tmp/none.skn" 2>"$tmp/check.err" && fail "--check-skin accepted a missing file"
+grep -q "none.skn: cannot open" "$tmp/check.err" || fail "--check-skin on a missing file said: $(cat "$tmp/check.err")"
+for f in "$build"/skins/*.[sS][kK][nN]; do
+  "$exe" --check-skin "$f" >/dev/null 2>"$tmp/check.err" || fail "--check-skin refused $f: $(cat "$tmp/check.err")"
+done
 echo OK

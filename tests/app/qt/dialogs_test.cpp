@@ -210,13 +210,15 @@ TEST(Labels, OpeningShowsStoredOrNumbersAndOkayStoresExactly)
         EXPECT_EQ(strips[1], "1");
         EXPECT_EQ(strips[24], "24");
         EXPECT_EQ(store["Edit 24"], "24");
-        dlg.edit(3)->setText("  VOX L ");
+        dlg.edit(2)->setText(" V ");  // not trimmed
+        dlg.edit(3)->setText("VOX L");  // an edit takes the three letters a strip shows
         dlg.edit(4)->clear();
         dlg.okay();
     });
     dlg.exec();
-    EXPECT_EQ(store["Edit 3"], "  VOX L ");
-    EXPECT_EQ(strips[3], "  VOX L ");
+    EXPECT_EQ(store["Edit 2"], " V ");
+    EXPECT_EQ(store["Edit 3"], "VOX");
+    EXPECT_EQ(strips[3], "VOX");
     EXPECT_EQ(store["Edit 4"], "");
     EXPECT_EQ(store.size(), 24u);
 

@@ -26,6 +26,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -104,10 +106,34 @@ TEST(MainWindow, ModeZeroStartsOnlyRecorderOneAndF9ChangesOnlyTheMode)
     EXPECT_TRUE(p.audio.Running(1));
     EXPECT_EQ(p.fMain.ActiveChannelCount(), 2);
     EXPECT_EQ(p.fMain.width(), 100);
+    // No stored place: the correlation window covers nothing of the main window.
+    EXPECT_FALSE(p.fCorre.frameGeometry().intersects(p.fMain.frameGeometry()));
     QTest::keyClick(&p.fMain, Qt::Key_F9);
     EXPECT_EQ(p.fmulti.mode(), 3);
     EXPECT_EQ(p.fMain.ActiveChannelCount(), 16);
     EXPECT_EQ(p.running(), 1);  // recorders untouched
+
+    // Closed, the Settings menu brings the correlation window back.
+    p.fCorre.close();
+    auto entry = [&](const QString& text) -> QAction* {
+        for (QAction* menu : p.fMain.menuBar()->actions())
+            for (QAction* a : menu->menu()->actions())
+                if (a->text() == text) return a;
+        return nullptr;
+    };
+    ASSERT_NE(entry("Correlation meter"), nullptr);
+    entry("Correlation meter")->trigger();
+    EXPECT_TRUE(p.fCorre.isVisible());
+
+    // "Help File" where nothing can show a page (offscreen): a message with
+    // the manual's path.
+    ASSERT_NE(entry("Help File"), nullptr);
+    entry("Help File")->trigger();
+    auto* box = p.fMain.findChild<QMessageBox*>("HelpFileMissing");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(box->text().contains("manual.html")) << box->text().toStdString();
+    box->close();
 }
 
 TEST(MainWindow, MissingDeviceIsSkippedAndTheOthersRun)
@@ -170,12 +196,23 @@ TEST(MainWindow, KeysClearPeaksSelectStandardsAndLabelsOpenOnDoubleClick)
 {
     TMemoryStore store;
     store.WriteBool("is Sound", true);
+    store.WriteText("Edit 3", "Studio");  // stored by an older version
     Program p(store);
     p.start();
+    // Three whole letters, inside the strip.
+    EXPECT_EQ(p.fMain.Label(3)->Caption(), "Stu");
+    EXPECT_LE(p.fMain.Label(3)->width(), 57);
     p.fSetLevel.Core().setPeaks(4);
     for (int n = 1; n <= tv::kStrips; ++n) p.fMain.Level(n)->Core().setNumPeaks(1);
+    // A maximum held by "Leave max Peak" goes with the key as well.
+    TMMCustomLevel& bar = p.fMain.Level(5)->Core();
+    bar.setLeaveMaxPeak(true);
+    bar.UpdateLevel(32767);
+    bar.UpdateLevel(0);
+    ASSERT_GT(bar.PeakSpot(), 0);
     QTest::keyClick(&p.fMain, Qt::Key_Q);  // no command: only clears the peaks
     for (int n = 1; n <= tv::kStrips; ++n) EXPECT_EQ(p.fMain.Level(n)->Core().NumPeaks(), 4) << n;
+    EXPECT_EQ(bar.PeakSpot(), 0);
 
     QTest::keyClick(&p.fMain, Qt::Key_8, Qt::KeypadModifier);  // Digital PPM
     EXPECT_EQ(p.fMain.Panel1()->text(), "Digital PPM");
@@ -191,6 +228,8 @@ TEST(MainWindow, KeysClearPeaksSelectStandardsAndLabelsOpenOnDoubleClick)
     QTimer::singleShot(50, [&] {
         shown = p.fLabels.isVisible();
         p.fLabels.edit(2)->setText("VOX");
+        p.fLabels.edit(4)->clear();
+        QTest::keyClicks(p.fLabels.edit(4), "Studio");
         p.fLabels.okay();
     });
     QTest::mouseDClick(p.fMain.Label(2), Qt::LeftButton);
@@ -199,6 +238,9 @@ TEST(MainWindow, KeysClearPeaksSelectStandardsAndLabelsOpenOnDoubleClick)
     EXPECT_EQ(p.fMain.Label(24)->Caption(), "24");
     EXPECT_EQ(store.ReadText("Edit 2", ""), "VOX");
     EXPECT_EQ(store.ReadText("Edit 1", ""), "1");
+    EXPECT_EQ(store.ReadText("Edit 3", ""), "Stu");
+    EXPECT_EQ(store.ReadText("Edit 4", ""), "Stu");
+    EXPECT_EQ(p.fMain.Label(4)->Caption(), "Stu");
 }
 
 TEST(MainWindow, CloseSavesEveryValueAndARestartRestoresThem)

@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -201,6 +203,60 @@ TEST(CorreWindow, StoredPairTappedAfterOneSecond)
     TfCorre w0(h0);
     w0.Timer1Timer();
     EXPECT_TRUE(h0.log.empty());
+}
+
+TEST(CorreWindow, FirstStartBesideTheMainWindowStoredPlaceWinsReopenKeepsThePlace)
+{
+    QMainWindow main;
+    main.menuBar()->addMenu("Settings");
+    main.setGeometry(20, 30, 180, 300);
+    main.show();
+    FakeHost h;
+    TfCorre w(h, &main);
+    w.show();
+    EXPECT_FALSE(w.frameGeometry().intersects(main.frameGeometry())) << w.frameGeometry().x();
+    EXPECT_GE(w.x(), main.frameGeometry().right());
+
+    // Closed and opened again: where the user left it, not the start place.
+    w.move(300, 400);
+    w.close();
+    w.show();
+    EXPECT_EQ(w.pos(), QPoint(300, 400));
+
+    FakeHost stored;
+    stored.stored = {{"wleft", 40}, {"wtop", 50}};
+    TfCorre w2(stored, &main);
+    w2.show();
+    EXPECT_EQ(w2.pos(), QPoint(40, 50));  // over the main window, as stored
+}
+
+TEST(CorreWindow, AnotherPairStartsExtremesAndPercentagesAfresh)
+{
+    FakeHost h;
+    TfCorre w(h);
+    w.show();
+    Feed(w, Frames(0), 151);
+    Feed(w, Frames(M_PI), 151);
+    for (int i = 0; i < 5; ++i) w.t_correTimer();
+    ASSERT_EQ(w.Lab_Max()->text(), "   1.00");
+    ASSERT_EQ(w.Lab_Min()->text(), "  -1.00");
+    ASSERT_EQ(w.lab_cor_p()->text(), "0%");
+
+    QTest::mouseClick(w.rg_channel()->Button(2), Qt::LeftButton);
+    EXPECT_EQ(w.TappedPair(), 3);
+    EXPECT_EQ(w.Lab_Max()->text(), "0");
+    EXPECT_EQ(w.Lab_Min()->text(), "0");
+    EXPECT_EQ(w.lab_cor_p()->text(), "100 %");
+    EXPECT_EQ(w.lab_cor_p2()->text(), "0 %");
+    EXPECT_EQ(w.Correlation().AllTicks(), 0);
+    EXPECT_EQ(w.Correlation().Fill(), 0);  // the old pair's coefficients are not averaged in
+    EXPECT_EQ(w.Correlation().N(), 150);   // at the same speed
+    // The new pair's values only.
+    Feed(w, Frames(0), 151);
+    EXPECT_EQ(w.Lab_Max()->text(), "   1.00");
+    EXPECT_EQ(w.Lab_Min()->text(), "0");
+    w.t_correTimer();
+    EXPECT_EQ(w.lab_cor_p()->text(), "100%");
 }
 
 TEST(CorreWindow, AFailingRecorderReachesTheErrorDisplay)

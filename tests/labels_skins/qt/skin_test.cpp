@@ -42,6 +42,8 @@
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <cstdlib>
 #include <memory>
 
@@ -174,8 +176,11 @@ TEST(SkinEngine, FailuresGiveTheBuiltInLookAndKeepThePath)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("[skin]\nname = half\n[palette]\nwindow = #00\n");
     }
+    std::vector<QString> faults;
+    engine.OnFault = [&](const QString& m) { faults.push_back(m); };
     engine.setSkinFile(EntryPath(1));
     ASSERT_TRUE(engine.Loaded());
+    EXPECT_TRUE(faults.empty());
     EXPECT_NE(QApplication::palette().color(QPalette::Window), builtIn.color(QPalette::Window));
     EXPECT_FALSE(qApp->styleSheet().isEmpty());
     for (const QString& path : {bad, dir.filePath("missing.skn"), dir.path(), QString()}) {
@@ -185,7 +190,12 @@ TEST(SkinEngine, FailuresGiveTheBuiltInLookAndKeepThePath)
         EXPECT_FALSE(engine.LastError().isEmpty());
         EXPECT_EQ(QApplication::palette().color(QPalette::Window), builtIn.color(QPalette::Window));
         EXPECT_TRUE(qApp->styleSheet().isEmpty());
+        ASSERT_FALSE(faults.empty());
+        EXPECT_EQ(faults.back(), engine.LastError());
     }
+    EXPECT_EQ(faults.size(), 4u);
+    EXPECT_EQ(faults[0], "skin " + bad + ": line 4: bad colour '#00'");
+    EXPECT_EQ(engine.LastFault(), "cannot open the file");
 }
 
 TEST(SkinEngine, SkinsControlsCreatedLaterButNotTaggedOnes)
@@ -229,6 +239,14 @@ TEST(SkinDialog, ChoosingAnEntryStoresTheEnginesPathAlsoWhenLoadingFails)
     p.fSkin.ChooseEntry(13);
     EXPECT_FALSE(p.fMain.SkinData()->Loaded());
     EXPECT_EQ(store.ReadText("skin", ""), (empty.path() + "/skins/mxskin67.skn").toStdString());
+    // The status strip names the file and the fault, the tooltip the full path.
+    EXPECT_TRUE(p.fSkin.StatusPanel()->text().startsWith("mxskin67.skn: cannot")) << p.fSkin.StatusPanel()->text().toStdString();
+    EXPECT_TRUE(p.fSkin.StatusPanel()->toolTip().contains(empty.path() + "/skins/mxskin67.skn"));
+    p.fSkin.setProgramFolder(QStringLiteral(TARVOLIN_SOURCE_DIR "/"));
+    p.fSkin.ChooseEntry(2);
+    EXPECT_EQ(p.fSkin.StatusPanel()->text(), "Program Skins ");
+    p.fSkin.setProgramFolder(empty.path() + "/");
+    p.fSkin.ChooseEntry(13);
 
     // Clicking the selected entry does nothing.
     store.WriteText("skin", "untouched");
