@@ -1,6 +1,7 @@
 // The main window with the simulated back end (manual clock), offscreen.
 #include "tests/support/qt/SimulatedCapture.h"
 #include "base/TvConstants.h"
+#include "app/MainLayout.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/ProgramWindows.h"
@@ -26,6 +27,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -103,7 +105,11 @@ TEST(MainWindow, ModeZeroStartsOnlyRecorderOneAndF9ChangesOnlyTheMode)
     EXPECT_EQ(p.running(), 1);
     EXPECT_TRUE(p.audio.Running(1));
     EXPECT_EQ(p.fMain.ActiveChannelCount(), 2);
-    EXPECT_EQ(p.fMain.width(), 100);
+    // Both strips and the whole menu fit; the third strip does not show.
+    EXPECT_EQ(p.fMain.width(), std::max(2 * StripWidth, p.fMain.menuBar()->sizeHint().width()));
+    EXPECT_EQ(p.fMain.minimumWidth(), p.fMain.width());
+    EXPECT_TRUE(p.fMain.Scale(2)->parentWidget()->isVisibleTo(&p.fMain));
+    EXPECT_FALSE(p.fMain.Scale(3)->parentWidget()->isVisibleTo(&p.fMain));
     QTest::keyClick(&p.fMain, Qt::Key_F9);
     EXPECT_EQ(p.fmulti.mode(), 3);
     EXPECT_EQ(p.fMain.ActiveChannelCount(), 16);

@@ -1,0 +1,307 @@
+// The layout of every window and dialog of the program, under the built-in
+// look and under each of the fourteen skins, offscreen: no two visible sibling
+// controls overlap, no caption or item text is wider than its control's room
+// (measured with the control's own font metrics and style), and no control
+// reaches out of its parent. The ctest app.qt.layout runs it at device pixel
+// ratio 1, app.qt.layout_2x (QT_SCALE_FACTOR=2) at 2.
+#include "app/StoreAccess.h"
+#include "app/qt/MainAudio.h"
+#include "app/qt/ProgramWindows.h"
+#include "audio/MMSimWaveIn.h"
+#include "audio/qt/MMConnectorLoop.h"
+#include "labels_skins/SkinChoice.h"
+#include "labels_skins/qt/SkinData.h"
+#include "metering/qt/uLoudness.h"
+#include "monitoring/qt/MMWaveOpenDialog.h"
+#include "monitoring/qt/uActions.h"
+
+#include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOption>
+#include <QTest>
+#include <QTextDocument>
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Name(const QWidget* w)
+{
+    const QString n = w->objectName().isEmpty() ? QString() : " " + w->objectName();
+    return (w->metaObject()->className() + n).toStdString();
+}
+
+std::string Path(const QWidget* w)
+{
+    std::string p = Name(w);
+    for (const QWidget* a = w->parentWidget(); a && !a->isWindow(); a = a->parentWidget()) p = Name(a) + " > " + p;
+    return p;
+}
+
+QString Rect(const QRect& r)
+{
+    return QString("(%1,%2 %3x%4)").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+// Qt's composite controls lay out their own parts: they are checked as one
+// control, their parts are not.
+bool IsComposite(const QWidget* w)
+{
+    return qobject_cast<const QAbstractScrollArea*>(w) || qobject_cast<const QComboBox*>(w) ||
+           qobject_cast<const QAbstractSpinBox*>(w) || qobject_cast<const QLineEdit*>(w) ||
+           qobject_cast<const QMenuBar*>(w) || qobject_cast<const QFileDialog*>(w);
+}
+
+// Deliberate overlaps of visible siblings: none so far.
+bool OverlapAllowed(const QWidget*, const QWidget*) { return false; }
+
+int TextWidth(const QWidget* w, const QString& text)
+{
+    return w->fontMetrics().size(Qt::TextShowMnemonic, text).width();
+}
+
+// The room a caption has and the width it needs; room < 0 when there is
+// nothing to measure.
+struct TFit {
+    int room = -1, need = 0;
+    QString text;
+};
+
+TFit LabelFit(const QLabel* l)
+{
+    TFit f;
+    if (l->text().isEmpty() || l->wordWrap()) return f;
+    QRect cr = l->contentsRect().adjusted(l->margin(), l->margin(), -l->margin(), -l->margin());
+    int indent = l->indent();
+    if (indent < 0 && l->frameWidth() > 0) indent = l->fontMetrics().horizontalAdvance('x') / 2;
+    if (indent > 0 && (l->alignment() & (Qt::AlignLeft | Qt::AlignRight))) cr.setWidth(cr.width() - indent);
+    f.room = cr.width();
+    f.text = l->text();
+    if (l->textFormat() == Qt::RichText || (l->textFormat() == Qt::AutoText && Qt::mightBeRichText(l->text()))) {
+        QTextDocument doc;
+        doc.setDefaultFont(l->font());
+        doc.setDocumentMargin(0);
+        doc.setHtml(l->text());
+        f.need = static_cast<int>(doc.idealWidth() + 0.999);
+    } else {
+        f.need = l->fontMetrics().size(0, l->text()).width();
+    }
+    return f;
+}
+
+TFit ButtonFit(const QAbstractButton* b)
+{
+    TFit f;
+    if (b->text().isEmpty()) return f;
+    QStyleOptionButton o;
+    o.initFrom(b);
+    o.text = b->text();
+    o.icon = b->icon();
+    o.iconSize = b->iconSize();
+    QStyle::SubElement room = QStyle::SE_PushButtonContents;
+    if (qobject_cast<const QCheckBox*>(b)) room = QStyle::SE_CheckBoxContents;
+    else if (qobject_cast<const QRadioButton*>(b)) room = QStyle::SE_RadioButtonContents;
+    else if (!qobject_cast<const QPushButton*>(b)) return f;
+    if (const auto* p = qobject_cast<const QPushButton*>(b); p && p->isDefault()) o.features |= QStyleOptionButton::DefaultButton;
+    f.room = b->style()->subElementRect(room, &o, b).width();
+    f.need = TextWidth(b, b->text()) + (b->icon().isNull() ? 0 : b->iconSize().width() + 4);
+    f.text = b->text();
+    return f;
+}
+
+void CheckGroupTitle(const QGroupBox* g, QStringList& faults)
+{
+    if (g->title().isEmpty()) return;
+    QStyleOptionGroupBox o;
+    o.initFrom(g);
+    o.text = g->title();
+    o.lineWidth = 1;
+    o.midLineWidth = 0;
+    o.textAlignment = g->alignment();
+    o.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    if (g->isCheckable()) o.subControls |= QStyle::SC_GroupBoxCheckBox;
+    if (g->isFlat()) o.features |= QStyleOptionFrame::Flat;
+    const QRect label = g->style()->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxLabel, g);
+    const int need = TextWidth(g, g->title());
+    if (label.width() < need || !g->rect().contains(label))
+        faults << QString("%1: title \"%2\" needs %3 px, has %4 in %5")
+                      .arg(QString::fromStdString(Path(g)), g->title())
+                      .arg(need)
+                      .arg(Rect(label), Rect(g->rect()));
+}
+
+void CheckComboItems(const QComboBox* c, QStringList& faults)
+{
+    QStyleOptionComboBox o;
+    o.initFrom(c);
+    o.editable = c->isEditable();
+    o.frame = c->hasFrame();
+    o.iconSize = c->iconSize();
+    const int room = c->style()->subControlRect(QStyle::CC_ComboBox, &o, QStyle::SC_ComboBoxEditField, c).width();
+    for (int i = 0; i < c->count(); ++i) {
+        const int need = c->fontMetrics().horizontalAdvance(c->itemText(i)) +
+                         (c->itemIcon(i).isNull() ? 0 : c->iconSize().width() + 4);
+        if (need > room)
+            faults << QString("%1: item \"%2\" needs %3 px, has %4")
+                          .arg(QString::fromStdString(Path(c)), c->itemText(i))
+                          .arg(need)
+                          .arg(room);
+    }
+}
+
+void CheckText(const QWidget* w, QStringList& faults)
+{
+    TFit f;
+    if (const auto* l = qobject_cast<const QLabel*>(w)) f = LabelFit(l);
+    else if (const auto* b = qobject_cast<const QAbstractButton*>(w)) f = ButtonFit(b);
+    else if (const auto* g = qobject_cast<const QGroupBox*>(w)) CheckGroupTitle(g, faults);
+    else if (const auto* c = qobject_cast<const QComboBox*>(w)) CheckComboItems(c, faults);
+    if (f.room >= 0 && f.need > f.room)
+        faults << QString("%1: \"%2\" needs %3 px, has %4")
+                      .arg(QString::fromStdString(Path(w)), f.text)
+                      .arg(f.need)
+                      .arg(f.room);
+}
+
+std::vector<QWidget*> VisibleChildren(const QWidget* w)
+{
+    std::vector<QWidget*> c;
+    for (QWidget* k : w->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (!k->isWindow() && k->isVisible()) c.push_back(k);
+    return c;
+}
+
+// Walks the visible controls below `w`.
+void CheckTree(const QWidget* w, QStringList& faults)
+{
+    CheckText(w, faults);
+    if (IsComposite(w)) return;
+    const std::vector<QWidget*> children = VisibleChildren(w);
+    for (size_t i = 0; i < children.size(); ++i) {
+        const QWidget* a = children[i];
+        if (!w->rect().contains(a->geometry()))
+            faults << QString("%1 %2 reaches out of its parent %3")
+                          .arg(QString::fromStdString(Path(a)), Rect(a->geometry()), Rect(w->rect()));
+        for (size_t j = i + 1; j < children.size(); ++j) {
+            const QWidget* b = children[j];
+            if (a->geometry().intersects(b->geometry()) && !OverlapAllowed(a, b))
+                faults << QString("%1 %2 overlaps %3 %4")
+                              .arg(QString::fromStdString(Path(a)), Rect(a->geometry()),
+                                   QString::fromStdString(Name(b)), Rect(b->geometry()));
+        }
+        CheckTree(a, faults);
+    }
+}
+
+QStringList LayoutFaults(QWidget* window)
+{
+    QStringList faults;
+    CheckTree(window, faults);
+    return faults;
+}
+
+struct Program : TProgramWindows {
+    explicit Program(TMemoryStore& s, TMainAudio& a) : TProgramWindows(s, a) { fMain.setSaveOnClose(false); }
+};
+
+class Layout : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        store.WriteBool("is Sound", true);
+        p = std::make_unique<Program>(store, audio);
+        actions = std::make_unique<TfActions>(&p->fSetLevel);
+        loudness = std::make_unique<TfLoudness>(&p->fMain);
+        bool restored = false;
+        p->fMain.OnRestored = [&] { restored = true; };
+        p->fMain.show();
+        QTRY_VERIFY_WITH_TIMEOUT(restored, 5000);
+    }
+
+    // Every look: the built-in one, then the fourteen skins.
+    std::vector<QString> Looks() const
+    {
+        std::vector<QString> looks{QString()};
+        for (int i = 0; i < kSkinEntries; ++i)
+            looks.push_back(QString::fromStdString(SkinEntryPath(TARVOLIN_SOURCE_DIR "/", i)));
+        return looks;
+    }
+
+    void Check(QWidget* w, const QString& what, const QString& look)
+    {
+        const bool shown = w->isVisible();
+        if (!shown) w->show();
+        QApplication::processEvents();
+        const QStringList faults = LayoutFaults(w);
+        EXPECT_TRUE(faults.isEmpty()) << what.toStdString() << " under "
+                                      << (look.isEmpty() ? std::string("no skin") : look.toStdString()) << ":\n  "
+                                      << faults.join("\n  ").toStdString();
+        if (!shown) w->hide();
+    }
+
+    TMemoryStore store;
+    TMainAudio audio;
+    std::unique_ptr<Program> p;
+    std::unique_ptr<TfActions> actions;
+    std::unique_ptr<TfLoudness> loudness;
+};
+
+TEST_F(Layout, EveryWindowAndDialogUnderEveryLook)
+{
+    const std::vector<std::pair<QWidget*, QString>> windows = {
+        {&p->fSetLevel, "fSetLevel"}, {&p->fLabels, "fLabels"}, {&p->fmulti, "fmulti"},
+        {&p->fSkin, "fSkin"},         {&p->FrmInfo, "FrmInfo"}, {&p->fLogFile, "fLogFile"},
+        {&p->fCorre, "fCorre"},       {actions.get(), "Actions"}, {loudness.get(), "Loudness"},
+    };
+    TSkinData* skin = p->fMain.SkinData();
+    for (const QString& look : Looks()) {
+        skin->setSkinFile(look);
+        if (!look.isEmpty()) {
+            ASSERT_TRUE(skin->Loaded()) << look.toStdString();
+        }
+        QApplication::processEvents();
+        for (int mode = 0; mode < 5; ++mode) {
+            p->fmulti.setMode(mode);
+            QApplication::processEvents();
+            Check(&p->fMain, QString("fMain in mode %1").arg(mode), look);
+        }
+        for (const auto& [w, name] : windows) Check(w, name, look);
+        // The alarm sound's file dialog: its own panel, not Qt's parts.
+        QWidget* preview = p->SetLevelSound.MMWaveOpenDialog1()->PreviewBox()->parentWidget();
+        p->SetLevelSound.MMWaveOpenDialog1()->show();
+        QApplication::processEvents();
+        const QStringList faults = LayoutFaults(preview);
+        EXPECT_TRUE(faults.isEmpty()) << "wave open dialog's panel under " << look.toStdString() << ":\n  "
+                                      << faults.join("\n  ").toStdString();
+        p->SetLevelSound.MMWaveOpenDialog1()->hide();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TMMSimulatedWaveIn sim(TMMSimulatedWaveIn::Clock::Manual);
+    SetMainCaptureDevice(&sim);
+    TMMConnectorQtLoop loop;
+    ::testing::InitGoogleTest(&argc, argv);
+    const int rc = RUN_ALL_TESTS();
+    SetMainCaptureDevice(nullptr);
+    return rc;
+}
