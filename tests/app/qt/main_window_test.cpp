@@ -1,4 +1,5 @@
 // The main window with the simulated back end (manual clock), offscreen.
+#include "tests/support/qt/Golden.h"
 #include "tests/support/qt/SimulatedCapture.h"
 #include "base/TvConstants.h"
 #include "app/MainLayout.h"
@@ -114,6 +115,31 @@ TEST(MainWindow, ModeZeroStartsOnlyRecorderOneAndF9ChangesOnlyTheMode)
     EXPECT_EQ(p.fmulti.mode(), 3);
     EXPECT_EQ(p.fMain.ActiveChannelCount(), 16);
     EXPECT_EQ(p.running(), 1);  // recorders untouched
+}
+
+// The window as it opens in the two standards drawn by the scale widgets (26
+// labels from 0 to -69) and in the narrowest mode (both strips and the whole
+// menu, nothing of strip 3).
+TEST(MainWindow, GoldenImagesOfScaleWidgetStandardsAndTwoChannels)
+{
+    struct Case {
+        int mode, standard;
+        const char* golden;
+    };
+    for (const Case& c : {Case{1, 7, "main_ppm"}, Case{1, 8, "main_dbfs"}, Case{0, 1, "main_2ch"}}) {
+        SCOPED_TRACE(c.golden);
+        TMemoryStore store;
+        store.WriteBool("is Sound", true);
+        store.WriteInt("rg Mode", c.mode);
+        store.WriteInt("rg Mode Din", c.standard);
+        store.WriteInt("Window height", 600);
+        Program p(store);
+        p.start();
+        QTimer* display = p.fMain.findChild<QTimer*>("tDisplay");
+        QTRY_VERIFY_WITH_TIMEOUT(!display->isActive(), 3000);
+        QApplication::processEvents();
+        EXPECT_TRUE(MatchesGolden(p.fMain.grab().toImage(), c.golden));
+    }
 }
 
 TEST(MainWindow, MissingDeviceIsSkippedAndTheOthersRun)
