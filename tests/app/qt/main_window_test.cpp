@@ -2,6 +2,7 @@
 #include "tests/support/qt/Golden.h"
 #include "tests/support/qt/SimulatedCapture.h"
 #include "base/TvConstants.h"
+#include "app/InputModes.h"
 #include "app/MainLayout.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
@@ -139,6 +140,31 @@ TEST(MainWindow, GoldenImagesOfScaleWidgetStandardsAndTwoChannels)
         QTRY_VERIFY_WITH_TIMEOUT(!display->isActive(), 3000);
         QApplication::processEvents();
         EXPECT_TRUE(MatchesGolden(p.fMain.grab().toImage(), c.golden));
+    }
+}
+
+// No mode cuts a strip, however narrow the user drags the window, and no
+// strip beyond the mode shows.
+TEST(MainWindow, NoModeCutsAStripAtAnyWidth)
+{
+    TMemoryStore store;
+    store.WriteBool("is Sound", true);
+    store.WriteInt("Input Mode", 1000);  // a stored width too narrow for 24 channels
+    store.WriteInt("rg Mode", 4);
+    Program p(store);
+    p.start();
+    for (int mode : {4, 0, 2, 4}) {
+        SCOPED_TRACE(mode);
+        p.fmulti.setMode(mode);
+        const int channels = ChannelsForMode(mode);
+        for (int wanted : {1000, 10}) {
+            p.fMain.resize(wanted, p.fMain.height());
+            QApplication::processEvents();
+            QWidget* client = p.fMain.centralWidget();
+            EXPECT_GE(client->width(), channels * StripWidth) << wanted;
+            for (int n = 1; n <= tv::kStrips; ++n)
+                EXPECT_EQ(p.fMain.Scale(n)->parentWidget()->isVisibleTo(client), n <= channels) << n;
+        }
     }
 }
 
