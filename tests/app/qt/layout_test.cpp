@@ -4,11 +4,10 @@
 // (measured with the control's own font metrics and style), and no control
 // reaches out of its parent. The ctest app.qt.layout runs it at device pixel
 // ratio 1, app.qt.layout_2x (QT_SCALE_FACTOR=2) at 2.
+#include "tests/support/qt/SimulatedCapture.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/ProgramWindows.h"
-#include "audio/MMSimWaveIn.h"
-#include "audio/qt/MMConnectorLoop.h"
 #include "labels_skins/SkinChoice.h"
 #include "labels_skins/qt/SkinData.h"
 #include "metering/qt/uLoudness.h"
@@ -329,6 +328,8 @@ TEST_F(Layout, EveryWindowAndDialogUnderEveryLook)
         {&p->fSkin, "fSkin"},         {&p->FrmInfo, "FrmInfo"}, {&p->fLogFile, "fLogFile"},
         {&p->fCorre, "fCorre"},       {actions.get(), "Actions"}, {loudness.get(), "Loudness"},
     };
+    const QString factor = qEnvironmentVariable("QT_SCALE_FACTOR");
+    ASSERT_EQ(p->fMain.devicePixelRatioF(), factor.isEmpty() ? 1.0 : factor.toDouble());
     TSkinData* skin = p->fMain.SkinData();
     for (const QString& look : Looks()) {
         skin->setSkinFile(look);
@@ -358,17 +359,7 @@ TEST_F(Layout, EveryWindowAndDialogUnderEveryLook)
     }
 }
 
-}  // namespace
+[[maybe_unused]] const ::testing::Environment* const kSimulatedCapture =
+    ::testing::AddGlobalTestEnvironment(new TSimulatedCapture);
 
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TMMSimulatedWaveIn sim(TMMSimulatedWaveIn::Clock::Manual);
-    SetMainCaptureDevice(&sim);
-    TMMConnectorQtLoop loop;
-    ::testing::InitGoogleTest(&argc, argv);
-    const int rc = RUN_ALL_TESTS();
-    SetMainCaptureDevice(nullptr);
-    return rc;
-}
+}  // namespace
