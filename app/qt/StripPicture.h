@@ -1,4 +1,5 @@
-// A strip's scale picture (`ima_nordic`n) and scale widget (`MMLevelScale`n): holds a drawn image and shows it.
+// A strip's scale picture (`ima_nordic`n), and below its scale widget
+// (`MMLevelScale`n). The picture holds a drawn image and shows it.
 // The image is redrawn only when the standard is applied or an alarm fills
 // it; resizing shows the old drawing until then. The drawn picture and its
 // alarm fill are kept, so re-applying the same standard at the same size (the

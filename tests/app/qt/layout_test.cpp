@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -279,37 +280,75 @@ struct Program : TProgramWindows {
     explicit Program(TMemoryStore& s, TMainAudio& a) : TProgramWindows(s, a) { fMain.setSaveOnClose(false); }
 };
 
-class Layout : public ::testing::Test {
-protected:
-    void SetUp() override
+// Every look: the built-in one, then the fourteen skins.
+std::vector<QString> Looks()
+{
+    std::vector<QString> looks{QString()};
+    for (int i = 0; i < kSkinEntries; ++i)
+        looks.push_back(QString::fromStdString(SkinEntryPath(TARVOLIN_SOURCE_DIR "/", i)));
+    return looks;
+}
+
+QString LookName(const QString& look) { return look.isEmpty() ? QString("no skin") : QFileInfo(look).fileName(); }
+
+// The program's windows as they open with a stored skin: the main window
+// loads it before the others are made, so they are made under it.
+class Windows {
+public:
+    explicit Windows(const QString& look)
     {
         store.WriteBool("is Sound", true);
+        store.WriteText(kSkinSettingName, look.toStdString());
         p = std::make_unique<Program>(store, audio);
         actions = std::make_unique<TfActions>(&p->fSetLevel);
         loudness = std::make_unique<TfLoudness>(&p->fMain);
         bool restored = false;
         p->fMain.OnRestored = [&] { restored = true; };
         p->fMain.show();
-        QTRY_VERIFY_WITH_TIMEOUT(restored, 5000);
+        for (int i = 0; i < 500 && !restored; ++i) QTest::qWait(10);
+        EXPECT_TRUE(restored);
     }
 
-    // Every look: the built-in one, then the fourteen skins.
-    std::vector<QString> Looks() const
+    // Checks every window and dialog under the look now in force.
+    void CheckAll(const QString& how)
     {
-        std::vector<QString> looks{QString()};
-        for (int i = 0; i < kSkinEntries; ++i)
-            looks.push_back(QString::fromStdString(SkinEntryPath(TARVOLIN_SOURCE_DIR "/", i)));
-        return looks;
+        for (int mode = 0; mode < 5; ++mode) {
+            p->fmulti.setMode(mode);
+            QApplication::processEvents();
+            Check(&p->fMain, QString("fMain in mode %1").arg(mode), how);
+        }
+        const std::vector<std::pair<QWidget*, QString>> windows = {
+            {&p->fSetLevel, "fSetLevel"}, {&p->fLabels, "fLabels"}, {&p->fmulti, "fmulti"},
+            {&p->fSkin, "fSkin"},         {&p->FrmInfo, "FrmInfo"}, {&p->fLogFile, "fLogFile"},
+            {&p->fCorre, "fCorre"},       {actions.get(), "Actions"}, {loudness.get(), "Loudness"},
+        };
+        for (const auto& [w, name] : windows) Check(w, name, how);
+        // The correlation window with its settings open.
+        auto* set = p->fCorre.findChild<QPushButton*>("Button1");
+        set->click();
+        Check(&p->fCorre, "fCorre with its settings", how);
+        set->click();
+        // The alarm sound's file dialog: its own panel, not Qt's parts.
+        TMMWaveOpenDialog* open = p->SetLevelSound.MMWaveOpenDialog1();
+        open->show();
+        QApplication::processEvents();
+        const QStringList faults = LayoutFaults(open->PreviewBox()->parentWidget());
+        EXPECT_TRUE(faults.isEmpty()) << "the wave open dialog's panel " << how.toStdString() << ":\n  "
+                                      << faults.join("\n  ").toStdString();
+        open->hide();
     }
 
-    void Check(QWidget* w, const QString& what, const QString& look)
+    TSkinData& Skin() { return *p->fMain.SkinData(); }
+    const QWidget& Main() const { return p->fMain; }
+
+private:
+    static void Check(QWidget* w, const QString& what, const QString& how)
     {
         const bool shown = w->isVisible();
         if (!shown) w->show();
         QApplication::processEvents();
         const QStringList faults = LayoutFaults(w);
-        EXPECT_TRUE(faults.isEmpty()) << what.toStdString() << " under "
-                                      << (look.isEmpty() ? std::string("no skin") : look.toStdString()) << ":\n  "
+        EXPECT_TRUE(faults.isEmpty()) << what.toStdString() << " " << how.toStdString() << ":\n  "
                                       << faults.join("\n  ").toStdString();
         if (!shown) w->hide();
     }
@@ -321,41 +360,23 @@ protected:
     std::unique_ptr<TfLoudness> loudness;
 };
 
-TEST_F(Layout, EveryWindowAndDialogUnderEveryLook)
+// Each look as the program starts with it, then as the skin dialog switches
+// the open windows from it to the next one.
+TEST(Layout, EveryWindowAndDialogUnderEveryLook)
 {
-    const std::vector<std::pair<QWidget*, QString>> windows = {
-        {&p->fSetLevel, "fSetLevel"}, {&p->fLabels, "fLabels"}, {&p->fmulti, "fmulti"},
-        {&p->fSkin, "fSkin"},         {&p->FrmInfo, "FrmInfo"}, {&p->fLogFile, "fLogFile"},
-        {&p->fCorre, "fCorre"},       {actions.get(), "Actions"}, {loudness.get(), "Loudness"},
-    };
+    const std::vector<QString> looks = Looks();
     const QString factor = qEnvironmentVariable("QT_SCALE_FACTOR");
-    ASSERT_EQ(p->fMain.devicePixelRatioF(), factor.isEmpty() ? 1.0 : factor.toDouble());
-    TSkinData* skin = p->fMain.SkinData();
-    for (const QString& look : Looks()) {
-        skin->setSkinFile(look);
-        if (!look.isEmpty()) {
-            ASSERT_TRUE(skin->Loaded()) << look.toStdString();
+    for (size_t i = 0; i < looks.size(); ++i) {
+        Windows w(looks[i]);
+        ASSERT_EQ(w.Main().devicePixelRatioF(), factor.isEmpty() ? 1.0 : factor.toDouble());
+        if (!looks[i].isEmpty()) {
+            ASSERT_TRUE(w.Skin().Loaded()) << looks[i].toStdString();
         }
+        w.CheckAll("started under " + LookName(looks[i]));
+        const QString next = looks[(i + 1) % looks.size()];
+        w.Skin().setSkinFile(next);
         QApplication::processEvents();
-        for (int mode = 0; mode < 5; ++mode) {
-            p->fmulti.setMode(mode);
-            QApplication::processEvents();
-            Check(&p->fMain, QString("fMain in mode %1").arg(mode), look);
-        }
-        for (const auto& [w, name] : windows) Check(w, name, look);
-        // The correlation window with its settings open.
-        auto* set = p->fCorre.findChild<QPushButton*>("Button1");
-        set->click();
-        Check(&p->fCorre, "fCorre with its settings", look);
-        set->click();
-        // The alarm sound's file dialog: its own panel, not Qt's parts.
-        QWidget* preview = p->SetLevelSound.MMWaveOpenDialog1()->PreviewBox()->parentWidget();
-        p->SetLevelSound.MMWaveOpenDialog1()->show();
-        QApplication::processEvents();
-        const QStringList faults = LayoutFaults(preview);
-        EXPECT_TRUE(faults.isEmpty()) << "wave open dialog's panel under " << look.toStdString() << ":\n  "
-                                      << faults.join("\n  ").toStdString();
-        p->SetLevelSound.MMWaveOpenDialog1()->hide();
+        w.CheckAll("switched from " + LookName(looks[i]) + " to " + LookName(next));
     }
 }
 
