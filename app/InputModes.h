@@ -9,10 +9,13 @@ int ChannelsForMode(int mode);   // 2, 4, 8, 16, 24
 int RecordersForMode(int mode);  // 1, 2, 4, 8, 12
 
 struct TModeWindowWidth {
+    int minWidth;  // the active strips side by side
     int maxWidth;  // set first
     int width;
 };
-// The main window's maximum width and width for a mode, in pixels.
+// The main window's client widths for a mode, in pixels: the narrower modes
+// are exactly as wide as their strips (no part of the next strip shows), 24
+// channels keep the design width and maximum.
 TModeWindowWidth WindowWidthForMode(int mode);
 
 // Whether the input list of recorder k (1 ... 12) is enabled in a mode.

@@ -74,6 +74,8 @@ void TMainSilence::SetLabelEnabled(int n, bool enabled)
 void TMainSilence::DrawAlarm(int n)
 {
     if (TStripPicture* p = mMain.Picture(n)) p->DrawAlarm();
+    // Digital PPM and Peak dBFS show the scale widget instead of the picture.
+    if (TStripScale* s = mMain.Scale(n); s && !s->isHidden()) s->DrawAlarm();
 }
 
 void TMainSilence::ReapplyStandard() { mMain.RedrawScales(); }

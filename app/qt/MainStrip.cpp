@@ -5,7 +5,6 @@
 #include "app/qt/StripPicture.h"
 #include "metering/MainBar.h"
 #include "metering/qt/MMLevel.h"
-#include "metering/qt/MMLevelScale.h"
 #include "widgets/qt/MMLEDLbl.h"
 
 TStrip BuildStrip(QWidget* panel, int n)
@@ -20,9 +19,10 @@ TStrip BuildStrip(QWidget* panel, int n)
     s.Picture->setObjectName(QString("ima_nordic%1").arg(n));
     s.Picture->setGeometry(StripWidth - ScaleImageWidth, BarTop, ScaleImageWidth, 800);
 
-    s.Scale = new TMMLevelScale(panel);
+    s.Scale = new TStripScale(panel);
     s.Scale->setObjectName(QString("MMLevelScale%1").arg(n));
     s.Scale->setKind(lkVertical);
+    s.Scale->setScaleTicks(26);
     s.Scale->setGeometry(StripWidth - ScaleWidgetWidth, ScaleTop, ScaleWidgetWidth, 800);
     s.Scale->hide();
 

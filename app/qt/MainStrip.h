@@ -8,14 +8,14 @@
 
 class QWidget;
 class TMMLevel;
-class TMMLevelScale;
 class TMMLEDLABEL;
 class TStripPicture;
+class TStripScale;
 class TMMCustomLevel;
 
 struct TStrip {
     TMMLevel* Bar = nullptr;
-    TMMLevelScale* Scale = nullptr;
+    TStripScale* Scale = nullptr;
     TStripPicture* Picture = nullptr;
     TMMLEDLABEL* Label = nullptr;
 };

@@ -82,7 +82,7 @@ void TMainMeterLink::SetScaleVisible(int n, bool visible)
 void TMainMeterLink::SetScaleSensitivy(int n, int db)
 {
     const TStrip* s = Strip(n);
-    if (s && s->Scale) s->Scale->setSensitivy(db);
+    if (s && s->Scale) s->Scale->DrawStandard(db);
 }
 
 void TMainMeterLink::DrawPicture(int n, TMMScalePicture picture)

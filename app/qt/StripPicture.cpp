@@ -1,5 +1,6 @@
 #include "app/qt/StripPicture.h"
 
+#include "app/ScaleImages.h"
 #include "app/qt/ScaleImagesPaint.h"
 
 #include <QPainter>
@@ -100,4 +101,29 @@ void TStripPicture::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
     if (!mImage.isNull()) p.drawImage(0, 0, mImage);
+}
+
+void TStripScale::DrawStandard(int sensitivy)
+{
+    setSensitivy(sensitivy);
+    if (!mAlarm) return;
+    mAlarm = false;
+    update();
+}
+
+void TStripScale::DrawAlarm()
+{
+    if (mAlarm) return;
+    mAlarm = true;
+    update();
+}
+
+void TStripScale::paintEvent(QPaintEvent* e)
+{
+    TMMLevelScale::paintEvent(e);
+    if (!mAlarm) return;
+    TScaleCanvas canvas(width(), height());
+    DrawAlarmFill(canvas);
+    QPainter p(this);
+    PaintScaleOps(p, canvas.Ops(), font());
 }

@@ -104,7 +104,8 @@ TfMain::TfMain(TSettingsAccess& store, TMainAudio& audio, QWidget* parent)
     SkinData1->setSkinFile(QString::fromStdString(
         StartSkinPath(mStore.ReadText(kSkinSettingName, folder + kDefaultSkinFile), folder)));
 
-    setMaximumWidth(DesignMaxWidth);
+    menuBar()->installEventFilter(this);
+    applyModeWidths(false);
     resize(DesignClientWidth, DesignClientHeight);
     move(DesignLeft, DesignTop);
 }
@@ -252,6 +253,9 @@ bool TfMain::eventFilter(QObject* watched, QEvent* e)
 {
     if (watched == mClient && e->type() == QEvent::Resize) {
         layoutStrips();
+    } else if (watched == menuBar() && (e->type() == QEvent::StyleChange || e->type() == QEvent::FontChange)) {
+        // A skin restyles the menu: its width is known once it has polished.
+        QTimer::singleShot(0, this, [this] { applyModeWidths(false); });
     } else if (e->type() == QEvent::MouseButtonDblClick) {
         for (const TStrip& s : mStrips)
             if (watched == s.Label) {
@@ -386,7 +390,7 @@ TWindowPlacement TfMain::Placement()
 
 void TfMain::ApplyPlacement(const TWindowPlacement& p)
 {
-    const QSize size(qBound(1, p.Width, maximumWidth()), qMax(1, p.Height));
+    const QSize size(qBound(std::max(1, minimumWidth()), p.Width, maximumWidth()), qMax(1, p.Height));
     // A stored position on no screen (another monitor layout, a damaged
     // value) would leave the meter unreachable: use the design position.
     bool onScreen = false;
@@ -504,10 +508,28 @@ void TfMain::ShowCorrelation()
 
 // ---- TMultiHost --------------------------------------------------------------
 
-void TfMain::SetMainWidths(int maxWidth, int width)
+void TfMain::SetMainWidths(const TModeWindowWidth& w)
 {
-    setMaximumWidth(maxWidth);
-    resize(width, height());
+    mModeWidths = w;
+    applyModeWidths(true);
+}
+
+void TfMain::applyModeWidths(bool resizeToMode)
+{
+    // The menu bar wraps entries it has no room for behind an extension
+    // button: the window is at least as wide as the whole menu.
+    const int least = std::max(mModeWidths.minWidth, menuBar()->sizeHint().width());
+    setMinimumWidth(0);
+    setMaximumWidth(std::max(mModeWidths.maxWidth, least));
+    setMinimumWidth(least);
+    if (resizeToMode) resize(std::max(mModeWidths.width, least), height());
+}
+
+void TfMain::SetActiveChannelCount(int channels)
+{
+    mActiveChannels = channels;
+    // Strips beyond the mode's never show, even where the menu widens the window.
+    for (int n = 1; n <= tv::kStrips; ++n) mStrips[n - 1].Bar->parentWidget()->setVisible(n <= channels);
 }
 
 void TfMain::SetRecorderSampleRate(int k, int rate)

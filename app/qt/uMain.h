@@ -20,9 +20,9 @@
 class QLabel;
 class QTimer;
 class TMMLevel;
-class TMMLevelScale;
 class TMMLEDLABEL;
 class TStripPicture;
+class TStripScale;
 class TMainAudio;
 class TMainMeterLink;
 inline namespace levelsettings {
@@ -62,7 +62,7 @@ public:
     // timers) by prefix + number without regard to case.
     const TStrip& Strip(int n) const { return mStrips[n - 1]; }
     TMMLevel* Level(int n) const { return mStrips[n - 1].Bar; }
-    TMMLevelScale* Scale(int n) const { return mStrips[n - 1].Scale; }
+    TStripScale* Scale(int n) const { return mStrips[n - 1].Scale; }
     TStripPicture* Picture(int n) const { return mStrips[n - 1].Picture; }
     TMMLEDLABEL* Label(int n) const { return mStrips[n - 1].Label; }
     QTimer* SilenceTimer(int n) const { return mSilenceTimers[n - 1]; }
@@ -126,8 +126,8 @@ public:
     void ShowCorrelation() override;
 
     // TMultiHost
-    void SetMainWidths(int maxWidth, int width) override;
-    void SetActiveChannelCount(int channels) override { mActiveChannels = channels; }
+    void SetMainWidths(const TModeWindowWidth& w) override;
+    void SetActiveChannelCount(int channels) override;
     void SetRecorderSampleRate(int k, int rate) override;
     int InputDeviceCount() override;
     std::string InputDeviceName(int id) override;
@@ -144,6 +144,8 @@ private:
     void buildMenu();
     void buildStrips(QWidget* client);
     void layoutStrips();
+    // Minimum, maximum and (when asked) width from mModeWidths and the menu.
+    void applyModeWidths(bool resizeToMode);
     void clearHeldPeaks();
     void showLabelsDialog();
     void openHelp(bool homepage);
@@ -163,6 +165,7 @@ private:
     std::array<bool, tv::kStrips> mLogArmed{};
     bool mLoggingOn = false;
     int mActiveChannels = 0;
+    TModeWindowWidth mModeWidths = WindowWidthForMode(InputModeCount - 1);
     int mAlarmOutDevice = 0;
     std::string mUnloadedAlarmFile;  // stored "arlam file" the player could not load
     int mSampleRate = 44100;

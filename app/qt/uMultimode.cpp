@@ -117,8 +117,7 @@ void Tfmulti::setMode(int index, bool force)
 void Tfmulti::modeClicked(int index)
 {
     for (int k = 2; k <= tv::kPairs; ++k) mInputs[k - 1]->setEnabled(InputListEnabled(index, k));
-    const TModeWindowWidth w = WindowWidthForMode(index);
-    mHost.SetMainWidths(w.maxWidth, w.width);
+    mHost.SetMainWidths(WindowWidthForMode(index));
     mHost.SetActiveChannelCount(ChannelsForMode(index));
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/TvConstants.h"
+#include "app/InputModes.h"
 #include "app/StoreAccess.h"
 
 #include <QDialog>
@@ -21,8 +22,8 @@ class QPushButton;
 class TMultiHost {
 public:
     virtual ~TMultiHost() = default;
-    // Main window: maximum width first, then width; the active channel count.
-    virtual void SetMainWidths(int maxWidth, int width) = 0;
+    // Main window: its widths for the mode; the active channel count.
+    virtual void SetMainWidths(const TModeWindowWidth& w) = 0;
     virtual void SetActiveChannelCount(int channels) = 0;
     // Recorder k (1 ... 12); may throw while the recorder is open.
     virtual void SetRecorderSampleRate(int k, int rate) = 0;

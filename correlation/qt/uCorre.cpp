@@ -208,7 +208,7 @@ TfCorre::TfCorre(TCorrelationHost& host, QWidget* parent)
 
     mButton1 = new QPushButton("Set", this);
     mButton1->setObjectName("Button1");
-    mButton1->setGeometry(503, 62, 27, 25);
+    mButton1->setGeometry(503, 62, 45, 25);
     mButton1->setPalette(QGuiApplication::palette());
     connect(mButton1, &QPushButton::clicked, this, [this] { Button1Click(); });
 

@@ -88,7 +88,7 @@ void TfSetLevel::build()
     rg_referenz->setGeometry(8, 146, 576, 46);
 
     // Overload limits, peaks and decay.
-    QGroupBox* zones = MakeBox(QString(), this, QRect(8, 196, 206, 172));
+    QGroupBox* zones = MakeBox(QString(), this, QRect(8, 196, 206, 182));
     auto* zg = new QGridLayout(zones);
     zg->setContentsMargins(8, 6, 8, 6);
     ol_top = MakeSpin(zones, 3, 1, 100, 84);
@@ -115,7 +115,7 @@ void TfSetLevel::build()
     zg->addWidget(CheckBox2, 5, 0, 1, 2);
 
     // Colour groups: columns are the groups, rows top / middle / bottom.
-    QGroupBox* colours = MakeBox(QString(), this, QRect(220, 196, 364, 172));
+    QGroupBox* colours = MakeBox(QString(), this, QRect(220, 196, 364, 182));
     auto* cg = new QGridLayout(colours);
     cg->setContentsMargins(4, 6, 4, 6);
     cg->setHorizontalSpacing(2);
@@ -129,8 +129,10 @@ void TfSetLevel::build()
     const char* rows[3] = {"Bar Color Top", "Bar Color Middle", "Bar Color Button"};
     for (int r = 0; r < 3; ++r) cg->addWidget(MakeLabel(rows[r], colours), r + 1, 0);
     for (int g = 0; g < ColorGroupCount; ++g) {
+        // "Levels" over the range: the row captions keep their room.
         auto* head = MakeLabel(ColorGroupCaption(g), colours);
         head->setAlignment(Qt::AlignCenter);
+        head->setWordWrap(true);
         cg->addWidget(head, 0, g + 1);
         cg->addWidget(MMColorButton[TopColorButton(g)], 1, g + 1, Qt::AlignCenter);
         cg->addWidget(MMColorButton[MiddleColorButton(g)], 2, g + 1, Qt::AlignCenter);
@@ -140,11 +142,11 @@ void TfSetLevel::build()
     cg->addWidget(MMColorButton[LabelColorButton], 4, 1, Qt::AlignCenter);
 
     rg_stereo = new TSetLevelRadioGroup(" Lelvel Display ", {"Mono  Mode", "Stereo Mode"}, 2, this);
-    rg_stereo->setGeometry(8, 372, 206, 46);
+    rg_stereo->setGeometry(8, 382, 276, 46);
     rg_ballistics = new TSetLevelRadioGroup(" Ballistics ", {"As preset", "Standard instrument"}, 2, this);
     rg_ballistics->setObjectName("rg_ballistics");
-    rg_ballistics->setGeometry(8, 583, 320, 42);
-    QGroupBox* top = MakeBox(" Meter stay on top ", this, QRect(220, 372, 364, 46));
+    rg_ballistics->setGeometry(8, 583, 376, 42);
+    QGroupBox* top = MakeBox(" Meter stay on top ", this, QRect(290, 382, 294, 46));
     auto* tl = new QHBoxLayout(top);
     tl->setContentsMargins(8, 2, 8, 2);
     cb_top = new QCheckBox("Stay on Top", top);
@@ -157,11 +159,9 @@ void TfSetLevel::build()
     Button2 = new QPushButton("Preview", this);
     btn_save = new QPushButton("Save", this);
     Button1 = new QPushButton("Save && Close", this);
-    Button2->setGeometry(336, 588, 80, 28);
-    btn_save->setGeometry(420, 588, 80, 28);
-    Button1->setGeometry(504, 588, 100, 28);
-    btn_actions = new QPushButton("Actions...", this);
-    btn_actions->setGeometry(8, 588, 90, 28);
+    Button2->setGeometry(391, 590, 80, 28);
+    btn_save->setGeometry(475, 590, 80, 28);
+    Button1->setGeometry(559, 590, 120, 28);
     connect(btn_actions, &QPushButton::clicked, this, [this] {
         if (OnActions) OnActions();
     });
@@ -175,7 +175,7 @@ void TfSetLevel::build()
 
 void TfSetLevel::buildSilence()
 {
-    QGroupBox* box = MakeBox(QString(), this, QRect(8, 422, 576, 160));
+    QGroupBox* box = MakeBox(QString(), this, QRect(8, 432, 576, 150));
     auto* g = new QGridLayout(box);
     g->setContentsMargins(8, 4, 8, 6);
     chb_detect = new QCheckBox("Silence Detector", box);
@@ -227,8 +227,11 @@ void TfSetLevel::buildSilence()
     btn_load = new QPushButton("Load Audio File", box);
     lab_file = MakeLabel(QString(), box);
     lab_file->setMinimumWidth(300);
+    // The silence monitor's actions beside the alarm sound.
+    btn_actions = new QPushButton("Actions...", box);
     g->addWidget(btn_load, 3, 0);
-    g->addWidget(lab_file, 3, 1, 1, 3);
+    g->addWidget(lab_file, 3, 1, 1, 2);
+    g->addWidget(btn_actions, 3, 3, Qt::AlignRight);
     g->setColumnStretch(3, 1);
 }
 

@@ -44,8 +44,9 @@ TfLogFile::TfLogFile(QWidget* parent)
     btn_stoplog = button("btn_stoplog", "Stop Logfile", 40, 384, 129);
     btn_startlog = button("btn_startlog", "Start Logfile", 264, 384, 129);
     btn_clear = button("btn_clear", "Clear", 184, 400, 65);
-    btn_Save = button("btn_Save", "Save Logfile as", 40, 416, 129);
-    btn_close = button("btn_close", "Close without saving", 264, 416, 129);
+    // Below "Clear", as wide as their captions need under every skin.
+    btn_Save = button("btn_Save", "Save Logfile as", 32, 430, 180);
+    btn_close = button("btn_close", "Close without saving", 237, 430, 180);
 
     connect(btn_stoplog, &QPushButton::clicked, this, [this] {
         if (OnStopLog) OnStopLog();

@@ -26,13 +26,18 @@ TEST(InputModes, ChannelsRecordersWidthsAndLists)
     EXPECT_EQ(ChannelsForMode(3), 16);
     EXPECT_EQ(RecordersForMode(-3), 1);  // out of range: nearest entry
     EXPECT_EQ(RecordersForMode(99), 12);
-    EXPECT_EQ(WindowWidthForMode(0).width, 100);
-    EXPECT_EQ(WindowWidthForMode(1).width, 236);
-    EXPECT_EQ(WindowWidthForMode(2).width, 467);
+    // The narrower modes fit their strips exactly: no sliver of the next one.
+    EXPECT_EQ(WindowWidthForMode(0).width, 2 * StripWidth);
+    EXPECT_EQ(WindowWidthForMode(2).width, 8 * StripWidth);
+    EXPECT_EQ(WindowWidthForMode(3).maxWidth, 16 * StripWidth);
+    EXPECT_EQ(WindowWidthForMode(4).width, 1382);
     EXPECT_EQ(WindowWidthForMode(4).maxWidth, 1400);
     for (int m = 0; m < 5; ++m) {
+        const TModeWindowWidth w = WindowWidthForMode(m);
         EXPECT_TRUE(InputListEnabled(m, 1));
-        EXPECT_GE(WindowWidthForMode(m).maxWidth, WindowWidthForMode(m).width);
+        EXPECT_EQ(w.minWidth, ChannelsForMode(m) * StripWidth);  // no strip cut
+        EXPECT_LE(w.minWidth, w.width);
+        EXPECT_GE(w.maxWidth, w.width);
     }
     EXPECT_FALSE(InputListEnabled(0, 2));
     EXPECT_TRUE(InputListEnabled(2, 4));

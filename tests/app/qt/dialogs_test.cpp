@@ -1,5 +1,6 @@
 // Input setup and labels dialogs, offscreen.
 #include "base/TvConstants.h"
+#include "app/MainLayout.h"
 #include "app/qt/uMultimode.h"
 #include "labels_skins/qt/uLabels.h"
 
@@ -20,10 +21,10 @@ struct FakeHost : TMultiHost {
     std::array<int, tv::kPairs> rates{}, devices{};
     std::array<std::string, tv::kPairs> missing;
     bool recordersOpen = false;
-    void SetMainWidths(int m, int w) override
+    void SetMainWidths(const TModeWindowWidth& w) override
     {
-        maxWidth = m;
-        width = w;
+        maxWidth = w.maxWidth;
+        width = w.width;
     }
     void SetActiveChannelCount(int c) override { channels = c; }
     void SetRecorderSampleRate(int k, int r) override
@@ -176,7 +177,7 @@ TEST(InputSetup, ModeAndRateTakeEffectAtOnceOnlyOnChange)
     dlg.setMode(2);  // already the choice: nothing runs
     EXPECT_EQ(host.channels, 0);
     dlg.setMode(1);
-    EXPECT_EQ(host.width, 236);
+    EXPECT_EQ(host.width, 4 * StripWidth);
     EXPECT_EQ(host.channels, 4);
     EXPECT_TRUE(dlg.inputList(2)->isEnabled());
     EXPECT_FALSE(dlg.inputList(3)->isEnabled());
@@ -185,7 +186,7 @@ TEST(InputSetup, ModeAndRateTakeEffectAtOnceOnlyOnChange)
     EXPECT_EQ(host.channels, 24);
     EXPECT_TRUE(dlg.inputList(12)->isEnabled());
     dlg.setMode(2, true);
-    EXPECT_EQ(host.width, 467);
+    EXPECT_EQ(host.width, 8 * StripWidth);
 
     host.recordersOpen = true;  // an open recorder refuses; the others change
     dlg.setSampleRateIndex(1);

@@ -176,6 +176,38 @@ TEST(MainSilence, AlarmReachesLabelPictureLogAndBlinkEndSwapsThePictureBack)
     EXPECT_TRUE(p.fLogFile.isVisible());
 }
 
+// Share of a picture's pixels below its top 5 rows that are plain red.
+double RedShare(const QImage& image)
+{
+    int red = 0, all = 0;
+    for (int y = 5; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x, ++all) red += image.pixel(x, y) == qRgb(255, 0, 0) ? 1 : 0;
+    return all ? double(red) / all : 0;
+}
+
+TEST(MainSilence, StandardsWithScaleWidgetsShowTheAlarmFillUntilTheBlinkEnd)
+{
+    Program p(Store());
+    TMMSilenceDetector& d = p.fMain.Silence()->Detector();
+    for (int item : {7, 8}) {  // Digital PPM, Peak dBFS
+        SCOPED_TRACE(item);
+        p.fSetLevel.Core().setMeterItem(item);
+        TStripScale* scale = p.fMain.Scale(2);
+        ASSERT_TRUE(scale->isVisible());
+        ASSERT_FALSE(p.fMain.Picture(2)->isVisible());
+        for (int i = 0; i < 3; ++i) d.StripTick(2);
+        ASSERT_EQ(d.State(2), TSilenceState::Alarm);
+        EXPECT_TRUE(scale->ShowsAlarm());
+        EXPECT_FALSE(p.fMain.Scale(1)->ShowsAlarm());
+        EXPECT_GT(RedShare(p.fMain.Strip(2).Bar->parentWidget()->grab(scale->geometry()).toImage()), 0.95);
+        ASSERT_TRUE(WaitFor([&] { return !p.timer("TimerOn")->isActive(); }, 2000));
+        EXPECT_FALSE(scale->ShowsAlarm());
+        // Only the red labels of the top zone are left.
+        EXPECT_LT(RedShare(scale->grab().toImage()), 0.05);
+    }
+    p.fSetLevel.Core().setMeterItem(1);
+}
+
 TEST(MainSilence, SoundPauseUsesTheDialogAndAFailingPlayIsReported)
 {
     Program p(Store());

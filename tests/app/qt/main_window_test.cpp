@@ -1,6 +1,9 @@
 // The main window with the simulated back end (manual clock), offscreen.
+#include "tests/support/qt/Golden.h"
 #include "tests/support/qt/SimulatedCapture.h"
 #include "base/TvConstants.h"
+#include "app/InputModes.h"
+#include "app/MainLayout.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/ProgramWindows.h"
@@ -105,7 +108,11 @@ TEST(MainWindow, ModeZeroStartsOnlyRecorderOneAndF9ChangesOnlyTheMode)
     EXPECT_EQ(p.running(), 1);
     EXPECT_TRUE(p.audio.Running(1));
     EXPECT_EQ(p.fMain.ActiveChannelCount(), 2);
-    EXPECT_EQ(p.fMain.width(), 100);
+    // Both strips and the whole menu fit; the third strip does not show.
+    EXPECT_EQ(p.fMain.width(), std::max(2 * StripWidth, p.fMain.menuBar()->sizeHint().width()));
+    EXPECT_EQ(p.fMain.minimumWidth(), p.fMain.width());
+    EXPECT_TRUE(p.fMain.Scale(2)->parentWidget()->isVisibleTo(&p.fMain));
+    EXPECT_FALSE(p.fMain.Scale(3)->parentWidget()->isVisibleTo(&p.fMain));
     // No stored place: the correlation window covers nothing of the main window.
     EXPECT_FALSE(p.fCorre.frameGeometry().intersects(p.fMain.frameGeometry()));
     QTest::keyClick(&p.fMain, Qt::Key_F9);
@@ -134,6 +141,56 @@ TEST(MainWindow, ModeZeroStartsOnlyRecorderOneAndF9ChangesOnlyTheMode)
     EXPECT_TRUE(box->isVisible());
     EXPECT_TRUE(box->text().contains("manual.html")) << box->text().toStdString();
     box->close();
+}
+
+// The window as it opens in the two standards drawn by the scale widgets (26
+// labels from 0 to -69) and in the narrowest mode (both strips and the whole
+// menu, nothing of strip 3).
+TEST(MainWindow, GoldenImagesOfScaleWidgetStandardsAndTwoChannels)
+{
+    struct Case {
+        int mode, standard;
+        const char* golden;
+    };
+    for (const Case& c : {Case{1, 7, "main_ppm"}, Case{1, 8, "main_dbfs"}, Case{0, 1, "main_2ch"}}) {
+        SCOPED_TRACE(c.golden);
+        TMemoryStore store;
+        store.WriteBool("is Sound", true);
+        store.WriteInt("rg Mode", c.mode);
+        store.WriteInt("rg Mode Din", c.standard);
+        store.WriteInt("Window height", 600);
+        Program p(store);
+        p.start();
+        QTimer* display = p.fMain.findChild<QTimer*>("tDisplay");
+        QTRY_VERIFY_WITH_TIMEOUT(!display->isActive(), 3000);
+        QApplication::processEvents();
+        EXPECT_TRUE(MatchesGolden(p.fMain.grab().toImage(), c.golden));
+    }
+}
+
+// No mode cuts a strip, however narrow the user drags the window, and no
+// strip beyond the mode shows.
+TEST(MainWindow, NoModeCutsAStripAtAnyWidth)
+{
+    TMemoryStore store;
+    store.WriteBool("is Sound", true);
+    store.WriteInt("Input Mode", 1000);  // a stored width too narrow for 24 channels
+    store.WriteInt("rg Mode", 4);
+    Program p(store);
+    p.start();
+    for (int mode : {4, 0, 2, 4}) {
+        SCOPED_TRACE(mode);
+        p.fmulti.setMode(mode);
+        const int channels = ChannelsForMode(mode);
+        for (int wanted : {1000, 10}) {
+            p.fMain.resize(wanted, p.fMain.height());
+            QApplication::processEvents();
+            QWidget* client = p.fMain.centralWidget();
+            EXPECT_GE(client->width(), channels * StripWidth) << wanted;
+            for (int n = 1; n <= tv::kStrips; ++n)
+                EXPECT_EQ(p.fMain.Scale(n)->parentWidget()->isVisibleTo(client), n <= channels) << n;
+        }
+    }
 }
 
 TEST(MainWindow, MissingDeviceIsSkippedAndTheOthersRun)

@@ -28,7 +28,7 @@ struct Strips : QWidget {
             TStrip& s = strips[i];
             s.Bar = new TMMLevel(this);
             ApplyMainBarDesign(s.Bar->Core(), i + 1);
-            s.Scale = new TMMLevelScale(this);
+            s.Scale = new TStripScale(this);
             s.Picture = new TStripPicture(this);
             s.Label = new TMMLEDLABEL(this);
         }

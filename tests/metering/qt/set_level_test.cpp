@@ -47,7 +47,7 @@ struct MiniMain : QWidget {
             s.Bar = new TMMLevel(strip);
             ApplyMainBarDesign(s.Bar->Core(), i + 1);
             s.Bar->setGeometry(0, 11, 18, 330);
-            s.Scale = new TMMLevelScale(strip);
+            s.Scale = new TStripScale(strip);
             s.Scale->setKind(lkVertical);
             s.Scale->setGeometry(26, 12, 31, 330);
             s.Scale->hide();
