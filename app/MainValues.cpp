@@ -1,6 +1,7 @@
 #include "app/MainValues.h"
 
 #include "app/DeviceNames.h"
+#include "correlation/MMCorrelationSettings.h"
 #include "app/InputModes.h"
 #include "app/SettingNames.h"
 #include "audio/MMAudioBackend.h"
@@ -141,6 +142,20 @@ int StartRecordersOfMode(TMainTarget& target, int mode)
     return started;
 }
 
+TWindowPlacement ReadPlacement(TSettingsAccess& s, TWindowPlacement p)
+{
+    p.Left = s.ReadInt("Window Left", p.Left);
+    p.Top = s.ReadInt("Window top", p.Top);
+    p.Height = s.ReadInt("Window height", p.Height);
+    p.Width = s.ReadInt("Input Mode", p.Width);
+    return p;
+}
+
+TWindowPlacement DesignPlacement()
+{
+    return {Default("Window Left"), Default("Window top"), Default("Window height"), Default("Input Mode")};
+}
+
 void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
 {
     t.SetLoggingOn();
@@ -161,12 +176,7 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
         t.ApplyStripValues(n, v);
     }
 
-    TWindowPlacement p = t.Placement();
-    p.Left = s.ReadInt("Window Left", p.Left);
-    p.Top = s.ReadInt("Window top", p.Top);
-    p.Height = s.ReadInt("Window height", p.Height);
-    p.Width = s.ReadInt("Input Mode", p.Width);
-    t.ApplyPlacement(p);
+    t.ApplyPlacement(ReadPlacement(s, t.Placement()));
 
     for (int n = 1; n <= tv::kStrips; ++n) t.SetLabelText(n, s.ReadText(NumberedName("Edit ", n), SettingDefaultText(NumberedName("Edit ", n))));
 
@@ -187,7 +197,7 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
     const int reference = s.ReadInt("rg Integral", Default("rg Integral"));
     t.ApplyStandard(standard, integralMs, reference);
 
-    t.ApplySampleRate(s.ReadInt("Samplerate", t.SampleRateIndex()));
+    t.ApplySampleRate(kSampleRateSetting.Read(s, t.SampleRateIndex()));
     t.ApplyStereo(s.ReadInt("rg Stereo", t.LevelSetValues().Stereo));
 
     lv = t.LevelSetValues();
@@ -198,7 +208,7 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
     lv.Detect = s.ReadBool("cb detect", lv.Detect);
     t.ApplyDetector(lv);
 
-    if (!s.ReadBool("is Sound", Default("is Sound") != 0)) t.ShowInputSetupModal();
+    if (!kIsSoundSetting.Read(s)) t.ShowInputSetupModal();
 
     // A remembered device is found by its name, wherever it is now.
     const std::vector<std::string> inputs = InputDeviceNames(WaveInDevice());
@@ -269,10 +279,10 @@ void SaveMainValues(TSettingsAccess& s, TMainTarget& t)
     s.WriteInt("rg Mode", t.InputMode());
 
     const TCorreValues c = t.CorreValues();
-    s.WriteInt("wtop", c.Top);
-    s.WriteInt("wleft", c.Left);
-    s.WriteInt("speed", c.Speed);
-    s.WriteInt("Channel", c.Channel);
+    kCorreTop.Write(s, c.Top);
+    kCorreLeft.Write(s, c.Left);
+    kCorreSpeed.Write(s, c.Speed);
+    kCorreChannel.Write(s, c.Channel);
 }
 
 TStripValues BarStripValues(const TMMCustomLevel& bar, TColor ledColor)

@@ -36,6 +36,11 @@ void ApplyBarStripValues(TMMCustomLevel& bar, const TStripValues& v);
 struct TWindowPlacement {
     int Left = 0, Top = 0, Height = 0, Width = 0;
 };
+// The stored place of the main window ("Window Left", "Window top", "Window
+// height", "Input Mode" its outer width); p's values where none is stored.
+TWindowPlacement ReadPlacement(TSettingsAccess& s, TWindowPlacement p);
+// The place the table of stored values gives as default.
+TWindowPlacement DesignPlacement();
 
 // Values kept by the level settings dialog and the silence detector.
 struct TLevelSetValues {

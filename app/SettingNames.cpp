@@ -2,6 +2,9 @@
 
 #include "app/DeviceNames.h"
 #include "app/SettingsRegText.h"
+#include "correlation/MMCorrelationSettings.h"
+#include "metering/MMLoudnessSettings.h"
+#include "metering/MMPresets.h"
 #include "metering/MainBar.h"
 #include "monitoring/MMMonitorSettings.h"
 
@@ -9,13 +12,6 @@ namespace {
 
 constexpr int32_t kLime = 65280, kYellow = 65535, kRed = 255;
 
-const TLimitNames kLimits[9] = {
-    {"N9", "N9", 90, "N92", "N92", 57},       {"DIN", "Din", 84, "DIN2", "Din2", 57},
-    {"BBC", "BBC", 84, "BBC2", "BBC2", 57},   {"EBU", "EBU", 84, "EBU2", "EBU2", 57},
-    {"K20", "K20", 79, "K202", "K202", 73},   {"K14", "K14", 84, "K142", "K142", 79},
-    {"K12", "K12", 90, "K122", "K122", 84},   {"PPM", "PPM", 84, "PPM2", "PPM2", 57},
-    {"FS", "FS", 84, "FS2", "FS2", 57},
-};
 
 TSettingEntry entry(std::string name, TSettingType type, TSettingGroup group, int32_t def)
 {
@@ -42,6 +38,15 @@ TSettingEntry text(std::string name, TSettingGroup group, std::string def)
 {
     TSettingEntry e = entry(std::move(name), TSettingType::Text, group, 0);
     e.textDefault = std::move(def);
+    return e;
+}
+
+// A key a subsystem declares (base/SettingKey.h).
+TSettingEntry declared(const TSettingDecl& d, TSettingGroup group, TSettingWriter writer)
+{
+    TSettingEntry e = entry(d.Name, d.Type, group, d.IntDefault);
+    e.textDefault = d.TextDefault;
+    e.writer = writer;
     return e;
 }
 
@@ -107,7 +112,7 @@ std::vector<TSettingEntry> build()
     v.push_back(integer("Ballistics", G::LevelSettings, 0));  // 0 "As preset", 1 "Standard instrument"
 
     for (int i = 0; i < 9; ++i) {
-        const TLimitNames& l = kLimits[i];
+        const TLimitNames l = LimitNames(i);
         TSettingEntry t = integer(l.topRead, G::Limits, l.topDefault);
         t.writeName = l.topWrite;
         t.writer = TSettingWriter::LimitsSave;
@@ -121,8 +126,7 @@ std::vector<TSettingEntry> build()
     }
 
     v.push_back(integer("rg Mode", G::InputSetup, 2));
-    TSettingEntry rate = integer("Samplerate", G::InputSetup, 0);
-    rate.writer = TSettingWriter::InputSetupOk;
+    TSettingEntry rate = declared(kSampleRateSetting.Decl(), G::InputSetup, TSettingWriter::InputSetupOk);
     v.push_back(rate);
     for (int k = 1; k <= tv::kPairs; ++k) {
         TSettingEntry m = integer("multi_" + std::to_string(k), G::InputSetup, 0);
@@ -148,31 +152,14 @@ std::vector<TSettingEntry> build()
     TSettingEntry outRank = integer(kOutRankSetting, G::InputSetup, 0);
     outRank.writer = TSettingWriter::InputSetupOk;
     v.push_back(outRank);
-    TSettingEntry isSound = boolean("is Sound", G::InputSetup, false);
-    isSound.writer = TSettingWriter::InputSetupOk;
+    TSettingEntry isSound = declared(kIsSoundSetting.Decl(), G::InputSetup, TSettingWriter::InputSetupOk);
     v.push_back(isSound);
 
-    v.push_back(integer("wtop", G::Correlation, 0));
-    v.push_back(integer("wleft", G::Correlation, 0));
-    v.push_back(integer("speed", G::Correlation, 1));
-    v.push_back(integer("Channel", G::Correlation, 0));
-
-    // The monitoring service (monitoring/MMMonitorSettings.h).
-    for (TSettingEntry e : {integer(kJournalDaysName, G::Monitoring, 90), integer(kRecoverySecondsName, G::Monitoring, 0),
-                            text(kAlarmCommandName, G::Monitoring, ""), text(kRestoredCommandName, G::Monitoring, ""),
-                            text(kAlarmUrlName, G::Monitoring, ""), text(kRestoredUrlName, G::Monitoring, ""),
-                            integer(kActionTimeLimitName, G::Monitoring, 30)}) {
-        e.writer = TSettingWriter::ActionsDialog;
-        v.push_back(e);
-    }
-
-    // The loudness window. Source: 0 the sum of the active pairs, K pair K.
-    for (TSettingEntry e : {integer("Loudness Left", G::Loudness, 0), integer("Loudness Top", G::Loudness, 0),
-                            boolean("Loudness Visible", G::Loudness, false), integer("Loudness Source", G::Loudness, 1),
-                            integer("Loudness Target", G::Loudness, -23)}) {
-        e.writer = TSettingWriter::LoudnessWindow;
-        v.push_back(e);
-    }
+    for (const TSettingDecl& d : kCorrelationSettingDecls) v.push_back(declared(d, G::Correlation, TSettingWriter::Exit));
+    for (const TSettingDecl& d : kMonitorSettingDecls)
+        v.push_back(declared(d, G::Monitoring, TSettingWriter::ActionsDialog));
+    for (const TSettingDecl& d : kLoudnessSettingDecls)
+        v.push_back(declared(d, G::Loudness, TSettingWriter::LoudnessWindow));
     return v;
 }
 
@@ -192,10 +179,11 @@ std::string SettingDefaultText(const std::string& name)
 
 TLimitNames LimitNames(int standard)
 {
+    // The level settings declare them with their presets.
     if (standard < 0 || standard > 8) return {"", "", 0, "", "", 0};
-    return kLimits[standard];
+    const TMMPreset& p = PresetOf(standard);
+    return {p.TopName, p.TopWriteName, p.TopDefault, p.BottomName, p.BottomWriteName, p.BottomDefault};
 }
-
 const std::vector<TSettingEntry>& AllSettingEntries()
 {
     static const std::vector<TSettingEntry> all = build();

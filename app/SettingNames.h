@@ -3,13 +3,12 @@
 // directly by the decimal number ("Level Decay7", "Edit 12", "multi_3").
 #pragma once
 
+#include "base/SettingKey.h"
 #include "base/TvConstants.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-enum class TSettingType { Integer, Boolean, Text };
 
 enum class TSettingGroup { MainWindow, Strip, LevelSettings, Limits, InputSetup, Correlation, Monitoring, Loudness };
 
@@ -35,6 +34,10 @@ struct TSettingEntry {
     int32_t intDefault = 0;   // Integer and Boolean (1/0); for written-only values the value written
     std::string textDefault;  // Text; for "skin" relative to the program folder
 };
+
+// Written by the input setup's "OK" (the rest of its values are numbered, below).
+inline constexpr TIntSetting kSampleRateSetting{"Samplerate", 0};  // 0 44100 Hz, 1 48000 Hz
+inline constexpr TBoolSetting kIsSoundSetting{"is Sound", false};  // the input setup was confirmed once
 
 constexpr int kExitSaveCount = 289;  // 11 per strip and 25 others
 

@@ -453,7 +453,7 @@ void TMMLoudnessMeter::setTarget(int lufs)
 {
     mTarget = std::find(std::begin(kLoudnessTargets), std::end(kLoudnessTargets), lufs) != std::end(kLoudnessTargets)
                   ? lufs
-                  : -23;
+                  : kDefaultLoudnessTarget;
 }
 
 bool TMMLoudnessMeter::OnTarget(double lufs) const

@@ -103,8 +103,9 @@ private:
     std::vector<double> mBlockEnergy, mShortEnergy;
 };
 
-// Selectable loudness targets of the loudness window (LUFS).
+// Selectable loudness targets of the loudness window (LUFS); the first is the default.
 constexpr int kLoudnessTargets[] = {-23, -24, -16, -14};
+constexpr int kDefaultLoudnessTarget = kLoudnessTargets[0];
 constexpr double kLoudnessTolerance = 1.0;  // LU either side of the target
 
 class TMMLoudnessMeter {
@@ -164,7 +165,7 @@ private:
     std::unique_ptr<TMMLoudness> mSum;
     std::vector<int16_t> mPending[tv::kPairs];
     std::vector<int16_t> mInterleaved;
-    int mTarget = -23;
+    int mTarget = kDefaultLoudnessTarget;
     std::vector<double> mHistory;
 };
 

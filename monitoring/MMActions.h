@@ -33,7 +33,8 @@ struct TActionEvent {
 struct TActionSettings {
     std::string AlarmCommand, RestoredCommand;
     std::string AlarmUrl, RestoredUrl;
-    int TimeLimitSeconds = 30;  // 1 ... 3600
+    static constexpr int DefaultTimeLimitSeconds = 30;
+    int TimeLimitSeconds = DefaultTimeLimitSeconds;  // 1 ... 3600
     const std::string& Command(TActionKind k) const { return k == TActionKind::Alarm ? AlarmCommand : RestoredCommand; }
     const std::string& Url(TActionKind k) const { return k == TActionKind::Alarm ? AlarmUrl : RestoredUrl; }
 };

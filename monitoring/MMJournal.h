@@ -28,7 +28,8 @@ public:
     static std::string DefaultFolder();
 
     const std::string& Folder() const { return mFolder; }
-    // Days kept, today included (1 ... 36500; others clamp). Default 90.
+    // Days kept, today included (1 ... 36500; others clamp).
+    static constexpr int DefaultKeepDays = 90;
     int KeepDays() const { return mKeepDays; }
     void setKeepDays(int days);
 
@@ -61,7 +62,7 @@ private:
 
     std::string mFolder;
     TClock mClock;
-    int mKeepDays = 90;
+    int mKeepDays = DefaultKeepDays;
     int mFd = -1;
     std::string mDate;  // date of the open file
     bool mReported = false;

@@ -10,24 +10,23 @@ TMonitorSettings ReadMonitorSettings(TSettingsAccess& store)
 {
     const TMonitorSettings d;
     TMonitorSettings s;
-    s.JournalDays = InRange(store.ReadInt(kJournalDaysName, d.JournalDays), 1, 36500, d.JournalDays);
-    s.RecoverySeconds = InRange(store.ReadInt(kRecoverySecondsName, d.RecoverySeconds), 0, 3600, d.RecoverySeconds);
-    s.Actions.AlarmCommand = store.ReadText(kAlarmCommandName, "");
-    s.Actions.RestoredCommand = store.ReadText(kRestoredCommandName, "");
-    s.Actions.AlarmUrl = store.ReadText(kAlarmUrlName, "");
-    s.Actions.RestoredUrl = store.ReadText(kRestoredUrlName, "");
-    s.Actions.TimeLimitSeconds =
-        InRange(store.ReadInt(kActionTimeLimitName, d.Actions.TimeLimitSeconds), 1, 3600, d.Actions.TimeLimitSeconds);
+    s.JournalDays = InRange(kJournalDays.Read(store), 1, 36500, d.JournalDays);
+    s.RecoverySeconds = InRange(kRecoverySeconds.Read(store), 0, 3600, d.RecoverySeconds);
+    s.Actions.AlarmCommand = kAlarmCommand.Read(store);
+    s.Actions.RestoredCommand = kRestoredCommand.Read(store);
+    s.Actions.AlarmUrl = kAlarmUrl.Read(store);
+    s.Actions.RestoredUrl = kRestoredUrl.Read(store);
+    s.Actions.TimeLimitSeconds = InRange(kActionTimeLimit.Read(store), 1, 3600, d.Actions.TimeLimitSeconds);
     return s;
 }
 
 void WriteMonitorSettings(TSettingsAccess& store, const TMonitorSettings& s)
 {
-    store.WriteInt(kJournalDaysName, s.JournalDays);
-    store.WriteInt(kRecoverySecondsName, s.RecoverySeconds);
-    store.WriteText(kAlarmCommandName, s.Actions.AlarmCommand);
-    store.WriteText(kRestoredCommandName, s.Actions.RestoredCommand);
-    store.WriteText(kAlarmUrlName, s.Actions.AlarmUrl);
-    store.WriteText(kRestoredUrlName, s.Actions.RestoredUrl);
-    store.WriteInt(kActionTimeLimitName, s.Actions.TimeLimitSeconds);
+    kJournalDays.Write(store, s.JournalDays);
+    kRecoverySeconds.Write(store, s.RecoverySeconds);
+    kAlarmCommand.Write(store, s.Actions.AlarmCommand);
+    kRestoredCommand.Write(store, s.Actions.RestoredCommand);
+    kAlarmUrl.Write(store, s.Actions.AlarmUrl);
+    kRestoredUrl.Write(store, s.Actions.RestoredUrl);
+    kActionTimeLimit.Write(store, s.Actions.TimeLimitSeconds);
 }

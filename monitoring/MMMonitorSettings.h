@@ -2,21 +2,27 @@
 // the actions, read and written through the settings store. Qt-free.
 #pragma once
 
-#include "base/SettingsAccess.h"
+#include "base/SettingKey.h"
 #include "monitoring/MMActions.h"
+#include "monitoring/MMJournal.h"
 
-inline constexpr const char* kJournalDaysName = "Journal Days";
-inline constexpr const char* kRecoverySecondsName = "Recovery Seconds";
-inline constexpr const char* kAlarmCommandName = "Action Alarm Command";
-inline constexpr const char* kRestoredCommandName = "Action Restored Command";
-inline constexpr const char* kAlarmUrlName = "Action Alarm URL";
-inline constexpr const char* kRestoredUrlName = "Action Restored URL";
-inline constexpr const char* kActionTimeLimitName = "Action Time Limit";
+inline constexpr TIntSetting kJournalDays{"Journal Days", TMMJournal::DefaultKeepDays};            // 1 ... 36500
+inline constexpr TIntSetting kRecoverySeconds{"Recovery Seconds", 0};     // 0 ... 3600
+inline constexpr TTextSetting kAlarmCommand{"Action Alarm Command", ""};
+inline constexpr TTextSetting kRestoredCommand{"Action Restored Command", ""};
+inline constexpr TTextSetting kAlarmUrl{"Action Alarm URL", ""};
+inline constexpr TTextSetting kRestoredUrl{"Action Restored URL", ""};
+inline constexpr TIntSetting kActionTimeLimit{"Action Time Limit", TActionSettings::DefaultTimeLimitSeconds};  // 1 ... 3600
+
+// The keys above, in the order the table of stored values lists them.
+inline constexpr TSettingDecl kMonitorSettingDecls[] = {
+    kJournalDays.Decl(), kRecoverySeconds.Decl(), kAlarmCommand.Decl(), kRestoredCommand.Decl(),
+    kAlarmUrl.Decl(),    kRestoredUrl.Decl(),     kActionTimeLimit.Decl()};
 
 struct TMonitorSettings {
-    int JournalDays = 90;      // 1 ... 36500
-    int RecoverySeconds = 0;   // 0 ... 3600
-    TActionSettings Actions;   // time limit 1 ... 3600 s, default 30
+    int JournalDays = kJournalDays.Default;
+    int RecoverySeconds = kRecoverySeconds.Default;
+    TActionSettings Actions;   // time limit 1 ... 3600 s
 };
 
 // Out-of-range numbers give their default.

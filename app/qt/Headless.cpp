@@ -9,7 +9,9 @@
 #include "app/qt/MainAudio.h"
 #include "app/qt/StopSignals.h"
 #include "audio/MMConnectorSinks.h"
+#include "labels_skins/Labels.h"
 #include "audio/MMWavIn.h"
+#include "correlation/MMCorrelationSettings.h"
 #include "audio/qt/MMConnectorLoop.h"
 #include "metering/MMLevel.h"
 #include "metering/MainBar.h"
@@ -81,12 +83,8 @@ public:
             mAudio.SetLevelSinks(k, mSinks[2 * k - 2].get(), mSinks[2 * k - 1].get());
 
         // What the restore does not hand to the window is kept as stored.
-        mPlacement = {store.ReadInt("Window Left", SettingDefault("Window Left")),
-                      store.ReadInt("Window top", SettingDefault("Window top")),
-                      store.ReadInt("Window height", SettingDefault("Window height")),
-                      store.ReadInt("Input Mode", SettingDefault("Input Mode"))};
-        mCorre = {store.ReadInt("wtop", 0), store.ReadInt("wleft", 0), store.ReadInt("speed", 1),
-                  store.ReadInt("Channel", 0)};
+        mPlacement = ReadPlacement(store, DesignPlacement());
+        mCorre = {kCorreTop.Read(store), kCorreLeft.Read(store), kCorreSpeed.Read(store), kCorreChannel.Read(store)};
 
         auto timer = [](int ms) {
             auto t = std::make_unique<QTimer>();
@@ -150,7 +148,8 @@ public:
     }
     TWindowPlacement Placement() override { return mPlacement; }
     void ApplyPlacement(const TWindowPlacement& p) override { mPlacement = p; }
-    void SetLabelText(int n, const std::string& text) override { mLabels[n - 1] = text; }
+    // As the window shows them: the letters a strip holds.
+    void SetLabelText(int n, const std::string& text) override { mLabels[n - 1] = StripLabelText(text); }
     TLevelSetValues LevelSetValues() override { return LevelSetValuesOf(mCore); }
     TCorreValues CorreValues() override { return mCorre; }
     int InputMode() override { return mMode; }
@@ -234,7 +233,6 @@ public:
     void setPlaySound(bool) override {}
 
 private:
-    static int SettingDefault(const std::string& name) { return SettingDefaultInt(name); }
 
     TMainAudio& mAudio;
     THeadlessMeter mMeter;

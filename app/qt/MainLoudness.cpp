@@ -2,6 +2,7 @@
 
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
+#include "metering/MMLoudnessSettings.h"
 #include "metering/qt/uLoudness.h"
 
 #include <QGuiApplication>
@@ -38,27 +39,27 @@ TMainLoudness::~TMainLoudness()
 
 void TMainLoudness::Restore()
 {
-    mWindow.setSource(mStore.ReadInt("Loudness Source", 1));
-    mWindow.setTarget(mStore.ReadInt("Loudness Target", -23));
+    mWindow.setSource(kLoudnessSource.Read(mStore));
+    mWindow.setTarget(kLoudnessTarget.Read(mStore));
     // Never placed before: the window manager places it. A place off every
     // screen (a screen since removed) is not restored either.
     constexpr int kUnset = std::numeric_limits<int>::min();
-    const int left = mStore.ReadInt("Loudness Left", kUnset), top = mStore.ReadInt("Loudness Top", kUnset);
+    const int left = kLoudnessLeft.Read(mStore, kUnset), top = kLoudnessTop.Read(mStore, kUnset);
     bool onScreen = false;
     if (left != kUnset && top != kUnset)
         for (const QScreen* s : QGuiApplication::screens())
             onScreen = onScreen || s->availableGeometry().contains(left + 40, top + 20);
     if (onScreen) mWindow.move(left, top);
-    if (mStore.ReadBool("Loudness Visible", false)) mWindow.show();
+    if (kLoudnessVisible.Read(mStore)) mWindow.show();
 }
 
 void TMainLoudness::Save()
 {
-    mStore.WriteInt("Loudness Left", mWindow.x());
-    mStore.WriteInt("Loudness Top", mWindow.y());
-    mStore.WriteBool("Loudness Visible", mWindow.isVisible());
-    mStore.WriteInt("Loudness Source", mWindow.Source());
-    mStore.WriteInt("Loudness Target", mWindow.Target());
+    kLoudnessLeft.Write(mStore, mWindow.x());
+    kLoudnessTop.Write(mStore, mWindow.y());
+    kLoudnessVisible.Write(mStore, mWindow.isVisible());
+    kLoudnessSource.Write(mStore, mWindow.Source());
+    kLoudnessTarget.Write(mStore, mWindow.Target());
 }
 
 void TMainLoudness::Show()

@@ -3,6 +3,7 @@
 
 #include "app/DeviceNames.h"
 #include "app/InputModes.h"
+#include "app/SettingNames.h"
 #include "audio/MMAudioBackend.h"
 #include "audio/MMWavIn.h"
 
@@ -208,7 +209,7 @@ void Tfmulti::okClicked()
         if (!missingChosen(k)) WriteRecorderDevice(mStore, k, mInputs[k - 1]->currentIndex() - 1, mInputNames);
     if (mMissingOut.empty() || mOut->currentIndex() != mOut->count() - 1)
         WriteOutDevice(mStore, mOut->currentIndex() - 1, mOutputNames);
-    mStore.WriteInt("Samplerate", mRate);
+    kSampleRateSetting.Write(mStore, mRate);
     for (int k = 1; k <= tv::kPairs; ++k) {
         try {
             if (missingChosen(k))
@@ -219,6 +220,6 @@ void Tfmulti::okClicked()
             // refused while open; the recorders are closed while the dialog shows
         }
     }
-    mStore.WriteBool("is Sound", true);
+    kIsSoundSetting.Write(mStore, true);
     accept();
 }

@@ -1,6 +1,7 @@
 #include "correlation/qt/uCorre.h"
 
 #include "audio/MMNotify.h"
+#include "correlation/MMCorrelationSettings.h"
 #include "base/qt/MMBevelPaint.h"
 #include "correlation/MMCorrelationPlace.h"
 #include "correlation/qt/uCorreArt.h"
@@ -266,7 +267,7 @@ void TfCorre::FormShow()
     if (!mPlaced) move(StartPlace());
     mPlaced = true;
     // Applied even when the item stays the same.
-    const int speed = mHost.ReadInt("speed", SpeedIndex());
+    const int speed = mHost.ReadInt(kCorreSpeed.Name, SpeedIndex());
     const int before = SpeedIndex();
     mRgCorrelation->setItemIndex(speed);
     if (SpeedIndex() == before) rg_correlationClick();
@@ -276,7 +277,7 @@ void TfCorre::FormShow()
 QPoint TfCorre::StartPlace()
 {
     constexpr int kNone = std::numeric_limits<int>::min();
-    const int left = mHost.ReadInt("wleft", kNone), top = mHost.ReadInt("wtop", kNone);
+    const int left = mHost.ReadInt(kCorreLeft.Name, kNone), top = mHost.ReadInt(kCorreTop.Name, kNone);
     if (left == kNone && top == kNone) return PlaceBesideMain();
     const QPoint at(left == kNone ? 0 : left, top == kNone ? 0 : top);
     // A stored place on no screen would leave the window unreachable.
@@ -362,7 +363,7 @@ void TfCorre::PercentClick()
 void TfCorre::Timer1Timer()
 {
     mTimer1->stop();
-    mRgChannel->setItemIndex(mHost.ReadInt("Channel", ChannelIndex()));
+    mRgChannel->setItemIndex(mHost.ReadInt(kCorreChannel.Name, ChannelIndex()));
 }
 
 void TfCorre::Button1Click() { setOuterHeight(OuterHeight() == kSetHeight ? kNoSetHeight : kSetHeight); }

@@ -142,10 +142,10 @@ public:
     void setOuterHeight(int h);
 
     // Values the main window stores at exit.
-    int SpeedIndex() const { return mRgCorrelation->ItemIndex(); }  // "speed"
-    int ChannelIndex() const { return mRgChannel->ItemIndex(); }    // "Channel"
-    int WindowTop() const { return y(); }                           // "wtop"
-    int WindowLeft() const { return x(); }                          // "wleft"
+    int SpeedIndex() const { return mRgCorrelation->ItemIndex(); }  // kCorreSpeed
+    int ChannelIndex() const { return mRgChannel->ItemIndex(); }    // kCorreChannel
+    int WindowTop() const { return y(); }                           // kCorreTop
+    int WindowLeft() const { return x(); }                          // kCorreLeft
 
     // The pair whose connector feeds mConnectCore (1 ... 6), 0 for none.
     int TappedPair() const;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "metering/MMLoudness.h"
+#include "metering/MMLoudnessSettings.h"
 #include "metering/MMLoudnessPlot.h"
 
 #include <QTimer>
@@ -97,7 +98,7 @@ private:
     void showReadouts();
 
     TMMLoudnessMeter mMeter;
-    int mSource = 1;
+    int mSource = kLoudnessSource.Default;
     bool mPaused = false, mShown = false;
     QTimer mTimer;
     QComboBox* mCbSource = nullptr;

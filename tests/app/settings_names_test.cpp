@@ -2,6 +2,10 @@
 #include "app/SettingNames.h"
 #include "app/SettingsCommandLine.h"
 #include "app/SettingsFile.h"
+#include "app/StoreAccess.h"
+#include "correlation/MMCorrelationSettings.h"
+#include "metering/MMLoudnessSettings.h"
+#include "monitoring/MMMonitorSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -53,6 +57,33 @@ TEST(SettingNames, NamesKindsAndDefaults)
     EXPECT_EQ(FindSettingEntry("Action Alarm Command")->type, TSettingType::Text);
     EXPECT_EQ(FindSettingEntry("Action Restored URL")->writer, TSettingWriter::ActionsDialog);
     EXPECT_EQ(FindSettingEntry("Action Time Limit")->intDefault, 30);
+}
+
+// Keys a subsystem declares stand in the table as declared (name, kind,
+// default), and the code that uses them starts from the same defaults.
+TEST(SettingNames, DeclaredKeysMatchTheTableAndTheirUsers)
+{
+    std::vector<TSettingDecl> decls(std::begin(kCorrelationSettingDecls), std::end(kCorrelationSettingDecls));
+    decls.insert(decls.end(), std::begin(kMonitorSettingDecls), std::end(kMonitorSettingDecls));
+    decls.insert(decls.end(), std::begin(kLoudnessSettingDecls), std::end(kLoudnessSettingDecls));
+    decls.push_back(kSampleRateSetting.Decl());
+    decls.push_back(kIsSoundSetting.Decl());
+    for (const TSettingDecl& d : decls) {
+        const TSettingEntry* e = FindSettingEntry(d.Name);
+        ASSERT_NE(e, nullptr) << d.Name;
+        EXPECT_EQ(e->readName, d.Name);
+        EXPECT_EQ(e->type, d.Type) << d.Name;
+        EXPECT_EQ(e->intDefault, d.IntDefault) << d.Name;
+        EXPECT_EQ(e->textDefault, d.TextDefault) << d.Name;
+    }
+
+    TMemoryStore empty;
+    const TMonitorSettings m = ReadMonitorSettings(empty);
+    EXPECT_EQ(m.JournalDays, FindSettingEntry("Journal Days")->intDefault);
+    EXPECT_EQ(TMMJournal("/nonexistent").KeepDays(), m.JournalDays);
+    EXPECT_EQ(m.RecoverySeconds, FindSettingEntry("Recovery Seconds")->intDefault);
+    EXPECT_EQ(m.Actions.TimeLimitSeconds, FindSettingEntry("Action Time Limit")->intDefault);
+    EXPECT_EQ(TMMLoudnessMeter().Target(), FindSettingEntry("Loudness Target")->intDefault);
 }
 
 TEST(SettingsCommandLine, ValuesTakeTheKindOfTheirName)
