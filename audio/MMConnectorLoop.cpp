@@ -6,18 +6,12 @@
 namespace {
 
 std::atomic<TMMConnectorLoop*> gLoop{nullptr};
-TMMRefreshTimerList* gTimerList = nullptr;
+TMMTimerList* gTimerList = nullptr;
 
 TMMManualLoop& BuiltinLoop()
 {
     static TMMManualLoop loop;
     return loop;
-}
-
-TMMSimpleTimerList& BuiltinTimerList()
-{
-    static TMMSimpleTimerList list;
-    return list;
 }
 
 }  // namespace
@@ -73,8 +67,8 @@ void RunFrameClients(int64_t nowUs)
         c.list.erase(std::remove(c.list.begin(), c.list.end(), static_cast<TMMFrameClient*>(nullptr)), c.list.end());
 }
 
-TMMRefreshTimerList& ConnectorTimerList() { return gTimerList ? *gTimerList : BuiltinTimerList(); }
-void SetConnectorTimerList(TMMRefreshTimerList* list) { gTimerList = list; }
+TMMTimerList& ConnectorTimerList() { return gTimerList ? *gTimerList : TMMTimerList::Instance(); }
+void SetConnectorTimerList(TMMTimerList* list) { gTimerList = list; }
 
 // --- TMMManualLoop ---
 
@@ -155,88 +149,5 @@ void TMMManualLoop::RunFor(int64_t durationUs, int64_t tickUs)
     while (NowMicros() < end) {
         Advance(std::min(tickUs, end - NowMicros()));
         RunPending();
-    }
-}
-
-// --- TMMSimpleTimerList ---
-
-TMMSimpleTimerList::~TMMSimpleTimerList()
-{
-    {
-        std::lock_guard<std::mutex> g(mLock);
-        mQuit = true;
-        for (Sub* s : mSubs) delete s;
-        mSubs.clear();
-    }
-    mWake.notify_all();
-    if (mThread.joinable()) mThread.join();
-}
-
-void* TMMSimpleTimerList::Subscribe(int intervalMs, Callback cb, void* owner)
-{
-    std::unique_lock<std::mutex> g(mLock);
-    if (mUseThread && !mThread.joinable()) {
-        try {
-            mQuit = false;
-            mThread = std::thread([this] { Run(); });
-        } catch (...) {
-            return nullptr;
-        }
-    }
-    Sub* s = new Sub{std::max(intervalMs, 25), 0, cb, owner};
-    mSubs.push_back(s);
-    return s;
-}
-
-void TMMSimpleTimerList::Unsubscribe(void* handle)
-{
-    std::thread old;
-    {
-        std::lock_guard<std::mutex> g(mLock);
-        auto it = std::find(mSubs.begin(), mSubs.end(), static_cast<Sub*>(handle));
-        if (it == mSubs.end()) return;
-        delete *it;
-        mSubs.erase(it);
-        if (mSubs.empty() && mThread.joinable()) {
-            mQuit = true;
-            old = std::move(mThread);
-        }
-    }
-    mWake.notify_all();
-    if (old.joinable()) {
-        if (old.get_id() == std::this_thread::get_id())
-            old.detach();
-        else
-            old.join();
-    }
-}
-
-void TMMSimpleTimerList::Tick()
-{
-    std::lock_guard<std::mutex> g(mLock);
-    for (Sub* s : mSubs) {
-        s->elapsed += 25;
-        if (s->elapsed >= s->interval) {
-            s->elapsed = 0;
-            s->cb(s->owner);
-        }
-    }
-}
-
-void TMMSimpleTimerList::Run()
-{
-    using clock = std::chrono::steady_clock;
-    auto next = clock::now();
-    std::unique_lock<std::mutex> g(mLock);
-    while (!mQuit) {
-        next += std::chrono::milliseconds(25);
-        if (mWake.wait_until(g, next, [this] { return mQuit; })) break;
-        for (Sub* s : mSubs) {
-            s->elapsed += 25;
-            if (s->elapsed >= s->interval) {
-                s->elapsed = 0;
-                s->cb(s->owner);
-            }
-        }
     }
 }

@@ -3,6 +3,8 @@
 // Qt (audio/qt/MMConnectorLoop).
 #pragma once
 
+#include "audio/MMTimerList.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -137,43 +139,8 @@ private:
     int64_t mFrameDue = -1;
 };
 
-// The shared 25 ms timer list as the connector's pause refresher sees it.
-class TMMRefreshTimerList {
-public:
-    using Callback = void (*)(void* owner);
-    virtual ~TMMRefreshTimerList() = default;
-    // Null when no platform timer could be had.
-    virtual void* Subscribe(int intervalMs, Callback cb, void* owner) = 0;
-    // Returns after a running callback of this subscriber has finished.
-    virtual void Unsubscribe(void* handle) = 0;
-};
-
-// Without an installed list the connectors use a small built-in one (one
-// thread, 25 ms ticks, started by the first subscriber).
-TMMRefreshTimerList& ConnectorTimerList();
-void SetConnectorTimerList(TMMRefreshTimerList* list);
-
-class TMMSimpleTimerList : public TMMRefreshTimerList {
-public:
-    ~TMMSimpleTimerList() override;
-    void* Subscribe(int intervalMs, Callback cb, void* owner) override;
-    void Unsubscribe(void* handle) override;
-    // Runs one 25 ms tick at once (tests).
-    void Tick();
-    // False keeps the thread from starting (tests drive Tick()).
-    bool mUseThread = true;
-
-private:
-    struct Sub {
-        int interval;
-        int elapsed;
-        Callback cb;
-        void* owner;
-    };
-    void Run();
-    std::mutex mLock;  // guards the list; held while callbacks run
-    std::condition_variable mWake;
-    std::vector<Sub*> mSubs;
-    std::thread mThread;
-    bool mQuit = false;
-};
+// The 25 ms timer list the connectors' pause refresher subscribes to: the
+// process-wide TMMTimerList::Instance() unless a test installs its own
+// (null: back to the shared one). The only 25 ms list of the program.
+TMMTimerList& ConnectorTimerList();
+void SetConnectorTimerList(TMMTimerList* list);

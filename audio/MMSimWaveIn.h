@@ -14,6 +14,7 @@
 #include "audio/MMSimSignal.h"
 #include "audio/MMStreamTable.h"
 #include "audio/MMWaveInDevice.h"
+#include "base/TvConstants.h"
 
 #include <array>
 #include <atomic>
@@ -24,9 +25,9 @@
 
 class TMMSimulatedWaveIn : public TMMWaveInDevice {
 public:
-    static constexpr int DeviceCount = 12;  // the stereo inputs
+    static constexpr int DeviceCount = tv::kPairs;  // the stereo inputs, one per recorder
     static constexpr int InterfaceId = DeviceCount;
-    static constexpr int InterfaceChannels = 24;
+    static constexpr int InterfaceChannels = tv::kStrips;
     static constexpr int InputCount = InterfaceId + 1 + InterfaceChannels / 2;
     // Peak level of interface channel c (0 ... 23) in dBFS: -3, -4.5 ... -37.5.
     static double InterfaceChannelDbfs(int c) { return -3.0 - 1.5 * c; }

@@ -2,11 +2,13 @@
 // "Edit " + n for strip n = 1 ... 24, exactly as typed.
 #pragma once
 
+#include "base/TvConstants.h"
+
 #include <array>
 #include <functional>
 #include <string>
 
-constexpr int LabelCount = 24;
+constexpr int LabelCount = tv::kStrips;
 using TLabelTexts = std::array<std::string, LabelCount>;
 
 // Name of strip n's stored label text ("Edit 7").
