@@ -2,15 +2,40 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 namespace {
 
 std::atomic<TMMConnectorLoop*> gLoop{nullptr};
 TMMTimerList* gTimerList = nullptr;
 
-TMMManualLoop& BuiltinLoop()
+// The loop without an installed one: a clock, nothing else.
+class TMMBuiltinLoop : public TMMConnectorLoop {
+public:
+    int64_t NowMicros() override
+    {
+        using namespace std::chrono;
+        return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+    }
+    void Post(int, uint32_t) override {}
+    void ScheduleLoopStep() override {}
+    void ProcessMessages() override {}
+    void HandleOneMessage() override {}
+    bool Terminating() override { return false; }
+    bool OnLoopThread() override { return std::this_thread::get_id() == mThread; }
+    void ShowException(const std::exception& e) override { std::fprintf(stderr, "%s\n", e.what()); }
+    void ShowMessage(const std::string& text, const std::string& caption) override
+    {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    }
+
+private:
+    std::thread::id mThread = std::this_thread::get_id();
+};
+
+TMMConnectorLoop& BuiltinLoop()
 {
-    static TMMManualLoop loop;
+    static TMMBuiltinLoop loop;
     return loop;
 }
 
@@ -69,85 +94,3 @@ void RunFrameClients(int64_t nowUs)
 
 TMMTimerList& ConnectorTimerList() { return gTimerList ? *gTimerList : TMMTimerList::Instance(); }
 void SetConnectorTimerList(TMMTimerList* list) { gTimerList = list; }
-
-// --- TMMManualLoop ---
-
-int64_t TMMManualLoop::NowMicros()
-{
-    if (mFake) return mTime.load();
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-void TMMManualLoop::Post(int message, uint32_t id)
-{
-    std::lock_guard<std::mutex> g(mLock);
-    mPosted.emplace_back(message, id);
-}
-
-void TMMManualLoop::ScheduleLoopStep()
-{
-    std::lock_guard<std::mutex> g(mLock);
-    mStepDue = NowMicros() + mFrameUs;
-}
-
-bool TMMManualLoop::RequestFrame()
-{
-    if (!mFrames) return false;
-    std::lock_guard<std::mutex> g(mLock);
-    if (mFrameDue < 0) mFrameDue = NowMicros() + mFrameUs;
-    return true;
-}
-
-size_t TMMManualLoop::PostedCount() const
-{
-    std::lock_guard<std::mutex> g(mLock);
-    return mPosted.size();
-}
-
-int TMMManualLoop::RunPosted()
-{
-    int n = 0;
-    // Bounded: a handler that keeps posting cannot hang the caller.
-    for (int guard = 0; guard < 100000; ++guard) {
-        std::pair<int, uint32_t> m;
-        {
-            std::lock_guard<std::mutex> g(mLock);
-            if (mPosted.empty()) break;
-            m = mPosted.front();
-            mPosted.pop_front();
-        }
-        DispatchConnectorMessage(m.first, m.second);
-        ++n;
-    }
-    return n;
-}
-
-void TMMManualLoop::RunPending()
-{
-    RunPosted();
-    bool step = false, frame = false;
-    {
-        std::lock_guard<std::mutex> g(mLock);
-        const int64_t now = NowMicros();
-        if (mStepDue >= 0 && now >= mStepDue) {
-            mStepDue = -1;
-            step = true;
-        }
-        if (step || (mFrameDue >= 0 && now >= mFrameDue)) {
-            mFrameDue = -1;
-            frame = mFrames;
-        }
-    }
-    if (step) DispatchConnectorMessage(cmLoopStep, 0);
-    if (frame) RunFrameClients(NowMicros());
-}
-
-void TMMManualLoop::RunFor(int64_t durationUs, int64_t tickUs)
-{
-    const int64_t end = NowMicros() + durationUs;
-    while (NowMicros() < end) {
-        Advance(std::min(tickUs, end - NowMicros()));
-        RunPending();
-    }
-}

@@ -1,4 +1,5 @@
 #include "audio/MMConnector.h"
+#include "tests/support/ManualLoop.h"
 
 #include <gtest/gtest.h>
 
