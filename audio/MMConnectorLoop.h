@@ -4,6 +4,7 @@
 #pragma once
 
 #include "audio/MMTimerList.h"
+#include "base/MMFrameClients.h"
 
 #include <atomic>
 #include <cstdint>
@@ -22,21 +23,6 @@ enum TMMConnectorMessage : int {
 // Delivers a posted message on the GUI thread (implemented by the connector
 // unit; loops call it).
 void DispatchConnectorMessage(int message, uint32_t id);
-
-// Work that rides on the loop's wake-ups (repaints, peak ticks): Frame runs on
-// the GUI thread once per wake-up, after the trigger cycles that became due.
-class TMMFrameClient {
-public:
-    virtual ~TMMFrameClient() = default;
-    virtual void Frame(int64_t nowUs) = 0;
-};
-
-// The process-wide list of frame clients (GUI thread). A client removed
-// while the list runs is skipped.
-void AddFrameClient(TMMFrameClient* client);
-void RemoveFrameClient(TMMFrameClient* client);
-// Runs every client once (the loops call it after each wake-up).
-void RunFrameClients(int64_t nowUs);
 
 class TMMConnectorLoop {
 public:
