@@ -1,11 +1,11 @@
 #include "audio/MMWaveInDevice.h"
 
-std::vector<TMMDeviceInfo> TMMWaveInDevice::InputDevices()
+std::vector<TMMDeviceInfo> TMMWaveDevice::Devices()
 {
     std::vector<TMMDeviceInfo> list;
     const int n = GetNumDevs();
     for (int id = -1; id < n; ++id) {
-        WaveInCaps caps;
+        WaveCaps caps;
         if (GetDevCaps(id, caps) != MMSYSERR_NOERROR) continue;
         list.push_back({id, caps.szPname, caps.hostApi, caps.wChannels});
     }
