@@ -17,7 +17,6 @@ const TMMSimulatedWaveIn::Faults kNoFaults{};
 TMMSimulatedWaveIn::TMMSimulatedWaveIn(Clock clock) : mClock(clock)
 {
     for (int d = 0; d < DeviceCount; ++d) {
-        mGone[d].store(false);
         auto sig = std::make_unique<TMMSimSignal>(ParseSimSignal(DefaultSimSignalText(d + 1)));
         mSignal[d].store(sig.get());
         mSignals.push_back(std::move(sig));
@@ -60,10 +59,6 @@ const TMMSimulatedWaveIn::Faults& TMMSimulatedWaveIn::FaultsOf(int device) const
     return device >= 0 && device < DeviceCount ? mFaults[static_cast<size_t>(device)] : kNoFaults;
 }
 
-TMMSimulatedWaveIn::Faults& TMMSimulatedWaveIn::DeviceFaults(int device)
-{
-    return mFaults[static_cast<size_t>(std::clamp(DeviceIndex(device), 0, DeviceCount - 1))];
-}
 
 TMMSimulatedWaveIn::Stream* TMMSimulatedWaveIn::Find(HWAVEIN h)
 {
@@ -211,8 +206,7 @@ void TMMSimulatedWaveIn::Restore(int device)
         mIface.gone.store(false);
         return;
     }
-    const int d = DeviceIndex(device);
-    if (d >= 0 && d < DeviceCount) mGone[d].store(false);
+    RestoreDevice(device);
 }
 
 int TMMSimulatedWaveIn::Pump(int device, int buffers)
@@ -278,31 +272,18 @@ MMRESULT TMMSimulatedWaveIn::GetDevCaps(int id, WaveInCaps& caps)
         caps.dwFormats = StandardFormatBits(true, true, false, true);
         return MMSYSERR_NOERROR;
     }
-    const int d = DeviceIndex(id);
-    if (mGone[d].load()) return MMSYSERR_NODRIVER;
-    caps.szPname = "Simulated input " + std::to_string(d + 1);
-    caps.hostApi = "Simulated";
-    caps.wChannels = 2;
-    caps.dwFormats = StandardFormatBits(true, true, false, true);
+    int d = 0;
+    if (const MMRESULT r = CheckDevice(id, d)) return r;
+    Caption("input", d, false, caps);
     return MMSYSERR_NOERROR;
-}
-
-MMRESULT TMMSimulatedWaveIn::GetErrorText(MMRESULT err, std::string& text)
-{
-    if (err == MMSYSERR_NODRIVER) {
-        text = "The simulated device was removed.";
-        return MMSYSERR_NOERROR;
-    }
-    return StandardErrorText(err, text);
 }
 
 MMRESULT TMMSimulatedWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
                                   uint32_t flags)
 {
     if (OnInterface(id)) return OpenShared(h, id, fmt, cb, instance, flags);
-    if (id < -1 || id >= DeviceCount) return MMSYSERR_BADDEVICEID;
-    const int d = DeviceIndex(id);
-    if (mGone[d].load()) return MMSYSERR_NODRIVER;
+    int d = 0;
+    if (const MMRESULT r = CheckDevice(id, d)) return r;
     const Faults& f = FaultsOf(d);
     const bool ok = fmt.wFormatTag == WAVE_FORMAT_PCM && fmt.wBitsPerSample == 16 &&
                     (fmt.nChannels == 1 || fmt.nChannels == 2) && fmt.nBlockAlign == fmt.nChannels * 2 &&

@@ -12,6 +12,7 @@
 #include "audio/MMDeviceTicker.h"
 #include "audio/MMPairSplit.h"
 #include "audio/MMSimSignal.h"
+#include "audio/MMSimBackend.h"
 #include "audio/MMStreamTable.h"
 #include "audio/MMWaveInDevice.h"
 #include "base/TvConstants.h"
@@ -23,8 +24,19 @@
 #include <mutex>
 #include <thread>
 
-class TMMSimulatedWaveIn : public TMMWaveInDevice {
+struct TMMSimInputFaults {
+    bool refuseFormat = false;  // the format query answers WAVERR_BADFORMAT
+    MMRESULT openError = 0;     // Open fails with this code
+    bool noOpenConfirm = false;
+    bool noCloseConfirm = false;
+    MMRESULT addBufferError = 0;
+    MMRESULT startError = 0;
+    MMRESULT stopError = 0;
+};
+
+class TMMSimulatedWaveIn : public TMMWaveInDevice, public TMMSimBackend<tv::kPairs, TMMSimInputFaults> {
 public:
+    using Faults = TMMSimInputFaults;
     static constexpr int DeviceCount = tv::kPairs;  // the stereo inputs, one per recorder
     static constexpr int InterfaceId = DeviceCount;
     static constexpr int InterfaceChannels = tv::kStrips;
@@ -35,15 +47,6 @@ public:
     enum class Clock { Manual, RealTime };
 
     // Injected faults of one device; set them on the thread that opens.
-    struct Faults {
-        bool refuseFormat = false;  // the format query answers WAVERR_BADFORMAT
-        MMRESULT openError = 0;     // Open fails with this code
-        bool noOpenConfirm = false;
-        bool noCloseConfirm = false;
-        MMRESULT addBufferError = 0;
-        MMRESULT startError = 0;
-        MMRESULT stopError = 0;
-    };
 
     explicit TMMSimulatedWaveIn(Clock clock = Clock::Manual);
     ~TMMSimulatedWaveIn() override;
@@ -52,7 +55,6 @@ public:
     // description; takes effect at once, also while recording.
     void SetSignal(int device, const std::string& text);
     std::string Signal(int device) const;
-    Faults& DeviceFaults(int device);
 
     // The device disappears: every open stream on it returns all its buffers
     // (with what they hold) and refuses AddBuffer and Start from then on.
@@ -72,7 +74,7 @@ public:
     std::string BackendName() const override { return "simulated"; }
     int GetNumDevs() override { return InputCount; }
     MMRESULT GetDevCaps(int id, WaveInCaps& caps) override;
-    MMRESULT GetErrorText(MMRESULT err, std::string& text) override;
+    MMRESULT GetErrorText(MMRESULT err, std::string& text) override { return SimErrorText(err, text); }
     MMRESULT Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
                   uint32_t flags) override;
     MMRESULT Close(HWAVEIN h) override;
@@ -121,7 +123,6 @@ private:
 
     Stream* Find(HWAVEIN h);
     const Faults& FaultsOf(int device) const;
-    int DeviceIndex(int id) const { return id == -1 ? 0 : id; }
     static bool OnInterface(int id) { return id >= InterfaceId && id < InputCount; }
     MMRESULT OpenShared(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance, uint32_t flags);
     void StartInterface();
@@ -135,8 +136,6 @@ private:
     const Clock mClock;
     TMMStreamTable<Stream, MaxStreams> mStreams;
     std::array<std::atomic<const TMMSimSignal*>, DeviceCount> mSignal;
-    std::array<std::atomic<bool>, DeviceCount> mGone;
-    std::array<Faults, DeviceCount> mFaults;
     Interface mIface;
     std::vector<std::unique_ptr<TMMSimSignal>> mSignals;  // kept until destruction
     mutable std::mutex mSignalsLock;                      // GUI-side only
