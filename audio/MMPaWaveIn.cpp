@@ -201,16 +201,6 @@ MMRESULT TMMPortAudioWaveIn::Close(HWAVEIN h)
     return r;
 }
 
-MMRESULT TMMPortAudioWaveIn::PrepareHeader(HWAVEIN h, PWaveHdr hdr)
-{
-    return MarkHeaderPrepared(Find(h) != nullptr, hdr, true);
-}
-
-MMRESULT TMMPortAudioWaveIn::UnprepareHeader(HWAVEIN h, PWaveHdr hdr)
-{
-    return MarkHeaderPrepared(Find(h) != nullptr, hdr, false);
-}
-
 MMRESULT TMMPortAudioWaveIn::AddBuffer(HWAVEIN h, PWaveHdr hdr)
 {
     Stream* s = Find(h);
@@ -295,13 +285,10 @@ MMRESULT TMMPortAudioWaveIn::Reset(HWAVEIN h)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT TMMPortAudioWaveIn::GetPosition(HWAVEIN h, MMTime& t)
+int64_t TMMPortAudioWaveIn::StreamFrames(uintptr_t h)
 {
-    Stream* s = Find(h);
-    if (!s) return MMSYSERR_INVALHANDLE;
-    t.wType = MMTime::TIME_SAMPLES;
-    t.value = static_cast<uint32_t>((s->shared ? s->tap.frames : s->frames).load(std::memory_order_relaxed));
-    return MMSYSERR_NOERROR;
+    const Stream* s = Find(h);
+    return s ? static_cast<int64_t>((s->shared ? s->tap.frames : s->frames).load(std::memory_order_relaxed)) : -1;
 }
 
 MMRESULT TMMPortAudioWaveIn::GetID(HWAVEIN h, int& id)

@@ -37,13 +37,10 @@ public:
     MMRESULT Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
                   uint32_t flags) override;
     MMRESULT Close(HWAVEIN h) override;
-    MMRESULT PrepareHeader(HWAVEIN h, PWaveHdr hdr) override;
-    MMRESULT UnprepareHeader(HWAVEIN h, PWaveHdr hdr) override;
     MMRESULT AddBuffer(HWAVEIN h, PWaveHdr hdr) override;
     MMRESULT Start(HWAVEIN h) override;
     MMRESULT Stop(HWAVEIN h) override;
     MMRESULT Reset(HWAVEIN h) override;
-    MMRESULT GetPosition(HWAVEIN h, MMTime& t) override;
     MMRESULT GetID(HWAVEIN h, int& id) override;
     int64_t LostBytes(HWAVEIN h) override;
     std::vector<TMMDeviceInfo> BackendOutputDevices() override;
@@ -55,6 +52,9 @@ public:
 
     struct Stream;
     struct Shared;
+
+protected:
+    int64_t StreamFrames(uintptr_t h) override;
 
 private:
     struct Input {

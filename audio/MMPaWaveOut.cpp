@@ -137,16 +137,6 @@ MMRESULT TMMPortAudioWaveOut::Close(HWAVEOUT h)
     return r;
 }
 
-MMRESULT TMMPortAudioWaveOut::PrepareHeader(HWAVEOUT h, PWaveHdr hdr)
-{
-    return MarkOutHeaderPrepared(Find(h) != nullptr, hdr, true);
-}
-
-MMRESULT TMMPortAudioWaveOut::UnprepareHeader(HWAVEOUT h, PWaveHdr hdr)
-{
-    return MarkOutHeaderPrepared(Find(h) != nullptr, hdr, false);
-}
-
 MMRESULT TMMPortAudioWaveOut::Write(HWAVEOUT h, PWaveHdr hdr)
 {
     Stream* s = Find(h);
@@ -193,11 +183,8 @@ MMRESULT TMMPortAudioWaveOut::Reset(HWAVEOUT h)
     return r;
 }
 
-MMRESULT TMMPortAudioWaveOut::GetPosition(HWAVEOUT h, MMTime& t)
+int64_t TMMPortAudioWaveOut::StreamFrames(uintptr_t h)
 {
-    Stream* s = Find(h);
-    if (!s) return MMSYSERR_INVALHANDLE;
-    t.wType = MMTime::TIME_SAMPLES;
-    t.value = static_cast<uint32_t>(s->frames.load(std::memory_order_relaxed));
-    return MMSYSERR_NOERROR;
+    const Stream* s = Find(h);
+    return s ? static_cast<int64_t>(s->frames.load(std::memory_order_relaxed)) : -1;
 }

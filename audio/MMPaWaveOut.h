@@ -31,15 +31,15 @@ public:
     MMRESULT Open(HWAVEOUT* h, int id, const WaveFormat& fmt, TWaveOutNotify cb, void* instance,
                   uint32_t flags) override;
     MMRESULT Close(HWAVEOUT h) override;
-    MMRESULT PrepareHeader(HWAVEOUT h, PWaveHdr hdr) override;
-    MMRESULT UnprepareHeader(HWAVEOUT h, PWaveHdr hdr) override;
     MMRESULT Write(HWAVEOUT h, PWaveHdr hdr) override;
     MMRESULT Pause(HWAVEOUT h) override;
     MMRESULT Restart(HWAVEOUT h) override;
     MMRESULT Reset(HWAVEOUT h) override;
-    MMRESULT GetPosition(HWAVEOUT h, MMTime& t) override;
 
     struct Stream;
+
+protected:
+    int64_t StreamFrames(uintptr_t h) override;
 
 private:
     Stream* Find(HWAVEOUT h);

@@ -326,16 +326,6 @@ MMRESULT TMMSimulatedWaveIn::Close(HWAVEIN h)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT TMMSimulatedWaveIn::PrepareHeader(HWAVEIN h, PWaveHdr hdr)
-{
-    return MarkHeaderPrepared(Find(h) != nullptr, hdr, true);
-}
-
-MMRESULT TMMSimulatedWaveIn::UnprepareHeader(HWAVEIN h, PWaveHdr hdr)
-{
-    return MarkHeaderPrepared(Find(h) != nullptr, hdr, false);
-}
-
 MMRESULT TMMSimulatedWaveIn::AddBuffer(HWAVEIN h, PWaveHdr hdr)
 {
     Stream* s = Find(h);
@@ -409,13 +399,10 @@ MMRESULT TMMSimulatedWaveIn::Reset(HWAVEIN h)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT TMMSimulatedWaveIn::GetPosition(HWAVEIN h, MMTime& t)
+int64_t TMMSimulatedWaveIn::StreamFrames(uintptr_t h)
 {
-    Stream* s = Find(h);
-    if (!s) return MMSYSERR_INVALHANDLE;
-    t.wType = MMTime::TIME_SAMPLES;
-    t.value = static_cast<uint32_t>((s->shared ? s->tap.frames : s->frames).load(std::memory_order_relaxed));
-    return MMSYSERR_NOERROR;
+    const Stream* s = Find(h);
+    return s ? static_cast<int64_t>((s->shared ? s->tap.frames : s->frames).load(std::memory_order_relaxed)) : -1;
 }
 
 MMRESULT TMMSimulatedWaveIn::GetID(HWAVEIN h, int& id)

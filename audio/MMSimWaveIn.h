@@ -78,14 +78,14 @@ public:
     MMRESULT Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
                   uint32_t flags) override;
     MMRESULT Close(HWAVEIN h) override;
-    MMRESULT PrepareHeader(HWAVEIN h, PWaveHdr hdr) override;
-    MMRESULT UnprepareHeader(HWAVEIN h, PWaveHdr hdr) override;
     MMRESULT AddBuffer(HWAVEIN h, PWaveHdr hdr) override;
     MMRESULT Start(HWAVEIN h) override;
     MMRESULT Stop(HWAVEIN h) override;
     MMRESULT Reset(HWAVEIN h) override;
-    MMRESULT GetPosition(HWAVEIN h, MMTime& t) override;
     MMRESULT GetID(HWAVEIN h, int& id) override;
+
+protected:
+    int64_t StreamFrames(uintptr_t h) override;
 
 private:
     enum State : int { sFree, sOpen, sStarted, sDead };

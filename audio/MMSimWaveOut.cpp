@@ -207,16 +207,6 @@ MMRESULT TMMSimulatedWaveOut::Close(HWAVEOUT h)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT TMMSimulatedWaveOut::PrepareHeader(HWAVEOUT h, PWaveHdr hdr)
-{
-    return MarkOutHeaderPrepared(Find(h) != nullptr, hdr, true);
-}
-
-MMRESULT TMMSimulatedWaveOut::UnprepareHeader(HWAVEOUT h, PWaveHdr hdr)
-{
-    return MarkOutHeaderPrepared(Find(h) != nullptr, hdr, false);
-}
-
 MMRESULT TMMSimulatedWaveOut::Write(HWAVEOUT h, PWaveHdr hdr)
 {
     Stream* s = Find(h);
@@ -262,13 +252,10 @@ MMRESULT TMMSimulatedWaveOut::Reset(HWAVEOUT h)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT TMMSimulatedWaveOut::GetPosition(HWAVEOUT h, MMTime& t)
+int64_t TMMSimulatedWaveOut::StreamFrames(uintptr_t h)
 {
-    Stream* s = Find(h);
-    if (!s) return MMSYSERR_INVALHANDLE;
-    t.wType = MMTime::TIME_SAMPLES;
-    t.value = static_cast<uint32_t>(s->frames.load(std::memory_order_relaxed));
-    return MMSYSERR_NOERROR;
+    const Stream* s = Find(h);
+    return s ? static_cast<int64_t>(s->frames.load(std::memory_order_relaxed)) : -1;
 }
 
 bool WriteSimOutputCapture(const TMMSimulatedWaveOut& out, int device, const std::string& path, std::string& error)

@@ -57,13 +57,13 @@ public:
     MMRESULT Open(HWAVEOUT* h, int id, const WaveFormat& fmt, TWaveOutNotify cb, void* instance,
                   uint32_t flags) override;
     MMRESULT Close(HWAVEOUT h) override;
-    MMRESULT PrepareHeader(HWAVEOUT h, PWaveHdr hdr) override;
-    MMRESULT UnprepareHeader(HWAVEOUT h, PWaveHdr hdr) override;
     MMRESULT Write(HWAVEOUT h, PWaveHdr hdr) override;
     MMRESULT Pause(HWAVEOUT h) override;
     MMRESULT Restart(HWAVEOUT h) override;
     MMRESULT Reset(HWAVEOUT h) override;
-    MMRESULT GetPosition(HWAVEOUT h, MMTime& t) override;
+
+protected:
+    int64_t StreamFrames(uintptr_t h) override;
 
 private:
     enum State : int { sFree, sOpen, sDead };

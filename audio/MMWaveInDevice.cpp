@@ -12,6 +12,25 @@ std::vector<TMMDeviceInfo> TMMWaveDevice::Devices()
     return list;
 }
 
+MMRESULT TMMWaveDevice::PrepareHeader(uintptr_t h, PWaveHdr hdr)
+{
+    return MarkHeaderPrepared(StreamFrames(h) >= 0, hdr, true);
+}
+
+MMRESULT TMMWaveDevice::UnprepareHeader(uintptr_t h, PWaveHdr hdr)
+{
+    return MarkHeaderPrepared(StreamFrames(h) >= 0, hdr, false);
+}
+
+MMRESULT TMMWaveDevice::GetPosition(uintptr_t h, MMTime& t)
+{
+    const int64_t frames = StreamFrames(h);
+    if (frames < 0) return MMSYSERR_INVALHANDLE;
+    t.wType = MMTime::TIME_SAMPLES;
+    t.value = static_cast<uint32_t>(frames);
+    return MMSYSERR_NOERROR;
+}
+
 uint32_t StandardFormatBit(const WaveFormat& fmt)
 {
     // Above 48000 the class is taken from the rate's low 16 bits.

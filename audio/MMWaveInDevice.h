@@ -87,19 +87,24 @@ public:
     // been returned; playback fails with WAVERR_STILLPLAYING while headers
     // are queued.
     virtual MMRESULT Close(uintptr_t h) = 0;
-    virtual MMRESULT PrepareHeader(uintptr_t h, PWaveHdr hdr) = 0;
-    virtual MMRESULT UnprepareHeader(uintptr_t h, PWaveHdr hdr) = 0;
+    // Back ends that keep no per-header state: only the prepared flag changes.
+    virtual MMRESULT PrepareHeader(uintptr_t h, PWaveHdr hdr);
+    virtual MMRESULT UnprepareHeader(uintptr_t h, PWaveHdr hdr);
     // Stops and returns every queued buffer, in order (playback: the
     // position goes back to 0).
     virtual MMRESULT Reset(uintptr_t h) = 0;
-    // Frames recorded or played since open or reset.
-    virtual MMRESULT GetPosition(uintptr_t h, MMTime& t) = 0;
+    // Frames recorded or played since open or reset (StreamFrames).
+    virtual MMRESULT GetPosition(uintptr_t h, MMTime& t);
 
     // id -1 (MapperId) is the default device.
     virtual MMRESULT GetDevCaps(int id, WaveCaps& caps) = 0;
 
     // The devices that have caps: the default (-1) first, then 0 ... N-1.
     std::vector<TMMDeviceInfo> Devices();
+
+protected:
+    // The frames of open stream h since open or reset; -1 for no open stream.
+    virtual int64_t StreamFrames(uintptr_t) { return -1; }
 };
 
 class TMMWaveInDevice : public TMMWaveDevice {

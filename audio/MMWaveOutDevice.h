@@ -41,12 +41,6 @@ public:
     std::vector<TMMDeviceInfo> OutputDevices() { return Devices(); }
 };
 
-// Prepare/unprepare for output back ends without per-header state.
-inline MMRESULT MarkOutHeaderPrepared(bool known, PWaveHdr hdr, bool prepared)
-{
-    return MarkHeaderPrepared(known, hdr, prepared);
-}
-
 // The written headers of one open output and the header being played.
 // Write (Add) runs on any thread; Read and the Return* calls run on one
 // context at a time (the device's own, or the caller's once it is halted).
