@@ -53,6 +53,18 @@ protected:
             if (s->used.load()) CloseStream(*s);
     }
 
+    // PortAudio's finished callback of a stream (user: the Stream): unless
+    // we stopped it, the device is gone, and every queued header goes back
+    // so that the owner learns of it.
+    template <class Stream>
+    static void StreamFinished(void* user)
+    {
+        auto* s = static_cast<Stream*>(user);
+        if (s->expectStop.load()) return;
+        s->gone.store(true);
+        s->queue.ReturnAll();
+    }
+
     std::string mInitError;
     std::vector<int> mOutputs;  // PortAudio indexes of the output devices
 

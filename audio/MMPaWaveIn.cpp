@@ -54,16 +54,6 @@ int captureCallback(const void* input, void*, unsigned long frames, const PaStre
     return paContinue;
 }
 
-// The stream became inactive. Unless we stopped it, the device is gone:
-// every queued buffer goes back so the recorder learns of it.
-void finishedCallback(void* user)
-{
-    auto* s = static_cast<TMMPortAudioWaveIn::Stream*>(user);
-    if (s->expectStop.load()) return;
-    s->gone.store(true);
-    s->queue.ReturnAll();
-}
-
 // Audio thread of a shared device stream: split and hand on.
 int sharedCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
                    PaStreamCallbackFlags, void* user)
@@ -168,7 +158,7 @@ MMRESULT TMMPortAudioWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWa
     const PaError err = Pa_OpenStream(&stream, &in, nullptr, fmt.nSamplesPerSec, paFramesPerBufferUnspecified,
                                       kInputFlags, captureCallback, s);
     if (err != paNoError) return err;
-    Pa_SetStreamFinishedCallback(stream, finishedCallback);
+    Pa_SetStreamFinishedCallback(stream, StreamFinished<Stream>);
     s->pa = stream;
     const HWAVEIN handle = mStreams.NextHandle();
     s->queue.Bind(handle, cb, instance);

@@ -37,16 +37,6 @@ int playbackCallback(const void*, void* output, unsigned long frames, const PaSt
     return paContinue;
 }
 
-// The stream ended without being asked to: the device is gone; every written
-// header goes back so that the output learns of it.
-void finishedCallback(void* user)
-{
-    auto* s = static_cast<TMMPortAudioWaveOut::Stream*>(user);
-    if (s->expectStop.load()) return;
-    s->gone.store(true);
-    s->queue.ReturnAll();
-}
-
 }  // namespace
 
 TMMPortAudioWaveOut::TMMPortAudioWaveOut() = default;
@@ -93,7 +83,7 @@ MMRESULT TMMPortAudioWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, T
     const PaError err = Pa_OpenStream(&stream, nullptr, &out, fmt.nSamplesPerSec, 256,
                                       paClipOff, playbackCallback, s);
     if (err != paNoError) return err;
-    Pa_SetStreamFinishedCallback(stream, finishedCallback);
+    Pa_SetStreamFinishedCallback(stream, StreamFinished<Stream>);
     s->pa = stream;
     const PaStreamInfo* si = Pa_GetStreamInfo(stream);
     const double latency = si ? si->outputLatency : 0.0;

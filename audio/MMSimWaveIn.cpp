@@ -115,13 +115,8 @@ void TMMSimulatedWaveIn::Run()
             int free = 0;
             if (!s.busy.compare_exchange_strong(free, 1)) continue;
             if (s.state.load() == sStarted) {
-                const auto due = FramesDue(now, s.t0, s.fmt.nSamplesPerSec);
-                if (due > s.produced) {
-                    // After a stall, catch up at most one second.
-                    const uint64_t n = std::min<uint64_t>(due - s.produced, s.fmt.nSamplesPerSec);
-                    s.produced = due;
+                if (const uint64_t n = FramesBehind(now, s.t0, s.fmt.nSamplesPerSec, s.produced))
                     Produce(s, static_cast<size_t>(n));
-                }
             }
             s.busy.store(0);
         }
@@ -132,12 +127,8 @@ void TMMSimulatedWaveIn::Run()
         int free = 0;
         if (mIface.running.load() && mIface.busy.compare_exchange_strong(free, 1)) {
             if (mIface.running.load()) {
-                const auto due = FramesDue(now, mIface.t0, mIface.rate);
-                if (due > mIface.produced) {
-                    const uint64_t n = std::min<uint64_t>(due - mIface.produced, mIface.rate);
-                    mIface.produced = due;
+                if (const uint64_t n = FramesBehind(now, mIface.t0, mIface.rate, mIface.produced))
                     ProduceInterface(static_cast<size_t>(n));
-                }
             }
             mIface.busy.store(0);
         }

@@ -94,12 +94,8 @@ void TMMSimulatedWaveOut::Run()
                     if (resumed) idle = false;
                 } else {
                     idle = false;
-                    const auto due = FramesDue(now, s.t0, s.fmt.nSamplesPerSec);
-                    if (due > s.consumed) {
-                        const uint64_t n = std::min<uint64_t>(due - s.consumed, s.fmt.nSamplesPerSec);
-                        s.consumed = due;
+                    if (const uint64_t n = FramesBehind(now, s.t0, s.fmt.nSamplesPerSec, s.consumed))
                         Consume(s, static_cast<size_t>(n));
-                    }
                 }
             }
             s.busy.store(0);

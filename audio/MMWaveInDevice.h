@@ -143,23 +143,36 @@ inline MMRESULT MarkHeaderPrepared(bool known, PWaveHdr hdr, bool prepared)
     return MMSYSERR_NOERROR;
 }
 
-// The queued buffers of one open device and the header being filled.
-// Producers of AddBuffer may be any thread; Write and Return* run on one
-// context at a time (the device's own, or the caller's once the device is
-// stopped). No allocation after construction.
-class TMMCaptureQueue {
+// A stream's handle and its owner's notification (capture and playback
+// alike): Confirm sends the open and close confirmations, Notify a buffer.
+class TMMStreamBinding {
 public:
-    static constexpr size_t MaxBuffers = 4096;
-    TMMCaptureQueue() : mQueue(MaxBuffers) {}
-
-    void Bind(HWAVEIN h, TWaveInNotify cb, void* instance)
+    void Bind(uintptr_t h, TWaveInNotify cb, void* instance)
     {
         mHandle = h;
         mNotify = cb;
         mInstance = instance;
     }
-    HWAVEIN Handle() const { return mHandle; }
+    uintptr_t Handle() const { return mHandle; }
     void Confirm(uint32_t msg) { mNotify(mHandle, msg, mInstance, nullptr); }
+
+protected:
+    void Notify(uint32_t msg, PWaveHdr h) { mNotify(mHandle, msg, mInstance, h); }
+
+private:
+    uintptr_t mHandle = 0;
+    TWaveInNotify mNotify = nullptr;
+    void* mInstance = nullptr;
+};
+
+// The queued buffers of one open device and the header being filled.
+// Producers of AddBuffer may be any thread; Write and Return* run on one
+// context at a time (the device's own, or the caller's once the device is
+// stopped). No allocation after construction.
+class TMMCaptureQueue : public TMMStreamBinding {
+public:
+    static constexpr size_t MaxBuffers = 4096;
+    TMMCaptureQueue() : mQueue(MaxBuffers) {}
 
     bool Add(PWaveHdr hdr)
     {
@@ -230,7 +243,7 @@ public:
         mCurrent = nullptr;
         if (!h) return;
         h->dwFlags |= WHDR_DONE;
-        mNotify(mHandle, WIM_DATA, mInstance, h);
+        Notify(WIM_DATA, h);
     }
     // Stop: the partly filled header comes back; empty ones stay queued.
     void ReturnPartial()
@@ -262,9 +275,6 @@ public:
 private:
     TMMRing<PWaveHdr> mQueue;
     PWaveHdr mCurrent = nullptr;
-    HWAVEIN mHandle = 0;
-    TWaveInNotify mNotify = nullptr;
-    void* mInstance = nullptr;
     std::atomic<uint64_t> mOverrun{0};
 };
 

@@ -45,19 +45,10 @@ public:
 // Write (Add) runs on any thread; Read and the Return* calls run on one
 // context at a time (the device's own, or the caller's once it is halted).
 // No allocation after construction.
-class TMMPlaybackQueue {
+class TMMPlaybackQueue : public TMMStreamBinding {
 public:
     static constexpr size_t MaxBuffers = 1024;
     TMMPlaybackQueue() : mQueue(MaxBuffers) {}
-
-    void Bind(HWAVEOUT h, TWaveOutNotify cb, void* instance)
-    {
-        mHandle = h;
-        mNotify = cb;
-        mInstance = instance;
-    }
-    HWAVEOUT Handle() const { return mHandle; }
-    void Confirm(uint32_t msg) { mNotify(mHandle, msg, mInstance, nullptr); }
 
     bool Add(PWaveHdr hdr)
     {
@@ -116,7 +107,7 @@ public:
         if (!h) return;
         mPending.fetch_sub(1, std::memory_order_acq_rel);
         h->dwFlags |= WHDR_DONE;
-        mNotify(mHandle, WOM_DONE, mInstance, h);
+        Notify(WOM_DONE, h);
     }
     // Every header comes back, in order.
     void ReturnAll()
@@ -136,7 +127,4 @@ private:
     PWaveHdr mCurrent = nullptr;
     size_t mHeld = 0;  // bytes still to pass before a held header goes back
     std::atomic<int> mPending{0};
-    HWAVEOUT mHandle = 0;
-    TWaveOutNotify mNotify = nullptr;
-    void* mInstance = nullptr;
 };
