@@ -83,6 +83,11 @@ public:
     virtual int GetNumDevs() = 0;
     // Non-zero when the code has no text.
     virtual MMRESULT GetErrorText(MMRESULT err, std::string& text) = 0;
+    // With WAVE_FORMAT_QUERY only checks the format. Otherwise opens and
+    // confirms with WIM_OPEN / WOM_OPEN through `cb` (possibly before
+    // returning); the notification is the same for both directions.
+    virtual MMRESULT Open(uintptr_t* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
+                          uint32_t flags) = 0;
     // Confirms with WIM_CLOSE / WOM_CLOSE. Capture: every buffer must have
     // been returned; playback fails with WAVERR_STILLPLAYING while headers
     // are queued.
@@ -109,10 +114,6 @@ protected:
 
 class TMMWaveInDevice : public TMMWaveDevice {
 public:
-    // With WAVE_FORMAT_QUERY only checks the format. Otherwise opens and
-    // confirms with WIM_OPEN through `cb` (possibly before returning).
-    virtual MMRESULT Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
-                          uint32_t flags) = 0;
     // Any context, including the notification; never blocks.
     virtual MMRESULT AddBuffer(HWAVEIN h, PWaveHdr hdr) = 0;
     virtual MMRESULT Start(HWAVEIN h) = 0;

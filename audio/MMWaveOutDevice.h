@@ -27,10 +27,6 @@ using TWaveOutNotify = void (*)(HWAVEOUT h, uint32_t msg, void* instance, PWaveH
 
 class TMMWaveOutDevice : public TMMWaveDevice {
 public:
-    // With WAVE_FORMAT_QUERY only checks the format. Otherwise opens and
-    // confirms with WOM_OPEN through `cb` (possibly before returning).
-    virtual MMRESULT Open(HWAVEOUT* h, int id, const WaveFormat& fmt, TWaveOutNotify cb, void* instance,
-                          uint32_t flags) = 0;
     // Queues dwBufferLength bytes; any thread, never blocks. The header comes
     // back marked done through WOM_DONE once played.
     virtual MMRESULT Write(HWAVEOUT h, PWaveHdr hdr) = 0;
