@@ -6,11 +6,7 @@
 
 int ClampInputMode(int mode) { return std::clamp(mode, 0, InputModeCount - 1); }
 
-int ChannelsForMode(int mode)
-{
-    static const int channels[InputModeCount] = {2, 4, 8, 16, 24};
-    return channels[ClampInputMode(mode)];
-}
+int ChannelsForMode(int mode) { return tv::kModeChannels[ClampInputMode(mode)]; }
 
 int RecordersForMode(int mode) { return ChannelsForMode(mode) / 2; }
 

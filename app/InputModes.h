@@ -1,11 +1,13 @@
 // Input modes: index 0 ... 4 for 2, 4, 8, 16 or 24 channels.
 #pragma once
 
-constexpr int InputModeCount = 5;
+#include "base/TvConstants.h"
+
+constexpr int InputModeCount = tv::kInputModes;
 
 // An index outside 0 ... 4 selects the nearest entry.
 int ClampInputMode(int mode);
-int ChannelsForMode(int mode);   // 2, 4, 8, 16, 24
+int ChannelsForMode(int mode);   // tv::kModeChannels: 2, 4, 8, 16, 24
 int RecordersForMode(int mode);  // 1, 2, 4, 8, 12
 
 struct TModeWindowWidth {

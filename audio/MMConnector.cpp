@@ -667,8 +667,8 @@ void TMMConnector::RefresherTick(void* owner)
 void TMMConnector::Unsubscribe()
 {
     if (!mRefresher) return;
-    void* h = mRefresher;
-    mRefresher = nullptr;
+    const TMMTimerList::Handle h = mRefresher;
+    mRefresher = 0;
     ConnectorTimerList().Unsubscribe(h);
 }
 

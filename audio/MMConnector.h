@@ -14,7 +14,7 @@
 
 #include "audio/MMConnectorLoop.h"
 #include "audio/MMConnectorSinks.h"
-#include "audio/MMConnectorTimer.h"
+#include "audio/MMHiTimer.h"
 #include "audio/MMDSPObj.h"
 
 #include <atomic>
@@ -191,6 +191,6 @@ private:
     Group mGroup[2];
 
     std::atomic<int> mPendingTimerCycles{0};
-    void* mRefresher = nullptr;
+    TMMTimerList::Handle mRefresher = 0;  // the pause refresher's subscription
     TMMHiTimer mTimer;
 };

@@ -53,3 +53,16 @@ inline uint64_t FramesDue(std::chrono::steady_clock::time_point now, std::chrono
     if (now <= t0) return 0;
     return static_cast<uint64_t>(std::chrono::duration<double>(now - t0).count() * static_cast<double>(rate));
 }
+
+// The frames a stream whose clock started at `t0` and that has handled
+// `done` of them is behind at `now`: at most one second after a stall.
+// Advances `done` to the frames due.
+inline uint64_t FramesBehind(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::time_point t0,
+                             uint64_t rate, uint64_t& done)
+{
+    const uint64_t due = FramesDue(now, t0, rate);
+    if (due <= done) return 0;
+    const uint64_t n = due - done < rate ? due - done : rate;
+    done = due;
+    return n;
+}

@@ -3,17 +3,6 @@
 #include <portaudio.h>
 
 #include <algorithm>
-#include <cstdlib>
-
-#ifdef TARVOLIN_HAVE_ALSA
-#include <alsa/asoundlib.h>
-#endif
-#ifdef TARVOLIN_HAVE_JACK
-#include <jack/jack.h>
-#endif
-
-// Codes of this back end beyond PortAudio's (which are negative).
-constexpr MMRESULT kDeviceGone = MMSYSERR_NODRIVER;
 
 struct TMMPortAudioWaveIn::Stream {
     TMMPairTap tap;  // the queue; and the channels, on a pair
@@ -51,13 +40,6 @@ constexpr PaStreamFlags kInputFlags = paDitherOff;
 thread_local TMMPortAudioWaveIn::Stream* tlCallbackStream = nullptr;
 thread_local TMMPortAudioWaveIn::Shared* tlCallbackShared = nullptr;
 
-#ifdef TARVOLIN_HAVE_ALSA
-void alsaQuiet(const char*, int, const char*, int, const char*, ...) {}
-#endif
-#ifdef TARVOLIN_HAVE_JACK
-void jackQuiet(const char*) {}
-#endif
-
 // Audio thread: copy and hand on; nothing else.
 int captureCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
                     PaStreamCallbackFlags, void* user)
@@ -70,16 +52,6 @@ int captureCallback(const void* input, void*, unsigned long frames, const PaStre
     }
     tlCallbackStream = nullptr;
     return paContinue;
-}
-
-// The stream became inactive. Unless we stopped it, the device is gone:
-// every queued buffer goes back so the recorder learns of it.
-void finishedCallback(void* user)
-{
-    auto* s = static_cast<TMMPortAudioWaveIn::Stream*>(user);
-    if (s->expectStop.load()) return;
-    s->gone.store(true);
-    s->queue.ReturnAll();
 }
 
 // Audio thread of a shared device stream: split and hand on.
@@ -103,63 +75,30 @@ void sharedFinished(void* user)
 
 }  // namespace
 
-void SilenceAudioLibraryNoise()
-{
-#ifdef TARVOLIN_HAVE_ALSA
-    snd_lib_error_set_handler(alsaQuiet);
-#endif
-#ifdef TARVOLIN_HAVE_JACK
-    jack_set_error_function(jackQuiet);
-    jack_set_info_function(jackQuiet);
-#endif
-    // Never start a JACK server as a side effect of listing devices.
-    setenv("JACK_NO_START_SERVER", "1", 0);
-}
-
 TMMPortAudioWaveIn::TMMPortAudioWaveIn()
 {
-    SilenceAudioLibraryNoise();
-    const PaError err = Pa_Initialize();
-    if (err != paNoError) {
-        mInitError = Pa_GetErrorText(err);
-        return;
-    }
+    if (!Initialized()) return;
     const int n = Pa_GetDeviceCount();
     for (int i = 0; i < n; ++i) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-        if (!info) continue;
-        if (info->maxInputChannels > 0) {
-            mInputs.push_back({i, -1, info->maxInputChannels});
-            for (int p = 0; p < PairCount(info->maxInputChannels); ++p) mInputs.push_back({i, p, info->maxInputChannels});
-        }
-        if (info->maxOutputChannels > 0) mOutputs.push_back(i);
+        if (!info || info->maxInputChannels <= 0) continue;
+        mInputs.push_back({i, -1, info->maxInputChannels});
+        for (int p = 0; p < PairCount(info->maxInputChannels); ++p) mInputs.push_back({i, p, info->maxInputChannels});
     }
     mShared.resize(static_cast<size_t>(n > 0 ? n : 0));
 }
 
 TMMPortAudioWaveIn::~TMMPortAudioWaveIn()
 {
-    if (!Initialized()) return;
-    for (auto& s : mStreams)
-        if (s->used.load() && s->pa) {
-            s->expectStop.store(true);
-            Pa_CloseStream(s->pa);
-            s->pa = nullptr;
-        }
+    CloseOpenStreams(mStreams);
     for (auto& sh : mShared)
         if (sh) CloseShared(*sh);
-    // PortAudio stays initialised until the process ends: terminating it
-    // unloads ALSA's plugins, whose own allocations then surface as leaks of
-    // unknown modules under LeakSanitizer (and cannot be suppressed by name).
 }
 
 int TMMPortAudioWaveIn::PaIndex(int id) const
 {
     if (!Initialized()) return -1;
-    if (id == -1) {
-        const PaDeviceIndex d = Pa_GetDefaultInputDevice();
-        return d == paNoDevice ? -1 : d;
-    }
+    if (id == -1) return DefaultIndex(true);
     if (id < 0 || id >= static_cast<int>(mInputs.size())) return -1;
     return mInputs[static_cast<size_t>(id)].pa;
 }
@@ -179,54 +118,22 @@ MMRESULT TMMPortAudioWaveIn::GetDevCaps(int id, WaveInCaps& caps)
 {
     const int pa = PaIndex(id);
     if (pa < 0) return MMSYSERR_BADDEVICEID;
-    const PaDeviceInfo* info = Pa_GetDeviceInfo(pa);
-    if (!info) return MMSYSERR_NODRIVER;
-    const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
-    caps.szPname = info->name ? info->name : "";
-    caps.hostApi = api && api->name ? api->name : "";
-    caps.wChannels = static_cast<uint16_t>(info->maxInputChannels);
-    if (const int pair = PairOf(id); pair >= 0) {
-        caps.szPname = PairName(caps.szPname, info->maxInputChannels, pair);
-        caps.wChannels = static_cast<uint16_t>(PairWidth(info->maxInputChannels, pair));
-        caps.dwFormats = StandardFormatBits(true, true, false, true);
-        return MMSYSERR_NOERROR;
-    }
-    caps.dwFormats = StandardFormatBits(info->maxInputChannels >= 1, info->maxInputChannels >= 2, true, true);
+    const MMRESULT r = Describe(pa, true, caps);
+    const int pair = PairOf(id);
+    if (r != MMSYSERR_NOERROR || pair < 0) return r;
+    const int channels = mInputs[static_cast<size_t>(id)].channels;
+    caps.szPname = PairName(caps.szPname, channels, pair);
+    caps.wChannels = static_cast<uint16_t>(PairWidth(channels, pair));
+    caps.dwFormats = StandardFormatBits(true, true, false, true);
     return MMSYSERR_NOERROR;
-}
-
-MMRESULT TMMPortAudioWaveIn::GetErrorText(MMRESULT err, std::string& text)
-{
-    if (err < 0) {
-        if (err == paUnanticipatedHostError) {
-            const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
-            if (host && host->errorText && *host->errorText) {
-                text = host->errorText;
-                return MMSYSERR_NOERROR;
-            }
-        }
-        const char* t = Pa_GetErrorText(static_cast<PaError>(err));
-        if (!t) return MMSYSERR_BADERRNUM;
-        text = t;
-        return MMSYSERR_NOERROR;
-    }
-    if (err == kDeviceGone) {
-        text = "The audio device is no longer available.";
-        return MMSYSERR_NOERROR;
-    }
-    return StandardErrorText(err, text);
 }
 
 MMRESULT TMMPortAudioWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
                                   uint32_t flags)
 {
     const int pa = PaIndex(id);
-    if (pa < 0) return MMSYSERR_BADDEVICEID;
-    if (fmt.wFormatTag != WAVE_FORMAT_PCM || (fmt.wBitsPerSample != 8 && fmt.wBitsPerSample != 16) ||
-        fmt.nChannels == 0 || fmt.nBlockAlign != fmt.nChannels * fmt.wBitsPerSample / 8)
-        return WAVERR_BADFORMAT;
+    if (const MMRESULT r = CheckOpen(pa, fmt)) return r;
     const PaDeviceInfo* info = Pa_GetDeviceInfo(pa);
-    if (!info) return MMSYSERR_NODRIVER;
     if (PairOf(id) >= 0) return OpenPair(h, mInputs[static_cast<size_t>(id)], id, fmt, cb, instance, flags);
     PaStreamParameters in{};
     in.device = pa;
@@ -251,7 +158,7 @@ MMRESULT TMMPortAudioWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWa
     const PaError err = Pa_OpenStream(&stream, &in, nullptr, fmt.nSamplesPerSec, paFramesPerBufferUnspecified,
                                       kInputFlags, captureCallback, s);
     if (err != paNoError) return err;
-    Pa_SetStreamFinishedCallback(stream, finishedCallback);
+    Pa_SetStreamFinishedCallback(stream, StreamFinished<Stream>);
     s->pa = stream;
     const HWAVEIN handle = mStreams.NextHandle();
     s->queue.Bind(handle, cb, instance);
@@ -277,31 +184,18 @@ MMRESULT TMMPortAudioWaveIn::Close(HWAVEIN h)
         s->queue.Confirm(WIM_CLOSE);
         return MMSYSERR_NOERROR;
     }
-    s->expectStop.store(true);
-    PaError err = paNoError;
-    if (s->pa) err = Pa_CloseStream(s->pa);
-    s->pa = nullptr;
+    const MMRESULT r = CloseStream(*s);
     s->queue.Clear();
     s->used.store(false);
     s->queue.Confirm(WIM_CLOSE);
-    return err == paNoError ? MMSYSERR_NOERROR : err;
-}
-
-MMRESULT TMMPortAudioWaveIn::PrepareHeader(HWAVEIN h, PWaveHdr hdr)
-{
-    return MarkHeaderPrepared(Find(h) != nullptr, hdr, true);
-}
-
-MMRESULT TMMPortAudioWaveIn::UnprepareHeader(HWAVEIN h, PWaveHdr hdr)
-{
-    return MarkHeaderPrepared(Find(h) != nullptr, hdr, false);
+    return r;
 }
 
 MMRESULT TMMPortAudioWaveIn::AddBuffer(HWAVEIN h, PWaveHdr hdr)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    if (s->gone.load() || s->tap.gone.load()) return kDeviceGone;
+    if (s->gone.load() || s->tap.gone.load()) return kPaDeviceGone;
     if (!hdr || !(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
     return s->queue.Add(hdr) ? MMSYSERR_NOERROR : MMSYSERR_NOMEM;
 }
@@ -310,7 +204,7 @@ MMRESULT TMMPortAudioWaveIn::Start(HWAVEIN h)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    if (s->gone.load() || s->tap.gone.load()) return kDeviceGone;
+    if (s->gone.load() || s->tap.gone.load()) return kPaDeviceGone;
     if (Shared* sh = s->shared) {
         if (PWaveHdr first = s->queue.Current())
             s->tap.gridFrames = std::max<uint32_t>(1, first->dwBufferLength / static_cast<uint32_t>(s->tap.FrameBytes()));
@@ -381,13 +275,10 @@ MMRESULT TMMPortAudioWaveIn::Reset(HWAVEIN h)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT TMMPortAudioWaveIn::GetPosition(HWAVEIN h, MMTime& t)
+int64_t TMMPortAudioWaveIn::StreamFrames(uintptr_t h)
 {
-    Stream* s = Find(h);
-    if (!s) return MMSYSERR_INVALHANDLE;
-    t.wType = MMTime::TIME_SAMPLES;
-    t.value = static_cast<uint32_t>((s->shared ? s->tap.frames : s->frames).load(std::memory_order_relaxed));
-    return MMSYSERR_NOERROR;
+    const Stream* s = Find(h);
+    return s ? static_cast<int64_t>((s->shared ? s->tap.frames : s->frames).load(std::memory_order_relaxed)) : -1;
 }
 
 MMRESULT TMMPortAudioWaveIn::GetID(HWAVEIN h, int& id)
@@ -409,15 +300,12 @@ std::vector<TMMDeviceInfo> TMMPortAudioWaveIn::BackendOutputDevices()
 {
     std::vector<TMMDeviceInfo> list;
     if (!Initialized()) return list;
-    auto add = [&](int id, int pa) {
-        const PaDeviceInfo* info = Pa_GetDeviceInfo(pa);
-        if (!info) return;
-        const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
-        list.push_back({id, info->name ? info->name : "", api && api->name ? api->name : "", info->maxOutputChannels});
-    };
-    const PaDeviceIndex def = Pa_GetDefaultOutputDevice();
-    if (def != paNoDevice) add(-1, def);
-    for (size_t i = 0; i < mOutputs.size(); ++i) add(static_cast<int>(i), mOutputs[i]);
+    for (int id = -1; id < static_cast<int>(mOutputs.size()); ++id) {
+        WaveCaps caps;
+        const int pa = OutputIndex(id);
+        if (pa >= 0 && Describe(pa, false, caps) == MMSYSERR_NOERROR)
+            list.push_back({id, caps.szPname, caps.hostApi, caps.wChannels});
+    }
     return list;
 }
 
@@ -457,7 +345,7 @@ MMRESULT TMMPortAudioWaveIn::OpenPair(HWAVEIN* h, const Input& in, int id, const
     }
     if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
     if (!h || !cb) return MMSYSERR_INVALPARAM;
-    if (sh.dead.load()) return kDeviceGone;
+    if (sh.dead.load()) return kPaDeviceGone;
 
     Stream* s = mStreams.FreeSlot();
     if (!s) return MMSYSERR_ALLOCATED;
@@ -490,7 +378,7 @@ MMRESULT TMMPortAudioWaveIn::OpenPair(HWAVEIN* h, const Input& in, int id, const
 // (the running pairs drop their partly filled buffer and stay aligned).
 MMRESULT TMMPortAudioWaveIn::StartShared(Shared& sh)
 {
-    if (sh.dead.load()) return kDeviceGone;
+    if (sh.dead.load()) return kPaDeviceGone;
     const int needed = sh.capture.HighestChannel();
     if (sh.pa && sh.channels >= needed) {
         if (Pa_IsStreamStopped(sh.pa) == 1) {
@@ -503,7 +391,7 @@ MMRESULT TMMPortAudioWaveIn::StartShared(Shared& sh)
     }
     CloseShared(sh);
     const PaDeviceInfo* info = Pa_GetDeviceInfo(sh.device);
-    if (!info) return kDeviceGone;
+    if (!info) return kPaDeviceGone;
     PaStreamParameters q{};
     q.device = sh.device;
     q.channelCount = needed;

@@ -10,6 +10,7 @@
 // or logs.
 #pragma once
 
+#include "audio/MMPaBackend.h"
 #include "audio/MMPairSplit.h"
 #include "audio/MMStreamTable.h"
 #include "audio/MMWaveInDevice.h"
@@ -20,7 +21,7 @@
 #include <string>
 #include <vector>
 
-class TMMPortAudioWaveIn : public TMMWaveInDevice {
+class TMMPortAudioWaveIn : public TMMWaveInDevice, public TMMPaBackend {
 public:
     static constexpr int MaxStreams = 32;
 
@@ -29,23 +30,17 @@ public:
     TMMPortAudioWaveIn();
     ~TMMPortAudioWaveIn() override;
 
-    bool Initialized() const { return mInitError.empty(); }
-    const std::string& InitError() const { return mInitError; }
-
     std::string BackendName() const override { return "portaudio"; }
     int GetNumDevs() override { return static_cast<int>(mInputs.size()); }
     MMRESULT GetDevCaps(int id, WaveInCaps& caps) override;
-    MMRESULT GetErrorText(MMRESULT err, std::string& text) override;
+    MMRESULT GetErrorText(MMRESULT err, std::string& text) override { return ErrorText(err, text); }
     MMRESULT Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
                   uint32_t flags) override;
     MMRESULT Close(HWAVEIN h) override;
-    MMRESULT PrepareHeader(HWAVEIN h, PWaveHdr hdr) override;
-    MMRESULT UnprepareHeader(HWAVEIN h, PWaveHdr hdr) override;
     MMRESULT AddBuffer(HWAVEIN h, PWaveHdr hdr) override;
     MMRESULT Start(HWAVEIN h) override;
     MMRESULT Stop(HWAVEIN h) override;
     MMRESULT Reset(HWAVEIN h) override;
-    MMRESULT GetPosition(HWAVEIN h, MMTime& t) override;
     MMRESULT GetID(HWAVEIN h, int& id) override;
     int64_t LostBytes(HWAVEIN h) override;
     std::vector<TMMDeviceInfo> BackendOutputDevices() override;
@@ -57,6 +52,9 @@ public:
 
     struct Stream;
     struct Shared;
+
+protected:
+    int64_t StreamFrames(uintptr_t h) override;
 
 private:
     struct Input {
@@ -73,13 +71,7 @@ private:
     // Stops and closes the device's stream once no pair records from it.
     void StopSharedIfIdle(Shared& sh);
 
-    std::string mInitError;
     std::vector<Input> mInputs;  // the input devices and their pairs, by id
     std::vector<std::unique_ptr<Shared>> mShared;  // per PortAudio device, made on first use
-    std::vector<int> mOutputs;  // ... and of the output devices
     TMMStreamTable<Stream, MaxStreams> mStreams;
 };
-
-// Silences ALSA's and JACK's diagnostics on stderr (idempotent); call before
-// PortAudio is initialised.
-void SilenceAudioLibraryNoise();

@@ -1,12 +1,8 @@
 #include "audio/MMPaWaveOut.h"
 
-#include "audio/MMPaWaveIn.h"
-
 #include <portaudio.h>
 
 #include <cstring>
-
-constexpr MMRESULT kDeviceGone = MMSYSERR_NODRIVER;
 
 struct TMMPortAudioWaveOut::Stream {
     TMMPlaybackQueue queue;
@@ -41,55 +37,11 @@ int playbackCallback(const void*, void* output, unsigned long frames, const PaSt
     return paContinue;
 }
 
-// The stream ended without being asked to: the device is gone; every written
-// header goes back so that the output learns of it.
-void finishedCallback(void* user)
-{
-    auto* s = static_cast<TMMPortAudioWaveOut::Stream*>(user);
-    if (s->expectStop.load()) return;
-    s->gone.store(true);
-    s->queue.ReturnAll();
-}
-
 }  // namespace
 
-TMMPortAudioWaveOut::TMMPortAudioWaveOut()
-{
-    SilenceAudioLibraryNoise();
-    const PaError err = Pa_Initialize();
-    if (err != paNoError) {
-        mInitError = Pa_GetErrorText(err);
-        return;
-    }
-    const int n = Pa_GetDeviceCount();
-    for (int i = 0; i < n; ++i) {
-        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-        if (info && info->maxOutputChannels > 0) mOutputs.push_back(i);
-    }
-}
+TMMPortAudioWaveOut::TMMPortAudioWaveOut() = default;
 
-TMMPortAudioWaveOut::~TMMPortAudioWaveOut()
-{
-    if (!Initialized()) return;
-    for (auto& s : mStreams)
-        if (s->used.load() && s->pa) {
-            s->expectStop.store(true);
-            Pa_CloseStream(s->pa);
-            s->pa = nullptr;
-        }
-    // PortAudio stays initialised until the process ends (see the capture side).
-}
-
-int TMMPortAudioWaveOut::PaIndex(int id) const
-{
-    if (!Initialized()) return -1;
-    if (id == -1) {
-        const PaDeviceIndex d = Pa_GetDefaultOutputDevice();
-        return d == paNoDevice ? -1 : d;
-    }
-    if (id < 0 || id >= static_cast<int>(mOutputs.size())) return -1;
-    return mOutputs[static_cast<size_t>(id)];
-}
+TMMPortAudioWaveOut::~TMMPortAudioWaveOut() { CloseOpenStreams(mStreams); }
 
 TMMPortAudioWaveOut::Stream* TMMPortAudioWaveOut::Find(HWAVEOUT h)
 {
@@ -99,49 +51,15 @@ TMMPortAudioWaveOut::Stream* TMMPortAudioWaveOut::Find(HWAVEOUT h)
 MMRESULT TMMPortAudioWaveOut::GetDevCaps(int id, WaveOutCaps& caps)
 {
     const int pa = PaIndex(id);
-    if (pa < 0) return MMSYSERR_BADDEVICEID;
-    const PaDeviceInfo* info = Pa_GetDeviceInfo(pa);
-    if (!info) return MMSYSERR_NODRIVER;
-    const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
-    caps.szPname = info->name ? info->name : "";
-    caps.hostApi = api && api->name ? api->name : "";
-    caps.wChannels = static_cast<uint16_t>(info->maxOutputChannels);
-    caps.dwFormats = StandardFormatBits(info->maxOutputChannels >= 1, info->maxOutputChannels >= 2, true, true);
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT TMMPortAudioWaveOut::GetErrorText(MMRESULT err, std::string& text)
-{
-    if (err < 0) {
-        if (err == paUnanticipatedHostError) {
-            const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
-            if (host && host->errorText && *host->errorText) {
-                text = host->errorText;
-                return MMSYSERR_NOERROR;
-            }
-        }
-        const char* t = Pa_GetErrorText(static_cast<PaError>(err));
-        if (!t) return MMSYSERR_BADERRNUM;
-        text = t;
-        return MMSYSERR_NOERROR;
-    }
-    if (err == kDeviceGone) {
-        text = "The audio device is no longer available.";
-        return MMSYSERR_NOERROR;
-    }
-    return StandardErrorText(err, text);
+    return pa < 0 ? MMSYSERR_BADDEVICEID : Describe(pa, false, caps);
 }
 
 MMRESULT TMMPortAudioWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, TWaveOutNotify cb, void* instance,
                                    uint32_t flags)
 {
     const int pa = PaIndex(id);
-    if (pa < 0) return MMSYSERR_BADDEVICEID;
-    if (fmt.wFormatTag != WAVE_FORMAT_PCM || (fmt.wBitsPerSample != 8 && fmt.wBitsPerSample != 16) ||
-        fmt.nChannels == 0 || fmt.nBlockAlign != fmt.nChannels * fmt.wBitsPerSample / 8)
-        return WAVERR_BADFORMAT;
+    if (const MMRESULT r = CheckOpen(pa, fmt)) return r;
     const PaDeviceInfo* info = Pa_GetDeviceInfo(pa);
-    if (!info) return MMSYSERR_NODRIVER;
     PaStreamParameters out{};
     out.device = pa;
     out.channelCount = fmt.nChannels;
@@ -165,7 +83,7 @@ MMRESULT TMMPortAudioWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, T
     const PaError err = Pa_OpenStream(&stream, nullptr, &out, fmt.nSamplesPerSec, 256,
                                       paClipOff, playbackCallback, s);
     if (err != paNoError) return err;
-    Pa_SetStreamFinishedCallback(stream, finishedCallback);
+    Pa_SetStreamFinishedCallback(stream, StreamFinished<Stream>);
     s->pa = stream;
     const PaStreamInfo* si = Pa_GetStreamInfo(stream);
     const double latency = si ? si->outputLatency : 0.0;
@@ -175,9 +93,7 @@ MMRESULT TMMPortAudioWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, T
     s->used.store(true);
     const PaError started = Pa_StartStream(stream);
     if (started != paNoError) {
-        s->expectStop.store(true);
-        Pa_CloseStream(stream);
-        s->pa = nullptr;
+        CloseStream(*s);
         s->used.store(false);
         return started;
     }
@@ -204,31 +120,18 @@ MMRESULT TMMPortAudioWaveOut::Close(HWAVEOUT h)
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
     if (s->queue.Pending() > 0 && !s->gone.load()) return WAVERR_STILLPLAYING;
-    s->expectStop.store(true);
-    PaError err = paNoError;
-    if (s->pa) err = Pa_CloseStream(s->pa);
-    s->pa = nullptr;
+    const MMRESULT r = CloseStream(*s);
     s->queue.ReturnAll();
     s->used.store(false);
     s->queue.Confirm(WOM_CLOSE);
-    return err == paNoError ? MMSYSERR_NOERROR : err;
-}
-
-MMRESULT TMMPortAudioWaveOut::PrepareHeader(HWAVEOUT h, PWaveHdr hdr)
-{
-    return MarkOutHeaderPrepared(Find(h) != nullptr, hdr, true);
-}
-
-MMRESULT TMMPortAudioWaveOut::UnprepareHeader(HWAVEOUT h, PWaveHdr hdr)
-{
-    return MarkOutHeaderPrepared(Find(h) != nullptr, hdr, false);
+    return r;
 }
 
 MMRESULT TMMPortAudioWaveOut::Write(HWAVEOUT h, PWaveHdr hdr)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    if (s->gone.load()) return kDeviceGone;
+    if (s->gone.load()) return kPaDeviceGone;
     if (!hdr || !(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
     if (Pa_IsStreamStopped(s->pa) == 1) {
         s->expectStop.store(false);
@@ -242,7 +145,7 @@ MMRESULT TMMPortAudioWaveOut::Pause(HWAVEOUT h)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    if (s->gone.load()) return kDeviceGone;
+    if (s->gone.load()) return kPaDeviceGone;
     s->paused.store(true);
     return MMSYSERR_NOERROR;
 }
@@ -251,7 +154,7 @@ MMRESULT TMMPortAudioWaveOut::Restart(HWAVEOUT h)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    if (s->gone.load()) return kDeviceGone;
+    if (s->gone.load()) return kPaDeviceGone;
     s->paused.store(false);
     return MMSYSERR_NOERROR;
 }
@@ -270,11 +173,8 @@ MMRESULT TMMPortAudioWaveOut::Reset(HWAVEOUT h)
     return r;
 }
 
-MMRESULT TMMPortAudioWaveOut::GetPosition(HWAVEOUT h, MMTime& t)
+int64_t TMMPortAudioWaveOut::StreamFrames(uintptr_t h)
 {
-    Stream* s = Find(h);
-    if (!s) return MMSYSERR_INVALHANDLE;
-    t.wType = MMTime::TIME_SAMPLES;
-    t.value = static_cast<uint32_t>(s->frames.load(std::memory_order_relaxed));
-    return MMSYSERR_NOERROR;
+    const Stream* s = Find(h);
+    return s ? static_cast<int64_t>(s->frames.load(std::memory_order_relaxed)) : -1;
 }

@@ -5,6 +5,7 @@
 // locks or logs.
 #pragma once
 
+#include "audio/MMPaBackend.h"
 #include "audio/MMStreamTable.h"
 #include "audio/MMWaveOutDevice.h"
 
@@ -13,40 +14,36 @@
 #include <memory>
 #include <vector>
 
-class TMMPortAudioWaveOut : public TMMWaveOutDevice {
+class TMMPortAudioWaveOut : public TMMWaveOutDevice, public TMMPaBackend {
 public:
     static constexpr int MaxStreams = 8;
 
     TMMPortAudioWaveOut();
     ~TMMPortAudioWaveOut() override;
 
-    bool Initialized() const { return mInitError.empty(); }
-    const std::string& InitError() const { return mInitError; }
     // PortAudio's device index of output id (-1 = default), or -1.
-    int PaIndex(int id) const;
+    int PaIndex(int id) const { return OutputIndex(id); }
 
     std::string BackendName() const override { return "portaudio"; }
     int GetNumDevs() override { return static_cast<int>(mOutputs.size()); }
     MMRESULT GetDevCaps(int id, WaveOutCaps& caps) override;
-    MMRESULT GetErrorText(MMRESULT err, std::string& text) override;
+    MMRESULT GetErrorText(MMRESULT err, std::string& text) override { return ErrorText(err, text); }
     MMRESULT Open(HWAVEOUT* h, int id, const WaveFormat& fmt, TWaveOutNotify cb, void* instance,
                   uint32_t flags) override;
     MMRESULT Close(HWAVEOUT h) override;
-    MMRESULT PrepareHeader(HWAVEOUT h, PWaveHdr hdr) override;
-    MMRESULT UnprepareHeader(HWAVEOUT h, PWaveHdr hdr) override;
     MMRESULT Write(HWAVEOUT h, PWaveHdr hdr) override;
     MMRESULT Pause(HWAVEOUT h) override;
     MMRESULT Restart(HWAVEOUT h) override;
     MMRESULT Reset(HWAVEOUT h) override;
-    MMRESULT GetPosition(HWAVEOUT h, MMTime& t) override;
 
     struct Stream;
+
+protected:
+    int64_t StreamFrames(uintptr_t h) override;
 
 private:
     Stream* Find(HWAVEOUT h);
     MMRESULT Halt(Stream& s);
 
-    std::string mInitError;
-    std::vector<int> mOutputs;
     TMMStreamTable<Stream, MaxStreams> mStreams;
 };

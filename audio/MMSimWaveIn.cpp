@@ -17,7 +17,6 @@ const TMMSimulatedWaveIn::Faults kNoFaults{};
 TMMSimulatedWaveIn::TMMSimulatedWaveIn(Clock clock) : mClock(clock)
 {
     for (int d = 0; d < DeviceCount; ++d) {
-        mGone[d].store(false);
         auto sig = std::make_unique<TMMSimSignal>(ParseSimSignal(DefaultSimSignalText(d + 1)));
         mSignal[d].store(sig.get());
         mSignals.push_back(std::move(sig));
@@ -60,10 +59,6 @@ const TMMSimulatedWaveIn::Faults& TMMSimulatedWaveIn::FaultsOf(int device) const
     return device >= 0 && device < DeviceCount ? mFaults[static_cast<size_t>(device)] : kNoFaults;
 }
 
-TMMSimulatedWaveIn::Faults& TMMSimulatedWaveIn::DeviceFaults(int device)
-{
-    return mFaults[static_cast<size_t>(std::clamp(DeviceIndex(device), 0, DeviceCount - 1))];
-}
 
 TMMSimulatedWaveIn::Stream* TMMSimulatedWaveIn::Find(HWAVEIN h)
 {
@@ -120,13 +115,8 @@ void TMMSimulatedWaveIn::Run()
             int free = 0;
             if (!s.busy.compare_exchange_strong(free, 1)) continue;
             if (s.state.load() == sStarted) {
-                const auto due = FramesDue(now, s.t0, s.fmt.nSamplesPerSec);
-                if (due > s.produced) {
-                    // After a stall, catch up at most one second.
-                    const uint64_t n = std::min<uint64_t>(due - s.produced, s.fmt.nSamplesPerSec);
-                    s.produced = due;
+                if (const uint64_t n = FramesBehind(now, s.t0, s.fmt.nSamplesPerSec, s.produced))
                     Produce(s, static_cast<size_t>(n));
-                }
             }
             s.busy.store(0);
         }
@@ -137,12 +127,8 @@ void TMMSimulatedWaveIn::Run()
         int free = 0;
         if (mIface.running.load() && mIface.busy.compare_exchange_strong(free, 1)) {
             if (mIface.running.load()) {
-                const auto due = FramesDue(now, mIface.t0, mIface.rate);
-                if (due > mIface.produced) {
-                    const uint64_t n = std::min<uint64_t>(due - mIface.produced, mIface.rate);
-                    mIface.produced = due;
+                if (const uint64_t n = FramesBehind(now, mIface.t0, mIface.rate, mIface.produced))
                     ProduceInterface(static_cast<size_t>(n));
-                }
             }
             mIface.busy.store(0);
         }
@@ -211,8 +197,7 @@ void TMMSimulatedWaveIn::Restore(int device)
         mIface.gone.store(false);
         return;
     }
-    const int d = DeviceIndex(device);
-    if (d >= 0 && d < DeviceCount) mGone[d].store(false);
+    RestoreDevice(device);
 }
 
 int TMMSimulatedWaveIn::Pump(int device, int buffers)
@@ -278,31 +263,18 @@ MMRESULT TMMSimulatedWaveIn::GetDevCaps(int id, WaveInCaps& caps)
         caps.dwFormats = StandardFormatBits(true, true, false, true);
         return MMSYSERR_NOERROR;
     }
-    const int d = DeviceIndex(id);
-    if (mGone[d].load()) return MMSYSERR_NODRIVER;
-    caps.szPname = "Simulated input " + std::to_string(d + 1);
-    caps.hostApi = "Simulated";
-    caps.wChannels = 2;
-    caps.dwFormats = StandardFormatBits(true, true, false, true);
+    int d = 0;
+    if (const MMRESULT r = CheckDevice(id, d)) return r;
+    Caption("input", d, false, caps);
     return MMSYSERR_NOERROR;
-}
-
-MMRESULT TMMSimulatedWaveIn::GetErrorText(MMRESULT err, std::string& text)
-{
-    if (err == MMSYSERR_NODRIVER) {
-        text = "The simulated device was removed.";
-        return MMSYSERR_NOERROR;
-    }
-    return StandardErrorText(err, text);
 }
 
 MMRESULT TMMSimulatedWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
                                   uint32_t flags)
 {
     if (OnInterface(id)) return OpenShared(h, id, fmt, cb, instance, flags);
-    if (id < -1 || id >= DeviceCount) return MMSYSERR_BADDEVICEID;
-    const int d = DeviceIndex(id);
-    if (mGone[d].load()) return MMSYSERR_NODRIVER;
+    int d = 0;
+    if (const MMRESULT r = CheckDevice(id, d)) return r;
     const Faults& f = FaultsOf(d);
     const bool ok = fmt.wFormatTag == WAVE_FORMAT_PCM && fmt.wBitsPerSample == 16 &&
                     (fmt.nChannels == 1 || fmt.nChannels == 2) && fmt.nBlockAlign == fmt.nChannels * 2 &&
@@ -343,16 +315,6 @@ MMRESULT TMMSimulatedWaveIn::Close(HWAVEIN h)
     s->state.store(sFree);
     if (confirm) s->queue.Confirm(WIM_CLOSE);
     return MMSYSERR_NOERROR;
-}
-
-MMRESULT TMMSimulatedWaveIn::PrepareHeader(HWAVEIN h, PWaveHdr hdr)
-{
-    return MarkHeaderPrepared(Find(h) != nullptr, hdr, true);
-}
-
-MMRESULT TMMSimulatedWaveIn::UnprepareHeader(HWAVEIN h, PWaveHdr hdr)
-{
-    return MarkHeaderPrepared(Find(h) != nullptr, hdr, false);
 }
 
 MMRESULT TMMSimulatedWaveIn::AddBuffer(HWAVEIN h, PWaveHdr hdr)
@@ -428,13 +390,10 @@ MMRESULT TMMSimulatedWaveIn::Reset(HWAVEIN h)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT TMMSimulatedWaveIn::GetPosition(HWAVEIN h, MMTime& t)
+int64_t TMMSimulatedWaveIn::StreamFrames(uintptr_t h)
 {
-    Stream* s = Find(h);
-    if (!s) return MMSYSERR_INVALHANDLE;
-    t.wType = MMTime::TIME_SAMPLES;
-    t.value = static_cast<uint32_t>((s->shared ? s->tap.frames : s->frames).load(std::memory_order_relaxed));
-    return MMSYSERR_NOERROR;
+    const Stream* s = Find(h);
+    return s ? static_cast<int64_t>((s->shared ? s->tap.frames : s->frames).load(std::memory_order_relaxed)) : -1;
 }
 
 MMRESULT TMMSimulatedWaveIn::GetID(HWAVEIN h, int& id)

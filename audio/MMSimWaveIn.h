@@ -12,8 +12,10 @@
 #include "audio/MMDeviceTicker.h"
 #include "audio/MMPairSplit.h"
 #include "audio/MMSimSignal.h"
+#include "audio/MMSimBackend.h"
 #include "audio/MMStreamTable.h"
 #include "audio/MMWaveInDevice.h"
+#include "base/TvConstants.h"
 
 #include <array>
 #include <atomic>
@@ -22,11 +24,22 @@
 #include <mutex>
 #include <thread>
 
-class TMMSimulatedWaveIn : public TMMWaveInDevice {
+struct TMMSimInputFaults {
+    bool refuseFormat = false;  // the format query answers WAVERR_BADFORMAT
+    MMRESULT openError = 0;     // Open fails with this code
+    bool noOpenConfirm = false;
+    bool noCloseConfirm = false;
+    MMRESULT addBufferError = 0;
+    MMRESULT startError = 0;
+    MMRESULT stopError = 0;
+};
+
+class TMMSimulatedWaveIn : public TMMWaveInDevice, public TMMSimBackend<tv::kPairs, TMMSimInputFaults> {
 public:
-    static constexpr int DeviceCount = 12;  // the stereo inputs
+    using Faults = TMMSimInputFaults;
+    static constexpr int DeviceCount = tv::kPairs;  // the stereo inputs, one per recorder
     static constexpr int InterfaceId = DeviceCount;
-    static constexpr int InterfaceChannels = 24;
+    static constexpr int InterfaceChannels = tv::kStrips;
     static constexpr int InputCount = InterfaceId + 1 + InterfaceChannels / 2;
     // Peak level of interface channel c (0 ... 23) in dBFS: -3, -4.5 ... -37.5.
     static double InterfaceChannelDbfs(int c) { return -3.0 - 1.5 * c; }
@@ -34,15 +47,6 @@ public:
     enum class Clock { Manual, RealTime };
 
     // Injected faults of one device; set them on the thread that opens.
-    struct Faults {
-        bool refuseFormat = false;  // the format query answers WAVERR_BADFORMAT
-        MMRESULT openError = 0;     // Open fails with this code
-        bool noOpenConfirm = false;
-        bool noCloseConfirm = false;
-        MMRESULT addBufferError = 0;
-        MMRESULT startError = 0;
-        MMRESULT stopError = 0;
-    };
 
     explicit TMMSimulatedWaveIn(Clock clock = Clock::Manual);
     ~TMMSimulatedWaveIn() override;
@@ -51,7 +55,6 @@ public:
     // description; takes effect at once, also while recording.
     void SetSignal(int device, const std::string& text);
     std::string Signal(int device) const;
-    Faults& DeviceFaults(int device);
 
     // The device disappears: every open stream on it returns all its buffers
     // (with what they hold) and refuses AddBuffer and Start from then on.
@@ -71,18 +74,18 @@ public:
     std::string BackendName() const override { return "simulated"; }
     int GetNumDevs() override { return InputCount; }
     MMRESULT GetDevCaps(int id, WaveInCaps& caps) override;
-    MMRESULT GetErrorText(MMRESULT err, std::string& text) override;
+    MMRESULT GetErrorText(MMRESULT err, std::string& text) override { return SimErrorText(err, text); }
     MMRESULT Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
                   uint32_t flags) override;
     MMRESULT Close(HWAVEIN h) override;
-    MMRESULT PrepareHeader(HWAVEIN h, PWaveHdr hdr) override;
-    MMRESULT UnprepareHeader(HWAVEIN h, PWaveHdr hdr) override;
     MMRESULT AddBuffer(HWAVEIN h, PWaveHdr hdr) override;
     MMRESULT Start(HWAVEIN h) override;
     MMRESULT Stop(HWAVEIN h) override;
     MMRESULT Reset(HWAVEIN h) override;
-    MMRESULT GetPosition(HWAVEIN h, MMTime& t) override;
     MMRESULT GetID(HWAVEIN h, int& id) override;
+
+protected:
+    int64_t StreamFrames(uintptr_t h) override;
 
 private:
     enum State : int { sFree, sOpen, sStarted, sDead };
@@ -120,7 +123,6 @@ private:
 
     Stream* Find(HWAVEIN h);
     const Faults& FaultsOf(int device) const;
-    int DeviceIndex(int id) const { return id == -1 ? 0 : id; }
     static bool OnInterface(int id) { return id >= InterfaceId && id < InputCount; }
     MMRESULT OpenShared(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance, uint32_t flags);
     void StartInterface();
@@ -134,8 +136,6 @@ private:
     const Clock mClock;
     TMMStreamTable<Stream, MaxStreams> mStreams;
     std::array<std::atomic<const TMMSimSignal*>, DeviceCount> mSignal;
-    std::array<std::atomic<bool>, DeviceCount> mGone;
-    std::array<Faults, DeviceCount> mFaults;
     Interface mIface;
     std::vector<std::unique_ptr<TMMSimSignal>> mSignals;  // kept until destruction
     mutable std::mutex mSignalsLock;                      // GUI-side only

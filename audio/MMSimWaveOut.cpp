@@ -15,7 +15,6 @@ constexpr size_t kChunkBytes = 4096;
 TMMSimulatedWaveOut::TMMSimulatedWaveOut(size_t captureBytes)
 {
     for (int d = 0; d < DeviceCount; ++d) {
-        mGone[d].store(false);
         mCapture[d].data.reset(new uint8_t[captureBytes]);
         mCapture[d].capacity = captureBytes;
     }
@@ -29,10 +28,6 @@ TMMSimulatedWaveOut::~TMMSimulatedWaveOut()
     if (mThread.joinable()) mThread.join();
 }
 
-TMMSimulatedWaveOut::Faults& TMMSimulatedWaveOut::DeviceFaults(int device)
-{
-    return mFaults[static_cast<size_t>(std::clamp(DeviceIndex(device), 0, DeviceCount - 1))];
-}
 
 TMMSimulatedWaveOut::Stream* TMMSimulatedWaveOut::Find(HWAVEOUT h)
 {
@@ -99,12 +94,8 @@ void TMMSimulatedWaveOut::Run()
                     if (resumed) idle = false;
                 } else {
                     idle = false;
-                    const auto due = FramesDue(now, s.t0, s.fmt.nSamplesPerSec);
-                    if (due > s.consumed) {
-                        const uint64_t n = std::min<uint64_t>(due - s.consumed, s.fmt.nSamplesPerSec);
-                        s.consumed = due;
+                    if (const uint64_t n = FramesBehind(now, s.t0, s.fmt.nSamplesPerSec, s.consumed))
                         Consume(s, static_cast<size_t>(n));
-                    }
                 }
             }
             s.busy.store(0);
@@ -129,8 +120,7 @@ void TMMSimulatedWaveOut::Vanish(int device)
 
 void TMMSimulatedWaveOut::Restore(int device)
 {
-    const int d = DeviceIndex(device);
-    if (d >= 0 && d < DeviceCount) mGone[d].store(false);
+    RestoreDevice(device);
 }
 
 int TMMSimulatedWaveOut::OpenStreams(int device) const
@@ -161,31 +151,17 @@ void TMMSimulatedWaveOut::ClearPlayed(int device)
 
 MMRESULT TMMSimulatedWaveOut::GetDevCaps(int id, WaveOutCaps& caps)
 {
-    if (id < -1 || id >= DeviceCount) return MMSYSERR_BADDEVICEID;
-    const int d = DeviceIndex(id);
-    if (mGone[d].load()) return MMSYSERR_NODRIVER;
-    caps.szPname = "Simulated output " + std::to_string(d + 1);
-    caps.hostApi = "Simulated";
-    caps.wChannels = 2;
-    caps.dwFormats = StandardFormatBits(true, true, true, true);
+    int d = 0;
+    if (const MMRESULT r = CheckDevice(id, d)) return r;
+    Caption("output", d, true, caps);
     return MMSYSERR_NOERROR;
-}
-
-MMRESULT TMMSimulatedWaveOut::GetErrorText(MMRESULT err, std::string& text)
-{
-    if (err == MMSYSERR_NODRIVER) {
-        text = "The simulated device was removed.";
-        return MMSYSERR_NOERROR;
-    }
-    return StandardErrorText(err, text);
 }
 
 MMRESULT TMMSimulatedWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, TWaveOutNotify cb, void* instance,
                                    uint32_t flags)
 {
-    if (id < -1 || id >= DeviceCount) return MMSYSERR_BADDEVICEID;
-    const int d = DeviceIndex(id);
-    if (mGone[d].load()) return MMSYSERR_NODRIVER;
+    int d = 0;
+    if (const MMRESULT r = CheckDevice(id, d)) return r;
     const Faults& f = mFaults[d];
     const bool ok = fmt.wFormatTag == WAVE_FORMAT_PCM && (fmt.wBitsPerSample == 8 || fmt.wBitsPerSample == 16) &&
                     (fmt.nChannels == 1 || fmt.nChannels == 2) &&
@@ -225,16 +201,6 @@ MMRESULT TMMSimulatedWaveOut::Close(HWAVEOUT h)
     Release(*s);
     s->queue.Confirm(WOM_CLOSE);
     return MMSYSERR_NOERROR;
-}
-
-MMRESULT TMMSimulatedWaveOut::PrepareHeader(HWAVEOUT h, PWaveHdr hdr)
-{
-    return MarkOutHeaderPrepared(Find(h) != nullptr, hdr, true);
-}
-
-MMRESULT TMMSimulatedWaveOut::UnprepareHeader(HWAVEOUT h, PWaveHdr hdr)
-{
-    return MarkOutHeaderPrepared(Find(h) != nullptr, hdr, false);
 }
 
 MMRESULT TMMSimulatedWaveOut::Write(HWAVEOUT h, PWaveHdr hdr)
@@ -282,13 +248,10 @@ MMRESULT TMMSimulatedWaveOut::Reset(HWAVEOUT h)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT TMMSimulatedWaveOut::GetPosition(HWAVEOUT h, MMTime& t)
+int64_t TMMSimulatedWaveOut::StreamFrames(uintptr_t h)
 {
-    Stream* s = Find(h);
-    if (!s) return MMSYSERR_INVALHANDLE;
-    t.wType = MMTime::TIME_SAMPLES;
-    t.value = static_cast<uint32_t>(s->frames.load(std::memory_order_relaxed));
-    return MMSYSERR_NOERROR;
+    const Stream* s = Find(h);
+    return s ? static_cast<int64_t>(s->frames.load(std::memory_order_relaxed)) : -1;
 }
 
 bool WriteSimOutputCapture(const TMMSimulatedWaveOut& out, int device, const std::string& path, std::string& error)

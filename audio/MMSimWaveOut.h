@@ -7,6 +7,7 @@
 
 #include "audio/MMDeviceTicker.h"
 
+#include "audio/MMSimBackend.h"
 #include "audio/MMStreamTable.h"
 #include "audio/MMWaveOutDevice.h"
 
@@ -19,23 +20,24 @@
 #include <thread>
 #include <vector>
 
-class TMMSimulatedWaveOut : public TMMWaveOutDevice {
+struct TMMSimOutputFaults {
+    bool refuseFormat = false;  // the format query answers WAVERR_BADFORMAT
+    MMRESULT openError = 0;
+    bool noOpenConfirm = false;
+    MMRESULT writeError = 0;
+};
+
+class TMMSimulatedWaveOut : public TMMWaveOutDevice, public TMMSimBackend<2, TMMSimOutputFaults> {
 public:
+    using Faults = TMMSimOutputFaults;
     static constexpr int DeviceCount = 2;
     static constexpr int MaxStreams = 8;
 
-    struct Faults {
-        bool refuseFormat = false;  // the format query answers WAVERR_BADFORMAT
-        MMRESULT openError = 0;
-        bool noOpenConfirm = false;
-        MMRESULT writeError = 0;
-    };
 
     // captureBytes: how much each device keeps of what it plays.
     explicit TMMSimulatedWaveOut(size_t captureBytes = 16u << 20);
     ~TMMSimulatedWaveOut() override;
 
-    Faults& DeviceFaults(int device);
     // The device disappears: its open streams return every header and refuse
     // writes from then on; opening it fails until Restore.
     void Vanish(int device);
@@ -51,17 +53,17 @@ public:
     std::string BackendName() const override { return "simulated"; }
     int GetNumDevs() override { return DeviceCount; }
     MMRESULT GetDevCaps(int id, WaveOutCaps& caps) override;
-    MMRESULT GetErrorText(MMRESULT err, std::string& text) override;
+    MMRESULT GetErrorText(MMRESULT err, std::string& text) override { return SimErrorText(err, text); }
     MMRESULT Open(HWAVEOUT* h, int id, const WaveFormat& fmt, TWaveOutNotify cb, void* instance,
                   uint32_t flags) override;
     MMRESULT Close(HWAVEOUT h) override;
-    MMRESULT PrepareHeader(HWAVEOUT h, PWaveHdr hdr) override;
-    MMRESULT UnprepareHeader(HWAVEOUT h, PWaveHdr hdr) override;
     MMRESULT Write(HWAVEOUT h, PWaveHdr hdr) override;
     MMRESULT Pause(HWAVEOUT h) override;
     MMRESULT Restart(HWAVEOUT h) override;
     MMRESULT Reset(HWAVEOUT h) override;
-    MMRESULT GetPosition(HWAVEOUT h, MMTime& t) override;
+
+protected:
+    int64_t StreamFrames(uintptr_t h) override;
 
 private:
     enum State : int { sFree, sOpen, sDead };
@@ -87,7 +89,6 @@ private:
     };
 
     Stream* Find(HWAVEOUT h);
-    int DeviceIndex(int id) const { return id == -1 ? 0 : id; }
     void Hold(Stream& s);
     void Release(Stream& s) { s.busy.store(0); }
     void Consume(Stream& s, size_t frames);
@@ -95,8 +96,6 @@ private:
 
     TMMStreamTable<Stream, MaxStreams> mStreams;
     std::array<Capture, DeviceCount> mCapture;
-    std::array<std::atomic<bool>, DeviceCount> mGone;
-    std::array<Faults, DeviceCount> mFaults;
     std::atomic<bool> mQuit{false};
     TMMDeviceTicker mTicker;
     std::thread mThread;

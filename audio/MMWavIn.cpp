@@ -1,7 +1,6 @@
 #include "audio/MMWavIn.h"
 
 #include "audio/MMSimWaveIn.h"
-#include "audio/MMWaveInThread.h"
 
 #include <algorithm>
 #include <climits>
@@ -311,7 +310,7 @@ void TMMCustomWaveIn::DeviceNotify(HWAVEIN h, uint32_t msg, void* instance, PWav
         switch (self->mCallBackMode) {
         case cmWindow: WindowPoster().Post(self, WIM_DATA, h, hdr); break;
         case cmThread:
-            if (self->mThread) self->mThread->Post(h, hdr);
+            if (self->mThread) self->mThread->Post(TMMMessage{nullptr, WIM_DATA, h, hdr});
             break;
         case cmCallback:
             if (h != self->mHandle.load()) break;
@@ -451,7 +450,15 @@ bool TMMCustomWaveIn::WaitUntil(const std::function<bool()>& done)
 
 void TMMCustomWaveIn::StartThread()
 {
-    mThread = std::make_unique<TMMWaveInThread>(this);
+    mThread = std::make_unique<TMMNotifyThread>(this, MaxBuffers * 2, [this](const TMMMessage& m) {
+        if (m.wParam == Handle() && m.wParam != 0) {
+            try {
+                BufferReturned(static_cast<PWaveHdr>(m.lParam));
+            } catch (const std::exception& e) {
+                HandlerFailed(e);
+            }
+        }
+    });
     if (!mThread->Begin(mPriority)) {
         mThread.reset();
         Error("WaveIn:\n\rCould not create thread");

@@ -9,6 +9,7 @@
 #include "audio/MMAlloc.h"
 #include "audio/MMDSPObj.h"
 #include "audio/MMNotify.h"
+#include "audio/MMNotifyThread.h"
 #include "audio/MMWaveInDevice.h"
 
 #include <algorithm>
@@ -25,9 +26,6 @@ public:
     using EMMError::EMMError;
 };
 
-enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
-
-class TMMWaveInThread;
 
 class TMMCustomWaveIn : public TMMCustomSoundComponent, public TMMMessageTarget {
 public:
@@ -134,7 +132,6 @@ protected:
     TMMWaveInDevice& mDev;
 
 private:
-    friend class TMMWaveInThread;
     enum : unsigned { stClosed = 0, stOpen = 1, stStarted = 2, stPaused = 4 };
 
     static void DeviceNotify(HWAVEIN h, uint32_t msg, void* instance, PWaveHdr hdr);
@@ -211,7 +208,7 @@ private:
     std::string mFailText;  // written before MM_WIM_FAILED is posted
     std::chrono::microseconds mPollDelay{10000};
 
-    std::unique_ptr<TMMWaveInThread> mThread;
+    std::unique_ptr<TMMNotifyThread> mThread;  // cmThread
 
     // Recovery (GUI thread, except mDeviceFailed).
     int mReopenInterval = 0;

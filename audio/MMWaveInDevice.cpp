@@ -1,15 +1,34 @@
 #include "audio/MMWaveInDevice.h"
 
-std::vector<TMMDeviceInfo> TMMWaveInDevice::InputDevices()
+std::vector<TMMDeviceInfo> TMMWaveDevice::Devices()
 {
     std::vector<TMMDeviceInfo> list;
     const int n = GetNumDevs();
     for (int id = -1; id < n; ++id) {
-        WaveInCaps caps;
+        WaveCaps caps;
         if (GetDevCaps(id, caps) != MMSYSERR_NOERROR) continue;
         list.push_back({id, caps.szPname, caps.hostApi, caps.wChannels});
     }
     return list;
+}
+
+MMRESULT TMMWaveDevice::PrepareHeader(uintptr_t h, PWaveHdr hdr)
+{
+    return MarkHeaderPrepared(StreamFrames(h) >= 0, hdr, true);
+}
+
+MMRESULT TMMWaveDevice::UnprepareHeader(uintptr_t h, PWaveHdr hdr)
+{
+    return MarkHeaderPrepared(StreamFrames(h) >= 0, hdr, false);
+}
+
+MMRESULT TMMWaveDevice::GetPosition(uintptr_t h, MMTime& t)
+{
+    const int64_t frames = StreamFrames(h);
+    if (frames < 0) return MMSYSERR_INVALHANDLE;
+    t.wType = MMTime::TIME_SAMPLES;
+    t.value = static_cast<uint32_t>(frames);
+    return MMSYSERR_NOERROR;
 }
 
 uint32_t StandardFormatBit(const WaveFormat& fmt)

@@ -44,12 +44,14 @@ constexpr uint32_t WAVE_FORMAT_1M08 = 0x001, WAVE_FORMAT_1S08 = 0x002, WAVE_FORM
                    WAVE_FORMAT_2M16 = 0x040, WAVE_FORMAT_2S16 = 0x080, WAVE_FORMAT_4M08 = 0x100,
                    WAVE_FORMAT_4S08 = 0x200, WAVE_FORMAT_4M16 = 0x400, WAVE_FORMAT_4S16 = 0x800;
 
-struct WaveInCaps {
+// A device's caption and abilities (capture and playback alike).
+struct WaveCaps {
     std::string szPname;  // product name
     std::string hostApi;  // "ALSA", "JACK Audio Connection Kit", "Simulated" ...
     uint32_t dwFormats = 0;
     uint16_t wChannels = 0;
 };
+using WaveInCaps = WaveCaps;
 
 struct MMTime {
     enum Type { TIME_BYTES = 4, TIME_SAMPLES = 2 };
@@ -70,40 +72,62 @@ struct TMMDeviceInfo {
     int channels = 0;
 };
 
-class TMMWaveInDevice {
+// What the capture and the playback operation tables share: the back end's
+// name and device count, error texts, closing, header preparation, reset and
+// position. Handles (HWAVEIN, HWAVEOUT) are the back end's stream handles.
+class TMMWaveDevice {
 public:
-    virtual ~TMMWaveInDevice() = default;
+    virtual ~TMMWaveDevice() = default;
 
     virtual std::string BackendName() const = 0;
     virtual int GetNumDevs() = 0;
-    // id -1 (MapperId) is the default input device.
-    virtual MMRESULT GetDevCaps(int id, WaveInCaps& caps) = 0;
     // Non-zero when the code has no text.
     virtual MMRESULT GetErrorText(MMRESULT err, std::string& text) = 0;
     // With WAVE_FORMAT_QUERY only checks the format. Otherwise opens and
-    // confirms with WIM_OPEN through `cb` (possibly before returning).
-    virtual MMRESULT Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
+    // confirms with WIM_OPEN / WOM_OPEN through `cb` (possibly before
+    // returning); the notification is the same for both directions.
+    virtual MMRESULT Open(uintptr_t* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
                           uint32_t flags) = 0;
-    // Confirms with WIM_CLOSE. Every buffer must have been returned.
-    virtual MMRESULT Close(HWAVEIN h) = 0;
-    virtual MMRESULT PrepareHeader(HWAVEIN h, PWaveHdr hdr) = 0;
-    virtual MMRESULT UnprepareHeader(HWAVEIN h, PWaveHdr hdr) = 0;
+    // Confirms with WIM_CLOSE / WOM_CLOSE. Capture: every buffer must have
+    // been returned; playback fails with WAVERR_STILLPLAYING while headers
+    // are queued.
+    virtual MMRESULT Close(uintptr_t h) = 0;
+    // Back ends that keep no per-header state: only the prepared flag changes.
+    virtual MMRESULT PrepareHeader(uintptr_t h, PWaveHdr hdr);
+    virtual MMRESULT UnprepareHeader(uintptr_t h, PWaveHdr hdr);
+    // Stops and returns every queued buffer, in order (playback: the
+    // position goes back to 0).
+    virtual MMRESULT Reset(uintptr_t h) = 0;
+    // Frames recorded or played since open or reset (StreamFrames).
+    virtual MMRESULT GetPosition(uintptr_t h, MMTime& t);
+
+    // id -1 (MapperId) is the default device.
+    virtual MMRESULT GetDevCaps(int id, WaveCaps& caps) = 0;
+
+    // The devices that have caps: the default (-1) first, then 0 ... N-1.
+    std::vector<TMMDeviceInfo> Devices();
+
+protected:
+    // The frames of open stream h since open or reset; -1 for no open stream.
+    virtual int64_t StreamFrames(uintptr_t) { return -1; }
+};
+
+class TMMWaveInDevice : public TMMWaveDevice {
+public:
     // Any context, including the notification; never blocks.
     virtual MMRESULT AddBuffer(HWAVEIN h, PWaveHdr hdr) = 0;
     virtual MMRESULT Start(HWAVEIN h) = 0;
     // Stops recording; the partly filled buffer comes back with its byte
     // count, the empty ones stay queued.
     virtual MMRESULT Stop(HWAVEIN h) = 0;
-    // Stops and returns every queued buffer, in order.
-    virtual MMRESULT Reset(HWAVEIN h) = 0;
-    virtual MMRESULT GetPosition(HWAVEIN h, MMTime& t) = 0;
     virtual MMRESULT GetID(HWAVEIN h, int& id) = 0;
     // Bytes the device produced since the open while no buffer was queued
     // for them (lost audio), or -1 when the back end does not count them.
     virtual int64_t LostBytes(HWAVEIN) { return -1; }
 
-    // For listing: the input devices (ids 0 ... N-1) and the output devices.
-    virtual std::vector<TMMDeviceInfo> InputDevices();
+    // For listing: the input devices (the default, then ids 0 ... N-1) and
+    // the output devices.
+    virtual std::vector<TMMDeviceInfo> InputDevices() { return Devices(); }
     virtual std::vector<TMMDeviceInfo> BackendOutputDevices() { return {}; }
 };
 
@@ -120,23 +144,36 @@ inline MMRESULT MarkHeaderPrepared(bool known, PWaveHdr hdr, bool prepared)
     return MMSYSERR_NOERROR;
 }
 
-// The queued buffers of one open device and the header being filled.
-// Producers of AddBuffer may be any thread; Write and Return* run on one
-// context at a time (the device's own, or the caller's once the device is
-// stopped). No allocation after construction.
-class TMMCaptureQueue {
+// A stream's handle and its owner's notification (capture and playback
+// alike): Confirm sends the open and close confirmations, Notify a buffer.
+class TMMStreamBinding {
 public:
-    static constexpr size_t MaxBuffers = 4096;
-    TMMCaptureQueue() : mQueue(MaxBuffers) {}
-
-    void Bind(HWAVEIN h, TWaveInNotify cb, void* instance)
+    void Bind(uintptr_t h, TWaveInNotify cb, void* instance)
     {
         mHandle = h;
         mNotify = cb;
         mInstance = instance;
     }
-    HWAVEIN Handle() const { return mHandle; }
+    uintptr_t Handle() const { return mHandle; }
     void Confirm(uint32_t msg) { mNotify(mHandle, msg, mInstance, nullptr); }
+
+protected:
+    void Notify(uint32_t msg, PWaveHdr h) { mNotify(mHandle, msg, mInstance, h); }
+
+private:
+    uintptr_t mHandle = 0;
+    TWaveInNotify mNotify = nullptr;
+    void* mInstance = nullptr;
+};
+
+// The queued buffers of one open device and the header being filled.
+// Producers of AddBuffer may be any thread; Write and Return* run on one
+// context at a time (the device's own, or the caller's once the device is
+// stopped). No allocation after construction.
+class TMMCaptureQueue : public TMMStreamBinding {
+public:
+    static constexpr size_t MaxBuffers = 4096;
+    TMMCaptureQueue() : mQueue(MaxBuffers) {}
 
     bool Add(PWaveHdr hdr)
     {
@@ -207,7 +244,7 @@ public:
         mCurrent = nullptr;
         if (!h) return;
         h->dwFlags |= WHDR_DONE;
-        mNotify(mHandle, WIM_DATA, mInstance, h);
+        Notify(WIM_DATA, h);
     }
     // Stop: the partly filled header comes back; empty ones stay queued.
     void ReturnPartial()
@@ -239,9 +276,6 @@ public:
 private:
     TMMRing<PWaveHdr> mQueue;
     PWaveHdr mCurrent = nullptr;
-    HWAVEIN mHandle = 0;
-    TWaveInNotify mNotify = nullptr;
-    void* mInstance = nullptr;
     std::atomic<uint64_t> mOverrun{0};
 };
 

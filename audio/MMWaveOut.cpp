@@ -1,13 +1,8 @@
 #include "audio/MMWaveOut.h"
 
 #include <algorithm>
-#include <future>
 #include <thread>
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -18,97 +13,7 @@ const char* const kChanged = "Change to property while device was open";
 
 std::string prefixed(const char* prefix, const std::string& text) { return std::string(prefix) + "\n\r" + text; }
 
-int niceFor(TThreadPriority p)
-{
-    static const int nice[] = {19, 10, 5, 0, -5, -10, -15};
-    return nice[std::clamp(static_cast<int>(p), 0, 6)];
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Playback thread (cmThread): waits for returned buffers forwarded by the
-// device context and runs the buffer-done handler at the output's Priority.
-
-class TMMWaveOutThread : public TMMDSPThread {
-public:
-    explicit TMMWaveOutThread(TMMWaveOut* owner) : TMMDSPThread(owner), mOut(owner), mRing(2048)
-    {
-        mMsgFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        mStopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    }
-    ~TMMWaveOutThread() override
-    {
-        End();
-        if (mMsgFd >= 0) close(mMsgFd);
-        if (mStopFd >= 0) close(mStopFd);
-    }
-    TMMWaveOutThread(const TMMWaveOutThread&) = delete;
-    TMMWaveOutThread& operator=(const TMMWaveOutThread&) = delete;
-
-    bool Begin(TThreadPriority priority)
-    {
-        if (mMsgFd < 0 || mStopFd < 0) return false;
-        std::promise<void> ready;
-        auto readyFuture = ready.get_future();
-        try {
-            mThread = std::thread([this, priority, r = std::move(ready)]() mutable { Run(priority, r); });
-        } catch (const std::system_error&) {
-            return false;
-        }
-        return readyFuture.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-    }
-    void End()
-    {
-        if (!mThread.joinable()) return;
-        const uint64_t one = 1;
-        if (write(mStopFd, &one, sizeof one) < 0) {
-        }
-        mThread.join();
-    }
-    // Device context: no allocation, no lock.
-    void Post(uint32_t generation, HWAVEOUT h, PWaveHdr hdr)
-    {
-        if (!mRing.Push(TMMMessage{nullptr, generation, h, hdr})) return;
-        const uint64_t one = 1;
-        if (write(mMsgFd, &one, sizeof one) < 0) {
-        }
-    }
-
-private:
-    void Run(TThreadPriority priority, std::promise<void>& ready)
-    {
-        setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), niceFor(priority));
-        ready.set_value();
-        for (;;) {
-            TMMMessage m;
-            if (mRing.Pop(m)) {
-                if (m.wParam != 0 && m.wParam == mOut->mHandle.load()) {
-                    try {
-                        mOut->BufferDone(static_cast<PWaveHdr>(m.lParam), m.msg);
-                    } catch (const std::exception& e) {
-                        mOut->HandlerFailed(e);
-                    }
-                }
-                continue;
-            }
-            pollfd fds[2] = {{mMsgFd, POLLIN, 0}, {mStopFd, POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0) continue;
-            if (fds[1].revents & POLLIN) break;
-            uint64_t n;
-            if (read(mMsgFd, &n, sizeof n) < 0) {
-            }
-        }
-    }
-
-    TMMWaveOut* mOut;
-    TMMRing<TMMMessage> mRing;
-    int mMsgFd = -1;
-    int mStopFd = -1;
-    std::thread mThread;
-};
-
-// ---------------------------------------------------------------------------
 
 TMMWaveOut::TMMWaveOut(TMMWaveOutDevice& device) : mDev(device)
 {
@@ -224,7 +129,7 @@ void TMMWaveOut::DeviceNotify(HWAVEOUT h, uint32_t msg, void* instance, PWaveHdr
         const uint32_t gen = self->mGeneration.load();
         self->mAwaiting.fetch_add(1, std::memory_order_acq_rel);
         if (self->mCallBackMode == cmThread) {
-            if (self->mThread) self->mThread->Post(gen, h, hdr);
+            if (self->mThread) self->mThread->Post(TMMMessage{nullptr, gen, h, hdr});
         } else {
             WindowPoster().Post(self, WOM_DONE, h, hdr);
         }
@@ -285,7 +190,17 @@ void TMMWaveOut::Open()
         propagated = true;
         mFailed.store(false);
         if (mCallBackMode == cmThread) {
-            mThread = std::make_unique<TMMWaveOutThread>(this);
+            // The playback thread hands each returned buffer to the handler at
+            // the output's Priority; the message carries the generation.
+            mThread = std::make_unique<TMMNotifyThread>(this, 2048, [this](const TMMMessage& m) {
+                if (m.wParam != 0 && m.wParam == mHandle.load()) {
+                    try {
+                        BufferDone(static_cast<PWaveHdr>(m.lParam), m.msg);
+                    } catch (const std::exception& e) {
+                        HandlerFailed(e);
+                    }
+                }
+            });
             if (!mThread->Begin(mPriority)) {
                 mThread.reset();
                 Error(prefixed("WaveOut:", "Could not create thread"));

@@ -26,7 +26,6 @@ public:
     using EMMError::EMMError;
 };
 
-class TMMWaveOutThread;
 
 class TMMWaveOut : public TMMCustomSoundComponent, public TMMMessageTarget {
 public:
@@ -90,7 +89,6 @@ public:
     void HandleMessage(uint32_t msg, uintptr_t wParam, void* lParam) override;
 
 private:
-    friend class TMMWaveOutThread;
     enum : unsigned { stClosed = 0, stOpen = 1, stPlaying = 2, stPaused = 4 };
 
     static void DeviceNotify(HWAVEOUT h, uint32_t msg, void* instance, PWaveHdr hdr);
@@ -157,5 +155,5 @@ private:
     std::string mFailText;  // written before MM_WOM_FAILED is posted
     std::chrono::microseconds mPollDelay{10000};
 
-    std::unique_ptr<TMMWaveOutThread> mThread;
+    std::unique_ptr<TMMNotifyThread> mThread;  // cmThread: the playback thread
 };

@@ -19,72 +19,32 @@ constexpr uint32_t WOM_OPEN = 0x3BB;
 constexpr uint32_t WOM_CLOSE = 0x3BC;
 constexpr uint32_t WOM_DONE = 0x3BD;
 
-struct WaveOutCaps {
-    std::string szPname;
-    std::string hostApi;
-    uint32_t dwFormats = 0;
-    uint16_t wChannels = 0;
-};
+using WaveOutCaps = WaveCaps;
 
 // Called by the back end in its own context (audio or device thread, or the
 // caller's thread for confirmations and for returns by reset). Must not block.
 using TWaveOutNotify = void (*)(HWAVEOUT h, uint32_t msg, void* instance, PWaveHdr hdr);
 
-class TMMWaveOutDevice {
+class TMMWaveOutDevice : public TMMWaveDevice {
 public:
-    virtual ~TMMWaveOutDevice() = default;
-
-    virtual std::string BackendName() const = 0;
-    virtual int GetNumDevs() = 0;
-    // id -1 (MapperId) is the default output device.
-    virtual MMRESULT GetDevCaps(int id, WaveOutCaps& caps) = 0;
-    // Non-zero when the code has no text.
-    virtual MMRESULT GetErrorText(MMRESULT err, std::string& text) = 0;
-    // With WAVE_FORMAT_QUERY only checks the format. Otherwise opens and
-    // confirms with WOM_OPEN through `cb` (possibly before returning).
-    virtual MMRESULT Open(HWAVEOUT* h, int id, const WaveFormat& fmt, TWaveOutNotify cb, void* instance,
-                          uint32_t flags) = 0;
-    // Confirms with WOM_CLOSE; fails with WAVERR_STILLPLAYING while buffers are queued.
-    virtual MMRESULT Close(HWAVEOUT h) = 0;
-    virtual MMRESULT PrepareHeader(HWAVEOUT h, PWaveHdr hdr) = 0;
-    virtual MMRESULT UnprepareHeader(HWAVEOUT h, PWaveHdr hdr) = 0;
     // Queues dwBufferLength bytes; any thread, never blocks. The header comes
     // back marked done through WOM_DONE once played.
     virtual MMRESULT Write(HWAVEOUT h, PWaveHdr hdr) = 0;
     virtual MMRESULT Pause(HWAVEOUT h) = 0;
     virtual MMRESULT Restart(HWAVEOUT h) = 0;
-    // Stops, returns every queued header in order and sets the position to 0.
-    virtual MMRESULT Reset(HWAVEOUT h) = 0;
-    // Frames played since open or reset.
-    virtual MMRESULT GetPosition(HWAVEOUT h, MMTime& t) = 0;
 
-    // The output devices (ids 0 ... N-1), the default device (-1) first.
-    std::vector<TMMDeviceInfo> OutputDevices();
+    // The output devices, the default device (-1) first.
+    std::vector<TMMDeviceInfo> OutputDevices() { return Devices(); }
 };
-
-// Prepare/unprepare for output back ends without per-header state.
-inline MMRESULT MarkOutHeaderPrepared(bool known, PWaveHdr hdr, bool prepared)
-{
-    return MarkHeaderPrepared(known, hdr, prepared);
-}
 
 // The written headers of one open output and the header being played.
 // Write (Add) runs on any thread; Read and the Return* calls run on one
 // context at a time (the device's own, or the caller's once it is halted).
 // No allocation after construction.
-class TMMPlaybackQueue {
+class TMMPlaybackQueue : public TMMStreamBinding {
 public:
     static constexpr size_t MaxBuffers = 1024;
     TMMPlaybackQueue() : mQueue(MaxBuffers) {}
-
-    void Bind(HWAVEOUT h, TWaveOutNotify cb, void* instance)
-    {
-        mHandle = h;
-        mNotify = cb;
-        mInstance = instance;
-    }
-    HWAVEOUT Handle() const { return mHandle; }
-    void Confirm(uint32_t msg) { mNotify(mHandle, msg, mInstance, nullptr); }
 
     bool Add(PWaveHdr hdr)
     {
@@ -143,7 +103,7 @@ public:
         if (!h) return;
         mPending.fetch_sub(1, std::memory_order_acq_rel);
         h->dwFlags |= WHDR_DONE;
-        mNotify(mHandle, WOM_DONE, mInstance, h);
+        Notify(WOM_DONE, h);
     }
     // Every header comes back, in order.
     void ReturnAll()
@@ -163,7 +123,4 @@ private:
     PWaveHdr mCurrent = nullptr;
     size_t mHeld = 0;  // bytes still to pass before a held header goes back
     std::atomic<int> mPending{0};
-    HWAVEOUT mHandle = 0;
-    TWaveOutNotify mNotify = nullptr;
-    void* mInstance = nullptr;
 };

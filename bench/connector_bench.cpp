@@ -10,6 +10,7 @@
 #include "audio/MMConnector.h"
 #include "audio/qt/MMConnectorLoop.h"
 #include "metering/MMLevel.h"
+#include "tests/support/ManualLoop.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

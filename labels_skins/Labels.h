@@ -2,11 +2,13 @@
 // "Edit " + n for strip n = 1 ... 24, at most LabelLetters letters each.
 #pragma once
 
+#include "base/TvConstants.h"
+
 #include <array>
 #include <functional>
 #include <string>
 
-constexpr int LabelCount = 24;
+constexpr int LabelCount = tv::kStrips;
 // Whole letters a strip's label shows (its width holds three and a half).
 constexpr int LabelLetters = 3;
 using TLabelTexts = std::array<std::string, LabelCount>;

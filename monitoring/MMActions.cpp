@@ -9,7 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <system_error>
 #include <cstdio>
 #include <cstring>
 
@@ -153,8 +156,77 @@ std::vector<std::string> SplitCommandLine(const std::string& line, std::string* 
     return argv;
 }
 
+namespace {
+
+// The errno posix_spawnp would meet finding `program` (0: it can be run).
+int FindProgram(const std::string& program)
+{
+    if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0 ? 0 : errno;
+    const char* path = std::getenv("PATH");
+    std::string dirs = path && path[0] ? path : "/bin:/usr/bin";
+    size_t from = 0;
+    int err = ENOENT;
+    while (from <= dirs.size()) {
+        const size_t to = std::min(dirs.find(':', from), dirs.size());
+        const std::string dir = to > from ? dirs.substr(from, to - from) : ".";
+        if (access((dir + "/" + program).c_str(), X_OK) == 0) return 0;
+        if (errno == EACCES) err = EACCES;
+        from = to + 1;
+    }
+    return err;
+}
+
+}  // namespace
+
 TMMCommandRunner::TMMCommandRunner() = default;
-TMMCommandRunner::~TMMCommandRunner() = default;
+
+TMMCommandRunner::~TMMCommandRunner()
+{
+    if (!mSpawner.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        mStop = true;  // the queued commands still start
+    }
+    mWake.notify_one();
+    mSpawner.join();
+}
+
+void TMMCommandRunner::SpawnLoop()
+{
+    std::unique_lock<std::mutex> lock(mLock);
+    for (;;) {
+        mWake.wait(lock, [this] { return mStop || !mJobs.empty(); });
+        if (mJobs.empty()) return;
+        TSpawn job = std::move(mJobs.front());
+        mJobs.pop_front();
+        lock.unlock();
+
+        std::vector<char*> argvp, envp;
+        for (std::string& a : job.Args) argvp.push_back(a.data());
+        argvp.push_back(nullptr);
+        for (std::string& v : job.Env) envp.push_back(v.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawnattr_t attr;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawnattr_init(&attr);
+        sigset_t none, all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        posix_spawnattr_setsigmask(&attr, &none);
+        posix_spawnattr_setsigdefault(&attr, &all);
+        posix_spawnattr_setpgroup(&attr, 0);  // its own group: the time limit stops its children too
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        job.Rc = posix_spawnp(&job.Pid, argvp[0], &fa, &attr, argvp.data(), envp.data());
+        posix_spawnattr_destroy(&attr);
+        posix_spawn_file_actions_destroy(&fa);
+        job.Env.clear();
+
+        lock.lock();
+        mSpawned.push_back(std::move(job));
+    }
+}
 
 void TMMCommandRunner::report(const std::string& text)
 {
@@ -194,42 +266,56 @@ bool TMMCommandRunner::Run(const TActionEvent& e)
             ours = ours || (std::strncmp(*p, v.first.c_str(), v.first.size()) == 0 && (*p)[v.first.size()] == '=');
         if (!ours) env.emplace_back(*p);
     }
-    std::vector<char*> argvp, envp;
-    for (std::string& a : args) argvp.push_back(a.data());
-    argvp.push_back(nullptr);
-    for (std::string& v : env) envp.push_back(v.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t fa;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawnattr_init(&attr);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setpgroup(&attr, 0);  // its own group: the time limit stops its children too
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argvp[0], &fa, &attr, argvp.data(), envp.data());
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) {
-        report(What(e.Strip, e.Kind) + ": cannot start " + args[0] + ": " + std::strerror(rc));
+    if (const int err = FindProgram(args[0])) {
+        report(What(e.Strip, e.Kind) + ": cannot start " + args[0] + ": " + std::strerror(err));
         return false;
     }
-    mChildren.push_back({pid, e.Strip, e.Kind, SteadyMs()});
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        mJobs.push_back({std::move(args), std::move(env), e.Strip, e.Kind});
+    }
+    if (!mSpawner.joinable()) {
+        try {
+            mSpawner = std::thread([this] { SpawnLoop(); });
+        } catch (const std::system_error& x) {
+            std::lock_guard<std::mutex> lock(mLock);
+            mJobs.clear();
+            report(What(e.Strip, e.Kind) + ": cannot start the command thread: " + x.what());
+            return false;
+        }
+    }
+    mWake.notify_one();
+    mChildren.push_back({0, e.Strip, e.Kind, SteadyMs()});
     ++mStarted;
     return true;
 }
 
 void TMMCommandRunner::Poll()
 {
+    std::vector<TSpawn> spawned;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        spawned.swap(mSpawned);
+    }
+    for (const TSpawn& s : spawned) {
+        const auto c = std::find_if(mChildren.begin(), mChildren.end(),
+                                    [&s](const TChild& c) { return c.Pid == 0 && c.Strip == s.Strip && c.Kind == s.Kind; });
+        if (c == mChildren.end()) continue;
+        if (s.Rc == 0) {
+            c->Pid = s.Pid;
+        } else {
+            mChildren.erase(c);
+            --mStarted;
+            report(What(s.Strip, s.Kind) + ": cannot start " + s.Args[0] + ": " + std::strerror(s.Rc));
+        }
+    }
     const int64_t now = SteadyMs();
     for (size_t i = 0; i < mChildren.size();) {
         TChild& c = mChildren[i];
+        if (c.Pid == 0) {  // still being spawned
+            ++i;
+            continue;
+        }
         int status = 0;
         const pid_t r = waitpid(c.Pid, &status, WNOHANG);
         if (r == c.Pid || (r < 0 && errno == ECHILD)) {

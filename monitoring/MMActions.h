@@ -10,9 +10,13 @@
 #include <sys/types.h>
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -77,10 +81,13 @@ public:
 
     // Starts the event's command with the event's environment; false when
     // none is set, one for the same strip and event still runs (counted in
-    // Skipped) or it cannot be started (OnError).
+    // Skipped) or it cannot be started (OnError). The process is spawned on
+    // the runner's own thread (a spawn waits for the child's exec, about a
+    // millisecond), so the caller only splits the line and finds the program.
     bool Run(const TActionEvent& e);
-    // Reaps finished commands and enforces the time limit; run it every few
-    // hundred ms while Running() > 0.
+    // Takes the spawned commands' pids (a spawn that failed late is reported
+    // here), reaps finished commands and enforces the time limit; run it
+    // every few hundred ms while Running() > 0.
     void Poll();
     int Running() const { return static_cast<int>(mChildren.size()); }
     bool RunningFor(int strip, TActionKind k) const;
@@ -93,15 +100,29 @@ public:
 
 private:
     struct TChild {
-        pid_t Pid;
+        pid_t Pid;  // 0 while the spawner thread starts it
         int Strip;
         TActionKind Kind;
         int64_t StartMs;
         bool TermSent = false;
     };
+    struct TSpawn {
+        std::vector<std::string> Args, Env;
+        int Strip;
+        TActionKind Kind;
+        pid_t Pid = 0;
+        int Rc = 0;  // posix_spawnp's result
+    };
     void report(const std::string& text);
+    void SpawnLoop();
 
     std::array<std::string, 2> mCommand;
+    std::mutex mLock;
+    std::condition_variable mWake;
+    std::deque<TSpawn> mJobs;     // to start, under mLock
+    std::vector<TSpawn> mSpawned; // started or failed, under mLock
+    bool mStop = false;
+    std::thread mSpawner;
     int mLimitMs = 30000;
     int mGraceMs = 2000;
     std::vector<TChild> mChildren;

@@ -14,9 +14,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <system_error>
 #include <vector>
 
 namespace {
+
+int64_t SteadyUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 int64_t SystemNowMs()
 {
@@ -121,8 +128,9 @@ std::string TMMJournal::DefaultFolder()
     return base + "/Tarvolin/journal";
 }
 
-TMMJournal::TMMJournal(std::string folder, TClock clock)
-    : mFolder(folder.empty() ? DefaultFolder() : std::move(folder)), mClock(std::move(clock))
+TMMJournal::TMMJournal(std::string folder, TClock clock, size_t capacity)
+    : mFolder(folder.empty() ? DefaultFolder() : std::move(folder)), mClock(std::move(clock)),
+      mRing(capacity < 1 ? 1 : capacity)
 {
     if (!mClock) mClock = SystemNowMs;
     while (mFolder.size() > 1 && mFolder.back() == '/') mFolder.pop_back();
@@ -130,6 +138,14 @@ TMMJournal::TMMJournal(std::string folder, TClock clock)
 
 TMMJournal::~TMMJournal()
 {
+    if (mWriter.joinable()) {
+        std::unique_lock<std::mutex> lock(mLock);
+        mDrained.wait_for(lock, std::chrono::milliseconds(kDrainMs), [this] { return mCount == 0; });
+        mStop = true;
+        lock.unlock();
+        mWake.notify_one();
+        mWriter.join();
+    }
     if (mFd >= 0) close(mFd);
 }
 
@@ -177,12 +193,119 @@ void TMMJournal::SilenceEvent(const TSilenceEvent& e)
         SoundRestored(e.Strip, e.Label, e.Level, e.SilentMs);
 }
 
+size_t TMMJournal::Pending() const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mCount;
+}
+
+void TMMJournal::Poll()
+{
+    std::vector<std::string> errors;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        errors.swap(mErrors);
+    }
+    if (OnError)
+        for (const std::string& e : errors) OnError(e);
+}
+
+bool TMMJournal::Flush(int timeoutMs)
+{
+    bool drained;
+    {
+        std::unique_lock<std::mutex> lock(mLock);
+        drained = mDrained.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
+                                    [this] { return mCount == 0; });
+    }
+    Poll();
+    return drained;
+}
+
+std::string TMMJournal::OldestKeptDate(int64_t ms) const
+{
+    std::tm tm = LocalTm(ms);
+    tm.tm_mday -= mKeepDays - 1;
+    tm.tm_hour = 12;  // away from a change of daylight saving time
+    tm.tm_min = tm.tm_sec = 0;
+    tm.tm_isdst = -1;
+    const time_t first = mktime(&tm);
+    if (first == static_cast<time_t>(-1)) return {};
+    return JournalDate(static_cast<int64_t>(first) * 1000);
+}
+
+void TMMJournal::Append(const std::string& what)
+{
+    Poll();
+    const int64_t now = mClock();
+    const std::string date = JournalDate(now);
+    TLine line;
+    line.Date = date;
+    line.Text = JournalTimestamp(now) + " " + what + "\n";
+    // The dates are worked out here: the writer never reads the time zone.
+    if (date != mQueuedDate) line.OldestKept = OldestKeptDate(now);
+    line.QueuedUs = SteadyUs();
+    bool accepted = false, wasEmpty = false;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (mCount < mRing.size()) {
+            wasEmpty = mCount == 0;
+            mRing[(mHead + mCount) % mRing.size()] = std::move(line);
+            ++mCount;
+            accepted = true;
+        }
+    }
+    if (!accepted) {
+        ++mDropped;
+        if (!mDropReported) {
+            mDropReported = true;
+            if (OnError)
+                OnError("Journal: the disk is too slow, lines are dropped (" + std::to_string(mRing.size()) +
+                        " waiting)");
+        }
+        return;
+    }
+    if (wasEmpty) mDropReported = false;  // the writer caught up since the last drop
+    mQueuedDate = date;
+    if (!mWriter.joinable()) {
+        try {
+            mWriter = std::thread([this] { Run(); });
+        } catch (const std::system_error& e) {
+            std::lock_guard<std::mutex> lock(mLock);
+            mCount = 0;
+            mErrors.push_back(std::string("Journal: cannot start the writer: ") + e.what());
+            return;
+        }
+    }
+    mWake.notify_one();
+}
+
+void TMMJournal::Run()
+{
+    std::unique_lock<std::mutex> lock(mLock);
+    for (;;) {
+        mWake.wait(lock, [this] { return mStop || mCount > 0; });
+        if (mStop) break;
+        TLine line = std::move(mRing[mHead]);
+        lock.unlock();
+        Write(line);
+        lock.lock();
+        mHead = (mHead + 1) % mRing.size();
+        --mCount;
+        mDrained.notify_all();
+    }
+    // Stopped before the queue drained: what is left is lost.
+    mCount = 0;
+    mDrained.notify_all();
+}
+
 void TMMJournal::Fail(const std::string& text)
 {
     ++mFailures;
     if (mReported) return;
     mReported = true;
-    if (OnError) OnError(text);
+    std::lock_guard<std::mutex> lock(mLock);
+    mErrors.push_back(text);
 }
 
 bool TMMJournal::OpenFor(const std::string& date)
@@ -213,23 +336,22 @@ bool TMMJournal::OpenFor(const std::string& date)
     return true;
 }
 
-void TMMJournal::Append(const std::string& what)
+void TMMJournal::Write(TLine& line)
 {
-    const int64_t now = mClock();
-    const std::string date = JournalDate(now);
-    if (mFd < 0 || date != mDate) {
-        if (!OpenFor(date)) return;
-        Prune(now);
+    if (!line.OldestKept.empty()) mOldestKept = line.OldestKept;
+    const std::string path = mFolder + "/" + line.Date + ".log";
+    if (mFd < 0 || line.Date != mDate) {
+        if (!OpenFor(line.Date)) return;
+        PruneBefore(mOldestKept);
     }
-    const std::string line = JournalTimestamp(now) + " " + what + "\n";
-    const char* p = line.data();
-    size_t left = line.size();
+    const char* p = line.Text.data();
+    size_t left = line.Text.size();
     while (left > 0) {
         const ssize_t n = write(mFd, p, left);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            Fail("Journal: cannot write " + FileFor(now) + ": " + std::strerror(n < 0 ? errno : ENOSPC));
-            // Reopen at the next event: the file may have been removed or the disk freed.
+            Fail("Journal: cannot write " + path + ": " + std::strerror(n < 0 ? errno : ENOSPC));
+            // Reopen at the next line: the file may have been removed or the disk freed.
             close(mFd);
             mFd = -1;
             mDate.clear();
@@ -238,25 +360,23 @@ void TMMJournal::Append(const std::string& what)
         p += n;
         left -= static_cast<size_t>(n);
     }
-    if (fdatasync(mFd) != 0 && errno != EINVAL) {
-        Fail("Journal: cannot sync " + FileFor(now) + ": " + std::strerror(errno));
+    if ((mSync ? mSync(mFd) : fdatasync(mFd)) != 0 && errno != EINVAL) {
+        Fail("Journal: cannot sync " + path + ": " + std::strerror(errno));
         return;
     }
     ++mLines;
     mReported = false;
+    const int64_t delay = SteadyUs() - line.QueuedUs;
+    int64_t longest = mLongestDelayUs.load();
+    while (delay > longest && !mLongestDelayUs.compare_exchange_weak(longest, delay)) {
+    }
 }
 
-void TMMJournal::Prune(int64_t ms)
-{
-    std::tm tm = LocalTm(ms);
-    tm.tm_mday -= mKeepDays - 1;
-    tm.tm_hour = 12;  // away from a change of daylight saving time
-    tm.tm_min = tm.tm_sec = 0;
-    tm.tm_isdst = -1;
-    const time_t first = mktime(&tm);
-    if (first == static_cast<time_t>(-1)) return;
-    const std::string oldestKept = JournalDate(static_cast<int64_t>(first) * 1000);
+void TMMJournal::Prune(int64_t ms) { PruneBefore(OldestKeptDate(ms)); }
 
+void TMMJournal::PruneBefore(const std::string& oldestKept)
+{
+    if (oldestKept.empty()) return;
     DIR* dir = opendir(mFolder.c_str());
     if (!dir) return;
     std::vector<std::string> old;

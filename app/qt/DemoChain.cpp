@@ -4,7 +4,6 @@
 #include "audio/MMConnector.h"
 #include "audio/MMWavIn.h"
 #include "audio/qt/MMConnectorLoop.h"
-#include "correlation/MMConnectorTimers.h"
 #include "correlation/qt/MMOscopeWidget.h"
 #include "metering/MMLevel.h"
 #include "base/qt/MMBevelPaint.h"
@@ -141,7 +140,6 @@ private:
 
 int RunDemoChain(QApplication& app, const CommandLine& cl)
 {
-    UseSharedTimerListForConnectors();
     TfDemoChain w;
     w.show();
     w.StartRecording();

@@ -3,16 +3,8 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
-#include <QGuiApplication>
 #include <QMessageBox>
-#include <QScreen>
 #include <QThread>
-#include <QTimerEvent>
-#include <QWindow>
-
-#include <algorithm>
-#include <chrono>
-#include <cmath>
 
 namespace {
 
@@ -24,77 +16,40 @@ public:
 
 bool IsConnectorMessage(int t) { return t >= cmActivate && t <= cmHiTimerTick; }
 
-// Nothing on screen: the peak tick's period.
-constexpr int64_t kHiddenPeriodUs = 25000;
-// How often the loop looks whether a window is shown.
-constexpr int64_t kShownCheckUs = 500000;
-
 }  // namespace
 
-TMMConnectorQtLoop::TMMConnectorQtLoop(QObject* parent) : QObject(parent) { SetConnectorLoop(this); }
+TMMConnectorQtLoop::TMMConnectorQtLoop(QObject* parent) : QObject(parent)
+{
+    mClock.OnBusy = [this] { return mInStep; };  // a nested event loop inside a step
+    mClock.OnWake = [this] {
+        const bool step = mStepWanted;
+        mStepWanted = false;
+        if (step) RunStep();
+    };
+    SetConnectorLoop(this);
+}
 
 TMMConnectorQtLoop::~TMMConnectorQtLoop()
 {
-    mTimer.stop();
     if (&ConnectorLoop() == this) SetConnectorLoop(nullptr);
 }
 
-int64_t TMMConnectorQtLoop::NowMicros()
-{
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
+int64_t TMMConnectorQtLoop::NowMicros() { return TMMDisplayClock::NowMicros(); }
 
 void TMMConnectorQtLoop::Post(int message, uint32_t id)
 {
     QCoreApplication::postEvent(this, new TMMConnectorEvent(message, id));
 }
 
-int64_t TMMConnectorQtLoop::FramePeriodUs()
-{
-    if (mFixedPeriodUs > 0) return mFixedPeriodUs;
-    const int64_t now = NowMicros();
-    if (mShownChecked < 0 || now - mShownChecked >= kShownCheckUs) {
-        mShownChecked = now;
-        mShownPeriodUs = kHiddenPeriodUs;
-        if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-            for (const QWindow* w : QGuiApplication::topLevelWindows()) {
-                if (!w->isExposed()) continue;
-                const QScreen* s = w->screen();
-                const double hz = s ? s->refreshRate() : 60.0;
-                const int64_t frame = std::clamp<int64_t>(std::llround(1e6 / (hz > 1.0 ? hz : 60.0)), 4000, 100000);
-                mShownPeriodUs = std::min(mShownPeriodUs, frame);
-            }
-        }
-    }
-    return mShownPeriodUs;
-}
-
-// The one timer: due one frame after the last wake-up (absolute deadlines,
-// so the rate does not drift), or at once when that moment has passed.
-void TMMConnectorQtLoop::Arm()
-{
-    if (mTimer.isActive()) return;
-    const int64_t now = NowMicros();
-    const int64_t period = FramePeriodUs();
-    if (mNextWake < 0 || now - mNextWake > period)
-        mNextWake = now + period;
-    else
-        mNextWake += period;
-    const int64_t waitUs = std::max<int64_t>(mNextWake - now, 0);
-    mTimer.start(static_cast<int>((waitUs + 999) / 1000), Qt::PreciseTimer, this);
-}
-
 void TMMConnectorQtLoop::ScheduleLoopStep()
 {
     mStepWanted = true;
-    Arm();
+    mClock.Arm();
 }
 
 bool TMMConnectorQtLoop::RequestFrame()
 {
-    mFrameWanted = true;
-    Arm();
+    mClock.RequestFrame();
     return true;
 }
 
@@ -159,30 +114,11 @@ bool TMMConnectorQtLoop::event(QEvent* e)
             // The first step after an activation runs at once; it schedules
             // the next wake-up itself.
             RunStep();
-            if (mFrameWanted && !mTimer.isActive()) Arm();
+            if (mClock.FrameWanted()) mClock.Arm();
         } else {
             DispatchConnectorMessage(e->type(), static_cast<TMMConnectorEvent*>(e)->mId);
         }
         return true;
     }
     return QObject::event(e);
-}
-
-void TMMConnectorQtLoop::timerEvent(QTimerEvent* e)
-{
-    if (e->timerId() != mTimer.timerId()) return QObject::timerEvent(e);
-    mTimer.stop();
-    if (mInStep) {  // a nested event loop inside a step: the next wake-up
-        Arm();
-        return;
-    }
-    ++mWakeUps;
-    const bool step = mStepWanted;
-    mStepWanted = false;
-    mFrameWanted = false;
-    if (step) RunStep();
-    RunFrameClients(NowMicros());
-    // A step that scheduled no other, and clients that want no further
-    // frame, leave the timer stopped (an idle program is not woken).
-    if (mStepWanted || mFrameWanted) Arm();
 }

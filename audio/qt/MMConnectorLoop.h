@@ -1,15 +1,13 @@
-// The connectors' loop on the Qt event loop, and the program's one clock for
-// the GUI thread: posted messages become posted events to one QObject; the
-// loop step and the frame clients (repaints, peak ticks) run from one timer
-// that wakes the GUI thread once per display frame (or every 25 ms when no
-// window is shown), and only while there is something to do. Each wake-up
-// runs the 1 ms trigger cycles due by then (audio/MMConnector.h); pacing never
-// counts wake-ups.
+// The connectors' loop on the Qt event loop: posted messages become posted
+// events to one QObject; the loop step runs at the wake-ups of the GUI
+// thread's display clock (base/qt/MMDisplayClock), before its frame clients
+// (repaints, peak ticks). Each wake-up runs the 1 ms trigger cycles due by
+// then (audio/MMConnector.h).
 #pragma once
 
 #include "audio/MMConnectorLoop.h"
+#include "base/qt/MMDisplayClock.h"
 
-#include <QBasicTimer>
 #include <QObject>
 
 #include <functional>
@@ -34,38 +32,29 @@ public:
     void ShowException(const std::exception& e) override;
     void ShowMessage(const std::string& text, const std::string& caption) override;
 
-    // A fixed wake-up period in microseconds (0: the display's frame while a
-    // window is shown, else 25 ms).
-    void setFramePeriodUs(int64_t us) { mFixedPeriodUs = us; }
-    // The period the next wake-up is planned with.
-    int64_t FramePeriodUs();
+    // The clock it runs on (a fixed period: setFramePeriodUs).
+    TMMDisplayClock& Clock() { return mClock; }
+    void setFramePeriodUs(int64_t us) { mClock.setFramePeriodUs(us); }
+    int64_t FramePeriodUs() { return mClock.FramePeriodUs(); }
 
     // Replaces the default error display (a critical log line).
     std::function<void(const QString&)> OnError;
 
     // Loop steps and wake-ups so far (for the demo's statistics).
     long Steps() const { return mSteps; }
-    long WakeUps() const { return mWakeUps; }
-    bool TimerActive() const { return mTimer.isActive(); }
+    long WakeUps() const { return mClock.WakeUps(); }
+    bool TimerActive() const { return mClock.Active(); }
 
 protected:
     bool event(QEvent* e) override;
-    void timerEvent(QTimerEvent* e) override;
 
 private:
-    void Arm();
     void RunStep();
 
-    QBasicTimer mTimer;
-    int64_t mNextWake = -1;  // clock time the timer is armed for
-    int64_t mFixedPeriodUs = 0;
-    int64_t mShownPeriodUs = 0;
-    int64_t mShownChecked = -1;
+    TMMDisplayClock mClock;
     bool mStepWanted = false;
-    bool mFrameWanted = false;
     bool mInStep = false;
     bool mIdle = false;
     int mDepth = 0;
     long mSteps = 0;
-    long mWakeUps = 0;
 };

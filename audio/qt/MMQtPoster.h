@@ -7,6 +7,7 @@
 #pragma once
 
 #include "audio/MMNotify.h"
+#include "audio/MMNotifyThread.h"
 
 #include <QObject>
 
@@ -31,7 +32,7 @@ protected:
 private:
     void Drain();
 
-    int mFd = -1;
+    TMMWakeFd mWake;
     QSocketNotifier* mNotifier = nullptr;
     std::atomic<bool> mWakePending{false};
     bool mInstalled = false;

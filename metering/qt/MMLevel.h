@@ -10,7 +10,7 @@
 
 #include "audio/MMConnectorSinks.h"
 #include "metering/MMLevel.h"
-#include "metering/MMTimerList.h"
+#include "audio/MMTimerList.h"
 
 #include <QImage>
 #include <QWidget>

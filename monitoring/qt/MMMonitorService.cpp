@@ -13,7 +13,11 @@ TMMMonitorService::TMMMonitorService(const std::string& journalFolder, QObject* 
     mPoll.setInterval(200);
     connect(&mPoll, &QTimer::timeout, this, [this] {
         mCommands.Poll();
-        if (mCommands.Running() == 0) mPoll.stop();
+        mJournal.Poll();  // the writer's failures reach OnError here, on this thread
+        if (mCommands.Running() == 0 && mJournal.Pending() == 0) {
+            mJournal.Poll();
+            mPoll.stop();
+        }
     });
 }
 
@@ -36,7 +40,8 @@ void TMMMonitorService::SilenceEvent(const TSilenceEvent& e)
     TActionEvent a;
     if (!ActionEventFrom(e, a)) return;
     mJournal.SilenceEvent(e);
-    if (mCommands.Run(a) && !mPoll.isActive()) mPoll.start();
+    mCommands.Run(a);
+    if (!mPoll.isActive()) mPoll.start();
     const std::string& url = mActions.Url(a.Kind);
     if (!url.empty()) mWebhook.Post(QUrl(QString::fromStdString(url)), QByteArray::fromStdString(ActionJson(a)));
 }
@@ -44,4 +49,5 @@ void TMMMonitorService::SilenceEvent(const TSilenceEvent& e)
 void TMMMonitorService::DeviceEvent(int recorder, const std::string& what, const std::string& device)
 {
     mJournal.DeviceEvent(recorder, what, device);
+    if (!mPoll.isActive()) mPoll.start();
 }

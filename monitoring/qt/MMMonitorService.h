@@ -39,7 +39,8 @@ public:
     TMMWebhook& Webhook() { return mWebhook; }
 
     // A journal, command or webhook failure, as one line for the log window
-    // (each source reports a run of failures once).
+    // (each source reports a run of failures once). A journal failure comes
+    // from the 200 ms poll after the event (the journal writes on its thread).
     std::function<void(const std::string&)> OnError;
 
 private:
@@ -49,5 +50,5 @@ private:
     TMMJournal mJournal;
     TMMCommandRunner mCommands;
     TMMWebhook mWebhook;
-    QTimer mPoll;  // reaps commands while any runs
+    QTimer mPoll;  // reaps commands and reports journal failures while any are pending
 };

@@ -5,6 +5,7 @@
 // times.
 #include "audio/MMConnector.h"
 #include "audio/MMNotify.h"
+#include "tests/support/ManualLoop.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,11 @@
 #include "audio/MMConnector.h"
+#include "tests/support/ManualLoop.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -63,7 +66,6 @@ protected:
     void SetUp() override
     {
         SetConnectorLoop(&loop);
-        timers.mUseThread = false;
         SetConnectorTimerList(&timers);
         loop.SetTime(1000000);
     }
@@ -95,7 +97,12 @@ protected:
         c.BufferReady(&h);
     }
     TMMManualLoop loop{true};
-    TMMSimpleTimerList timers;
+    // The 25 ms list on a hand-driven platform timer (the test calls Tick).
+    struct ManualTimer : IMMPlatformTimer {
+        bool Start(int, std::function<void()>) override { return true; }
+        void Stop() override {}
+    };
+    TMMTimerList timers{std::make_unique<ManualTimer>()};
 };
 
 TEST_F(Connector, CyclesFireOnTriggerAndPaceBlocksToRealTime)

@@ -1,6 +1,7 @@
 // The journal: daily files, line format, rotation at local midnight on a
 // fake clock, pruning, failure reported once, and a line that survives the
-// writer being killed right after the event.
+// process being killed right after the event. Lines are written on the
+// journal's thread: the checks Flush() before they read the files.
 #include "monitoring/MMJournal.h"
 #include "monitoring/MMSilence.h"
 
@@ -10,11 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -54,6 +58,7 @@ TEST_F(JournalTest, AlarmAndRestoredLinesGoToTodaysFile)
     now += 250;
     j.SoundRestored(5, "Vox", 32768, 9250);
     j.DeviceEvent(3, "lost", "Simulated input 3");
+    ASSERT_TRUE(j.Flush());
     EXPECT_EQ(j.LinesWritten(), 3u);
     EXPECT_EQ(Read(dir / "j" / "2026-03-14.log"),
               "2026-03-14T23:59:59.000+0000 alarm strip=5 label=\"Vox\" level_db=-48.95 silent_s=7.0\n"
@@ -76,6 +81,7 @@ TEST_F(JournalTest, RotatesAtLocalMidnight)
     j.Alarm(1, "L", 0, 6000);
     now = kLateEvening + 1000;  // 00:00:00.000 of the next day
     j.SoundRestored(1, "L", 20000, 6001);
+    ASSERT_TRUE(j.Flush());
     const std::string first = Read(dir / "2026-03-14.log");
     const std::string second = Read(dir / "2026-03-15.log");
     EXPECT_NE(first.find("23:59:59.999"), std::string::npos);
@@ -97,6 +103,7 @@ TEST_F(JournalTest, KeepsTheLastDaysOnly)
     TMMJournal j(dir.string(), [this] { return now; });
     j.setKeepDays(3);  // 12th, 13th, 14th
     j.Alarm(2, "R", 0, 0);
+    ASSERT_TRUE(j.Flush());
     EXPECT_FALSE(fs::exists(dir / "2026-03-10.log"));
     EXPECT_FALSE(fs::exists(dir / "2026-03-11.log"));
     EXPECT_TRUE(fs::exists(dir / "2026-03-12.log"));
@@ -107,6 +114,7 @@ TEST_F(JournalTest, KeepsTheLastDaysOnly)
 
     now += 1000;  // the next day: the 12th goes
     j.Alarm(2, "R", 0, 0);
+    ASSERT_TRUE(j.Flush());
     EXPECT_FALSE(fs::exists(dir / "2026-03-12.log"));
     EXPECT_TRUE(fs::exists(dir / "2026-03-13.log"));
 
@@ -125,6 +133,7 @@ TEST_F(JournalTest, UnwritableJournalIsReportedOnceAndRecovers)
     j.Alarm(1, "A", 0, 0);
     j.SoundRestored(1, "A", 1000, 1000);
     j.Alarm(1, "A", 0, 0);
+    ASSERT_TRUE(j.Flush());
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find("blocker/journal"), std::string::npos);
     EXPECT_EQ(j.Failures(), 3u);
@@ -132,6 +141,7 @@ TEST_F(JournalTest, UnwritableJournalIsReportedOnceAndRecovers)
 
     fs::remove(dir / "blocker");
     j.Alarm(1, "A", 0, 0);
+    ASSERT_TRUE(j.Flush());
     EXPECT_EQ(j.LinesWritten(), 1u);
     EXPECT_TRUE(fs::exists(dir / "blocker" / "journal" / "2026-03-14.log"));
 
@@ -140,6 +150,7 @@ TEST_F(JournalTest, UnwritableJournalIsReportedOnceAndRecovers)
     std::ofstream(dir / "blocker") << "x";
     now += 1000;  // a new day forces a reopen
     j.Alarm(1, "A", 0, 0);
+    ASSERT_TRUE(j.Flush());
     EXPECT_EQ(errors.size(), 2u);
 }
 
@@ -165,6 +176,7 @@ TEST_F(JournalTest, TakesAlarmAndRestoredFromTheDetectorOnly)
     j.SilenceEvent(e);
     e.Kind = TSilenceEventKind::LogLine;
     j.SilenceEvent(e);
+    ASSERT_TRUE(j.Flush());
     EXPECT_EQ(j.LinesWritten(), 0u);
     e.Kind = TSilenceEventKind::Alarm;
     e.SilentMs = 6000;
@@ -172,20 +184,26 @@ TEST_F(JournalTest, TakesAlarmAndRestoredFromTheDetectorOnly)
     e.Kind = TSilenceEventKind::SoundRestored;
     e.SilentMs = 12500;
     j.SilenceEvent(e);
+    ASSERT_TRUE(j.Flush());
     const std::string text = Read(dir / "2026-03-14.log");
     EXPECT_NE(text.find("alarm strip=4 label=\"Mic\" level_db=-70.31 silent_s=6.0"), std::string::npos);
     EXPECT_NE(text.find("restored strip=4 label=\"Mic\" level_db=-70.31 silent_s=12.5"), std::string::npos);
 }
 
-TEST_F(JournalTest, AlarmLineSurvivesAKilledWriter)
+// The child queues a burst of device lines and then the alarm, gets the
+// writer's short time (far beyond one fdatasync) and is killed: no destructor,
+// no flush, no exit handlers. Every line is on disk, in order.
+TEST_F(JournalTest, AlarmLineSurvivesAKilledProcess)
 {
     const std::string folder = (dir / "killed").string();
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         TMMJournal j(folder);
+        for (int i = 1; i <= 20; ++i) j.DeviceEvent(i, "lost", "In " + std::to_string(i));
         j.Alarm(7, "Studio", 0, 6000);
-        raise(SIGKILL);  // no destructor, no flush, no exit handlers
+        usleep(300 * 1000);
+        raise(SIGKILL);
         _exit(3);
     }
     int status = 0;
@@ -195,10 +213,74 @@ TEST_F(JournalTest, AlarmLineSurvivesAKilledWriter)
     int files = 0;
     for (const auto& f : fs::directory_iterator(folder)) {
         ++files;
-        const std::string text = Read(f.path());
-        EXPECT_NE(text.find(" alarm strip=7 label=\"Studio\" level_db=-inf silent_s=6.0\n"), std::string::npos) << text;
+        std::istringstream text(Read(f.path()));
+        std::string line;
+        int n = 0;
+        while (std::getline(text, line)) {
+            ++n;
+            const std::string want = n <= 20 ? " device recorder=" + std::to_string(n) + " event=lost"
+                                             : std::string(" alarm strip=7 label=\"Studio\" level_db=-inf silent_s=6.0");
+            EXPECT_NE(line.find(want), std::string::npos) << n << ": " << line;
+        }
+        EXPECT_EQ(n, 21);
     }
     EXPECT_EQ(files, 1);
+}
+
+// A disk that stalls: the caller never waits, the queue keeps its first
+// lines in order, the newest are dropped, counted and reported once; once
+// the disk answers again every queued line lands and the next drop run is
+// reported again. Destruction drains what is queued.
+TEST_F(JournalTest, StalledDiskFillsTheQueueAndDropsTheNewest)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    bool open = false;
+    std::vector<std::string> errors;
+    {
+        TMMJournal j(dir.string(), [this] { return now; }, 4);
+        j.setSync([&](int fd) {
+            std::unique_lock<std::mutex> lock(m);
+            cv.wait(lock, [&] { return open; });
+            return fdatasync(fd);
+        });
+        j.OnError = [&](const std::string& e) { errors.push_back(e); };
+        for (int i = 1; i <= 10; ++i) j.DeviceEvent(i, "lost", "d");
+        // Line 1 is in the writer's blocked sync, 2-4 wait, 5-10 find the queue full.
+        EXPECT_EQ(j.Dropped(), 6u);
+        EXPECT_EQ(j.Pending(), 4u);
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_NE(errors[0].find("dropped"), std::string::npos);
+        {
+            std::lock_guard<std::mutex> lock(m);
+            open = true;
+        }
+        cv.notify_all();
+        ASSERT_TRUE(j.Flush());
+        EXPECT_EQ(j.LinesWritten(), 4u);
+        EXPECT_GT(j.LongestDelayUs(), 0);
+        {
+            std::lock_guard<std::mutex> lock(m);
+            open = false;
+        }
+        for (int i = 11; i <= 16; ++i) j.DeviceEvent(i, "lost", "d");
+        EXPECT_EQ(j.Dropped(), 8u);
+        EXPECT_EQ(errors.size(), 2u);  // a new run of drops
+        {
+            std::lock_guard<std::mutex> lock(m);
+            open = true;
+        }
+        cv.notify_all();
+    }  // the destructor drains lines 11-14
+    std::istringstream text(Read(dir / "2026-03-14.log"));
+    std::string line;
+    std::vector<int> recorders;
+    while (std::getline(text, line)) {
+        const size_t at = line.find("recorder=");
+        ASSERT_NE(at, std::string::npos) << line;
+        recorders.push_back(std::atoi(line.c_str() + at + 9));
+    }
+    EXPECT_EQ(recorders, (std::vector<int>{1, 2, 3, 4, 11, 12, 13, 14}));
 }
 
 }  // namespace

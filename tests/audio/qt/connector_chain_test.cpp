@@ -5,7 +5,6 @@
 #include "audio/MMSimWaveIn.h"
 #include "audio/MMWavIn.h"
 #include "audio/qt/MMConnectorLoop.h"
-#include "correlation/MMConnectorTimers.h"
 #include "metering/MMLevel.h"
 
 #include <QCoreApplication>
@@ -227,7 +226,6 @@ TEST(ConnectorChain, LevelStepReachesTheBarWithinABufferPlusAFrame)
 TEST(ConnectorChain, PauseFeedsSilenceWithinOneRefresherInterval)
 {
     TMMConnectorQtLoop loop;
-    UseSharedTimerListForConnectors();
     Chain c;
     c.sim.SetSignal(0, "sine:997:-3");
     c.rec.Open();
@@ -249,7 +247,6 @@ TEST(ConnectorChain, PauseFeedsSilenceWithinOneRefresherInterval)
     RunFor(100);
     EXPECT_GT(c.level1.CurrentLevel(), 10000);
     c.rec.Stop();
-    SetConnectorTimerList(nullptr);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "metering/MMPresets.h"
 #include "metering/MainBar.h"
 #include "metering/qt/MMLevel.h"
+#include "tests/support/ManualLoop.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "metering/MMTimerList.h"
+#include "audio/MMTimerList.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,6 @@
 // The shared 25 ms timer list with a hand-driven platform timer, and the
 // thread timer once for real.
-#include "metering/MMTimerList.h"
+#include "audio/MMTimerList.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "audio/MMConnectorTimer.h"
+#include "audio/MMHiTimer.h"
 
 #include "audio/MMConnectorLoop.h"
 

@@ -1,0 +1,115 @@
+#include "audio/MMPaBackend.h"
+
+#include <portaudio.h>
+
+#include <cstdlib>
+
+#ifdef TARVOLIN_HAVE_ALSA
+#include <alsa/asoundlib.h>
+#endif
+#ifdef TARVOLIN_HAVE_JACK
+#include <jack/jack.h>
+#endif
+
+namespace {
+
+#ifdef TARVOLIN_HAVE_ALSA
+void alsaQuiet(const char*, int, const char*, int, const char*, ...) {}
+#endif
+#ifdef TARVOLIN_HAVE_JACK
+void jackQuiet(const char*) {}
+#endif
+
+}  // namespace
+
+void SilenceAudioLibraryNoise()
+{
+#ifdef TARVOLIN_HAVE_ALSA
+    snd_lib_error_set_handler(alsaQuiet);
+#endif
+#ifdef TARVOLIN_HAVE_JACK
+    jack_set_error_function(jackQuiet);
+    jack_set_info_function(jackQuiet);
+#endif
+    // Never start a JACK server as a side effect of listing devices.
+    setenv("JACK_NO_START_SERVER", "1", 0);
+}
+
+TMMPaBackend::TMMPaBackend()
+{
+    SilenceAudioLibraryNoise();
+    const PaError err = Pa_Initialize();
+    if (err != paNoError) {
+        mInitError = Pa_GetErrorText(err);
+        return;
+    }
+    const int n = Pa_GetDeviceCount();
+    for (int i = 0; i < n; ++i) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        if (info && info->maxOutputChannels > 0) mOutputs.push_back(i);
+    }
+}
+
+int TMMPaBackend::DefaultIndex(bool input)
+{
+    const PaDeviceIndex d = input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
+    return d == paNoDevice ? -1 : d;
+}
+
+int TMMPaBackend::OutputIndex(int id) const
+{
+    if (!Initialized()) return -1;
+    if (id == -1) return DefaultIndex(false);
+    if (id < 0 || id >= static_cast<int>(mOutputs.size())) return -1;
+    return mOutputs[static_cast<size_t>(id)];
+}
+
+MMRESULT TMMPaBackend::Describe(int pa, bool input, WaveCaps& caps)
+{
+    const PaDeviceInfo* info = pa >= 0 ? Pa_GetDeviceInfo(pa) : nullptr;
+    if (!info) return MMSYSERR_NODRIVER;
+    const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+    const int channels = input ? info->maxInputChannels : info->maxOutputChannels;
+    caps.szPname = info->name ? info->name : "";
+    caps.hostApi = api && api->name ? api->name : "";
+    caps.wChannels = static_cast<uint16_t>(channels);
+    caps.dwFormats = StandardFormatBits(channels >= 1, channels >= 2, true, true);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TMMPaBackend::CheckOpen(int pa, const WaveFormat& fmt)
+{
+    if (pa < 0) return MMSYSERR_BADDEVICEID;
+    if (fmt.wFormatTag != WAVE_FORMAT_PCM || (fmt.wBitsPerSample != 8 && fmt.wBitsPerSample != 16) ||
+        fmt.nChannels == 0 || fmt.nBlockAlign != fmt.nChannels * fmt.wBitsPerSample / 8)
+        return WAVERR_BADFORMAT;
+    return Pa_GetDeviceInfo(pa) ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
+}
+
+MMRESULT TMMPaBackend::ErrorText(MMRESULT err, std::string& text)
+{
+    if (err < 0) {
+        if (err == paUnanticipatedHostError) {
+            const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+            if (host && host->errorText && *host->errorText) {
+                text = host->errorText;
+                return MMSYSERR_NOERROR;
+            }
+        }
+        const char* t = Pa_GetErrorText(static_cast<PaError>(err));
+        if (!t) return MMSYSERR_BADERRNUM;
+        text = t;
+        return MMSYSERR_NOERROR;
+    }
+    if (err == kPaDeviceGone) {
+        text = "The audio device is no longer available.";
+        return MMSYSERR_NOERROR;
+    }
+    return StandardErrorText(err, text);
+}
+
+MMRESULT TMMPaBackend::ClosePa(void* stream)
+{
+    const PaError err = Pa_CloseStream(stream);
+    return err == paNoError ? MMSYSERR_NOERROR : err;
+}

@@ -1,0 +1,77 @@
+// What the PortAudio capture and playback back ends share: PortAudio's
+// initialisation (the sound libraries' stderr noise silenced first), the
+// output device list, a device's caption, the PCM format check, the error
+// texts and the closing of a stream. PortAudio stays initialised until the
+// process ends: terminating it unloads ALSA's plugins, whose own allocations
+// then surface as leaks of unknown modules under LeakSanitizer.
+#pragma once
+
+#include "audio/MMWaveInDevice.h"
+
+#include <string>
+#include <vector>
+
+// Codes of the PortAudio back ends beyond PortAudio's (which are negative).
+constexpr MMRESULT kPaDeviceGone = MMSYSERR_NODRIVER;
+
+class TMMPaBackend {
+public:
+    bool Initialized() const { return mInitError.empty(); }
+    const std::string& InitError() const { return mInitError; }
+
+protected:
+    TMMPaBackend();
+
+    // PortAudio's default device of the direction, or -1.
+    static int DefaultIndex(bool input);
+    // The PortAudio index of output id (-1 = default), or -1.
+    int OutputIndex(int id) const;
+    // Name, host API and channels of the direction of PortAudio device pa;
+    // MMSYSERR_NODRIVER when PortAudio does not know it.
+    static MMRESULT Describe(int pa, bool input, WaveCaps& caps);
+    // For Open: the device must exist and fmt be 8- or 16-bit PCM with a
+    // consistent block (else MMSYSERR_BADDEVICEID, WAVERR_BADFORMAT,
+    // MMSYSERR_NODRIVER).
+    static MMRESULT CheckOpen(int pa, const WaveFormat& fmt);
+    static MMRESULT ErrorText(MMRESULT err, std::string& text);
+    // Marks the stream as stopping on purpose and closes its PortAudio
+    // stream (PaStream is void); MMSYSERR_NOERROR or PortAudio's code.
+    template <class Stream>
+    static MMRESULT CloseStream(Stream& s)
+    {
+        s.expectStop.store(true);
+        const MMRESULT r = s.pa ? ClosePa(s.pa) : MMSYSERR_NOERROR;
+        s.pa = nullptr;
+        return r;
+    }
+    // The destructors: every open stream of the table closed.
+    template <class Table>
+    void CloseOpenStreams(Table& streams)
+    {
+        if (!Initialized()) return;
+        for (auto& s : streams)
+            if (s->used.load()) CloseStream(*s);
+    }
+
+    // PortAudio's finished callback of a stream (user: the Stream): unless
+    // we stopped it, the device is gone, and every queued header goes back
+    // so that the owner learns of it.
+    template <class Stream>
+    static void StreamFinished(void* user)
+    {
+        auto* s = static_cast<Stream*>(user);
+        if (s->expectStop.load()) return;
+        s->gone.store(true);
+        s->queue.ReturnAll();
+    }
+
+    std::string mInitError;
+    std::vector<int> mOutputs;  // PortAudio indexes of the output devices
+
+private:
+    static MMRESULT ClosePa(void* stream);
+};
+
+// Silences ALSA's and JACK's diagnostics on stderr (idempotent); call before
+// PortAudio is initialised.
+void SilenceAudioLibraryNoise();
