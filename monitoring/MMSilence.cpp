@@ -7,8 +7,7 @@
 
 int SilenceWatchedStrips(int modeIndex)
 {
-    static constexpr int kWatched[] = {2, 4, 8, 16, 24};
-    return modeIndex >= 0 && modeIndex <= 4 ? kWatched[modeIndex] : 0;
+    return modeIndex >= 0 && modeIndex < tv::kInputModes ? tv::kModeChannels[modeIndex] : 0;
 }
 
 int SilenceGroupBound(int n)
@@ -17,7 +16,7 @@ int SilenceGroupBound(int n)
     if (n <= 4) return 4;
     if (n <= 8) return 8;
     if (n <= 16) return 16;
-    return 24;
+    return tv::kStrips;
 }
 
 std::string SilenceLevelText(int level, char decimalSeparator)

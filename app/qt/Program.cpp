@@ -61,7 +61,7 @@ TStatusSnapshot MainStatusSnapshot(TProgramWindows& w, TMainAudio& audio, double
         if (t.Watched && w.fMain.Silence()) FillDetectorStatus(t, w.fMain.Silence()->Detector(), s.TimeMs);
         s.Strips.push_back(t);
     }
-    for (int k = 1; k <= 12; ++k) {
+    for (int k = 1; k <= tv::kPairs; ++k) {
         TRecorderStatus r;
         r.Recorder = k;
         r.Device = audio.RecorderDeviceName(k);
