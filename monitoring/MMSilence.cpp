@@ -190,5 +190,6 @@ void TMMSilenceDetector::setHeld(bool held, const std::string& reason)
             mSilentSince[n - 1] = -1;
         }
     }
+    mHost.RestartSilenceLevels();  // levels from before or during the hold count for nothing
     if (OnHold) OnHold(held, reason);
 }
