@@ -20,13 +20,13 @@
 #include "monitoring/MMSilence.h"
 #include "monitoring/MMStatus.h"
 #include "monitoring/qt/MMMonitorService.h"
+#include "monitoring/qt/MMSilenceLocale.h"
 #include "monitoring/qt/MMSilenceTimer.h"
 #include "monitoring/qt/MMStatusServer.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QLocale>
 #include <QTimer>
 
 #include <algorithm>
@@ -209,21 +209,9 @@ public:
     void DrawAlarm(int) override {}
     void ReapplyStandard() override {}  // no scale pictures to redraw
     void ReportError(const std::string& text) override { std::cerr << "tarvolin: " << text << "\n"; }
-    int64_t NowMs() override { return QDateTime::currentMSecsSinceEpoch(); }
-    std::string DateTimeText(int64_t ms) override
-    {
-        const QDateTime dt = QDateTime::fromMSecsSinceEpoch(ms);
-        const QLocale loc;
-        QString text = loc.toString(dt.date(), QLocale::ShortFormat);
-        const QTime t = dt.time();
-        if (t.hour() != 0 || t.minute() != 0 || t.second() != 0) text += " " + loc.toString(t, QLocale::LongFormat);
-        return text.toStdString();
-    }
-    char DecimalSeparator() override
-    {
-        const QString p = QLocale().decimalPoint();
-        return p.size() == 1 && p[0].unicode() < 0x80 ? static_cast<char>(p[0].unicode()) : '.';
-    }
+    int64_t NowMs() override { return SilenceNowMs(); }
+    std::string DateTimeText(int64_t ms) override { return SilenceDateTimeText(ms); }
+    char DecimalSeparator() override { return SilenceDecimalSeparator(); }
 
     // IMMSilenceSettings: no alarm sound without a window.
     bool Detect() const override { return mCore.Detect(); }
@@ -327,15 +315,8 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
         return s;
     };
     std::unique_ptr<TMMStatusServer> status;
-    if (cl.statusPort > 0) {
-        status = std::make_unique<TMMStatusServer>(statusSource);
-        std::string error;
-        if (!status->Listen(QString::fromStdString(cl.statusBind), static_cast<quint16>(cl.statusPort), &error)) {
-            std::cerr << "tarvolin: cannot serve the status on " << cl.statusBind << ":" << cl.statusPort << ": "
-                      << error << "\n";
-            return 1;
-        }
-    }
+    if (cl.statusPort > 0 && !(status = TMMStatusServer::Start(statusSource, cl.statusBind, cl.statusPort, std::cerr)))
+        return 1;
 
     QElapsedTimer clock;
     double cpuAtStart = 0;
@@ -356,22 +337,9 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
         TRunStats s;
         s.seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : 0;
         s.cpu_seconds = clock.isValid() ? ProcessCpuSeconds() - cpuAtStart : 0;
-        s.sample_rate = audio.SampleRate();
-        for (int k = 1; k <= tv::kPairs; ++k) {
-            s.buffers[k - 1] = audio.Buffers(k);
-            s.reopens[k - 1] = audio.Reopens(k);
-            s.seconds_lost[k - 1] = audio.SecondsLost(k);
-            if (audio.Running(k)) ++s.recorders_running;
-        }
-        for (int n = 1; n <= tv::kStrips; ++n) {
-            s.blocks[n - 1] = audio.Blocks(n);
-            s.alarms[n - 1] = meter.Detector().Stats(n).Alarms;
-            s.silences[n - 1] = meter.Detector().Stats(n).Silences;
-            s.levels[n - 1] = meter.Bar(n).SilenceLevel();
-        }
-        s.log_lines = meter.Detector().LogLineCount();
-        s.trigger_cycles = audio.TriggerCycles();
-        s.dropped_buffers = audio.DroppedBuffers();
+        audio.CollectStats(s);
+        for (int n = 1; n <= tv::kStrips; ++n) s.levels[n - 1] = meter.Bar(n).SilenceLevel();
+        CollectDetectorStats(s, meter.Detector());
         s.max_rss_kb = ProcessMaxRssKb();
         std::cout << RunStatsJson(s) << std::endl;
     }

@@ -124,6 +124,21 @@ TMainAudio::~TMainAudio()
     for (auto& r : mRecorders) r->Close();
 }
 
+void TMainAudio::CollectStats(TRunStats& s) const
+{
+    s.sample_rate = SampleRate();
+    s.recorders_running = 0;
+    for (int k = 1; k <= tv::kPairs; ++k) {
+        s.buffers[k - 1] = Buffers(k);
+        s.reopens[k - 1] = Reopens(k);
+        s.seconds_lost[k - 1] = SecondsLost(k);
+        if (Running(k)) ++s.recorders_running;
+    }
+    for (int n = 1; n <= tv::kStrips; ++n) s.blocks[n - 1] = Blocks(n);
+    s.trigger_cycles = TriggerCycles();
+    s.dropped_buffers = DroppedBuffers();
+}
+
 void TMainAudio::SetLevelSinks(int k, TMMLevelSink* left, TMMLevelSink* right)
 {
     TMMConnector& c = *mConnectors[k - 1];

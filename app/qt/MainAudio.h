@@ -4,6 +4,8 @@
 // the run statistics. GUI thread only.
 #pragma once
 
+#include "app/RunStats.h"
+
 #include "base/TvConstants.h"
 
 #include <array>
@@ -36,6 +38,10 @@ public:
 
     // Bars of recorder k (1 ... 12).
     void SetLevelSinks(int k, TMMLevelSink* left, TMMLevelSink* right);
+
+    // The recorders' and connectors' counters into s (rate, buffers, reopens,
+    // time lost, running recorders, blocks per bar, trigger cycles, drops).
+    void CollectStats(TRunStats& s) const;
 
     // Each may throw the recorder's error; the caller swallows it.
     void SetDevice(int k, int deviceId);

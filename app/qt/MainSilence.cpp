@@ -5,10 +5,9 @@
 #include "metering/qt/MMLevel.h"
 #include "metering/uSet_Level_core.h"
 #include "monitoring/qt/MMErrorReport.h"
+#include "monitoring/qt/MMSilenceLocale.h"
 #include "widgets/qt/MMLEDLbl.h"
 
-#include <QDateTime>
-#include <QLocale>
 #include <QMessageBox>
 
 TMainSilence::TMainSilence(TfMain& main, TSetLevelCore& settings, QTimer* timerOff, QTimer* timerOn, QTimer* reset)
@@ -91,23 +90,9 @@ void TMainSilence::ReportError(const std::string& text)
     ShowErrorReport(&mMain, t);
 }
 
-int64_t TMainSilence::NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
-
-std::string TMainSilence::DateTimeText(int64_t ms)
-{
-    const QDateTime dt = QDateTime::fromMSecsSinceEpoch(ms);
-    const QLocale loc;
-    QString text = loc.toString(dt.date(), QLocale::ShortFormat);
-    const QTime t = dt.time();
-    if (t.hour() != 0 || t.minute() != 0 || t.second() != 0) text += " " + loc.toString(t, QLocale::LongFormat);
-    return text.toStdString();
-}
-
-char TMainSilence::DecimalSeparator()
-{
-    const QString p = QLocale().decimalPoint();
-    return p.size() == 1 && p[0].unicode() < 0x80 ? static_cast<char>(p[0].unicode()) : '.';
-}
+int64_t TMainSilence::NowMs() { return SilenceNowMs(); }
+std::string TMainSilence::DateTimeText(int64_t ms) { return SilenceDateTimeText(ms); }
+char TMainSilence::DecimalSeparator() { return SilenceDecimalSeparator(); }
 
 bool TMainSilence::Detect() const { return mSettings.Detect(); }
 int TMainSilence::ThresholdAmplitude() const { return mSettings.ThresholdAmplitude(); }

@@ -202,15 +202,8 @@ int RunProgram(QApplication& app, const CommandLine& cl)
     TMMStatusFunction statusSource;
     statusSource.OnSnapshot = [&] { return MainStatusSnapshot(windows, audio, upClock.elapsed() / 1000.0); };
     std::unique_ptr<TMMStatusServer> status;
-    if (cl.statusPort > 0) {
-        status = std::make_unique<TMMStatusServer>(statusSource);
-        std::string error;
-        if (!status->Listen(QString::fromStdString(cl.statusBind), static_cast<quint16>(cl.statusPort), &error)) {
-            std::cerr << "tarvolin: cannot serve the status on " << cl.statusBind << ":" << cl.statusPort << ": "
-                      << error << "\n";
-            return 1;
-        }
-    }
+    if (cl.statusPort > 0 && !(status = TMMStatusServer::Start(statusSource, cl.statusBind, cl.statusPort, std::cerr)))
+        return 1;
 
     // --screenshot: the window to take opens once the main window has run its
     // restore (or at the latest when the shot is due: a first start's modal

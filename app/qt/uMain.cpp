@@ -553,27 +553,10 @@ std::string TfMain::OutputDeviceName(int id)
 
 void TfMain::CollectStats(TRunStats& s) const
 {
-    s.sample_rate = mAudio.SampleRate();
-    s.recorders_running = 0;
-    for (int k = 1; k <= tv::kPairs; ++k) {
-        s.buffers[k - 1] = mAudio.Buffers(k);
-        s.reopens[k - 1] = mAudio.Reopens(k);
-        s.seconds_lost[k - 1] = mAudio.SecondsLost(k);
-        if (mAudio.Running(k)) ++s.recorders_running;
-    }
+    mAudio.CollectStats(s);
     for (int n = 1; n <= tv::kStrips; ++n) {
-        s.blocks[n - 1] = mAudio.Blocks(n);
         s.paints[n - 1] = static_cast<uint64_t>(mStrips[n - 1].Bar->PaintCount());
         s.levels[n - 1] = mStrips[n - 1].Bar->Core().SilenceLevel();
     }
-    if (mSilence) {
-        const TMMSilenceDetector& d = mSilence->Detector();
-        for (int n = 1; n <= tv::kStrips; ++n) {
-            s.alarms[n - 1] = d.Stats(n).Alarms;
-            s.silences[n - 1] = d.Stats(n).Silences;
-        }
-        s.log_lines = d.LogLineCount();
-    }
-    s.trigger_cycles = mAudio.TriggerCycles();
-    s.dropped_buffers = mAudio.DroppedBuffers();
+    if (mSilence) CollectDetectorStats(s, mSilence->Detector());
 }

@@ -12,6 +12,7 @@
 
 #include <deque>
 #include <memory>
+#include <ostream>
 
 // The listening socket under the HTTP server: enforces the connection limits
 // before the HTTP layer sees any byte.
@@ -130,6 +131,16 @@ void TMMStatusServer::setLimits(const TLimits& l)
     mLimits.IdleMs = l.IdleMs < 1 ? 1 : l.IdleMs;
     mLimits.LifetimeMs = l.LifetimeMs < 1 ? 1 : l.LifetimeMs;
     mLimits.MaxRequestsPerSecond = l.MaxRequestsPerSecond < 1 ? 1 : l.MaxRequestsPerSecond;
+}
+
+std::unique_ptr<TMMStatusServer> TMMStatusServer::Start(IMMStatusSource& source, const std::string& address, int port,
+                                                        std::ostream& err)
+{
+    auto server = std::make_unique<TMMStatusServer>(source);
+    std::string error;
+    if (server->Listen(QString::fromStdString(address), static_cast<quint16>(port), &error)) return server;
+    err << "tarvolin: cannot serve the status on " << address << ":" << port << ": " << error << "\n";
+    return nullptr;
 }
 
 bool TMMStatusServer::Listen(const QString& address, quint16 port, std::string* error)

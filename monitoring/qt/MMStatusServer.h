@@ -17,6 +17,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 
@@ -44,6 +45,10 @@ public:
     // (0: any free one). False with the reason in `error`.
     bool Listen(const QString& address, quint16 port, std::string* error = nullptr);
     quint16 Port() const;
+    // A server listening on address:port, or null after one line on `err`
+    // ("tarvolin: cannot serve the status on ADDRESS:PORT: reason").
+    static std::unique_ptr<TMMStatusServer> Start(IMMStatusSource& source, const std::string& address, int port,
+                                                  std::ostream& err);
 
     uint64_t Requests() const { return mRequests; }
     uint64_t Refused() const { return mRefused; }  // over the request rate
