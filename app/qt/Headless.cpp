@@ -7,7 +7,7 @@
 #include "app/SettingNames.h"
 #include "app/StoreRegistry.h"
 #include "app/qt/MainAudio.h"
-#include "app/qt/StopSignals.h"
+#include "app/qt/MeterEngine.h"
 #include "audio/MMConnectorSinks.h"
 #include "labels_skins/Labels.h"
 #include "audio/MMWavIn.h"
@@ -16,23 +16,17 @@
 #include "metering/MMLevel.h"
 #include "metering/MainBar.h"
 #include "metering/uSet_Level_core.h"
-#include "monitoring/MMMonitorSettings.h"
 #include "monitoring/MMSilence.h"
-#include "monitoring/MMStatus.h"
-#include "monitoring/qt/MMMonitorService.h"
 #include "monitoring/qt/MMSilenceLocale.h"
 #include "monitoring/qt/MMSilenceTimer.h"
-#include "monitoring/qt/MMStatusServer.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QTimer>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -256,67 +250,19 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
     TSettingsAccess& store = registry;
     THeadless meter(store, audio);
 
-    // SIGINT, SIGTERM and SIGHUP end the event loop; the settings are saved below.
-    auto stopSignals = std::make_unique<TStopSignals>();
-    if (!stopSignals->Valid()) {
-        std::cerr << "tarvolin: cannot create the signal descriptor\n";
-        return 1;
-    }
-    stopSignals->OnStop = [] { QCoreApplication::quit(); };
-
-    // The monitoring service.
-    TMMMonitorService service;
-    const TMonitorSettings mon = ReadMonitorSettings(store);
-    service.setActions(mon.Actions);
-    service.setJournalDays(mon.JournalDays);
-    meter.Detector().setRecoverySeconds(mon.RecoverySeconds);
-    service.OnError = [](const std::string& text) { std::cerr << "tarvolin: " << text << "\n"; };
-    meter.Detector().AddListener([&service](const TSilenceEvent& e) { service.SilenceEvent(e); });
-    // Device events go to the journal; losses and returns also to stderr.
-    audio.AddDeviceListener([&service](int k, const std::string& what, const std::string& device) {
-        service.DeviceEvent(k, what, device);
-        const std::string line = DeviceEventLine(k, what, device);
-        if (!line.empty()) std::cerr << "tarvolin: " << line << "\n";
-    });
-    std::ofstream logOut;
-    if (!cl.logOut.empty()) {
-        logOut.open(cl.logOut, std::ios::app | std::ios::binary);
-        if (!logOut)
-            std::cerr << "tarvolin: cannot open " << cl.logOut << " for the log lines\n";
-        else
-            meter.Detector().AddListener([&logOut](const TSilenceEvent& e) {
-                if (e.Kind == TSilenceEventKind::LogLine) logOut << e.Line << std::endl;
-            });
-    }
-
-    QElapsedTimer upClock;
-    upClock.start();
-    TMMStatusFunction statusSource;
-    statusSource.OnSnapshot = [&] {
-        TStatusSnapshot s;
-        s.TimeMs = QDateTime::currentMSecsSinceEpoch();
-        s.UptimeSeconds = upClock.elapsed() / 1000.0;
-        s.Detector = meter.Core().Detect();
-        s.Channels = meter.ActiveChannelCount();
-        const int watched = SilenceWatchedStrips(meter.ModeIndex());
-        for (int n = 1; n <= tv::kStrips; ++n) {
-            TStripStatus t;
-            t.Strip = n;
-            t.Watched = n <= watched;
-            t.Label = meter.LabelText(n);
-            t.Level = meter.Bar(n).SilenceLevel();
-            t.Peak = meter.Bar(n).LastBlockPeak();
-            if (t.Watched) FillDetectorStatus(t, meter.Detector(), s.TimeMs);
-            s.Strips.push_back(t);
-        }
-        for (int k = 1; k <= tv::kPairs; ++k)
-            s.Recorders.push_back({k, audio.RecorderDeviceName(k), audio.Running(k), audio.Reopens(k),
-                                   audio.Buffers(k)});
-        return s;
-    };
-    std::unique_ptr<TMMStatusServer> status;
-    if (cl.statusPort > 0 && !(status = TMMStatusServer::Start(statusSource, cl.statusBind, cl.statusPort, std::cerr)))
-        return 1;
+    // The monitoring side: journal, actions, status endpoint, --log-out,
+    // device events; SIGINT, SIGTERM and SIGHUP end the event loop and the
+    // settings are saved below.
+    TMeterEngine engine(audio, store);
+    engine.OnStop = [] { QCoreApplication::quit(); };
+    TMeterStrips strips;
+    strips.Bar = [&meter](int n) { return &meter.Bar(n); };
+    strips.Label = [&meter](int n) { return meter.LabelText(n); };
+    strips.ModeIndex = [&meter] { return meter.ModeIndex(); };
+    strips.Channels = [&meter] { return meter.ActiveChannelCount(); };
+    strips.DetectorOn = [&meter] { return meter.Core().Detect(); };
+    engine.Attach(meter.Detector(), std::move(strips));
+    if (!engine.Start(cl, std::cerr)) return 1;
 
     QElapsedTimer clock;
     double cpuAtStart = 0;
@@ -330,16 +276,13 @@ int RunHeadless(QCoreApplication& app, const CommandLine& cl)
         QTimer::singleShot(static_cast<int>(*cl.runForSeconds * 1000), &app, [] { QCoreApplication::quit(); });
 
     const int rc = app.exec();
-    stopSignals.reset();
     SaveMainValues(store, meter);
 
     if (cl.stats) {
         TRunStats s;
         s.seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : 0;
         s.cpu_seconds = clock.isValid() ? ProcessCpuSeconds() - cpuAtStart : 0;
-        audio.CollectStats(s);
-        for (int n = 1; n <= tv::kStrips; ++n) s.levels[n - 1] = meter.Bar(n).SilenceLevel();
-        CollectDetectorStats(s, meter.Detector());
+        engine.CollectStats(s);
         s.max_rss_kb = ProcessMaxRssKb();
         std::cout << RunStatsJson(s) << std::endl;
     }

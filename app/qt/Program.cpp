@@ -7,7 +7,7 @@
 #include "app/qt/MainLoudness.h"
 #include "app/qt/MainSilence.h"
 #include "app/qt/ProgramWindows.h"
-#include "app/qt/StopSignals.h"
+#include "app/qt/MeterEngine.h"
 #include "audio/MMNotify.h"
 #include "audio/qt/MMConnectorLoop.h"
 #include "monitoring/qt/MMErrorReport.h"
@@ -15,15 +15,11 @@
 #include "metering/qt/MMLevel.h"
 #include "metering/qt/uLoudness.h"
 #include "monitoring/MMMonitorSettings.h"
-#include "monitoring/MMStatus.h"
-#include "monitoring/qt/MMMonitorService.h"
-#include "monitoring/qt/MMStatusServer.h"
 #include "monitoring/qt/uActions.h"
 #include "widgets/qt/MMLEDLbl.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPixmap>
@@ -33,45 +29,11 @@
 #include <malloc.h>
 
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
 
 namespace {
-
-// The state the status endpoint reports, read from the main window.
-TStatusSnapshot MainStatusSnapshot(TProgramWindows& w, TMainAudio& audio, double uptime)
-{
-    TStatusSnapshot s;
-    s.TimeMs = QDateTime::currentMSecsSinceEpoch();
-    s.UptimeSeconds = uptime;
-    s.Detector = w.fSetLevel.Core().Detect();
-    s.Channels = w.fMain.ActiveChannelCount();
-    const int watched = SilenceWatchedStrips(w.fMain.InputMode());
-    for (int n = 1; n <= tv::kStrips; ++n) {
-        TStripStatus t;
-        t.Strip = n;
-        t.Watched = n <= watched;
-        if (const TMMLEDLABEL* l = w.fMain.Label(n)) t.Label = l->Caption().toStdString();
-        if (const TMMLevel* l = w.fMain.Level(n)) {
-            t.Level = l->Core().SilenceLevel();
-            t.Peak = l->Core().LastBlockPeak();
-        }
-        if (t.Watched && w.fMain.Silence()) FillDetectorStatus(t, w.fMain.Silence()->Detector(), s.TimeMs);
-        s.Strips.push_back(t);
-    }
-    for (int k = 1; k <= tv::kPairs; ++k) {
-        TRecorderStatus r;
-        r.Recorder = k;
-        r.Device = audio.RecorderDeviceName(k);
-        r.Running = audio.Running(k);
-        r.Reopens = audio.Reopens(k);
-        r.Buffers = audio.Buffers(k);
-        s.Recorders.push_back(r);
-    }
-    return s;
-}
 
 // The shown top-level window with this caption, if any.
 QWidget* ShownWindowTitled(const QString& title)
@@ -139,71 +101,42 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         ~ErrorHandlerReset() { SetApplicationErrorHandler(nullptr); }
     } errorHandlerReset;
 
-    // --log-out: every log line, appended and flushed as it is written.
-    std::ofstream logOut;
-    if (!cl.logOut.empty()) {
-        logOut.open(cl.logOut, std::ios::app | std::ios::binary);
-        if (!logOut)
-            std::cerr << "tarvolin: cannot open " << cl.logOut << " for the log lines\n";
-        else if (fMain.Silence())
-            fMain.Silence()->Detector().AddListener([&logOut](const TSilenceEvent& e) {
-                if (e.Kind == TSilenceEventKind::LogLine) logOut << e.Line << std::endl;
-            });
-    }
-
-    // The monitoring service: journal, actions on alarm and restored sound.
-    TMMMonitorService service;
-    auto applyMonitor = [&](const TMonitorSettings& m) {
-        service.setActions(m.Actions);
-        service.setJournalDays(m.JournalDays);
-        if (fMain.Silence()) fMain.Silence()->Detector().setRecoverySeconds(m.RecoverySeconds);
-    };
-    applyMonitor(ReadMonitorSettings(store));
-    service.OnError = [&windows](const std::string& text) {
-        windows.fLogFile.Append(text);
-        std::cerr << "tarvolin: " << text << "\n";
+    // The monitoring side: journal, actions, status endpoint, --log-out,
+    // device events and the stop signals.
+    TMeterEngine engine(audio, store);
+    engine.OnLogLine = [&windows](const std::string& line) {
+        windows.fLogFile.Append(QTime::currentTime().toString("HH:mm:ss").toStdString() + " " + line);
     };
     if (fMain.Silence()) {
-        TMMSilenceDetector& d = fMain.Silence()->Detector();
-        d.AddListener([&service](const TSilenceEvent& e) { service.SilenceEvent(e); });
-        d.OnHold = [&windows, &service](bool held, const std::string& reason) {
-            service.MonitoringHeld(held, reason);
-            const std::string line = std::string(held ? "Silence monitoring paused: " : "Silence monitoring resumed after ") + reason;
-            windows.fLogFile.Append(QTime::currentTime().toString("HH:mm:ss").toStdString() + " " + line);
+        TMeterStrips strips;
+        strips.Bar = [&fMain](int n) -> const TMMCustomLevel* {
+            const TMMLevel* l = fMain.Level(n);
+            return l ? &l->Core() : nullptr;
         };
+        strips.Label = [&fMain](int n) {
+            const TMMLEDLABEL* l = fMain.Label(n);
+            return l ? l->Caption().toStdString() : std::string();
+        };
+        strips.ModeIndex = [&fMain] { return fMain.InputMode(); };
+        strips.Channels = [&fMain] { return fMain.ActiveChannelCount(); };
+        strips.DetectorOn = [&windows] { return windows.fSetLevel.Core().Detect(); };
+        engine.Attach(fMain.Silence()->Detector(), std::move(strips));
     }
-    // Every device event goes to the journal; a lost or returning input device
-    // also gives one line in the log window and on stderr.
-    audio.AddDeviceListener([&windows, &service](int k, const std::string& what, const std::string& device) {
-        service.DeviceEvent(k, what, device);
-        const std::string line = DeviceEventLine(k, what, device);
-        if (line.empty()) return;
-        windows.fLogFile.Append(QTime::currentTime().toString("HH:mm:ss").toStdString() + " " + line);
-        std::cerr << "tarvolin: " << line << "\n";
-    });
     TfActions actions(&windows.fSetLevel);
     actions.setStore(&store);
-    actions.OnApply = applyMonitor;
+    actions.OnApply = [&engine](const TMonitorSettings& m) { engine.ApplyMonitorSettings(m); };
     windows.fSetLevel.OnActions = [&] {
         actions.setValues(ReadMonitorSettings(store));
         actions.show();
         actions.raise();
     };
+    if (!engine.Start(cl, std::cerr)) return 1;
 
     // The loudness window (Settings, "Loudness meter").
     TfLoudness fLoudness(&fMain);
     TMainLoudness loudness(fLoudness, audio, store, [&fMain] { return RecordersForMode(fMain.InputMode()); });
     fMain.OnShowLoudness = [&loudness] { loudness.Show(); };
     fMain.OnSaveAll = [&loudness] { loudness.Save(); };
-
-    // --status-port: the read-only status endpoint.
-    QElapsedTimer upClock;
-    upClock.start();
-    TMMStatusFunction statusSource;
-    statusSource.OnSnapshot = [&] { return MainStatusSnapshot(windows, audio, upClock.elapsed() / 1000.0); };
-    std::unique_ptr<TMMStatusServer> status;
-    if (cl.statusPort > 0 && !(status = TMMStatusServer::Start(statusSource, cl.statusBind, cl.statusPort, std::cerr)))
-        return 1;
 
     // --screenshot: the window to take opens once the main window has run its
     // restore (or at the latest when the shot is due: a first start's modal
@@ -253,8 +186,7 @@ int RunProgram(QApplication& app, const CommandLine& cl)
 
     // A service stop, logout or closed terminal ends the program as a normal
     // close does, settings saved; so does the end of the desktop session.
-    TStopSignals stopSignals;
-    stopSignals.OnStop = [&fMain] { fMain.close(); };
+    engine.OnStop = [&fMain] { fMain.close(); };
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &fMain, [&fMain] { fMain.SaveSettingsNow(); });
 
     fMain.show();
@@ -265,6 +197,7 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         TRunStats s;
         s.seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : 0;
         s.cpu_seconds = clock.isValid() ? ProcessCpuSeconds() - cpuAtStart : 0;
+        engine.CollectStats(s);
         fMain.CollectStats(s);
         const TMMCorrelation& c = fCorre.Correlation();
         s.correlation = {fCorre.TappedPair(), c.Steps(), c.Mean(), c.Minimum(), c.Maximum(), c.PositivePercent()};
