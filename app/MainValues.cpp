@@ -7,6 +7,7 @@
 #include "audio/MMAudioBackend.h"
 #include "audio/MMWavIn.h"
 #include "audio/MMWaveOutBackend.h"
+#include "labels_skins/Labels.h"
 #include "metering/MMLevel.h"
 #include "metering/uSet_Level_core.h"
 
@@ -178,7 +179,9 @@ void RestoreMainValues(TSettingsAccess& s, TMainTarget& t)
 
     t.ApplyPlacement(ReadPlacement(s, t.Placement()));
 
-    for (int n = 1; n <= tv::kStrips; ++n) t.SetLabelText(n, s.ReadText(NumberedName("Edit ", n), SettingDefaultText(NumberedName("Edit ", n))));
+    // A longer stored label is cut to the whole letters a strip shows.
+    for (int n = 1; n <= tv::kStrips; ++n)
+        t.SetLabelText(n, StripLabelText(s.ReadText(NumberedName("Edit ", n), SettingDefaultText(NumberedName("Edit ", n)))));
 
     TLevelSetValues lv = t.LevelSetValues();
     lv.PeaksNr = s.ReadInt("Peaks nr", lv.PeaksNr);

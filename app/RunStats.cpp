@@ -1,7 +1,5 @@
 #include "app/RunStats.h"
 
-#include "monitoring/MMSilence.h"
-
 #include <sys/resource.h>
 
 #include <cmath>
@@ -52,15 +50,6 @@ std::string DbfsArray(const std::array<int, N>& a)
 }
 
 }  // namespace
-
-void CollectDetectorStats(TRunStats& s, const TMMSilenceDetector& d)
-{
-    for (int n = 1; n <= tv::kStrips; ++n) {
-        s.alarms[n - 1] = d.Stats(n).Alarms;
-        s.silences[n - 1] = d.Stats(n).Silences;
-    }
-    s.log_lines = d.LogLineCount();
-}
 
 std::string RunStatsJson(const TRunStats& s)
 {

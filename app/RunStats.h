@@ -39,10 +39,6 @@ struct TRunStats {
 
 std::string RunStatsJson(const TRunStats& s);
 
-class TMMSilenceDetector;
-// The detector's alarms, silences and log lines into s.
-void CollectDetectorStats(TRunStats& s, const TMMSilenceDetector& d);
-
 // CPU seconds used by this process so far and its peak resident size.
 double ProcessCpuSeconds();
 long ProcessMaxRssKb();

@@ -9,7 +9,6 @@
 #include "app/qt/MainAudio.h"
 #include "app/qt/MeterEngine.h"
 #include "audio/MMConnectorSinks.h"
-#include "labels_skins/Labels.h"
 #include "audio/MMWavIn.h"
 #include "correlation/MMCorrelationSettings.h"
 #include "audio/qt/MMConnectorLoop.h"
@@ -142,8 +141,7 @@ public:
     }
     TWindowPlacement Placement() override { return mPlacement; }
     void ApplyPlacement(const TWindowPlacement& p) override { mPlacement = p; }
-    // As the window shows them: the letters a strip holds.
-    void SetLabelText(int n, const std::string& text) override { mLabels[n - 1] = StripLabelText(text); }
+    void SetLabelText(int n, const std::string& text) override { mLabels[n - 1] = text; }
     TLevelSetValues LevelSetValues() override { return LevelSetValuesOf(mCore); }
     TCorreValues CorreValues() override { return mCorre; }
     int InputMode() override { return mMode; }

@@ -112,7 +112,12 @@ TStatusSnapshot TMeterEngine::Snapshot() const
 void TMeterEngine::CollectStats(TRunStats& s) const
 {
     mAudio.CollectStats(s);
-    for (int n = 1; n <= tv::kStrips; ++n)
+    for (int n = 1; n <= tv::kStrips; ++n) {
         if (const TMMCustomLevel* b = mStrips.Bar ? mStrips.Bar(n) : nullptr) s.levels[n - 1] = b->SilenceLevel();
-    if (mDetector) CollectDetectorStats(s, *mDetector);
+        if (mDetector) {
+            s.alarms[n - 1] = mDetector->Stats(n).Alarms;
+            s.silences[n - 1] = mDetector->Stats(n).Silences;
+        }
+    }
+    if (mDetector) s.log_lines = mDetector->LogLineCount();
 }

@@ -17,7 +17,6 @@
 #include "metering/qt/MMLevelScale.h"
 #include "widgets/qt/MMLEDLbl.h"
 #include "app/qt/uInfo.h"
-#include "labels_skins/Labels.h"
 #include "labels_skins/qt/uLabels.h"
 #include "labels_skins/qt/uSkin.h"
 #include "labels_skins/qt/SkinData.h"
@@ -405,8 +404,7 @@ void TfMain::ApplyPlacement(const TWindowPlacement& p)
 
 void TfMain::SetLabelText(int n, const std::string& text)
 {
-    // A longer stored label would show a letter cut in half.
-    mStrips[n - 1].Label->setCaption(QString::fromStdString(StripLabelText(text)));
+    mStrips[n - 1].Label->setCaption(QString::fromStdString(text));
 }
 
 TLevelSetValues TfMain::LevelSetValues()
@@ -553,10 +551,5 @@ std::string TfMain::OutputDeviceName(int id)
 
 void TfMain::CollectStats(TRunStats& s) const
 {
-    mAudio.CollectStats(s);
-    for (int n = 1; n <= tv::kStrips; ++n) {
-        s.paints[n - 1] = static_cast<uint64_t>(mStrips[n - 1].Bar->PaintCount());
-        s.levels[n - 1] = mStrips[n - 1].Bar->Core().SilenceLevel();
-    }
-    if (mSilence) CollectDetectorStats(s, mSilence->Detector());
+    for (int n = 1; n <= tv::kStrips; ++n) s.paints[n - 1] = static_cast<uint64_t>(mStrips[n - 1].Bar->PaintCount());
 }

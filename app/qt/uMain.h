@@ -90,6 +90,7 @@ public:
     // not save; a later close saves again.
     void SaveSettingsNow();
 
+    // What only the window counts: paints per bar (the engine counts the rest).
     void CollectStats(TRunStats& s) const;
     // The silence detector (after SetWindows with the level settings).
     TMainSilence* Silence() const { return mSilence.get(); }
