@@ -27,11 +27,12 @@
 
 namespace {
 
+// The program's window of class T (only a shown one when `shown`).
 template <class T>
-T* ShownTopLevel()
+T* TopLevel(bool shown)
 {
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* t = qobject_cast<T*>(w); t && t->isVisible()) return t;
+        if (auto* t = qobject_cast<T*>(w); t && (!shown || t->isVisible())) return t;
     return nullptr;
 }
 
@@ -99,7 +100,7 @@ TEST_F(Program, InputSetupHoldsTheSilenceDetector)
     });
     bool setupSeen = false;
     QTimer::singleShot(9500, [&setupSeen] {
-        if (Tfmulti* m = ShownTopLevel<Tfmulti>()) {
+        if (Tfmulti* m = TopLevel<Tfmulti>(true)) {
             setupSeen = true;
             m->reject();
         }
@@ -125,16 +126,10 @@ TEST_F(Program, StopSignalsSaveTheSettings)
 {
     for (int sig : {SIGTERM, SIGHUP}) {
         QTimer::singleShot(2000, [] {
-            if (TfSetLevel* s = qobject_cast<TfSetLevel*>([] {
-                    for (QWidget* w : QApplication::topLevelWidgets())
-                        if (qobject_cast<TfSetLevel*>(w)) return w;
-                    return static_cast<QWidget*>(nullptr);
-                }())) {
-                s->Core().setMeterItem(3);  // EBU
-                s->Core().setDetect(true);
-            } else {
-                ADD_FAILURE() << "no level settings dialog";
-            }
+            TfSetLevel* s = TopLevel<TfSetLevel>(false);
+            ASSERT_NE(s, nullptr) << "no level settings dialog";
+            s->Core().setMeterItem(3);  // EBU
+            s->Core().setDetect(true);
         });
         QTimer::singleShot(2500, [sig] { std::raise(sig); });
         EXPECT_EQ(Run({"--set", "is Sound=1", "--set", "rg Mode Din=1", "--set", "cb detect=0", "--run-for", "30"}), 0);
