@@ -9,6 +9,12 @@ constexpr int InputModeCount = tv::kInputModes;
 int ClampInputMode(int mode);
 int ChannelsForMode(int mode);   // tv::kModeChannels: 2, 4, 8, 16, 24
 int RecordersForMode(int mode);  // 1, 2, 4, 8, 12
+// The mode of `channels` active channels; the nearest mode above otherwise.
+int ModeForChannels(int channels);
+
+// The input setup's sample rates: index 0 44100 Hz, 1 48000 Hz (clamped).
+int SampleRateForIndex(int index);
+int SampleRateIndexFor(int rate);  // 48000: 1, any other rate: 0
 
 struct TModeWindowWidth {
     int minWidth;  // the active strips side by side

@@ -2,6 +2,7 @@
 // control is polished and repainted): target under 100 ms per switch.
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MeterEngine.h"
 #include "app/qt/ProgramWindows.h"
 #include "correlation/qt/uCorre.h"
 #include "monitoring/qt/uLogFile.h"
@@ -22,8 +23,8 @@ namespace {
 void BM_SwitchSkin(benchmark::State& state)
 {
     TMemoryStore store;
-    TMainAudio audio;
-    TProgramWindows w(store, audio);
+    TMeterEngine engine(store);
+    TProgramWindows w(engine);
     TfMain& fMain = w.fMain;
     fMain.setSaveOnClose(false);
     for (QWidget* w : std::initializer_list<QWidget*>{&w.fSetLevel, &w.fLabels, &w.fmulti, &w.fSkin,

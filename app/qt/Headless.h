@@ -1,4 +1,4 @@
-// `tarvolin --headless`: the meter without a window or display. Recorders,
+// `tarvolin --headless`: the meter engine without a view or display. Recorders,
 // connectors, the 24 level analyses (bar cores without widgets), the silence
 // detector, the journal, the actions and the status endpoint run on a core
 // application with the same settings file and restore sequence as the

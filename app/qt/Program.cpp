@@ -5,18 +5,15 @@
 #include "app/StoreRegistry.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/MainLoudness.h"
-#include "app/qt/MainSilence.h"
 #include "app/qt/ProgramWindows.h"
 #include "app/qt/MeterEngine.h"
 #include "audio/MMNotify.h"
 #include "audio/qt/MMConnectorLoop.h"
 #include "monitoring/qt/MMErrorReport.h"
 #include "audio/MMWavIn.h"
-#include "metering/qt/MMLevel.h"
 #include "metering/qt/uLoudness.h"
 #include "monitoring/MMMonitorSettings.h"
 #include "monitoring/qt/uActions.h"
-#include "widgets/qt/MMLEDLbl.h"
 
 #include <QAction>
 #include <QApplication>
@@ -82,14 +79,17 @@ std::function<QWidget*()> OpenScreenshotWindow(TProgramWindows& w, TfActions& ac
 int RunProgram(QApplication& app, const CommandLine& cl)
 {
     TMMConnectorQtLoop loop;  // the connectors' trigger cycles on this thread
-    TMainAudio audio;
     QApplication::setApplicationName("Tarvolin");
     QApplication::setQuitOnLastWindowClosed(false);
 
     TRegistryStore registry;
+    // The meter: audio, analysers, detector, settings and the monitoring side;
+    // the windows are its views.
+    TMeterEngine engine(registry);
+    TMainAudio& audio = engine.Audio();
     TSettingsAccess& store = registry;
 
-    TProgramWindows windows(store, audio);
+    TProgramWindows windows(engine);
     TfMain& fMain = windows.fMain;
     const TfCorre& fCorre = windows.fCorre;
     // Failures of component handlers (the alarm sound's playback thread
@@ -101,27 +101,6 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         ~ErrorHandlerReset() { SetApplicationErrorHandler(nullptr); }
     } errorHandlerReset;
 
-    // The monitoring side: journal, actions, status endpoint, --log-out,
-    // device events and the stop signals.
-    TMeterEngine engine(audio, store);
-    engine.OnLogLine = [&windows](const std::string& line) {
-        windows.fLogFile.Append(QTime::currentTime().toString("HH:mm:ss").toStdString() + " " + line);
-    };
-    if (fMain.Silence()) {
-        TMeterStrips strips;
-        strips.Bar = [&fMain](int n) -> const TMMCustomLevel* {
-            const TMMLevel* l = fMain.Level(n);
-            return l ? &l->Core() : nullptr;
-        };
-        strips.Label = [&fMain](int n) {
-            const TMMLEDLABEL* l = fMain.Label(n);
-            return l ? l->Caption().toStdString() : std::string();
-        };
-        strips.ModeIndex = [&fMain] { return fMain.InputMode(); };
-        strips.Channels = [&fMain] { return fMain.ActiveChannelCount(); };
-        strips.DetectorOn = [&windows] { return windows.fSetLevel.Core().Detect(); };
-        engine.Attach(fMain.Silence()->Detector(), std::move(strips));
-    }
     TfActions actions(&windows.fSetLevel);
     actions.setStore(&store);
     actions.OnApply = [&engine](const TMonitorSettings& m) { engine.ApplyMonitorSettings(m); };

@@ -1,15 +1,17 @@
 #include "app/qt/ProgramWindows.h"
 
-TProgramWindows::TProgramWindows(TSettingsAccess& store, TMainAudio& audio)
-    : fMain(store, audio),
+#include "app/qt/MeterEngine.h"
+
+TProgramWindows::TProgramWindows(TMeterEngine& engine)
+    : fMain(engine.Store(), engine),
       fSetLevel(&fMain),
       SetLevelSound(fSetLevel),
       fLabels(&fMain),
-      fmulti(fMain, store, &fMain),
+      fmulti(fMain, engine.Store(), &fMain),
       fSkin(&fMain),
       FrmInfo(&fMain),
       fLogFile(&fMain),
-      CorrelationHost(store, audio),
+      CorrelationHost(engine.Store(), engine.Audio()),
       fCorre(CorrelationHost, &fMain)
 {
     fMain.SetWindows({&fSetLevel, &fLabels, &fmulti, &fSkin, &FrmInfo, &fLogFile, &fCorre, &SetLevelSound});

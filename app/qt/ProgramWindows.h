@@ -1,5 +1,6 @@
 // The program's windows in their order of creation, joined to the main
-// window. The program, the tests and the benchmarks build them here.
+// window, over one meter engine (which must outlive them). The program, the
+// tests and the benchmarks build them here.
 // GUI thread only.
 #pragma once
 
@@ -14,11 +15,10 @@
 #include "metering/qt/uSet_Level.h"
 #include "monitoring/qt/uLogFile.h"
 
-class TSettingsAccess;
-class TMainAudio;
+class TMeterEngine;
 
 struct TProgramWindows {
-    TProgramWindows(TSettingsAccess& store, TMainAudio& audio);
+    explicit TProgramWindows(TMeterEngine& engine);
 
     TfMain fMain;
     TfSetLevel fSetLevel;

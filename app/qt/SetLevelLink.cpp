@@ -119,10 +119,8 @@ void TMainMeterLink::SetStayOnTop(bool on)
     if (OnStayOnTop) OnStayOnTop(on);
 }
 
-void TMainMeterLink::SetSilenceCheck(bool on)
-{
-    if (OnSilenceCheck) OnSilenceCheck(on);
-}
+// The meter engine arms its detector's check itself.
+void TMainMeterLink::SetSilenceCheck(bool) {}
 
 void SetWindowStayOnTop(QWidget* window, bool on)
 {

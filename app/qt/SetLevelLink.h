@@ -1,7 +1,7 @@
-// The level settings' view of the main window: the strips' bar cores,
-// pictures, scales and labels and the caption strip `Panel1`. The window's own
-// switches that it does not publish (stay on top, TimerOff) come in as
-// callbacks. GUI thread only.
+// The main window's strips as the level settings place them: the bars,
+// pictures, scales and labels and the caption strip `Panel1` (the meter
+// engine's strips forward here). The window's stay-on-top style comes in as a
+// callback. GUI thread only.
 #pragma once
 
 #include "app/qt/MainStrip.h"
@@ -26,7 +26,6 @@ public:
     TMainMeterLink(const TStrips& strips, QLabel* caption) : mStrips(strips), mCaption(caption) {}
 
     std::function<void(bool)> OnStayOnTop;     // stay-on-top style of the window
-    std::function<void(bool)> OnSilenceCheck;  // arm (true) or disarm TimerOff
 
     TMMCustomLevel* Level(int n) override;
     void SetLevelTop(int n, int top) override;

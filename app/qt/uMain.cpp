@@ -4,14 +4,14 @@
 #include "app/MainLayout.h"
 #include "app/StripNames.h"
 #include "app/qt/MainAudio.h"
-#include "app/qt/MainSilence.h"
+#include "app/qt/MeterEngine.h"
 #include "app/qt/MainStrip.h"
 #include "app/qt/SetLevelLink.h"
 #include "app/qt/ScaleImagesPaint.h"
 #include "app/qt/StripPicture.h"
 #include "correlation/qt/uCorre.h"
+#include "monitoring/qt/MMErrorReport.h"
 #include "monitoring/qt/uLogFile.h"
-#include "correlation/qt/uCorre.h"
 #include "metering/qt/uSet_Level.h"
 #include "metering/qt/MMLevel.h"
 #include "metering/qt/MMLevelScale.h"
@@ -33,6 +33,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QTime>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTimer>
@@ -46,8 +47,8 @@ QString ProgramFolder() { return QCoreApplication::applicationDirPath() + "/"; }
 
 }  // namespace
 
-TfMain::TfMain(TSettingsAccess& store, TMainAudio& audio, QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::WindowStaysOnTopHint), mStore(store), mAudio(audio)
+TfMain::TfMain(TSettingsAccess& store, TMeterEngine& engine, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowStaysOnTopHint), mStore(store), mEngine(engine)
 {
     setObjectName("fMain");
     setWindowTitle("Tarvolin ");
@@ -79,9 +80,7 @@ TfMain::TfMain(TSettingsAccess& store, TMainAudio& audio, QWidget* parent)
     mTimer1->setObjectName("Timer1");
     mTimer1->setSingleShot(true);
     mTimer1->setInterval(2000);
-    connect(mTimer1, &QTimer::timeout, this, [this] {
-        if (mW.SetLevel && mW.SetLevel->Core().Detect() && !mTimerOff->isActive()) mTimerOff->start();
-    });
+    connect(mTimer1, &QTimer::timeout, this, [this] { mEngine.StartCheck(); });
     mDisplayTimer = new QTimer(this);
     mDisplayTimer->setObjectName("tDisplay");
     mDisplayTimer->setSingleShot(true);
@@ -94,6 +93,12 @@ TfMain::TfMain(TSettingsAccess& store, TMainAudio& audio, QWidget* parent)
     mTimerOn->setObjectName("TimerOn");
     mTimerOn->setInterval(450);
     mTimer1->start();
+    TMeterEngine::TTimers timers;
+    timers.TimerOff = mTimerOff;
+    timers.TimerOn = mTimerOn;
+    timers.Strip = mSilenceTimers;
+    mEngine.UseTimers(timers);
+    mEngine.AddView(*this);
 
     // Skin file: the stored choice, else the program folder's default; a
     // stored path that is gone falls back to the same file beside the program.
@@ -113,8 +118,11 @@ std::string TfMain::SkinFile() const { return SkinData1->SkinFile().toStdString(
 
 TfMain::~TfMain()
 {
-    // The bars go before the recorders and connectors that feed them.
-    for (int k = 1; k <= tv::kPairs; ++k) mAudio.SetLevelSinks(k, nullptr, nullptr);
+    // The engine outlives its views: it takes back its timers and its sound.
+    mEngine.RemoveView(*this);
+    mEngine.UseTimers({});
+    mEngine.Sound().OnPlay = nullptr;
+    mEngine.Sound().OnPlaying = nullptr;
 }
 
 void TfMain::SetWindows(const Windows& w)
@@ -123,36 +131,27 @@ void TfMain::SetWindows(const Windows& w)
     if (mW.SetLevel) {
         mLevelLink = std::make_unique<TMainMeterLink>(mStrips, mPanel1);
         mLevelLink->OnStayOnTop = [this](bool on) { SetWindowStayOnTop(this, on); };
-        mLevelLink->OnSilenceCheck = [this](bool on) {
-            if (!on)
-                mTimerOff->stop();
-            else if (!mTimerOff->isActive())
-                mTimerOff->start();
-        };
-        mW.SetLevel->setMeterWindow(mLevelLink.get());
-        mW.SetLevel->setStore(&mStore);
+        mW.SetLevel->UseCore(&mEngine.LevelSettings());
         mW.SetLevel->setDrawScale([](QImage& image, int standard) { return DrawScaleImage(image, standard); });
-        mSilence = std::make_unique<TMainSilence>(*this, mW.SetLevel->Core(), mTimerOff, mTimerOn, mW.SetLevel->t_reset);
+        TMeterEngine::TTimers timers;
+        timers.TimerOff = mTimerOff;
+        timers.TimerOn = mTimerOn;
+        timers.Reset = mW.SetLevel->t_reset;
+        timers.Strip = mSilenceTimers;
+        mEngine.UseTimers(timers);
     }
-    if (mW.Sound && mSilence) {
+    if (mW.Sound) {
         // The alarm sound: an alarm tick plays it, its end starts the pause.
         TMMAudioPlayer* player = &mW.Sound->MMAudioPlayer1;
-        mSilence->Sound().OnPlay = [player] { player->Play(); };
-        mSilence->Sound().OnPlaying = [player] { return player->Playing(); };
-        TMMSilenceDetector* detector = &mSilence->Detector();
+        mEngine.Sound().OnPlay = [player] { player->Play(); };
+        mEngine.Sound().OnPlaying = [player] { return player->Playing(); };
+        TMMSilenceDetector* detector = &mEngine.Detector();
         player->OnStop = [detector](TMMCustomDSPComponent*) { detector->SoundStopped(); };
     }
     if (mW.LogFile) {
         mW.LogFile->setExportFolder(ProgramFolder() + "Tarvolin export");
-        mW.LogFile->OnStopLog = [this] {
-            mLoggingOn = false;
-            if (mSilence) mSilence->Detector().ResetCounters();
-        };
-        mW.LogFile->OnStartLog = [this] { mLoggingOn = true; };
-        if (mSilence)
-            mSilence->Detector().AddListener([log = mW.LogFile](const TSilenceEvent& e) {
-                if (e.Kind == TSilenceEventKind::LogLine) log->Append(e.Line);
-            });
+        mW.LogFile->OnStopLog = [this] { mEngine.StopLogging(); };
+        mW.LogFile->OnStartLog = [this] { mEngine.setLoggingOn(true); };
     }
     if (mW.Skin) {
         mW.Skin->setSkinData(SkinData1);
@@ -161,7 +160,7 @@ void TfMain::SetWindows(const Windows& w)
     if (mW.Labels) {
         mW.Labels->ReadText = [this](const std::string& n, const std::string& d) { return mStore.ReadText(n, d); };
         mW.Labels->WriteText = [this](const std::string& n, const std::string& v) { mStore.WriteText(n, v); };
-        mW.Labels->SetStripLabel = [this](int n, const std::string& t) { SetLabelText(n, t); };
+        mW.Labels->SetStripLabel = [this](int n, const std::string& t) { mEngine.SetLabelText(n, t); };
     }
 }
 
@@ -217,8 +216,7 @@ void TfMain::buildStrips(QWidget* client)
         t->setInterval(1000);
         mSilenceTimers[n - 1] = t;
     }
-    for (int k = 1; k <= tv::kPairs; ++k)
-        mAudio.SetLevelSinks(k, &Level(2 * k - 1)->Sink(), &Level(2 * k)->Sink());
+    for (int n = 1; n <= tv::kStrips; ++n) Level(n)->setCore(&mEngine.Bar(n));
 }
 
 QObject* TfMain::FindComponent(const std::string& prefix, int n) const
@@ -272,7 +270,7 @@ void TfMain::showEvent(QShowEvent* e)
     mRestored = true;
     // After the show has finished: the restore may open the setup dialog modally.
     QTimer::singleShot(0, this, [this] {
-        RestoreMainValues(mStore, *this);
+        mEngine.Restore();
         if (OnRestored) OnRestored();
     });
 }
@@ -294,13 +292,13 @@ void TfMain::SaveSettingsNow()
 void TfMain::SaveAll()
 {
     mSaved = true;
-    SaveMainValues(mStore, *this);
+    mEngine.Save();
     if (OnSaveAll) OnSaveAll();
 }
 
 void TfMain::clearHeldPeaks()
 {
-    const int peaks = mW.SetLevel ? mW.SetLevel->Core().Peaks() : 3;
+    const int peaks = mEngine.LevelSettings().Peaks();
     for (const TStrip& s : mStrips) {
         s.Bar->Core().setNumPeaks(0);
         s.Bar->Core().setNumPeaks(peaks);
@@ -314,7 +312,7 @@ void TfMain::keyPressEvent(QKeyEvent* e)
     const int key = e->key();
     if ((e->modifiers() & Qt::KeypadModifier) && key >= Qt::Key_1 && key <= Qt::Key_9) {
         // A change of choice: the standard already selected changes nothing.
-        if (mW.SetLevel) mW.SetLevel->Core().setMeterItem(key - Qt::Key_1);
+        mEngine.LevelSettings().setMeterItem(key - Qt::Key_1);
     } else if (key >= Qt::Key_F6 && key <= Qt::Key_F10) {
         if (mW.Multi) mW.Multi->setMode(key - Qt::Key_F6);
     }
@@ -347,44 +345,84 @@ void TfMain::openHelp(bool homepage)
 
 void TfMain::SelectAudioInput()
 {
-    // Strips the operator darkens here are no programme fault: the detector
-    // holds until the chosen recorders run again.
-    if (mSilence) mSilence->Detector().setHeld(true, "input setup");
-    CloseAllRecorders(*this);
-    if (mW.Multi) mW.Multi->exec();
-    StartRecordersOfMode(*this, InputMode());
-    if (mSilence) mSilence->Detector().setHeld(false, "input setup");
+    mEngine.SelectInputs([this] {
+        if (mW.Multi) mW.Multi->exec();
+    });
 }
 
-int TfMain::CurrentStandard() const { return mW.SetLevel ? mW.SetLevel->Core().MeterItem() : 1; }
+int TfMain::CurrentStandard() const { return mEngine.LevelSettings().MeterItem(); }
+bool TfMain::LoggingOn() const { return mEngine.LoggingOn(); }
+int TfMain::InputMode() const { return mEngine.InputMode(); }
+void TfMain::SetLabelText(int n, const std::string& text) { mEngine.SetLabelText(n, text); }
 
 void TfMain::RedrawScales()
 {
-    if (!mW.SetLevel) return;
-    TSetLevelCore& core = mW.SetLevel->Core();
+    TSetLevelCore& core = mEngine.LevelSettings();
     core.RunPreset();
     // The strip layout shows every picture again; in stereo mode the even
     // strips' scales stay hidden.
     if (core.StereoItem() == 1) core.ApplyStereoItem(1);
 }
 
-// ---- TMainTarget -----------------------------------------------------------
+// ---- TMeterView ----------------------------------------------------------------
 
-TStripValues TfMain::StripValues(int n)
+TMMMeterWindow* TfMain::StripDisplay() { return mLevelLink.get(); }
+
+void TfMain::ShowLabelText(int n, const std::string& text)
 {
-    return ReadStripValues(mStrips[n - 1]);
+    mStrips[n - 1].Label->setCaption(QString::fromStdString(text));
 }
 
-void TfMain::ApplyStripValues(int n, const TStripValues& v)
+void TfMain::ShowLEDColor(int n, TColor c) { mStrips[n - 1].Label->setLEDColor(c); }
+
+void TfMain::ShowInputMode(int mode)
 {
-    WriteStripValues(mStrips[n - 1], v);
-    mSilenceCounter[n - 1] = 0;
-    if (mSilence) mSilence->Detector().setCounter(n, 0);
+    // Forced: the width, the lists and the strips always match the mode.
+    if (mW.Multi) mW.Multi->setMode(mode, true);
 }
 
-TWindowPlacement TfMain::Placement()
+void TfMain::ShowSampleRate(int index)
 {
-    return {x(), y(), height(), width()};
+    if (mW.Multi) mW.Multi->setSampleRateIndex(index, true);
+}
+
+void TfMain::SilenceEvent(const TSilenceEvent& e)
+{
+    if (e.Kind == TSilenceEventKind::LogLine && mW.LogFile) mW.LogFile->Append(e.Line);
+}
+
+void TfMain::OperatorLine(const std::string& line)
+{
+    if (mW.LogFile) mW.LogFile->Append(QTime::currentTime().toString("HH:mm:ss").toStdString() + " " + line);
+}
+
+void TfMain::SetLabelInactiveColor(int n, TColor c) { mStrips[n - 1].Label->setInactiveColor(c); }
+void TfMain::SetLabelVisible(int n, bool visible) { mStrips[n - 1].Label->setVisible(visible); }
+void TfMain::SetLabelEnabled(int n, bool enabled) { mStrips[n - 1].Label->setEnabled(enabled); }
+
+void TfMain::DrawAlarm(int n)
+{
+    mStrips[n - 1].Picture->DrawAlarm();
+    // Digital PPM and Peak dBFS show the scale widget instead of the picture.
+    if (TStripScale* s = mStrips[n - 1].Scale; !s->isHidden()) s->DrawAlarm();
+}
+
+bool TfMain::ReportError(const std::string& text)
+{
+    // A failing alarm sound fails again at every alarm tick of every strip
+    // in alarm: while a report of the same failure is still open, it stands
+    // for them all.
+    const QString t = QString::fromStdString(text);
+    for (const QMessageBox* box : findChildren<QMessageBox*>(QString(), Qt::FindDirectChildrenOnly))
+        if (box->isVisible() && box->text() == t) return true;
+    ShowErrorReport(this, t);
+    return true;
+}
+
+bool TfMain::Placement(TWindowPlacement& p)
+{
+    p = {x(), y(), height(), width()};
+    return true;
 }
 
 void TfMain::ApplyPlacement(const TWindowPlacement& p)
@@ -402,91 +440,29 @@ void TfMain::ApplyPlacement(const TWindowPlacement& p)
     resize(size);
 }
 
-void TfMain::SetLabelText(int n, const std::string& text)
+bool TfMain::CorreValues(TCorreValues& c)
 {
-    mStrips[n - 1].Label->setCaption(QString::fromStdString(text));
-}
-
-TLevelSetValues TfMain::LevelSetValues()
-{
-    TLevelSetValues v = mW.SetLevel ? LevelSetValuesOf(mW.SetLevel->Core()) : DesignLevelSetValues();
-    // A stored sound file that could not be loaded (a drive not mounted at
-    // start) stays stored until the user chooses another one.
-    if (v.ArlamFile.empty()) v.ArlamFile = mUnloadedAlarmFile;
-    return v;
-}
-
-TCorreValues TfMain::CorreValues()
-{
-    if (!mW.Corre) return {};
-    TCorreValues c;
+    if (!mW.Corre) return false;
     c.Top = mW.Corre->WindowTop();
     c.Left = mW.Corre->WindowLeft();
     c.Speed = mW.Corre->SpeedIndex();
     c.Channel = mW.Corre->ChannelIndex();
-    return c;
+    return true;
 }
 
-int TfMain::InputMode() { return mW.Multi ? mW.Multi->mode() : 2; }
-int TfMain::SampleRateIndex() { return mW.Multi ? mW.Multi->sampleRateIndex() : 0; }
-
-void TfMain::ApplyLevelSetStart(const TLevelSetValues& v)
+bool TfMain::RestoreAlarmFile(const std::string& path)
 {
-    if (mW.SetLevel) ::ApplyLevelSetStart(mW.SetLevel->Core(), v);
     // The player loads the file; the dialog's label shows what it loaded.
-    mUnloadedAlarmFile.clear();
-    if (mW.Sound && !mW.Sound->RestoreFile(v.ArlamFile, std::cerr)) mUnloadedAlarmFile = v.ArlamFile;
-}
-
-void TfMain::ApplyInputMode(int mode)
-{
-    // Run at start even when the stored mode is the design choice, so the
-    // width, the lists and the active channel count always match it.
-    if (mW.Multi) mW.Multi->setMode(mode, true);
-}
-
-void TfMain::ApplyStandard(int standard, int integralMs, int reference)
-{
-    if (mW.SetLevel) ApplyLevelSetStandard(mW.SetLevel->Core(), standard, integralMs, reference);
-}
-
-void TfMain::ApplySampleRate(int index)
-{
-    if (mW.Multi) mW.Multi->setSampleRateIndex(index, true);
-}
-
-void TfMain::ApplyStereo(int stereo)
-{
-    if (mW.SetLevel) mW.SetLevel->Core().ApplyStereoItem(stereo);
-}
-
-void TfMain::ApplyDetector(const TLevelSetValues& v)
-{
-    if (mW.SetLevel) ApplyLevelSetDetector(mW.SetLevel->Core(), v);
+    return !mW.Sound || mW.Sound->RestoreFile(path, std::cerr);
 }
 
 void TfMain::ShowInputSetupModal()
 {
-    // No recorder runs yet: the detector holds while the dialog is open.
-    if (mSilence) mSilence->Detector().setHeld(true, "input setup");
     if (mW.Multi) mW.Multi->exec();
-    if (mSilence) mSilence->Detector().setHeld(false, "input setup");
 }
-
-void TfMain::SetRecorderDevice(int k, int deviceId)
-{
-    try {
-        mAudio.SetDevice(k, deviceId);
-    } catch (...) {
-        // refused while open; the recorder keeps its device
-    }
-}
-
-void TfMain::SetRecorderNotConnected(int k, const std::string& name) { mAudio.SetNotConnected(k, name); }
 
 void TfMain::SetAlarmOutDevice(int deviceId)
 {
-    mAlarmOutDevice = deviceId;
     if (!mW.Sound) return;
     try {
         // An id the back end does not have leaves the player without a
@@ -496,8 +472,6 @@ void TfMain::SetAlarmOutDevice(int deviceId)
         std::cerr << "tarvolin: alarm sound output " << deviceId << ": " << e.what() << std::endl;
     }
 }
-void TfMain::CloseRecorder(int k) { mAudio.Close(k); }
-void TfMain::StartRecorder(int k) { mAudio.Start(k); }
 
 void TfMain::ShowCorrelation()
 {
@@ -526,18 +500,17 @@ void TfMain::applyModeWidths(bool resizeToMode)
 void TfMain::SetActiveChannelCount(int channels)
 {
     mActiveChannels = channels;
+    mEngine.SetInputMode(ModeForChannels(channels));
     // Strips beyond the mode's never show, even where the menu widens the window.
     for (int n = 1; n <= tv::kStrips; ++n) mStrips[n - 1].Bar->parentWidget()->setVisible(n <= channels);
 }
 
-void TfMain::SetRecorderSampleRate(int k, int rate)
-{
-    mAudio.SetSampleRate(k, rate);
-    mSampleRate = rate;
-}
+void TfMain::SetRecorderSampleRate(int k, int rate) { mEngine.SetRecorderSampleRate(k, rate); }
+void TfMain::SetRecorderDevice(int k, int deviceId) { mEngine.SetRecorderDevice(k, deviceId); }
+void TfMain::SetRecorderNotConnected(int k, const std::string& name) { mEngine.SetRecorderNotConnected(k, name); }
 
-int TfMain::InputDeviceCount() { return mAudio.InputDeviceCount(); }
-std::string TfMain::InputDeviceName(int id) { return mAudio.InputDeviceName(id); }
+int TfMain::InputDeviceCount() { return mEngine.Audio().InputDeviceCount(); }
+std::string TfMain::InputDeviceName(int id) { return mEngine.Audio().InputDeviceName(id); }
 int TfMain::OutputDeviceCount() { return WaveOutDevice().GetNumDevs(); }
 
 std::string TfMain::OutputDeviceName(int id)

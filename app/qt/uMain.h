@@ -1,10 +1,13 @@
-// `TfMain` / `fMain`: the main window. Holds the caption strip `Panel1` and
-// the 24 channel strips, owns the recorders and connectors through
-// TMainAudio, restores every setting when first shown and saves them when
-// closed; menu, keys, resize layout and timers. GUI thread only.
+// `TfMain` / `fMain`: the main window, a view of the meter engine. Holds the
+// caption strip `Panel1` and the 24 channel strips (whose bars show the
+// engine's analysers), has the engine restore every setting when first shown
+// and save them when closed; menu, keys, resize layout and timers (the
+// silence detector runs on the window's TimerOff, TimerOn and Timer_startN).
+// GUI thread only.
 #pragma once
 
 #include "app/MainValues.h"
+#include "app/MeterView.h"
 #include "app/RunStats.h"
 #include "app/qt/MainStrip.h"
 #include "app/qt/uMultimode.h"
@@ -23,7 +26,7 @@ class TMMLevel;
 class TMMLEDLABEL;
 class TStripPicture;
 class TStripScale;
-class TMainAudio;
+class TMeterEngine;
 class TMainMeterLink;
 inline namespace levelsettings {
 class TfSetLevel;
@@ -35,14 +38,12 @@ class TSkinData;
 class TFrmInfo;
 class TfLogFile;
 class TfCorre;
-class TMainSilence;
-class TMMSilenceDetector;
 class TSetLevelSound;
 
-class TfMain : public QMainWindow, public TMainTarget, public TMultiHost {
+class TfMain : public QMainWindow, public TMeterView, public TMultiHost {
     Q_OBJECT
 public:
-    TfMain(TSettingsAccess& store, TMainAudio& audio, QWidget* parent = nullptr);
+    TfMain(TSettingsAccess& store, TMeterEngine& engine, QWidget* parent = nullptr);
     ~TfMain() override;
 
     // The other windows, created after the main window (set by the program).
@@ -72,7 +73,10 @@ public:
     QTimer* tDisplay() const { return mDisplayTimer; }
     int ActiveChannelCount() const { return mActiveChannels; }
     int CurrentStandard() const;
-    bool LoggingOn() const { return mLoggingOn; }
+    bool LoggingOn() const;
+    int InputMode() const;
+    void SetLabelText(int n, const std::string& text);
+    TMeterEngine& Engine() const { return mEngine; }
     std::string SkinFile() const;
     // The skinning engine of the application.
     TSkinData* SkinData() const { return SkinData1; }
@@ -92,8 +96,6 @@ public:
 
     // What only the window counts: paints per bar (the engine counts the rest).
     void CollectStats(TRunStats& s) const;
-    // The silence detector (after SetWindows with the level settings).
-    TMainSilence* Silence() const { return mSilence.get(); }
     // Fired once the restore sequence has started the recorders.
     std::function<void()> OnRestored;
     // Called when the settings are saved at close (after the main values).
@@ -101,35 +103,36 @@ public:
     // Settings menu, "Loudness meter".
     std::function<void()> OnShowLoudness;
 
-    // TMainTarget
-    TStripValues StripValues(int n) override;
-    void ApplyStripValues(int n, const TStripValues& v) override;
-    TWindowPlacement Placement() override;
+    // TMeterView
+    TMMMeterWindow* StripDisplay() override;
+    void ShowLabelText(int n, const std::string& text) override;
+    void ShowLEDColor(int n, TColor c) override;
+    void ShowInputMode(int mode) override;
+    void ShowSampleRate(int index) override;
+    void SilenceEvent(const TSilenceEvent& e) override;
+    void OperatorLine(const std::string& line) override;
+    void SetLabelInactiveColor(int n, TColor c) override;
+    void SetLabelVisible(int n, bool visible) override;
+    void SetLabelEnabled(int n, bool enabled) override;
+    void DrawAlarm(int n) override;
+    void ReapplyStandard() override { RedrawScales(); }
+    bool ReportError(const std::string& text) override;
+    bool Placement(TWindowPlacement& p) override;
     void ApplyPlacement(const TWindowPlacement& p) override;
-    void SetLabelText(int n, const std::string& text) override;
-    TLevelSetValues LevelSetValues() override;
-    TCorreValues CorreValues() override;
-    int InputMode() override;
-    int SampleRateIndex() override;
-    void SetLoggingOn() override { mLoggingOn = true; }
-    void ApplyLevelSetStart(const TLevelSetValues& v) override;
-    void ApplyInputMode(int mode) override;
-    void ApplyStandard(int standard, int integralMs, int reference) override;
-    void ApplySampleRate(int index) override;
-    void ApplyStereo(int stereo) override;
-    void ApplyDetector(const TLevelSetValues& v) override;
-    void ShowInputSetupModal() override;
-    void SetRecorderDevice(int k, int deviceId) override;
-    void SetRecorderNotConnected(int k, const std::string& name) override;
-    void SetAlarmOutDevice(int deviceId) override;
-    void CloseRecorder(int k) override;
-    void StartRecorder(int k) override;
+    bool CorreValues(TCorreValues& c) override;
     void ShowCorrelation() override;
+    bool HasInputSetup() const override { return mW.Multi != nullptr; }
+    void ShowInputSetupModal() override;
+    bool HasAlarmSound() const override { return mW.Sound != nullptr; }
+    bool RestoreAlarmFile(const std::string& path) override;
+    void SetAlarmOutDevice(int deviceId) override;
 
     // TMultiHost
     void SetMainWidths(const TModeWindowWidth& w) override;
     void SetActiveChannelCount(int channels) override;
     void SetRecorderSampleRate(int k, int rate) override;
+    void SetRecorderDevice(int k, int deviceId) override;
+    void SetRecorderNotConnected(int k, const std::string& name) override;
     int InputDeviceCount() override;
     std::string InputDeviceName(int id) override;
     int OutputDeviceCount() override;
@@ -152,7 +155,7 @@ private:
     void openHelp(bool homepage);
 
     TSettingsAccess& mStore;
-    TMainAudio& mAudio;
+    TMeterEngine& mEngine;
     Windows mW;
     QWidget* mClient = nullptr;
     QLabel* mPanel1 = nullptr;
@@ -162,18 +165,11 @@ private:
     QTimer* mTimerOn = nullptr;
     std::array<TStrip, tv::kStrips> mStrips{};
     std::array<QTimer*, tv::kStrips> mSilenceTimers{};
-    std::array<int, tv::kStrips> mSilenceCounter{};
-    std::array<bool, tv::kStrips> mLogArmed{};
-    bool mLoggingOn = false;
     int mActiveChannels = 0;
     TModeWindowWidth mModeWidths = WindowWidthForMode(InputModeCount - 1);
-    int mAlarmOutDevice = 0;
-    std::string mUnloadedAlarmFile;  // stored "arlam file" the player could not load
-    int mSampleRate = 44100;
     bool mRestored = false;
     bool mSaveOnClose = true;
     bool mSaved = false;
     TSkinData* SkinData1 = nullptr;
     std::unique_ptr<TMainMeterLink> mLevelLink;
-    std::unique_ptr<TMainSilence> mSilence;
 };

@@ -26,7 +26,6 @@ const char* const kGroupCaptions[tv::kPairs] = {
     " Input Device 9&&10 ",  " Input Device 11&&12",  " Input Device 13&&14 ", " Input Device 15&&16",
     " Input Device 17&&18",  " Input Device 19&&20 ", " Input Device 21&&22 ", " Input Device 23&&24 "};
 
-const int kRates[2] = {44100, 48000};
 
 }  // namespace
 
@@ -135,7 +134,7 @@ void Tfmulti::sampleRateClicked(int index)
 {
     for (int k = 1; k <= tv::kPairs; ++k) {
         try {
-            mHost.SetRecorderSampleRate(k, kRates[index]);
+            mHost.SetRecorderSampleRate(k, SampleRateForIndex(index));
         } catch (...) {
             // an open recorder refuses the change; it keeps its rate
         }

@@ -118,7 +118,7 @@ private:
     bool anyPeak() const
     {
         for (const TMMLevel* bar : mBars)
-            if (bar->mCore.TickWanted() && bar->mCore.PeakSpot() > 0) return true;
+            if (bar->mCore->TickWanted() && bar->mCore->PeakSpot() > 0) return true;
         return false;
     }
 
@@ -132,40 +132,66 @@ private:
 TMMLevel::TMMLevel(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    resize(mCore.Width(), mCore.Height());
+    resize(mCore->Width(), mCore->Height());
 
     const QScreen* s = screen();
     const double hz = s ? s->refreshRate() : 60.0;
     mFrameMs = std::clamp(static_cast<int>(std::lround(1000.0 / (hz > 1.0 ? hz : 60.0))), 4, 100);
 
-    mCore.OnInvalidate = [this] { scheduleRepaint(); };
-    mCore.OnBoundsChange = [this](int w, int h) { resize(w, h); };
-    mCore.OnTickWanted = [this](bool wanted) {
-        if (wanted && mCore.PeakSpot() > 0) TMMLevelClock::Get().WantTicks(mFrameMs);
-    };
+    bindCore();
     TMMLevelClock::Get().Add(this);
 }
 
 TMMLevel::~TMMLevel()
 {
     TMMLevelClock::Get().Remove(this);
-    mCore.OnInvalidate = nullptr;
-    mCore.OnBoundsChange = nullptr;
-    mCore.OnTickWanted = nullptr;
+    unbindCore();
+}
+
+void TMMLevel::bindCore()
+{
+    mCore->OnInvalidate = [this] { scheduleRepaint(); };
+    mCore->OnBoundsChange = [this](int w, int h) { resize(w, h); };
+    mCore->OnTickWanted = [this](bool wanted) {
+        if (wanted && mCore->PeakSpot() > 0) TMMLevelClock::Get().WantTicks(mFrameMs);
+    };
+}
+
+void TMMLevel::unbindCore()
+{
+    mCore->OnInvalidate = nullptr;
+    mCore->OnBoundsChange = nullptr;
+    mCore->OnTickWanted = nullptr;
+}
+
+void TMMLevel::setCore(TMMCustomLevel* core)
+{
+    if (!core) core = &mOwnCore;
+    if (core == mCore) return;
+    const bool visible = mCore->Visible();
+    unbindCore();
+    mCore = core;
+    bindCore();
+    mCore->setVisible(visible);
+    mCore->setEnabled(isEnabled());
+    syncBounds();
+    mImage = QImage();  // the next frame converts the whole bar
+    mShown.clear();
+    scheduleRepaint();
 }
 
 void TMMLevel::peakTick()
 {
-    if (!mCore.TickWanted() || mCore.PeakSpot() <= 0) return;
-    mCore.PeakTick();
+    if (!mCore->TickWanted() || mCore->PeakSpot() <= 0) return;
+    mCore->PeakTick();
     // A falling peak shows at the next refresh even when no block follows.
-    if (mCore.DrawNeeded()) scheduleRepaint();
+    if (mCore->DrawNeeded()) scheduleRepaint();
 }
 
 void TMMLevel::setVisible(bool visible)
 {
     QWidget::setVisible(visible);
-    mCore.setVisible(visible);
+    mCore->setVisible(visible);
 }
 
 void TMMLevel::scheduleRepaint()
@@ -177,7 +203,7 @@ void TMMLevel::scheduleRepaint()
 void TMMLevel::refreshFrame()
 {
     if (!mDirty || !isVisible()) return;
-    if (!mCore.DrawNeeded() && !mImage.isNull()) {  // moved and came back within the frame
+    if (!mCore->DrawNeeded() && !mImage.isNull()) {  // moved and came back within the frame
         mDirty = false;
         return;
     }
@@ -189,20 +215,20 @@ QRect TMMLevel::compose()
 {
     mDirty = false;
     syncBounds();
-    const int inset = mCore.Bevel().TotalWidth();
-    const TMMDIBCanvas& c = mCore.WorkCanvas();
+    const int inset = mCore->Bevel().TotalWidth();
+    const TMMDIBCanvas& c = mCore->WorkCanvas();
     const int w = c.Width(), h = c.Height();
     const size_t bytes = static_cast<size_t>(c.Stride()) * static_cast<size_t>(std::max(h, 0));
     // Anything but a move of the bar or peak (a property, the size, the
     // frame) converts and repaints the whole bar.
-    const bool full = mCore.PropertiesChanged() || mImage.width() != w || mImage.height() != h ||
+    const bool full = mCore->PropertiesChanged() || mImage.width() != w || mImage.height() != h ||
                       inset != mInset || c.BitCount() != mShownBits || mShown.size() != bytes;
-    const TMMRect area = full ? TMMRect{0, 0, w, h} : mCore.ChangedArea();
+    const TMMRect area = full ? TMMRect{0, 0, w, h} : mCore->ChangedArea();
     try {
         if (full)
-            mCore.DrawLevel();
+            mCore->DrawLevel();
         else
-            mCore.DrawLevel(area);
+            mCore->DrawLevel(area);
     } catch (const EMMError& e) {  // from an OnDrawBar handler: the area shows the background colour
         qWarning("TMMLevel: %s", e.what());
         mImage = QImage();
@@ -264,11 +290,11 @@ void TMMLevel::paintEvent(QPaintEvent* event)
     }
 
     QPainter p(this);
-    const int inset = mCore.Bevel().TotalWidth();
+    const int inset = mCore->Bevel().TotalWidth();
     const QRect area = rect().adjusted(inset, inset, -inset, -inset);
-    if (!area.contains(event->rect())) PaintBevel(p, rect(), mCore.Bevel());
+    if (!area.contains(event->rect())) PaintBevel(p, rect(), mCore->Bevel());
     const QRect image = mImage.isNull() || inset != mInset ? QRect() : QRect(QPoint(inset, inset), mImage.size());
-    if (!image.contains(area)) p.fillRect(area, ToQColor(mCore.Color()));
+    if (!image.contains(area)) p.fillRect(area, ToQColor(mCore->Color()));
     if (image.isEmpty()) return;
     for (const QRect& r : event->region()) {
         const QRect t = r & image;
@@ -280,6 +306,6 @@ void TMMLevel::resizeEvent(QResizeEvent*) { syncBounds(); }
 
 void TMMLevel::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::EnabledChange) mCore.setEnabled(isEnabled());
+    if (event->type() == QEvent::EnabledChange) mCore->setEnabled(isEnabled());
     QWidget::changeEvent(event);
 }

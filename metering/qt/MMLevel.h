@@ -30,22 +30,27 @@ public:
     TMMCustomLevel& Core()
     {
         syncBounds();
-        return mCore;
+        return *mCore;
     }
     const TMMCustomLevel& Core() const
     {
         const_cast<TMMLevel*>(this)->syncBounds();
-        return mCore;
+        return *mCore;
     }
+    // Shows `core` instead of the bar's own (null: its own again). The core
+    // outlives the widget's use of it; it takes the widget's size and
+    // visibility, and its changes repaint this widget only.
+    void setCore(TMMCustomLevel* core);
+
     // The bar as a connector sees it.
     TMMLevelSink& Sink() { return mSink; }
 
     // Operations of the connector (GUI thread, once per block).
     void SetWaveFormat(const WaveFormat* format) { Core().SetWaveFormat(format); }
-    int BlockBytes() const { return mCore.BlockBytes(); }
+    int BlockBytes() const { return mCore->BlockBytes(); }
     void ProcessBlock(const void* data) { Core().ProcessBlock(data); }
     void ResetData() { Core().ResetData(); }
-    int CurrentLevel() const { return mCore.CurrentLevel(); }
+    int CurrentLevel() const { return mCore->CurrentLevel(); }
     int Value() const { return Core().Value(); }
     void setValue(int v) { Core().setValue(v); }
 
@@ -56,7 +61,7 @@ public:
     // Milliseconds between two repaints (the display's refresh period).
     int FrameMs() const { return mFrameMs; }
 
-    QSize sizeHint() const override { return {mCore.Width(), mCore.Height()}; }
+    QSize sizeHint() const override { return {mCore->Width(), mCore->Height()}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -75,10 +80,14 @@ private:
     void peakTick();
     void syncBounds()
     {
-        if (mCore.Width() != width() || mCore.Height() != height()) mCore.SetBounds(width(), height());
+        if (mCore->Width() != width() || mCore->Height() != height()) mCore->SetBounds(width(), height());
     }
 
-    TMMCustomLevel mCore;
+    void bindCore();
+    void unbindCore();
+
+    TMMCustomLevel mOwnCore;
+    TMMCustomLevel* mCore = &mOwnCore;
     TMMLevelSinkFor<TMMLevel> mSink{*this};
     QImage mImage;               // the drawing area as last composed (RGB32)
     std::vector<uint8_t> mShown;  // the core's bitmap bytes mImage was made from

@@ -66,11 +66,21 @@ TfSetLevel::TfSetLevel(QWidget* parent)
     setFont(f);
     build();
     wire();
-    mCore.setView(this);
+    mCore->setView(this);
     ControlsChanged();
 }
 
-TfSetLevel::~TfSetLevel() { mCore.setView(nullptr); }
+TfSetLevel::~TfSetLevel() { mCore->setView(nullptr); }
+
+void TfSetLevel::UseCore(TSetLevelCore* core)
+{
+    if (!core) core = &mOwnCore;
+    if (core == mCore) return;
+    mCore->setView(nullptr);
+    mCore = core;
+    mCore->setView(this);
+    ControlsChanged();
+}
 
 // ------------------------------------------------------------------ layout
 
@@ -124,7 +134,7 @@ void TfSetLevel::build()
     for (int b = 1; b <= ColorButtonCount; ++b) {
         MMColorButton[b] = new TMMColorButton(colours);
         MMColorButton[b]->setObjectName(QString("MMColorButton%1").arg(b));
-        MMColorButton[b]->setColor(mCore.Color(b));
+        MMColorButton[b]->setColor(mCore->Color(b));
     }
     const char* rows[3] = {"Bar Color Top", "Bar Color Middle", "Bar Color Button"};
     for (int r = 0; r < 3; ++r) cg->addWidget(MakeLabel(rows[r], colours), r + 1, 0);
@@ -170,7 +180,7 @@ void TfSetLevel::build()
     Timer1->setSingleShot(true);
     Timer1->setInterval(1000);
     t_reset = new QTimer(this);
-    t_reset->setInterval(mCore.ResetIntervalMs());
+    t_reset->setInterval(mCore->ResetIntervalMs());
 }
 
 void TfSetLevel::buildSilence()
@@ -190,7 +200,7 @@ void TfSetLevel::buildSilence()
     spin_db2 = new TMMSpinButton(box);
     spin_db2->setMinValue(ThresholdDbMin);
     spin_db2->setMaxValue(ThresholdDbMax);
-    spin_db2->setValue(mCore.ThresholdDb());
+    spin_db2->setValue(mCore->ThresholdDb());
     spin_db2->setFixedSize(16, 22);
     auto* dbRow = new QHBoxLayout;
     dbRow->setSpacing(2);
@@ -203,14 +213,14 @@ void TfSetLevel::buildSilence()
     spin_db = new TMMSpinButton(box);
     spin_db->setMinValue(0);
     spin_db->setMaxValue(32768);
-    spin_db->setValue(mCore.ThresholdAmplitude());
+    spin_db->setValue(mCore->ThresholdAmplitude());
     spin_db->hide();
     led_db = new TMMLEDPanel(box);
     led_db->setNumDigits(5);
     led_db->setMinValue(0);
     led_db->setMaxValue(32768);
     led_db->setDigitSize(ls08x13);
-    led_db->setValue(mCore.ThresholdAmplitude());
+    led_db->setValue(mCore->ThresholdAmplitude());
     led_db->hide();
 
     spin_sec = MakeSpin(box, 5, 1, 32768, 5);
@@ -308,15 +318,15 @@ void TfSetLevel::buildPreview()
 
 void TfSetLevel::wire()
 {
-    rg_Meter->OnClick = [this](int k) { mCore.setMeterItem(k); };
-    rg_integral->OnClick = [this](int k) { mCore.setIntegralItem(k); };
-    rg_referenz->OnClick = [this](int k) { mCore.setReferenceItem(k); };
-    rg_stereo->OnClick = [this](int k) { mCore.setStereoItem(k); };
-    rg_ballistics->OnClick = [this](int k) { mCore.setBallisticsItem(k); };
+    rg_Meter->OnClick = [this](int k) { mCore->setMeterItem(k); };
+    rg_integral->OnClick = [this](int k) { mCore->setIntegralItem(k); };
+    rg_referenz->OnClick = [this](int k) { mCore->setReferenceItem(k); };
+    rg_stereo->OnClick = [this](int k) { mCore->setStereoItem(k); };
+    rg_ballistics->OnClick = [this](int k) { mCore->setBallisticsItem(k); };
 
     auto spin = [this](TMMLEDSpin* s, void (TSetLevelCore::*set)(int)) {
         s->OnChange = [this, s, set](QObject*) {
-            if (!mSyncing) (mCore.*set)(s->Value());
+            if (!mSyncing) (mCore->*set)(s->Value());
         };
     };
     spin(ol_top, &TSetLevelCore::setOlTop);
@@ -327,21 +337,21 @@ void TfSetLevel::wire()
     spin(spin_sec, &TSetLevelCore::setAlarmSeconds);
     spin(sp_arlarm, &TSetLevelCore::setRepeatSeconds);
     spin_db2->OnChange = [this](QObject*) {
-        if (!mSyncing) mCore.setThresholdDb(spin_db2->Value());
+        if (!mSyncing) mCore->setThresholdDb(spin_db2->Value());
     };
     spin_db->OnChange = [this](QObject*) {
-        if (!mSyncing) mCore.setThresholdAmplitude(spin_db->Value());
+        if (!mSyncing) mCore->setThresholdAmplitude(spin_db->Value());
     };
     connect(nEdit, &QLineEdit::editingFinished, this, [this] {
         bool ok = false;
         const int v = nEdit->text().toInt(&ok);
-        if (ok) mCore.setThresholdDb(v);
+        if (ok) mCore->setThresholdDb(v);
         ControlsChanged();  // an empty or partial entry shows the value again
     });
 
     auto box = [this](QCheckBox* b, void (TSetLevelCore::*set)(bool)) {
         connect(b, &QCheckBox::toggled, this, [this, set](bool on) {
-            if (!mSyncing) (mCore.*set)(on);
+            if (!mSyncing) (mCore->*set)(on);
         });
     };
     box(CheckBox2, &TSetLevelCore::setLeaveMaxPeak);
@@ -350,12 +360,12 @@ void TfSetLevel::wire()
     box(cb_arlarm, &TSetLevelCore::setPlaySound);
 
     for (int b = 1; b <= ColorButtonCount; ++b)
-        MMColorButton[b]->OnChange = [this, b](TColor c) { mCore.setColor(b, c); };
+        MMColorButton[b]->OnChange = [this, b](TColor c) { mCore->setColor(b, c); };
 
-    connect(Button2, &QPushButton::clicked, this, [this] { mCore.Preview(); });
-    connect(btn_save, &QPushButton::clicked, this, [this] { mCore.SaveLimits(); });
+    connect(Button2, &QPushButton::clicked, this, [this] { mCore->Preview(); });
+    connect(btn_save, &QPushButton::clicked, this, [this] { mCore->SaveLimits(); });
     connect(Button1, &QPushButton::clicked, this, [this] {
-        mCore.Preview();
+        mCore->Preview();
         hide();
     });
     connect(btn_load, &QPushButton::clicked, this, [this] {
@@ -364,12 +374,12 @@ void TfSetLevel::wire()
     connect(Timer1, &QTimer::timeout, this, &TfSetLevel::finishShowing);
     // The pause after an alarm sound ends: the sound may play again.
     connect(t_reset, &QTimer::timeout, this, [this] {
-        mCore.setPlaySound(true);
+        mCore->setPlaySound(true);
         t_reset->stop();
     });
 }
 
-void TfSetLevel::ChooseAlarmFile(const QString& path) { mCore.setAlarmFile(path.toStdString()); }
+void TfSetLevel::ChooseAlarmFile(const QString& path) { mCore->setAlarmFile(path.toStdString()); }
 
 void TfSetLevel::setDrawScale(TDrawScale draw)
 {
@@ -388,7 +398,7 @@ void TfSetLevel::showEvent(QShowEvent* e)
         if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen())
             move(s->availableGeometry().center() - rect().center());
     }
-    mCore.Showing();
+    mCore->Showing();
     Timer1->start();
 }
 
@@ -397,7 +407,7 @@ void TfSetLevel::finishShowing()
     for (TMMLEDSpin* s : {ol_top, ol_button, sp_peaks, MMLEDSpin4, MMLEDSpin5, spin_sec, sp_arlarm})
         s->setColor(clBlack);
     led_db->setColor(clBlack);
-    mCore.FinishShowing();
+    mCore->FinishShowing();
 }
 
 // -------------------------------------------------------------------- view
@@ -430,33 +440,33 @@ void TfSetLevel::ControlsChanged()
 {
     if (mSyncing) return;
     mSyncing = true;
-    rg_Meter->setItemIndex(mCore.MeterItem());
-    rg_integral->setItemIndex(mCore.IntegralItem());
-    rg_referenz->setItemIndex(mCore.ReferenceItem());
-    rg_referenz->setEnabled(mCore.ReferenceEnabled());
-    rg_stereo->setItemIndex(mCore.StereoItem());
-    rg_ballistics->setItemIndex(mCore.BallisticsItem());
-    ol_top->setValue(mCore.OlTop());
-    ol_button->setValue(mCore.OlBottom());
-    sp_peaks->setValue(mCore.Peaks());
-    MMLEDSpin5->setValue(mCore.SpotSpace());
-    MMLEDSpin4->setValue(mCore.Decay());
-    CheckBox2->setChecked(mCore.LeaveMaxPeak());
-    for (int b = 1; b <= ColorButtonCount; ++b) MMColorButton[b]->setColor(mCore.Color(b));
-    cb_top->setChecked(mCore.StayOnTop());
-    chb_detect->setChecked(mCore.Detect());
-    spin_db2->setValue(mCore.ThresholdDb());
-    if (!nEdit->hasFocus()) nEdit->setText(QString::number(mCore.ThresholdDb()));
-    spin_db->setValue(mCore.ThresholdAmplitude());
-    led_db->setValue(mCore.ThresholdAmplitude());
-    spin_sec->setValue(mCore.AlarmSeconds());
-    cb_arlarm->setChecked(mCore.PlaySound());
-    sp_arlarm->setValue(mCore.RepeatSeconds());
-    if (t_reset->interval() != mCore.ResetIntervalMs()) t_reset->setInterval(mCore.ResetIntervalMs());
-    lab_file->setText(QString::fromStdString(mCore.AlarmFile()));
+    rg_Meter->setItemIndex(mCore->MeterItem());
+    rg_integral->setItemIndex(mCore->IntegralItem());
+    rg_referenz->setItemIndex(mCore->ReferenceItem());
+    rg_referenz->setEnabled(mCore->ReferenceEnabled());
+    rg_stereo->setItemIndex(mCore->StereoItem());
+    rg_ballistics->setItemIndex(mCore->BallisticsItem());
+    ol_top->setValue(mCore->OlTop());
+    ol_button->setValue(mCore->OlBottom());
+    sp_peaks->setValue(mCore->Peaks());
+    MMLEDSpin5->setValue(mCore->SpotSpace());
+    MMLEDSpin4->setValue(mCore->Decay());
+    CheckBox2->setChecked(mCore->LeaveMaxPeak());
+    for (int b = 1; b <= ColorButtonCount; ++b) MMColorButton[b]->setColor(mCore->Color(b));
+    cb_top->setChecked(mCore->StayOnTop());
+    chb_detect->setChecked(mCore->Detect());
+    spin_db2->setValue(mCore->ThresholdDb());
+    if (!nEdit->hasFocus()) nEdit->setText(QString::number(mCore->ThresholdDb()));
+    spin_db->setValue(mCore->ThresholdAmplitude());
+    led_db->setValue(mCore->ThresholdAmplitude());
+    spin_sec->setValue(mCore->AlarmSeconds());
+    cb_arlarm->setChecked(mCore->PlaySound());
+    sp_arlarm->setValue(mCore->RepeatSeconds());
+    if (t_reset->interval() != mCore->ResetIntervalMs()) t_reset->setInterval(mCore->ResetIntervalMs());
+    lab_file->setText(QString::fromStdString(mCore->AlarmFile()));
     lab_file->setToolTip(lab_file->text());
-    ima_nordic1->setVisible(mCore.PreviewPictureVisible());
-    Scale_outfit->setVisible(mCore.ScaleOutfitVisible());
+    ima_nordic1->setVisible(mCore->PreviewPictureVisible());
+    Scale_outfit->setVisible(mCore->ScaleOutfitVisible());
     mSyncing = false;
 }
 

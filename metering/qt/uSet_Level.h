@@ -38,11 +38,14 @@ public:
     explicit TfSetLevel(QWidget* parent = nullptr);
     ~TfSetLevel() override;
 
-    TSetLevelCore& Core() { return mCore; }
-    const TSetLevelCore& Core() const { return mCore; }
+    TSetLevelCore& Core() { return *mCore; }
+    const TSetLevelCore& Core() const { return *mCore; }
+    // Shows and edits `core` (the meter's) instead of the dialog's own (null:
+    // its own again); the core outlives the dialog's use of it.
+    void UseCore(TSetLevelCore* core);
     // The meter window and the store the settings act on (either may be null).
-    void setMeterWindow(TMMMeterWindow* window) { mCore.setWindow(window); }
-    void setStore(TSettingsAccess* store) { mCore.setStore(store); }
+    void setMeterWindow(TMMMeterWindow* window) { mCore->setWindow(window); }
+    void setStore(TSettingsAccess* store) { mCore->setStore(store); }
 
     // Draws the picture of standard 0 .. 6 over the whole image; the
     // program hands in the scale picture routine. Setting it redraws the
@@ -117,7 +120,8 @@ private:
     void wire();
     void finishShowing();
 
-    TSetLevelCore mCore;
+    TSetLevelCore mOwnCore;
+    TSetLevelCore* mCore = &mOwnCore;
     TDrawScale mDrawScale;
     QImage mPicture;
     int mPictureStandard = -1;

@@ -1,14 +1,17 @@
-// A QTimer as a detector timer: Start arms it unless it is armed already.
+// A QTimer as a detector timer: Start arms it unless it is armed already. A
+// timer deleted meanwhile (its window closed) is inactive.
 #pragma once
 
 #include "monitoring/MMSilence.h"
 
+#include <QPointer>
 #include <QTimer>
 
 class TMMQtSilenceTimer : public IMMSilenceTimer {
 public:
     explicit TMMQtSilenceTimer(QTimer* timer = nullptr) : mTimer(timer) {}
     void setTimer(QTimer* timer) { mTimer = timer; }
+    QTimer* timer() const { return mTimer; }
     void Start() override
     {
         if (mTimer && !mTimer->isActive()) mTimer->start();
@@ -20,5 +23,5 @@ public:
     bool Active() const override { return mTimer && mTimer->isActive(); }
 
 private:
-    QTimer* mTimer;
+    QPointer<QTimer> mTimer;
 };

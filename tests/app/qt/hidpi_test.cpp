@@ -6,6 +6,7 @@
 // TARVOLIN_SHOT_DIR, when set, keeps a picture of every window at both ratios.
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MeterEngine.h"
 #include "app/qt/ProgramWindows.h"
 #include "app/qt/StripPicture.h"
 #include "audio/MMSimWaveIn.h"
@@ -27,7 +28,7 @@
 namespace {
 
 struct Program : TProgramWindows {
-    explicit Program(TMemoryStore& s, TMainAudio& a) : TProgramWindows(s, a) { fMain.setSaveOnClose(false); }
+    explicit Program(TMeterEngine& e) : TProgramWindows(e) { fMain.setSaveOnClose(false); }
 };
 
 // The widget painted into an image of the given ratio.
@@ -62,8 +63,8 @@ TEST(HiDpi, WindowsDoubleAndBitmapWidgetsStayCrisp)
     TMemoryStore store;
     store.WriteBool("is Sound", true);
     store.WriteInt("rg Mode", 4);
-    TMainAudio audio;
-    Program p(store, audio);
+    TMeterEngine engine(store);
+    Program p(engine);
     bool restored = false;
     p.fMain.OnRestored = [&] { restored = true; };
     p.fMain.show();

@@ -7,6 +7,7 @@
 #include "tests/support/qt/SimulatedCapture.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MeterEngine.h"
 #include "app/qt/ProgramWindows.h"
 #include "labels_skins/SkinChoice.h"
 #include "labels_skins/qt/SkinData.h"
@@ -277,7 +278,7 @@ QStringList LayoutFaults(QWidget* window)
 }
 
 struct Program : TProgramWindows {
-    explicit Program(TMemoryStore& s, TMainAudio& a) : TProgramWindows(s, a) { fMain.setSaveOnClose(false); }
+    explicit Program(TMeterEngine& e) : TProgramWindows(e) { fMain.setSaveOnClose(false); }
 };
 
 // Every look: the built-in one, then the fourteen skins.
@@ -299,7 +300,7 @@ public:
     {
         store.WriteBool("is Sound", true);
         store.WriteText(kSkinSettingName, look.toStdString());
-        p = std::make_unique<Program>(store, audio);
+        p = std::make_unique<Program>(engine);
         actions = std::make_unique<TfActions>(&p->fSetLevel);
         loudness = std::make_unique<TfLoudness>(&p->fMain);
         bool restored = false;
@@ -354,7 +355,7 @@ private:
     }
 
     TMemoryStore store;
-    TMainAudio audio;
+    TMeterEngine engine{store};
     std::unique_ptr<Program> p;
     std::unique_ptr<TfActions> actions;
     std::unique_ptr<TfLoudness> loudness;

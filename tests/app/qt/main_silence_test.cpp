@@ -3,8 +3,8 @@
 #include "base/TvConstants.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MeterEngine.h"
 #include "app/qt/ProgramWindows.h"
-#include "app/qt/MainSilence.h"
 #include "app/qt/StripPicture.h"
 #include "correlation/qt/uCorre.h"
 #include "monitoring/qt/uLogFile.h"
@@ -97,11 +97,13 @@ bool WaitFor(F done, int ms)
 }
 
 struct ProgramAudio {
-    TMainAudio audio;
+    explicit ProgramAudio(TSettingsAccess& s) : engine(s) {}
+    TMeterEngine engine;
+    TMainAudio& audio = engine.Audio();
 };
 
 struct Program : ProgramAudio, TProgramWindows {
-    explicit Program(TMemoryStore& s) : TProgramWindows(s, audio)
+    explicit Program(TMemoryStore& s) : ProgramAudio(s), TProgramWindows(engine)
     {
         fMain.setSaveOnClose(false);
         bool restored = false;
@@ -136,8 +138,7 @@ TMemoryStore& Store()
 TEST(MainSilence, AlarmReachesLabelPictureLogAndBlinkEndSwapsThePictureBack)
 {
     Program p(Store());
-    ASSERT_NE(p.fMain.Silence(), nullptr);
-    TMMSilenceDetector& d = p.fMain.Silence()->Detector();
+    TMMSilenceDetector& d = p.engine.Detector();
     EXPECT_TRUE(p.timer("TimerOff")->isActive());
     p.fMain.SetLabelText(1, "Vox");
     ASSERT_EQ(p.fMain.Level(1)->CurrentLevel(), 0);
@@ -188,7 +189,7 @@ double RedShare(const QImage& image)
 TEST(MainSilence, StandardsWithScaleWidgetsShowTheAlarmFillUntilTheBlinkEnd)
 {
     Program p(Store());
-    TMMSilenceDetector& d = p.fMain.Silence()->Detector();
+    TMMSilenceDetector& d = p.engine.Detector();
     for (int item : {7, 8}) {  // Digital PPM, Peak dBFS
         SCOPED_TRACE(item);
         p.fSetLevel.Core().setMeterItem(item);
@@ -211,7 +212,7 @@ TEST(MainSilence, StandardsWithScaleWidgetsShowTheAlarmFillUntilTheBlinkEnd)
 TEST(MainSilence, SoundPauseUsesTheDialogAndAFailingPlayIsReported)
 {
     Program p(Store());
-    TMainSilence& s = *p.fMain.Silence();
+    TMeterEngine& s = p.engine;
     int plays = 0;
     s.Sound().OnPlay = [&] { ++plays; };
     for (int i = 0; i < 3; ++i) s.Detector().StripTick(2);
@@ -272,7 +273,7 @@ TEST(MainSilence, StoredSoundPlaysOnTheStoredOutputAndItsEndStartsThePause)
 
     gOutput->ClearPlayed(0);
     gOutput->ClearPlayed(1);
-    TMMSilenceDetector& d = p.fMain.Silence()->Detector();
+    TMMSilenceDetector& d = p.engine.Detector();
     for (int i = 0; i < 3; ++i) d.StripTick(1);
     EXPECT_EQ(d.State(1), TSilenceState::Alarm);
     EXPECT_TRUE(player.Playing());
@@ -341,7 +342,7 @@ TEST(MainSilence, StoredSoundThatCannotBeLoadedLeavesNoFileAndStaysStored)
             ++lines;
         EXPECT_EQ(lines, 1u) << err;
         // The alarm goes on without a sound.
-        for (int i = 0; i < 3; ++i) p.fMain.Silence()->Detector().StripTick(1);
+        for (int i = 0; i < 3; ++i) p.engine.Detector().StripTick(1);
         EXPECT_EQ(p.fLogFile.Lines().size(), 1);
         p.fMain.SaveAll();
         EXPECT_EQ(store.ReadText("arlam file", ""), stored.toStdString());
@@ -415,7 +416,7 @@ TEST(MainSilence, TwoStripsInAlarmAmongLiveOnes)
         for (int d = 0; d < 4; ++d) gInput->Pump(d, 1);
         QTest::qWait(10);
     }
-    TMMSilenceDetector& d = p.fMain.Silence()->Detector();
+    TMMSilenceDetector& d = p.engine.Detector();
     for (int i = 0; i < 3; ++i) d.StripTick(5), d.StripTick(6);
     for (int n = 1; n <= 8; ++n) {
         const bool alarm = n == 5 || n == 6;

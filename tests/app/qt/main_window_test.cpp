@@ -6,6 +6,7 @@
 #include "app/MainLayout.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MeterEngine.h"
 #include "app/qt/ProgramWindows.h"
 #include "app/qt/MainCorrelation.h"
 #include "app/qt/StripPicture.h"
@@ -42,13 +43,15 @@ namespace {
 
 // The eight windows in their order, over a store in memory.
 struct ProgramAudio {
-    TMainAudio audio;
+    explicit ProgramAudio(TSettingsAccess& s) : engine(s) {}
+    TMeterEngine engine;
+    TMainAudio& audio = engine.Audio();
 };
 
 struct Program : ProgramAudio, TProgramWindows {
     TMemoryStore& store;
 
-    explicit Program(TMemoryStore& s) : TProgramWindows(s, audio), store(s)
+    explicit Program(TMemoryStore& s) : ProgramAudio(s), TProgramWindows(engine), store(s)
     {
         fMain.setSaveOnClose(false);
     }
@@ -308,7 +311,9 @@ TEST(MainWindow, CloseSavesEveryValueAndARestartRestoresThem)
         Program p(store);
         p.start();
         p.fMain.Level(5)->Core().setDecay(7);
-        p.fMain.Label(6)->setLEDColor(clRed);
+        TStripValues v = p.engine.StripValues(6);
+        v.LEDColor = clRed;
+        p.engine.ApplyStripValues(6, v);
         p.fMain.move(30, 40);
         p.fMain.SaveAll();
     }

@@ -6,6 +6,7 @@
 #include "app/MainLayout.h"
 #include "app/StoreAccess.h"
 #include "app/qt/MainAudio.h"
+#include "app/qt/MeterEngine.h"
 #include "app/qt/ProgramWindows.h"
 #include "correlation/qt/uCorre.h"
 #include "monitoring/qt/uLogFile.h"
@@ -54,13 +55,15 @@ const QString kSkins = QStringLiteral(TARVOLIN_SOURCE_DIR "/skins/");
 QString EntryPath(int i) { return QStringLiteral(TARVOLIN_SOURCE_DIR "/") + QString::fromStdString(SkinEntryFile(i)); }
 
 struct ProgramAudio {
-    TMainAudio audio;
+    explicit ProgramAudio(TSettingsAccess& s) : engine(s) {}
+    TMeterEngine engine;
+    TMainAudio& audio = engine.Audio();
 };
 
 struct Program : ProgramAudio, TProgramWindows {
     TMemoryStore& store;
 
-    explicit Program(TMemoryStore& s) : TProgramWindows(s, audio), store(s)
+    explicit Program(TMemoryStore& s) : ProgramAudio(s), TProgramWindows(engine), store(s)
     {
         fMain.setSaveOnClose(false);
         fSkin.setProgramFolder(QStringLiteral(TARVOLIN_SOURCE_DIR "/"));

@@ -63,16 +63,22 @@ struct MiniMain : QWidget {
     TMMLEDLABEL* Label(int n) const { return strips[n - 1].Label; }
 };
 
+// The window's strips, and what the detector's check is told.
+struct CheckingLink : TMainMeterLink {
+    using TMainMeterLink::TMainMeterLink;
+    int timerOff = -1;
+    void SetSilenceCheck(bool on) override { timerOff = on; }
+};
+
 struct SetLevelDialog : ::testing::Test {
     MiniMain main;
-    TMainMeterLink link{main.strips, main.panel1};
+    CheckingLink link{main.strips, main.panel1};
     TMemoryStore store;
     TfSetLevel dlg;
-    int timerOff = -1;
+    int& timerOff = link.timerOff;
 
     SetLevelDialog()
     {
-        link.OnSilenceCheck = [this](bool on) { timerOff = on; };
         dlg.setMeterWindow(&link);
         dlg.setStore(&store);
         dlg.setDrawScale([](QImage& image, int standard) { return DrawScaleImage(image, standard); });
