@@ -19,6 +19,8 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include <functional>
+
 namespace {
 
 constexpr int kClientWidth = 687, kClientHeight = 627;
@@ -326,7 +328,7 @@ void TfSetLevel::wire()
 
     auto spin = [this](TMMLEDSpin* s, void (TSetLevelCore::*set)(int)) {
         s->OnChange = [this, s, set](QObject*) {
-            if (!mSyncing) (mCore->*set)(s->Value());
+            if (!mSyncing) std::invoke(set, *mCore, s->Value());
         };
     };
     spin(ol_top, &TSetLevelCore::setOlTop);
@@ -351,7 +353,7 @@ void TfSetLevel::wire()
 
     auto box = [this](QCheckBox* b, void (TSetLevelCore::*set)(bool)) {
         connect(b, &QCheckBox::toggled, this, [this, set](bool on) {
-            if (!mSyncing) (mCore->*set)(on);
+            if (!mSyncing) std::invoke(set, *mCore, on);
         });
     };
     box(CheckBox2, &TSetLevelCore::setLeaveMaxPeak);
