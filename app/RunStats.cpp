@@ -57,7 +57,8 @@ std::string RunStatsJson(const TRunStats& s)
     o << "{\"seconds\":" << Number(s.seconds) << ",\"cpu_seconds\":" << Number(s.cpu_seconds)
       << ",\"sample_rate\":" << s.sample_rate << ",\"recorders_running\":" << s.recorders_running
       << ",\"buffers\":" << Array(s.buffers) << ",\"reopens\":" << Array(s.reopens)
-      << ",\"seconds_lost\":" << Array(s.seconds_lost) << ",\"blocks\":" << Array(s.blocks)
+      << ",\"seconds_lost\":" << Array(s.seconds_lost) << ",\"failed_opens\":" << Array(s.failed_opens)
+      << ",\"blocks\":" << Array(s.blocks)
       << ",\"paints\":" << Array(s.paints)
       << ",\"level_dbfs\":" << DbfsArray(s.levels) << ",\"alarms\":" << Array(s.alarms) << ",\"silences\":" << Array(s.silences)
       << ",\"log_lines\":" << s.log_lines << ",\"trigger_cycles\":" << s.trigger_cycles

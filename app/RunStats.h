@@ -15,6 +15,7 @@ struct TRunStats {
     std::array<uint64_t, tv::kPairs> buffers{};  // buffers delivered per recorder
     std::array<uint64_t, tv::kPairs> reopens{};  // times a lost device came back, per recorder
     std::array<double, tv::kPairs> seconds_lost{};  // time its device was gone, per recorder
+    std::array<uint64_t, tv::kPairs> failed_opens{};  // starts that failed, per recorder
     std::array<uint64_t, tv::kStrips> blocks{};   // ProcessBlock calls per bar
     std::array<uint64_t, tv::kStrips> paints{};   // paint events per bar
     std::array<uint64_t, tv::kStrips> alarms{};   // silence alarm ticks per strip

@@ -2,7 +2,11 @@
 
 #include <portaudio.h>
 
+#include <chrono>
+#include <cmath>
+
 #include <cstdlib>
+#include <cstring>
 
 #ifdef TARVOLIN_HAVE_ALSA
 #include <alsa/asoundlib.h>
@@ -50,6 +54,88 @@ TMMPaBackend::TMMPaBackend()
     }
 }
 
+// A JACK client that only lists ports; reopened after the server went away.
+struct TMMPaBackend::TJackWatch {
+#ifdef TARVOLIN_HAVE_JACK
+    jack_client_t* client = nullptr;
+    std::atomic<bool> down{false};
+
+    ~TJackWatch() { Drop(); }
+    void Drop()
+    {
+        if (client) jack_client_close(client);
+        client = nullptr;
+        down.store(false);
+    }
+    static void Shutdown(void* arg) { static_cast<TJackWatch*>(arg)->down.store(true); }
+    // The last answer per client, reused for 200 ms: the pairs of one client
+    // polled together cost one query (~40 us) of the server.
+    struct TAnswer {
+        std::string name;
+        std::chrono::steady_clock::time_point at;
+        int present = 0;
+    };
+    std::vector<TAnswer> answers;
+
+    // -1: no server to ask, else whether `name` has output ports.
+    int HasOutputs(const std::string& name)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        for (const TAnswer& a : answers)
+            if (a.name == name && now - a.at < std::chrono::milliseconds(200)) return a.present;
+        const int present = Ask(name);
+        for (TAnswer& a : answers)
+            if (a.name == name) {
+                a = {name, now, present};
+                return present;
+            }
+        answers.push_back({name, now, present});
+        return present;
+    }
+
+    int Ask(const std::string& name)
+    {
+        if (down.load()) Drop();
+        if (!client) {
+            jack_status_t status;
+            client = jack_client_open("tarvolin-watch", static_cast<jack_options_t>(JackNoStartServer | JackUseExactName),
+                                      &status);
+            if (!client)
+                client = jack_client_open("tarvolin-watch", JackNoStartServer, &status);
+            if (!client) return -1;
+            jack_on_shutdown(client, Shutdown, this);
+        }
+        std::string pattern = "^";
+        for (char c : name) {
+            if (std::strchr("\\^$.|?*+()[]{}", c)) pattern += '\\';
+            pattern += c;
+        }
+        pattern += ":";
+        const char** ports = jack_get_ports(client, pattern.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+        const bool any = ports && ports[0];
+        if (ports) jack_free(ports);
+        return any ? 1 : 0;
+    }
+#endif
+};
+
+TMMPaBackend::~TMMPaBackend() = default;
+
+bool TMMPaBackend::DevicePresent(int pa)
+{
+#ifdef TARVOLIN_HAVE_JACK
+    const PaDeviceInfo* info = pa >= 0 ? Pa_GetDeviceInfo(pa) : nullptr;
+    const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    if (!api || api->type != paJACK || !info->name) return true;
+    if (!mJack) mJack = std::make_unique<TJackWatch>();
+    // No answer from the server: the stream's own stall check decides.
+    return mJack->HasOutputs(info->name) != 0;
+#else
+    (void)pa;
+    return true;
+#endif
+}
+
 int TMMPaBackend::DefaultIndex(bool input)
 {
     const PaDeviceIndex d = input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
@@ -74,6 +160,7 @@ MMRESULT TMMPaBackend::Describe(int pa, bool input, WaveCaps& caps)
     caps.hostApi = api && api->name ? api->name : "";
     caps.wChannels = static_cast<uint16_t>(channels);
     caps.dwFormats = StandardFormatBits(channels >= 1, channels >= 2, true, true);
+    caps.dwSampleRate = info->defaultSampleRate > 0 ? static_cast<uint32_t>(std::lround(info->defaultSampleRate)) : 0;
     return MMSYSERR_NOERROR;
 }
 

@@ -8,6 +8,8 @@
 
 #include "audio/MMWaveInDevice.h"
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,9 @@ class TMMPaBackend {
 public:
     bool Initialized() const { return mInitError.empty(); }
     const std::string& InitError() const { return mInitError; }
+    ~TMMPaBackend();
+    TMMPaBackend(const TMMPaBackend&) = delete;
+    TMMPaBackend& operator=(const TMMPaBackend&) = delete;
 
 protected:
     TMMPaBackend();
@@ -34,6 +39,15 @@ protected:
     // MMSYSERR_NODRIVER).
     static MMRESULT CheckOpen(int pa, const WaveFormat& fmt);
     static MMRESULT ErrorText(MMRESULT err, std::string& text);
+    // Whether the device of PortAudio index pa is still there. PortAudio
+    // lists a JACK client's ports as a device once, at initialisation, and a
+    // stream on them keeps running unconnected when the client exits: a
+    // client of that name must have output ports now. (A client that comes
+    // back under its name is connected again when the stream reopens: its
+    // ports are looked up by the client's name at each open.) Every other
+    // device is present; its loss shows as a stream that stops or stalls.
+    // GUI thread; one query of the JACK server per call.
+    bool DevicePresent(int pa);
     // Marks the stream as stopping on purpose and closes its PortAudio
     // stream (PaStream is void); MMSYSERR_NOERROR or PortAudio's code.
     template <class Stream>
@@ -70,6 +84,8 @@ protected:
 
 private:
     static MMRESULT ClosePa(void* stream);
+    struct TJackWatch;
+    std::unique_ptr<TJackWatch> mJack;  // a client of ours, opened when first needed
 };
 
 // Silences ALSA's and JACK's diagnostics on stderr (idempotent); call before

@@ -114,6 +114,12 @@ TMMPortAudioWaveIn::Stream* TMMPortAudioWaveIn::Find(HWAVEIN h)
     return mStreams.Find(h);
 }
 
+bool TMMPortAudioWaveIn::DevicePresent(HWAVEIN h)
+{
+    const Stream* s = Find(h);
+    return !s || TMMPaBackend::DevicePresent(PaIndex(s->id));
+}
+
 MMRESULT TMMPortAudioWaveIn::GetDevCaps(int id, WaveInCaps& caps)
 {
     const int pa = PaIndex(id);

@@ -34,6 +34,7 @@ public:
     int GetNumDevs() override { return static_cast<int>(mInputs.size()); }
     MMRESULT GetDevCaps(int id, WaveInCaps& caps) override;
     MMRESULT GetErrorText(MMRESULT err, std::string& text) override { return ErrorText(err, text); }
+    bool DevicePresent(HWAVEIN h) override;
     MMRESULT Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
                   uint32_t flags) override;
     MMRESULT Close(HWAVEIN h) override;

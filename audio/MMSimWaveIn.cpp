@@ -20,6 +20,7 @@ TMMSimulatedWaveIn::TMMSimulatedWaveIn(Clock clock) : mClock(clock)
         auto sig = std::make_unique<TMMSimSignal>(ParseSimSignal(DefaultSimSignalText(d + 1)));
         mSignal[d].store(sig.get());
         mSignals.push_back(std::move(sig));
+        mNumber[static_cast<size_t>(d)] = d;
     }
     for (int c = 0; c < InterfaceChannels; ++c) {
         char text[48];
@@ -191,6 +192,20 @@ void TMMSimulatedWaveIn::Vanish(int device)
     }
 }
 
+void TMMSimulatedWaveIn::ReturnAt(int device, int index)
+{
+    const int d = DeviceIndex(device);
+    if (d < 0 || d >= DeviceCount || index < 0 || index >= DeviceCount) return;
+    if (d != index) {
+        std::swap(mNumber[d], mNumber[index]);
+        const TMMSimSignal* moved = mSignal[d].load();
+        mSignal[d].store(mSignal[index].load());
+        mSignal[index].store(moved);
+    }
+    RestoreDevice(d);
+    RestoreDevice(index);
+}
+
 void TMMSimulatedWaveIn::Restore(int device)
 {
     if (OnInterface(device)) {
@@ -265,7 +280,7 @@ MMRESULT TMMSimulatedWaveIn::GetDevCaps(int id, WaveInCaps& caps)
     }
     int d = 0;
     if (const MMRESULT r = CheckDevice(id, d)) return r;
-    Caption("input", d, false, caps);
+    Caption("input", mNumber[static_cast<size_t>(d)], false, caps);
     return MMSYSERR_NOERROR;
 }
 

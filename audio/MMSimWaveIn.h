@@ -61,6 +61,10 @@ public:
     // Any id of the interface or its pairs addresses the whole interface.
     void Vanish(int device);
     void Restore(int device);
+    // The vanished `device` comes back listed under id `index` (0 ... 11),
+    // as a sound card may come back under another card number: its name and
+    // signal move there, and the device listed there before takes the old id.
+    void ReturnAt(int device, int index);
 
     // Manual clock: for every started stream on the device, produce frames
     // until `buffers` headers went back (or the queue ran dry). Returns the
@@ -136,6 +140,7 @@ private:
     const Clock mClock;
     TMMStreamTable<Stream, MaxStreams> mStreams;
     std::array<std::atomic<const TMMSimSignal*>, DeviceCount> mSignal;
+    std::array<int, DeviceCount> mNumber{};  // id d is listed as "Simulated input mNumber[d] + 1"
     Interface mIface;
     std::vector<std::unique_ptr<TMMSimSignal>> mSignals;  // kept until destruction
     mutable std::mutex mSignalsLock;                      // GUI-side only

@@ -380,6 +380,7 @@ void TMMCustomWaveIn::Lose()
 {
     DoClose(false);
     if (mLost) return;
+    mFailureReason = "the device stopped delivering or went away";
     mLost = true;
     mLostSince = mLastAttempt = NowMs();
     DeviceEvent("lost");
@@ -402,6 +403,10 @@ void TMMCustomWaveIn::Poll()
     if (!mLost) {
         // Stall check: a started recorder whose device went quiet.
         if (!DeviceStarted() || DevicePaused() || mClosing) return;
+        if (!mDev.DevicePresent(mHandle.load())) {
+            Lose();
+            return;
+        }
         int64_t bytes;
         {
             Guard g(mLock, LockedMode());
@@ -419,6 +424,7 @@ void TMMCustomWaveIn::Poll()
     mLastAttempt = now;
     mReopening = true;
     try {
+        FindDeviceAgain();
         Start();
     } catch (const std::exception&) {
         // Still gone; the next attempt follows after the interval.
@@ -558,6 +564,56 @@ void TMMCustomWaveIn::QueueHeader(PWaveHdr hdr)
 }
 
 void TMMCustomWaveIn::Start()
+{
+    if (mReopenInterval <= 0) {
+        StartDevice();
+        return;
+    }
+    try {
+        StartDevice();
+    } catch (const std::exception& e) {
+        StartFailed(e.what());
+        throw;
+    }
+    mFailureReason.clear();
+}
+
+void TMMCustomWaveIn::StartFailed(const std::string& text)
+{
+    // No device assigned (one that is not connected): nothing to retry.
+    if (mDeviceID == InvalidId) return;
+    std::string reason;
+    for (char c : text) reason += (c == '\n' || c == '\r') ? ' ' : c;
+    while (reason.find("  ") != std::string::npos) reason.erase(reason.find("  "), 1);
+    WaveInCaps caps;
+    const int rate = static_cast<int>(SampleRate());
+    if (mDeviceID != InvalidId && mDev.GetDevCaps(mDeviceID, caps) == MMSYSERR_NOERROR && caps.dwSampleRate != 0 &&
+        static_cast<int>(caps.dwSampleRate) != rate)
+        reason += "; the device runs at " + std::to_string(caps.dwSampleRate) + " Hz, not " + std::to_string(rate) +
+                  " Hz";
+    mFailureReason = reason;
+    // Retried like a lost device; told once per episode (a reopen attempt
+    // only updates the reason).
+    if (mLost) return;
+    mLost = true;
+    mLostSince = mLastAttempt = NowMs();
+    DeviceEvent("failed");
+}
+
+void TMMCustomWaveIn::FindDeviceAgain()
+{
+    // The default device is whatever the back end calls default now.
+    if (mDeviceID < 0 || mProductName.empty() || DeviceOpen()) return;
+    WaveInCaps caps;
+    if (mDev.GetDevCaps(mDeviceID, caps) == MMSYSERR_NOERROR && caps.szPname == mProductName) return;
+    for (const TMMDeviceInfo& d : mDev.InputDevices())
+        if (d.id >= 0 && d.name == mProductName) {
+            mDeviceID = d.id;  // the same device, listed elsewhere now
+            return;
+        }
+}
+
+void TMMCustomWaveIn::StartDevice()
 {
     if (!DeviceOpen()) Open();
     if (!DeviceOpen() || DeviceStarted()) return;

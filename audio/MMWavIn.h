@@ -99,10 +99,16 @@ public:
     // error) a device that fails or stops delivering while recording is
     // lost: the recorder closes without an error report (its chain is told
     // it stopped, so its bars fall to silence), OnDeviceEvent reports "lost"
-    // once, and Poll() tries to start the same device again every interval;
-    // success reports "reopened". OnDeviceEvent also reports every "opened".
-    // Called on the GUI thread, only when assigned.
+    // once, and Poll() tries to start the device again every interval (the
+    // device of the remembered name, wherever the back end lists it now);
+    // success reports "reopened". A Start that fails is reported "failed"
+    // once, with its reason (FailureReason), and retried the same way.
+    // OnDeviceEvent also reports every "opened". Called on the GUI thread,
+    // only when assigned.
     std::function<void(const std::string& what, const std::string& device)> OnDeviceEvent;
+    // Why the last Start failed: the error as one line, and the rate the
+    // device runs at when it refused the recorder's.
+    const std::string& FailureReason() const { return mFailureReason; }
     int ReopenInterval() const { return mReopenInterval; }
     void setReopenInterval(int ms) { mReopenInterval = std::max(0, ms); }
     // A started recorder whose device delivers nothing for this long (ms) is
@@ -163,6 +169,11 @@ private:
     bool LockedMode() const { return mCallBackMode != cmWindow; }
     int64_t NowMs() const;
     void DeviceEvent(const char* what);
+    void StartDevice();
+    void StartFailed(const std::string& text);
+    // Before a reopen attempt: the id the back end now lists the remembered
+    // device under (the same id when it is not listed).
+    void FindDeviceAgain();
     // The device is gone: close quietly and start the reopen attempts.
     void Lose();
 
@@ -218,6 +229,7 @@ private:
     bool mReopening = false;
     uint64_t mReopens = 0;
     int64_t mLostSince = 0, mLostTotal = 0, mLastAttempt = 0;
+    std::string mFailureReason;
     int64_t mWatchBytes = -1, mWatchSince = 0;
     int64_t mLastPoll = -1;  // time of the last Poll
     std::function<int64_t()> mClock;

@@ -50,6 +50,7 @@ struct WaveCaps {
     std::string hostApi;  // "ALSA", "JACK Audio Connection Kit", "Simulated" ...
     uint32_t dwFormats = 0;
     uint16_t wChannels = 0;
+    uint32_t dwSampleRate = 0;  // the rate the device (or its server) runs at; 0: any or unknown
 };
 using WaveInCaps = WaveCaps;
 
@@ -124,6 +125,9 @@ public:
     // Bytes the device produced since the open while no buffer was queued
     // for them (lost audio), or -1 when the back end does not count them.
     virtual int64_t LostBytes(HWAVEIN) { return -1; }
+    // Whether the device of an open stream is still there, for devices whose
+    // loss no failing or stalling stream shows (GUI thread, a few times a second).
+    virtual bool DevicePresent(HWAVEIN) { return true; }
 
     // For listing: the input devices (the default, then ids 0 ... N-1) and
     // the output devices.

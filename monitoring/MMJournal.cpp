@@ -172,11 +172,13 @@ void TMMJournal::SoundRestored(int strip, const std::string& label, int level, i
            " level_db=" + JournalLevelDb(level) + " silent_s=" + buf);
 }
 
-void TMMJournal::DeviceEvent(int recorder, const std::string& what, const std::string& device)
+void TMMJournal::DeviceEvent(int recorder, const std::string& what, const std::string& device,
+                             const std::string& reason)
 {
     std::string w;
     for (char c : what) w += (c == ' ' || static_cast<unsigned char>(c) < 0x20) ? '_' : c;
-    Append("device recorder=" + std::to_string(recorder) + " event=" + w + " name=" + JournalQuoted(device));
+    Append("device recorder=" + std::to_string(recorder) + " event=" + w + " name=" + JournalQuoted(device) +
+           (reason.empty() ? std::string() : " reason=" + JournalQuoted(reason)));
 }
 
 void TMMJournal::Monitoring(bool held, const std::string& reason)

@@ -57,7 +57,7 @@ public:
     // A strip in alarm sounds again after silentMs of silence.
     void SoundRestored(int strip, const std::string& label, int level, int64_t silentMs);
     // A recorder's device: what = "opened", "lost", "reopened" ...
-    void DeviceEvent(int recorder, const std::string& what, const std::string& device);
+    void DeviceEvent(int recorder, const std::string& what, const std::string& device, const std::string& reason = {});
     // The detector stopped watching (held = true) or watches again.
     void Monitoring(bool held, const std::string& reason);
     // Alarm and SoundRestored events of the detector; others are ignored.

@@ -83,7 +83,8 @@ std::string StatusJson(const TStatusSnapshot& s)
         const TRecorderStatus& r = s.Recorders[i];
         o << (i ? "," : "") << "{\"recorder\":" << r.Recorder << ",\"device\":" << JsonString(r.Device)
           << ",\"running\":" << (r.Running ? "true" : "false") << ",\"reopens\":" << r.Reopens
-          << ",\"buffers\":" << r.Buffers << "}";
+          << ",\"buffers\":" << r.Buffers
+          << ",\"failure\":" << (r.Failure.empty() ? std::string("null") : JsonString(r.Failure)) << "}";
     }
     o << "]}";
     return o.str();

@@ -31,6 +31,7 @@ struct TRecorderStatus {
     bool Running = false;
     uint64_t Reopens = 0;
     uint64_t Buffers = 0;
+    std::string Failure;           // why its device does not open ("" when it does)
 };
 
 struct TStatusSnapshot {

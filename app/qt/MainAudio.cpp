@@ -64,7 +64,7 @@ private:
     uint64_t mBlocks = 0;
 };
 
-std::string DeviceEventLine(int k, const std::string& what, const std::string& device)
+std::string DeviceEventLine(int k, const std::string& what, const std::string& device, const std::string& reason)
 {
     const std::string input =
         "Input " + std::to_string(2 * k - 1) + "&" + std::to_string(2 * k) + ": device \"" + device + "\"";
@@ -72,6 +72,9 @@ std::string DeviceEventLine(int k, const std::string& what, const std::string& d
         return input + " lost; its strips read silence; trying again every " +
                std::to_string(TMainAudio::kReopenIntervalMs / 1000) + " s";
     if (what == "reopened") return input + " is back; metering again";
+    if (what == "failed")
+        return input + " does not open: " + reason + "; its strips read silence; trying again every " +
+               std::to_string(TMainAudio::kReopenIntervalMs / 1000) + " s";
     if (what == "not connected") return input + " not connected; its strips stay dark and read silence";
     return "";
 }
@@ -95,7 +98,10 @@ TMainAudio::TMainAudio()
         // A device that goes away is reopened when it comes back.
         rec->setReopenInterval(kReopenIntervalMs);
         rec->OnDeviceEvent = [this, k](const std::string& what, const std::string& device) {
-            for (const auto& l : mDeviceListeners) l(k, what, device);
+            const bool failed = what == "failed";
+            if (failed) ++mFailedOpens[k - 1];
+            const std::string reason = failed ? mRecorders[k - 1]->FailureReason() : std::string();
+            for (const auto& l : mDeviceListeners) l(k, what, device, reason);
         };
 
         auto con = std::make_unique<TMMConnector>();
@@ -132,6 +138,7 @@ void TMainAudio::CollectStats(TRunStats& s) const
         s.buffers[k - 1] = Buffers(k);
         s.reopens[k - 1] = Reopens(k);
         s.seconds_lost[k - 1] = SecondsLost(k);
+        s.failed_opens[k - 1] = mFailedOpens[k - 1];
         if (Running(k)) ++s.recorders_running;
     }
     for (int n = 1; n <= tv::kStrips; ++n) s.blocks[n - 1] = Blocks(n);
@@ -191,7 +198,7 @@ void TMainAudio::Start(int k)
     // Told once per missing device, when its pair would start.
     if (mMissingReported[k - 1]) return;
     mMissingReported[k - 1] = true;
-    for (const auto& l : mDeviceListeners) l(k, "not connected", mMissing[k - 1]);
+    for (const auto& l : mDeviceListeners) l(k, "not connected", mMissing[k - 1], std::string());
 }
 bool TMainAudio::Running(int k) const { return mRecorders[k - 1]->IsStarted(); }
 
@@ -213,6 +220,12 @@ std::string TMainAudio::OutputDeviceName(int id) const
 TMMWaveIn& TMainAudio::Recorder(int k) { return *mRecorders[k - 1]; }
 uint64_t TMainAudio::Reopens(int k) const { return mRecorders[k - 1]->Reopens(); }
 double TMainAudio::SecondsLost(int k) const { return mRecorders[k - 1]->SecondsLost(); }
+
+std::string TMainAudio::Failure(int k) const
+{
+    const TMMWaveIn& r = *mRecorders[k - 1];
+    return r.DeviceLost() && !r.IsStarted() ? r.FailureReason() : std::string();
+}
 TMMConnector& TMainAudio::Connector(int k) { return *mConnectors[k - 1]; }
 
 uint64_t TMainAudio::Blocks(int n) const

@@ -29,7 +29,8 @@ void SetMainCaptureDevice(TMMWaveInDevice* device);
 
 // The line the user reads when recorder k's device is lost, back or not
 // connected ("" for other events): "Input 3&4: device "X" lost; ...".
-std::string DeviceEventLine(int k, const std::string& what, const std::string& device);
+std::string DeviceEventLine(int k, const std::string& what, const std::string& device,
+                            const std::string& reason = {});
 
 class TMainAudio {
 public:
@@ -69,11 +70,16 @@ public:
     // "lost", "reopened"), or is not connected at start ("not connected",
     // the remembered name); GUI thread. The recorders' OnDeviceEvent is
     // taken by this class: listen here.
-    using TDeviceListener = std::function<void(int k, const std::string& what, const std::string& device)>;
+    // "failed": a start failed (reported once until the recorder runs again);
+    // `reason` says why ("" for the other events).
+    using TDeviceListener =
+        std::function<void(int k, const std::string& what, const std::string& device, const std::string& reason)>;
     void AddDeviceListener(TDeviceListener listener) { mDeviceListeners.push_back(std::move(listener)); }
     // Interval of the reopen attempts of a lost device (ms).
     static constexpr int kReopenIntervalMs = 2000;
     uint64_t Reopens(int k) const;
+    // Why recorder k's device does not open now ("" when it runs or was never started).
+    std::string Failure(int k) const;
     double SecondsLost(int k) const;
 
     // Every recorded buffer of recorder k as interleaved 16-bit stereo
@@ -99,6 +105,7 @@ private:
     std::vector<TDeviceListener> mDeviceListeners;
     std::array<std::string, tv::kPairs> mMissing;  // names of devices not connected
     std::array<bool, tv::kPairs> mMissingReported{};
+    std::array<uint64_t, tv::kPairs> mFailedOpens{};
     TBufferTap mTap;
     std::unique_ptr<QTimer> mPoll;  // the recorders' stall checks and reopen attempts
 };

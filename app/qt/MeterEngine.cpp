@@ -104,9 +104,10 @@ TMeterEngine::TMeterEngine(TSettingsAccess& store)
     mService->OnError = [this](const std::string& text) { logLine(text, true); };
     // Every device event goes to the journal; a lost or returning input device
     // also gives one line for the operator.
-    mAudio->AddDeviceListener([this](int k, const std::string& what, const std::string& device) {
-        mService->DeviceEvent(k, what, device);
-        const std::string line = DeviceEventLine(k, what, device);
+    mAudio->AddDeviceListener([this](int k, const std::string& what, const std::string& device,
+                                     const std::string& reason) {
+        mService->DeviceEvent(k, what, device, reason);
+        const std::string line = DeviceEventLine(k, what, device, reason);
         if (!line.empty()) logLine(line, true);
     });
     mStatusSource->OnSnapshot = [this] { return Snapshot(); };
@@ -450,8 +451,8 @@ TStatusSnapshot TMeterEngine::Snapshot() const
         s.Strips.push_back(t);
     }
     for (int k = 1; k <= tv::kPairs; ++k)
-        s.Recorders.push_back(
-            {k, mAudio->RecorderDeviceName(k), mAudio->Running(k), mAudio->Reopens(k), mAudio->Buffers(k)});
+        s.Recorders.push_back({k, mAudio->RecorderDeviceName(k), mAudio->Running(k), mAudio->Reopens(k),
+                               mAudio->Buffers(k), mAudio->Failure(k)});
     return s;
 }
 

@@ -46,8 +46,9 @@ void TMMMonitorService::SilenceEvent(const TSilenceEvent& e)
     if (!url.empty()) mWebhook.Post(QUrl(QString::fromStdString(url)), QByteArray::fromStdString(ActionJson(a)));
 }
 
-void TMMMonitorService::DeviceEvent(int recorder, const std::string& what, const std::string& device)
+void TMMMonitorService::DeviceEvent(int recorder, const std::string& what, const std::string& device,
+                                    const std::string& reason)
 {
-    mJournal.DeviceEvent(recorder, what, device);
+    mJournal.DeviceEvent(recorder, what, device, reason);
     if (!mPoll.isActive()) mPoll.start();
 }

@@ -32,7 +32,7 @@ public:
     // The detector was held (monitoring paused) or released.
     void MonitoringHeld(bool held, const std::string& reason) { mJournal.Monitoring(held, reason); }
     // A recorder's device opened, was lost or reopened.
-    void DeviceEvent(int recorder, const std::string& what, const std::string& device);
+    void DeviceEvent(int recorder, const std::string& what, const std::string& device, const std::string& reason = {});
 
     TMMJournal& Journal() { return mJournal; }
     TMMCommandRunner& Commands() { return mCommands; }

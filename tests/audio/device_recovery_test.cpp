@@ -252,3 +252,72 @@ TEST(DeviceRecovery, RealTimeThreadMode)
 }
 
 }  // namespace
+
+namespace {
+
+// A device that comes back under another id (a sound card renumbered) is
+// found by its name at the next attempt; the others never notice.
+TEST(DeviceRecovery, ADeviceBackUnderAnotherIdIsFoundByItsName)
+{
+    Sim sim;
+    Rig rig(sim, {0, 1});
+    rig.events.clear();
+    sim.Vanish(0);
+    WindowPoster().ProcessMessages();
+    ASSERT_TRUE(rig.rec[0]->DeviceLost());
+    sim.ReturnAt(0, 7);  // "Simulated input 1" is listed as id 7 now
+    WaveInCaps caps;
+    ASSERT_EQ(sim.GetDevCaps(0, caps), MMSYSERR_NOERROR);
+    EXPECT_EQ(caps.szPname, "Simulated input 8");
+    rig.now += 2000;
+    rig.PollAll();
+    EXPECT_FALSE(rig.rec[0]->DeviceLost());
+    EXPECT_EQ(rig.rec[0]->DeviceID(), 7);
+    EXPECT_EQ(rig.rec[0]->ProductName(), "Simulated input 1");
+    EXPECT_EQ(rig.events, (std::vector<std::string>{"1 lost Simulated input 1", "1 reopened Simulated input 1"}));
+    const int before0 = rig.buffers[0], before1 = rig.buffers[1];
+    sim.Pump(7, 2);
+    sim.Pump(1, 2);
+    WindowPoster().ProcessMessages();
+    EXPECT_EQ(rig.buffers[0] - before0, 2);
+    EXPECT_EQ(rig.buffers[1] - before1, 2);
+    EXPECT_EQ(rig.rec[1]->DeviceID(), 1);
+}
+
+// A start that fails is told once with its reason and retried like a lost
+// device until it opens.
+TEST(DeviceRecovery, AFailedStartIsToldOnceWithItsReasonAndRetried)
+{
+    Sim sim;
+    sim.DeviceFaults(2).openError = MMSYSERR_ALLOCATED;
+    Rig rig(sim, {1});
+    TMMWaveIn r(sim);
+    r.setMode(mStereo);
+    r.setBitLength(b16Bit);
+    r.setSampleRate(48000);
+    r.setDeviceID(2);
+    r.setReopenInterval(2000);
+    int64_t now = 0;
+    r.SetClock([&now] { return now; });
+    std::vector<std::string> events;
+    r.OnDeviceEvent = [&](const std::string& what, const std::string& dev) { events.push_back(what + " " + dev); };
+    EXPECT_THROW(r.Start(), EMMWaveInError);
+    ASSERT_EQ(events, std::vector<std::string>{"failed Simulated input 3"});
+    EXPECT_TRUE(r.DeviceLost());
+    EXPECT_NE(r.FailureReason().find("already in use"), std::string::npos) << r.FailureReason();
+    EXPECT_EQ(r.FailureReason().find('\n'), std::string::npos);
+    for (int i = 0; i < 3; ++i) {
+        now += 2000;
+        r.Poll();
+    }
+    EXPECT_EQ(events.size(), 1u);
+    sim.DeviceFaults(2).openError = 0;
+    now += 2000;
+    r.Poll();
+    EXPECT_TRUE(r.IsStarted()) << r.FailureReason();
+    EXPECT_EQ(events.back(), "reopened Simulated input 3");
+    EXPECT_TRUE(r.FailureReason().empty());
+    r.Close();
+}
+
+}  // namespace

@@ -122,7 +122,7 @@ TEST(MainAudio, ANotConnectedDeviceLeavesItsRecorderClosedAndIsToldOnce)
     SimRig rig;
     TMainAudio& audio = *rig.audio;
     std::vector<std::string> events;
-    audio.AddDeviceListener([&](int k, const std::string& what, const std::string& name) {
+    audio.AddDeviceListener([&](int k, const std::string& what, const std::string& name, const std::string&) {
         if (what != "opened") events.push_back(std::to_string(k) + " " + what + " " + name);
     });
     audio.Close(2);
