@@ -177,7 +177,7 @@ int main(int argc, char** argv)
             t.Watched = true;
             s.Strips.push_back(t);
         }
-        for (int i = 1; i <= kAlarms / 2; ++i) s.Recorders.push_back({i, "Simulated input", true, 0, 0});
+        for (int i = 1; i <= kAlarms / 2; ++i) s.Recorders.push_back({i, "Simulated input", true, 0, 0, ""});
         return s;
     };
     TMMStatusServer server(source);

@@ -118,8 +118,8 @@ struct Fixture {
             TStripStatus off;
             off.Strip = 9;
             s.Strips.push_back(off);
-            s.Recorders.push_back({1, "Simulated input 1", true, 0, 100});
-            s.Recorders.push_back({3, "Simulated input 3", false, 0, 0});
+            s.Recorders.push_back({1, "Simulated input 1", true, 0, 100, ""});
+            s.Recorders.push_back({3, "Simulated input 3", false, 0, 0, "a \"quoted\" reason"});
             return s;
         };
     }
@@ -161,6 +161,8 @@ TEST(StatusServer, StatusIsJsonOfTheSnapshot)
     EXPECT_EQ(rec[1].toObject()["device"].toString(), "Simulated input 3");
     EXPECT_FALSE(rec[1].toObject()["running"].toBool());
     EXPECT_EQ(rec[0].toObject()["reopens"].toInt(), 0);
+    EXPECT_TRUE(rec[0].toObject()["failure"].isNull());
+    EXPECT_EQ(rec[1].toObject()["failure"].toString(), "a \"quoted\" reason");
 }
 
 TEST(StatusServer, MetricsParseAsPrometheusText)
