@@ -68,8 +68,8 @@ struct TMMPaBackend::TJackWatch {
         down.store(false);
     }
     static void Shutdown(void* arg) { static_cast<TJackWatch*>(arg)->down.store(true); }
-    // The last answer per client, reused for 200 ms: the pairs of one client
-    // polled together cost one query (~40 us) of the server.
+    // The last answer per client, reused for a second: the pairs of one
+    // client cost one query (~40 us) of the server a second.
     struct TAnswer {
         std::string name;
         std::chrono::steady_clock::time_point at;
@@ -82,7 +82,7 @@ struct TMMPaBackend::TJackWatch {
     {
         const auto now = std::chrono::steady_clock::now();
         for (const TAnswer& a : answers)
-            if (a.name == name && now - a.at < std::chrono::milliseconds(200)) return a.present;
+            if (a.name == name && now - a.at < std::chrono::seconds(1)) return a.present;
         const int present = Ask(name);
         for (TAnswer& a : answers)
             if (a.name == name) {

@@ -139,6 +139,9 @@ MMRESULT TMMPortAudioWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWa
 {
     const int pa = PaIndex(id);
     if (const MMRESULT r = CheckOpen(pa, fmt)) return r;
+    // The JACK client that watches the device joins the graph now, before any
+    // stream of ours runs, not at the first poll during recording.
+    if (!(flags & WAVE_FORMAT_QUERY)) DevicePresent(pa);
     const PaDeviceInfo* info = Pa_GetDeviceInfo(pa);
     if (PairOf(id) >= 0) return OpenPair(h, mInputs[static_cast<size_t>(id)], id, fmt, cb, instance, flags);
     PaStreamParameters in{};
