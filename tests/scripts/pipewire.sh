@@ -36,17 +36,19 @@ pactl load-module module-null-sink sink_name=$sink channels=24 rate=48000 channe
 pipewire_feed "$tool" tv_src "$sink" || { echo "FAIL: the source cannot be linked to the sink"; tail "$tmp/run/feed.log"; exit 1; }
 export PULSE_SOURCE=$sink.monitor   # what the 'pulse' device records
 
-# ids LISTING REGEX: the input device ids whose names match, in list order.
+# ids REGEX [MAX]: the ids of the input devices in the listing on stdin whose
+# names match, in list order, at most MAX.
 ids() {
   python3 -c '
 import re, sys
-rx, on = re.compile(sys.argv[1]), False
+rx, on, n = re.compile(sys.argv[1]), False, int(sys.argv[2])
 for line in sys.stdin:
     if line.startswith("Input"): on = True
     elif line.startswith("Output"): on = False
     elif on:
         m = re.match(r"\s*(-?\d+)\s+(.*?)\s+\[", line)
-        if m and int(m.group(1)) >= 0 and rx.fullmatch(m.group(2)): print(m.group(1))' "$1"
+        if m and int(m.group(1)) >= 0 and rx.fullmatch(m.group(2)) and n > 0:
+            print(m.group(1)); n -= 1' "$1" "${2:-99}"
 }
 port() {
   python3 -c '
@@ -68,7 +70,7 @@ meter() {
   local name=$1 pairs=$2; shift 2
   local list sets=() k=1 id p t0
   list=$("$@" "$exe" --audio portaudio --list-devices 2>/dev/null)
-  for id in $(ids "$pairs" <<<"$list" | head -12); do sets+=(--set "multi_$k=$id"); k=$((k + 1)); done
+  for id in $(ids "$pairs" 12 <<<"$list"); do sets+=(--set "multi_$k=$id"); k=$((k + 1)); done
   [ ${#sets[@]} -eq 24 ] || { echo "FAIL: $name: $((k - 1)) pairs listed, not 12"; echo "$list"; return 1; }
   p=$(port)
   t0=$(date +%s.%N)
@@ -103,7 +105,7 @@ PY
 meter jack 'tv_pw24.* \(\d+-\d+\)' pw-jack || exit 1
 meter pulse 'pulse \(\d+-\d+\)' env || exit 1
 n=$(grep -c '^feed restarted' "$tmp/run/feed.log")
-[ "$n" -eq 0 ] || echo "note: PipeWire's JACK layer shut tv-jack-source down $n times; it was started again"
+[ "$n" -eq 0 ] || echo "note: PipeWire's JACK layer shut tv-jack-source down (${n}x); it was started again"
 [ "$(grep -c . "$tmp/pulse.err")" -eq 0 ] || { echo "stderr of the pulse run:"; cat "$tmp/pulse.err"; }
 
 python3 - "$tmp" <<'PY'

@@ -51,13 +51,14 @@ sink_up() {
 ids() {  # as in pipewire.sh: input device ids whose names match REGEX
   python3 -c '
 import re, sys
-rx, on = re.compile(sys.argv[1]), False
+rx, on, n = re.compile(sys.argv[1]), False, int(sys.argv[2])
 for line in sys.stdin:
     if line.startswith("Input"): on = True
     elif line.startswith("Output"): on = False
     elif on:
         m = re.match(r"\s*(-?\d+)\s+(.*?)\s+\[", line)
-        if m and int(m.group(1)) >= 0 and rx.fullmatch(m.group(2)): print(m.group(1))' "$1"
+        if m and int(m.group(1)) >= 0 and rx.fullmatch(m.group(2)) and n > 0:
+            print(m.group(1)); n -= 1' "$1" "${2:-99}"
 }
 port() {
   python3 -c '
@@ -165,7 +166,11 @@ try:
 except (OSError, IndexError, ValueError):
     s = None
 polls = [json.loads(l) for l in open(f"{tmp}/{name}.watch") if l.strip()]
-print(f"{name}: stderr:\n  " + "\n  ".join(err.strip().splitlines()[-20:] or ["(nothing)"]))
+lines = err.strip().splitlines()
+noise = [l for l in lines if l.startswith("Expression ")]  # PortAudio's ALSA host API on failed opens
+lines = [l for l in lines if not l.startswith("Expression ")]
+print(f"{name}: stderr ({len(noise)} lines of PortAudio's failed ALSA opens left out):\n  "
+      + "\n  ".join(lines[-20:] or ["(nothing)"]))
 if s:
     print(f"{name}: --stats reopens {s['reopens']} seconds_lost {s['seconds_lost']} running {s['recorders_running']}")
 else:
@@ -221,8 +226,8 @@ if [ "$only" = pulse ]; then
   jsrc=$!
   for _ in $(seq 100); do [ "$(jack_lsp 2>/dev/null | grep -c '^tv_source:out_')" -ge 24 ] && break; sleep 0.05; done
   list=$("$exe" --audio portaudio --list-devices 2>/dev/null)
-  mapfile -t pids < <(ids 'pulse \(\d+-\d+\)' <<<"$list" | head -4)
-  mapfile -t jids < <(ids 'tv_source \(\d+-\d+\)' <<<"$list" | head -8)
+  mapfile -t pids < <(ids 'pulse \(\d+-\d+\)' 4 <<<"$list")
+  mapfile -t jids < <(ids 'tv_source \(\d+-\d+\)' 8 <<<"$list")
   if [ ${#pids[@]} -ne 4 ] || [ ${#jids[@]} -ne 8 ]; then
     echo "FAIL: pulse: ${#pids[@]} 'pulse' pairs and ${#jids[@]} JACK pairs listed"; echo "$list"; rc=1
   else
@@ -241,7 +246,7 @@ if [ "$only" = jack ]; then
   sink=tv_pw24 channels=24
   sink_up || { echo "FAIL: jack: the 24-channel sink cannot be loaded and fed"; exit 1; }
   list=$(pw-jack "$exe" --audio portaudio --list-devices 2>/dev/null)
-  mapfile -t ids12 < <(ids 'tv_pw24.* \(\d+-\d+\)' <<<"$list" | head -12)
+  mapfile -t ids12 < <(ids 'tv_pw24.* \(\d+-\d+\)' 12 <<<"$list")
   if [ ${#ids12[@]} -ne 12 ]; then
     echo "FAIL: jack: ${#ids12[@]} pairs of $sink listed"; echo "$list"; rc=1
   else
