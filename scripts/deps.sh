@@ -10,6 +10,7 @@ pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev portaudio19-dev libasound2-d
 if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins python3)
   pkgs+=(jackd2 meterbridge xvfb)  # JACK tests start a dummy server; scripts/measure.sh and its test
+  pkgs+=(pipewire pipewire-bin wireplumber pipewire-pulse pipewire-jack dbus)  # scripts/pipewire-server.sh
   pkgs+=(desktop-file-utils appstream man-db)  # validators of the install tree
 fi
 [ "$what" = deb ] && pkgs+=(dpkg-dev file)   # scripts/build-deb.sh: cpack with dpkg-shlibdeps
