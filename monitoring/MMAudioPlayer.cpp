@@ -90,8 +90,10 @@ public:
         SF_INFO info{};
         mFile = sf_open(name.c_str(), SFM_READ, &info);
         if (!mFile) throw EMMAudioError("This is not a valid Audiofile");
+        // A length libsndfile does not know (SF_COUNT_MAX) or beyond 2^39 frames (a month at
+        // 192 kHz) is refused: the player's counts of bytes and milliseconds must not wrap.
         if (info.channels < 1 || info.channels > 2 || info.samplerate < 4000 || info.samplerate > 192000 ||
-            info.frames < 0) {
+            info.frames < 0 || info.frames > (sf_count_t(1) << 39)) {
             sf_close(mFile);
             throw EMMAudioError("This is not a valid Audiofile");
         }
