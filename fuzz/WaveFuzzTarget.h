@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 #include <algorithm>
 
@@ -85,7 +86,11 @@ inline void FuzzWaveOnce(const uint8_t* data, size_t size)
     if (info.Format.wFormatTag == WAVE_FORMAT_PCM && info.Format.nBlockAlign == 0) std::abort();
     if (info.Format.wFormatTag == TMMAdpcmDecoder::Tag) FuzzAdpcm(info, data);
 
-    TMMCustomLevel level;
+    // The previous run's bar is kept so that the shared level-to-spot table (32768
+    // logarithms) is not built again for every input.
+    static std::unique_ptr<TMMCustomLevel> previous;
+    auto bar = std::make_unique<TMMCustomLevel>();
+    TMMCustomLevel& level = *bar;
     try {
         level.SetWaveFormat(&info.Format);
     } catch (const EMMLevelError&) {
@@ -105,4 +110,5 @@ inline void FuzzWaveOnce(const uint8_t* data, size_t size)
     }
     if (level.BarSpots() < 0 || level.BarSpots() > level.NumSpots()) std::abort();
     level.DrawLevel();
+    previous = std::move(bar);
 }
