@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the RIFF/WAVE, alarm file, settings file and status HTTP fuzzers
-into corpus/NAME (small valid and broken inputs). corpus/wave/short.flac and short.ogg were
-written by libsndfile once and are kept as they are."""
+into corpus/NAME (small valid and broken inputs). Kept as they are, not written here:
+corpus/wave/short.flac and short.ogg (written by libsndfile once) and the inputs fuzzing
+found faults with (corpus/alarm_file/ogg_unknown_length.ogg)."""
 import ctypes, ctypes.util, math, os, struct
 
 here = os.path.dirname(os.path.abspath(__file__))
