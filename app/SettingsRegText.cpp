@@ -1,5 +1,6 @@
 #include "app/SettingsRegText.h"
 
+#include <algorithm>
 #include <cstdio>
 
 const char* const kRegHeader = "Windows Registry Editor Version 5.00";
@@ -182,6 +183,8 @@ bool parseData(std::string_view d, TRegData& data, bool& deleted, std::string& e
             error = "unterminated or trailing text after a string";
             return false;
         }
+        // A text ends at its first NUL, as in the hex(1) form a rewrite may give it.
+        text.resize(std::min(text.find('\0'), text.size()));
         data.type = kRegSz;
         data.bytes = std::move(text);
         return true;

@@ -19,7 +19,8 @@ enum : uint32_t {
     kRegDword = 4,
 };
 
-// Raw stored data. For kRegSz/kRegExpandSz `bytes` holds UTF-8 text without a terminator;
+// Raw stored data. For kRegSz/kRegExpandSz `bytes` holds UTF-8 text without a terminator
+// (a text read from a file ends at its first NUL);
 // for every other type the bytes as stored (kRegDword: 4 bytes, little-endian).
 struct TRegData {
     uint32_t type = kRegNone;

@@ -5,6 +5,7 @@
 
 #include "metering/MMLevel.h"
 #include "monitoring/MMAdpcm.h"
+#include "monitoring/MMAudioPlayer.h"
 #include "monitoring/MMWave.h"
 
 #include <sndfile.h>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 #include <algorithm>
 
@@ -31,7 +33,8 @@ inline void FuzzAdpcm(const TMMWaveInfo& info, const uint8_t* data)
 }
 
 // The compressed-file path: libsndfile reading the bytes as a file, to
-// 16-bit samples, as the player's MP3/FLAC/Ogg reader does.
+// 16-bit samples, as the player's MP3/FLAC/Ogg reader does; like the player,
+// only when they start as MP3, FLAC or Ogg.
 struct FuzzMemoryFile {
     const uint8_t* data;
     sf_count_t size, pos;
@@ -39,6 +42,12 @@ struct FuzzMemoryFile {
 
 inline void FuzzSndfile(const uint8_t* data, size_t size)
 {
+    const int shown = CompressedFormatOf([data, size](uint64_t offset, uint8_t* out, size_t n) {
+        if (offset > size || n > size - offset) return false;
+        std::memcpy(out, data + offset, n);
+        return true;
+    });
+    if (shown == 0) return;
     SF_VIRTUAL_IO io{};
     io.get_filelen = [](void* u) { return static_cast<FuzzMemoryFile*>(u)->size; };
     io.seek = [](sf_count_t off, int whence, void* u) {
@@ -85,7 +94,11 @@ inline void FuzzWaveOnce(const uint8_t* data, size_t size)
     if (info.Format.wFormatTag == WAVE_FORMAT_PCM && info.Format.nBlockAlign == 0) std::abort();
     if (info.Format.wFormatTag == TMMAdpcmDecoder::Tag) FuzzAdpcm(info, data);
 
-    TMMCustomLevel level;
+    // The previous run's bar is kept so that the shared level-to-spot table (32768
+    // logarithms) is not built again for every input.
+    static std::unique_ptr<TMMCustomLevel> previous;
+    auto bar = std::make_unique<TMMCustomLevel>();
+    TMMCustomLevel& level = *bar;
     try {
         level.SetWaveFormat(&info.Format);
     } catch (const EMMLevelError&) {
@@ -105,4 +118,5 @@ inline void FuzzWaveOnce(const uint8_t* data, size_t size)
     }
     if (level.BarSpots() < 0 || level.BarSpots() > level.NumSpots()) std::abort();
     level.DrawLevel();
+    previous = std::move(bar);
 }

@@ -38,7 +38,8 @@ std::string What(int strip, TActionKind k)
     return std::string("Action ") + ActionEventName(k) + " of strip " + std::to_string(strip);
 }
 
-// Length of the valid UTF-8 sequence at p (1 ... 4), 0 when invalid.
+}  // namespace
+
 size_t Utf8Length(const unsigned char* p, size_t left)
 {
     const unsigned char c = p[0];
@@ -50,8 +51,6 @@ size_t Utf8Length(const unsigned char* p, size_t left)
     if (n == 4 && ((c == 0xF0 && p[1] < 0x90) || c > 0xF4 || (c == 0xF4 && p[1] >= 0x90))) return 0;
     return n;
 }
-
-}  // namespace
 
 bool ActionEventFrom(const TSilenceEvent& e, TActionEvent& out)
 {

@@ -56,6 +56,8 @@ std::vector<std::pair<std::string, std::string>> ActionEnvironment(const TAction
 std::string ActionJson(const TActionEvent& e);
 // JSON string literal of text (quotes included); invalid UTF-8 bytes become U+FFFD.
 std::string JsonString(const std::string& text);
+// Length of the valid UTF-8 sequence at p (1 ... 4), 0 when invalid.
+size_t Utf8Length(const unsigned char* p, size_t left);
 
 // Splits a command line into argv once, like a shell's word split but with
 // no expansion of any kind: blanks separate words, '...' is literal, "..."

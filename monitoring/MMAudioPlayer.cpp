@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -90,8 +91,10 @@ public:
         SF_INFO info{};
         mFile = sf_open(name.c_str(), SFM_READ, &info);
         if (!mFile) throw EMMAudioError("This is not a valid Audiofile");
+        // A length libsndfile does not know (SF_COUNT_MAX) or beyond 2^39 frames (a month at
+        // 192 kHz) is refused: the player's counts of bytes and milliseconds must not wrap.
         if (info.channels < 1 || info.channels > 2 || info.samplerate < 4000 || info.samplerate > 192000 ||
-            info.frames < 0) {
+            info.frames < 0 || info.frames > (sf_count_t(1) << 39)) {
             sf_close(mFile);
             throw EMMAudioError("This is not a valid Audiofile");
         }
@@ -147,13 +150,21 @@ bool sndFileAccepts(const std::string& name)
 {
     const std::string ext = upper(extensionOf(name));
     if (ext != ".MP3" && ext != ".FLAC" && ext != ".OGG" && ext != ".OGA") return false;
+    // The content must be what the extension says, before libsndfile sees it and after.
+    const int wanted = ext == ".MP3" ? SF_FORMAT_MPEG : ext == ".FLAC" ? SF_FORMAT_FLAC : SF_FORMAT_OGG;
+    std::FILE* head = std::fopen(name.c_str(), "rb");
+    if (!head) return false;
+    const int shown = CompressedFormatOf([head](uint64_t offset, uint8_t* out, size_t n) {
+        return offset <= LONG_MAX && std::fseek(head, static_cast<long>(offset), SEEK_SET) == 0 &&
+               std::fread(out, 1, n, head) == n;
+    });
+    std::fclose(head);
+    if (shown != wanted) return false;
     SF_INFO info{};
     SNDFILE* f = sf_open(name.c_str(), SFM_READ, &info);
     if (!f) return false;
     sf_close(f);
-    // The content must be what the extension says.
     const int major = info.format & SF_FORMAT_TYPEMASK;
-    const int wanted = ext == ".MP3" ? SF_FORMAT_MPEG : ext == ".FLAC" ? SF_FORMAT_FLAC : SF_FORMAT_OGG;
     return major == wanted && info.channels >= 1 && info.channels <= 2;
 }
 
@@ -168,6 +179,24 @@ std::unique_ptr<TMMAudioReader> openSndFile(const std::string& name)
 std::unique_ptr<TMMAudioReader> openWave(const std::string& name) { return std::make_unique<WaveReader>(name); }
 
 }  // namespace
+
+int CompressedFormatOf(const std::function<bool(uint64_t offset, uint8_t* out, size_t n)>& read)
+{
+    uint8_t p[10];
+    uint64_t at = 0;
+    if (read(0, p, 10) && p[0] == 'I' && p[1] == 'D' && p[2] == '3' && ((p[6] | p[7] | p[8] | p[9]) & 0x80) == 0) {
+        // ID3v2: a 28-bit size after the 10-byte header, and a 10-byte footer when flagged.
+        at = 10 + ((uint64_t(p[6]) << 21) | (uint64_t(p[7]) << 14) | (uint64_t(p[8]) << 7) | p[9]) +
+             ((p[5] & 0x10) ? 10 : 0);
+    }
+    if (!read(at, p, 4)) return 0;
+    if (std::memcmp(p, "fLaC", 4) == 0) return SF_FORMAT_FLAC;
+    if (std::memcmp(p, "OggS", 4) == 0) return SF_FORMAT_OGG;
+    // An MPEG audio frame header: sync, a layer, a bit rate and a sample rate that exist.
+    const bool sync = p[0] == 0xFF && (p[1] & 0xE0) == 0xE0 && (p[1] & 0x18) != 0x08;
+    if (sync && (p[1] & 0x06) != 0 && (p[2] >> 4) != 0xF && ((p[2] >> 2) & 3) != 3) return SF_FORMAT_MPEG;
+    return 0;
+}
 
 bool WaveReaderAccepts(const std::string& name)
 {

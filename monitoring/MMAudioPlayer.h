@@ -11,6 +11,7 @@
 #include "monitoring/MMWave.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +53,11 @@ struct TMMAudioReaderClass {
 // (rank 1, through libsndfile, decoded to 16-bit PCM).
 const std::vector<TMMAudioReaderClass>& AudioReaderClasses();
 bool WaveReaderAccepts(const std::string& name);
+// The libsndfile major format (SF_FORMAT_MPEG, _FLAC or _OGG) that the start of a file
+// shows, after an ID3v2 tag: an MPEG audio frame header, "fLaC" or "OggS"; 0 for anything
+// else. Only such files go to libsndfile, which loops forever on some broken RIFF/WAVE
+// files. `read` copies n bytes at an offset and is false when they are not all there.
+int CompressedFormatOf(const std::function<bool(uint64_t offset, uint8_t* out, size_t n)>& read);
 
 // Source stage: reads, converts to PCM, scales by volume and panning.
 class TMMAudioFile : public TMMDSPComponent {

@@ -25,15 +25,24 @@ std::string Seconds(double s)
     return buf;
 }
 
-// A Prometheus label value: backslash, double quote and line feed escaped.
+// A Prometheus label value: UTF-8 (other bytes become U+FFFD, as a scraper refuses the
+// whole page for one bad byte), backslash, double quote and line feed escaped.
 std::string PromLabel(const std::string& v)
 {
     std::string s;
-    for (char c : v) {
-        if (c == '\\') s += "\\\\";
-        else if (c == '"') s += "\\\"";
-        else if (c == '\n') s += "\\n";
-        else s += c;
+    const auto* p = reinterpret_cast<const unsigned char*>(v.data());
+    for (size_t left = v.size(); left > 0;) {
+        const size_t n = Utf8Length(p, left);
+        if (n == 0) {
+            s += "\xEF\xBF\xBD";
+            ++p, --left;
+            continue;
+        }
+        if (*p == '\\') s += "\\\\";
+        else if (*p == '"') s += "\\\"";
+        else if (*p == '\n') s += "\\n";
+        else s.append(reinterpret_cast<const char*>(p), n);
+        p += n, left -= n;
     }
     return s;
 }
