@@ -117,7 +117,7 @@ inline TStatusSnapshot FuzzStatusSnapshot(const std::string& text)
     b.Strip = 2;
     b.Label = text.substr(text.size() / 2);
     s.Strips = {a, b};
-    s.Recorders.push_back({1, text, true, 3, 4});
+    s.Recorders.push_back({1, text, true, 3, 4, text});
     return s;
 }
 
