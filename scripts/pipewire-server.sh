@@ -145,3 +145,28 @@ _pipewire_link() {
     return 1
   done
 }
+
+# Shared by the PipeWire test scripts.
+# pipewire_ids REGEX [MAX]: the ids of the input devices in the listing on stdin whose
+# names match, in list order, at most MAX.
+pipewire_ids() {
+  python3 -c '
+import re, sys
+rx, on, n = re.compile(sys.argv[1]), False, int(sys.argv[2])
+for line in sys.stdin:
+    if line.startswith("Input"): on = True
+    elif line.startswith("Output"): on = False
+    elif on:
+        m = re.match(r"\s*(-?\d+)\s+(.*?)\s+\[", line)
+        if m and int(m.group(1)) >= 0 and rx.fullmatch(m.group(2)) and n > 0:
+            print(m.group(1)); n -= 1' "$1" "${2:-99}"
+}
+pipewire_port() {
+  python3 -c '
+import random, socket
+for _ in range(50):
+    p = random.randint(20000, 32000)
+    try:
+        socket.socket().bind(("127.0.0.1", p)); print(p); break
+    except OSError: pass'
+}

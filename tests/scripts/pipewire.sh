@@ -36,29 +36,6 @@ pactl load-module module-null-sink sink_name=$sink channels=24 rate=48000 channe
 pipewire_feed "$tool" tv_src "$sink" || { echo "FAIL: the source cannot be linked to the sink"; tail "$tmp/run/feed.log"; exit 1; }
 export PULSE_SOURCE=$sink.monitor   # what the 'pulse' device records
 
-# ids REGEX [MAX]: the ids of the input devices in the listing on stdin whose
-# names match, in list order, at most MAX.
-ids() {
-  python3 -c '
-import re, sys
-rx, on, n = re.compile(sys.argv[1]), False, int(sys.argv[2])
-for line in sys.stdin:
-    if line.startswith("Input"): on = True
-    elif line.startswith("Output"): on = False
-    elif on:
-        m = re.match(r"\s*(-?\d+)\s+(.*?)\s+\[", line)
-        if m and int(m.group(1)) >= 0 and rx.fullmatch(m.group(2)) and n > 0:
-            print(m.group(1)); n -= 1' "$1" "${2:-99}"
-}
-port() {
-  python3 -c '
-import random, socket
-for _ in range(50):
-    p = random.randint(20000, 32000)
-    try:
-        socket.socket().bind(("127.0.0.1", p)); print(p); break
-    except OSError: pass'
-}
 
 # meter NAME REGEX WRAPPER...: twelve recorders on the first twelve pairs
 # whose names match, the program run under WRAPPER (pw-jack or env); the
@@ -70,9 +47,9 @@ meter() {
   local name=$1 pairs=$2; shift 2
   local list sets=() k=1 id p t0
   list=$("$@" "$exe" --audio portaudio --list-devices 2>/dev/null)
-  for id in $(ids "$pairs" 12 <<<"$list"); do sets+=(--set "multi_$k=$id"); k=$((k + 1)); done
+  for id in $(pipewire_ids "$pairs" 12 <<<"$list"); do sets+=(--set "multi_$k=$id"); k=$((k + 1)); done
   [ ${#sets[@]} -eq 24 ] || { echo "FAIL: $name: $((k - 1)) pairs listed, not 12"; echo "$list"; return 1; }
-  p=$(port)
+  p=$(pipewire_port)
   t0=$(date +%s.%N)
   "$@" "$exe" --headless --audio portaudio --settings "$tmp/$name.reg" --set "is Sound=1" --set "rg Mode=4" \
     --set "Samplerate=1" "${sets[@]}" --status-port "$p" --run-for 10 --stats \

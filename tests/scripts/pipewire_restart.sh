@@ -48,27 +48,6 @@ sink_up() {
     channel_map="$(pipewire_alsa_map $channels)" >/dev/null && pipewire_feed "$tool" tv_src "$sink" $channels
 }
 
-ids() {  # as in pipewire.sh: input device ids whose names match REGEX
-  python3 -c '
-import re, sys
-rx, on, n = re.compile(sys.argv[1]), False, int(sys.argv[2])
-for line in sys.stdin:
-    if line.startswith("Input"): on = True
-    elif line.startswith("Output"): on = False
-    elif on:
-        m = re.match(r"\s*(-?\d+)\s+(.*?)\s+\[", line)
-        if m and int(m.group(1)) >= 0 and rx.fullmatch(m.group(2)) and n > 0:
-            print(m.group(1)); n -= 1' "$1" "${2:-99}"
-}
-port() {
-  python3 -c '
-import random, socket
-for _ in range(50):
-    p = random.randint(20000, 32000)
-    try:
-        socket.socket().bind(("127.0.0.1", p)); print(p); break
-    except OSError: pass'
-}
 now() { date +%s.%N; }
 
 # The watcher: /status every 0.1 s as one JSON line per poll (time, buffers,
@@ -126,7 +105,7 @@ PY
 # levels. Leaves $tmp/NAME.{json,err,watch,events}.
 phase() {
   local name=$1 pw=$2 wrap=$3 p t; shift 3
-  p=$(port)
+  p=$(pipewire_port)
   $wrap timeout -k 2 40 "$exe" --headless --audio portaudio --settings "$tmp/$name.reg" --set "is Sound=1" --set "rg Mode=4" \
     --set "Samplerate=1" "$@" --status-port "$p" --run-for 22 --stats \
     >"$tmp/$name.json" 2>"$tmp/$name.err" &
@@ -226,8 +205,8 @@ if [ "$only" = pulse ]; then
   jsrc=$!
   for _ in $(seq 100); do [ "$(jack_lsp 2>/dev/null | grep -c '^tv_source:out_')" -ge 24 ] && break; sleep 0.05; done
   list=$("$exe" --audio portaudio --list-devices 2>/dev/null)
-  mapfile -t pids < <(ids 'pulse \(\d+-\d+\)' 4 <<<"$list")
-  mapfile -t jids < <(ids 'tv_source \(\d+-\d+\)' 8 <<<"$list")
+  mapfile -t pids < <(pipewire_ids 'pulse \(\d+-\d+\)' 4 <<<"$list")
+  mapfile -t jids < <(pipewire_ids 'tv_source \(\d+-\d+\)' 8 <<<"$list")
   if [ ${#pids[@]} -ne 4 ] || [ ${#jids[@]} -ne 8 ]; then
     echo "FAIL: pulse: ${#pids[@]} 'pulse' pairs and ${#jids[@]} JACK pairs listed"; echo "$list"; rc=1
   else
@@ -246,7 +225,7 @@ if [ "$only" = jack ]; then
   sink=tv_pw24 channels=24
   sink_up || { echo "FAIL: jack: the 24-channel sink cannot be loaded and fed"; exit 1; }
   list=$(pw-jack "$exe" --audio portaudio --list-devices 2>/dev/null)
-  mapfile -t ids12 < <(ids 'tv_pw24.* \(\d+-\d+\)' 12 <<<"$list")
+  mapfile -t ids12 < <(pipewire_ids 'tv_pw24.* \(\d+-\d+\)' 12 <<<"$list")
   if [ ${#ids12[@]} -ne 12 ]; then
     echo "FAIL: jack: ${#ids12[@]} pairs of $sink listed"; echo "$list"; rc=1
   else
