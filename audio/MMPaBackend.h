@@ -9,8 +9,10 @@
 #include "audio/MMWaveInDevice.h"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Codes of the PortAudio back ends beyond PortAudio's (which are negative).
@@ -69,14 +71,27 @@ protected:
 
     // PortAudio's finished callback of a stream (user: the Stream): unless
     // we stopped it, the device is gone, and every queued header goes back
-    // so that the owner learns of it.
+    // so that the owner learns of it; `returned` tells when all are back.
     template <class Stream>
     static void StreamFinished(void* user)
     {
         auto* s = static_cast<Stream*>(user);
         if (s->expectStop.load()) return;
         s->gone.store(true);
+        tlFinishing = s;
         s->queue.ReturnAll();
+        tlFinishing = nullptr;
+        s->returned.store(true);
+    }
+    // For a stream found gone without PortAudio having stopped it: waits
+    // until its finished callback has given every header back on PortAudio's
+    // thread (at once from a notification of that callback); the queue is
+    // the caller's afterwards.
+    template <class Stream>
+    static void AwaitReturns(const Stream& s)
+    {
+        if (tlFinishing == &s) return;
+        while (!s.returned.load()) std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
 
     std::string mInitError;
@@ -86,6 +101,8 @@ private:
     static MMRESULT ClosePa(void* stream);
     struct TJackWatch;
     std::unique_ptr<TJackWatch> mJack;  // a client of ours, opened when first needed
+    // The stream whose finished callback runs on this thread.
+    static inline thread_local const void* tlFinishing = nullptr;
 };
 
 // Silences ALSA's and JACK's diagnostics on stderr (idempotent); call before

@@ -14,6 +14,7 @@ struct TMMPortAudioWaveIn::Stream {
     std::atomic<bool> halted{false};      // set by a stop from inside the callback
     std::atomic<bool> expectStop{false};  // the stream ends because we asked
     std::atomic<bool> gone{false};        // the stream ended by itself: the device went away
+    std::atomic<bool> returned{false};    // after gone: every header is back
     std::atomic<uint64_t> frames{0};
     size_t bytesPerFrame = 0;
     int id = 0;
@@ -160,6 +161,7 @@ MMRESULT TMMPortAudioWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWa
     s->halted.store(false);
     s->expectStop.store(false);
     s->gone.store(false);
+    s->returned.store(false);
     s->frames.store(0);
     s->bytesPerFrame = fmt.nBlockAlign;
     s->id = id;
@@ -193,6 +195,7 @@ MMRESULT TMMPortAudioWaveIn::Close(HWAVEIN h)
         s->queue.Confirm(WIM_CLOSE);
         return MMSYSERR_NOERROR;
     }
+    if (s->gone.load()) AwaitReturns(*s);
     const MMRESULT r = CloseStream(*s);
     s->queue.Clear();
     s->used.store(false);
@@ -242,6 +245,7 @@ MMRESULT TMMPortAudioWaveIn::Halt(Stream& s)
         s.halted.store(true);
         return MMSYSERR_NOERROR;
     }
+    if (s.gone.load()) AwaitReturns(s);
     if (Pa_IsStreamStopped(s.pa) == 0) {
         s.expectStop.store(true);
         const PaError err = Pa_StopStream(s.pa);
@@ -372,6 +376,7 @@ MMRESULT TMMPortAudioWaveIn::OpenPair(HWAVEIN* h, const Input& in, int id, const
     s->halted.store(false);
     s->expectStop.store(false);
     s->gone.store(false);
+    s->returned.store(false);
     s->bytesPerFrame = fmt.nBlockAlign;
     s->id = id;
     const HWAVEIN handle = mStreams.NextHandle();

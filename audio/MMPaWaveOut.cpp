@@ -12,6 +12,7 @@ struct TMMPortAudioWaveOut::Stream {
     std::atomic<bool> paused{false};
     std::atomic<bool> expectStop{false};
     std::atomic<bool> gone{false};
+    std::atomic<bool> returned{false};  // after gone: every header is back
     std::atomic<uint64_t> frames{0};
     size_t bytesPerFrame = 0;
     size_t holdBytes = 0;  // the stream's output latency
@@ -76,6 +77,7 @@ MMRESULT TMMPortAudioWaveOut::Open(HWAVEOUT* h, int id, const WaveFormat& fmt, T
     s->paused.store(false);
     s->expectStop.store(false);
     s->gone.store(false);
+    s->returned.store(false);
     s->frames.store(0);
     s->bytesPerFrame = fmt.nBlockAlign;
     s->silence = SilenceValue(&fmt);
@@ -120,6 +122,7 @@ MMRESULT TMMPortAudioWaveOut::Close(HWAVEOUT h)
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
     if (s->queue.Pending() > 0 && !s->gone.load()) return WAVERR_STILLPLAYING;
+    if (s->gone.load()) AwaitReturns(*s);
     const MMRESULT r = CloseStream(*s);
     s->queue.ReturnAll();
     s->used.store(false);
@@ -166,7 +169,11 @@ MMRESULT TMMPortAudioWaveOut::Reset(HWAVEOUT h)
 {
     Stream* s = Find(h);
     if (!s) return MMSYSERR_INVALHANDLE;
-    const MMRESULT r = s->gone.load() ? MMSYSERR_NOERROR : Halt(*s);
+    MMRESULT r = MMSYSERR_NOERROR;
+    if (s->gone.load())
+        AwaitReturns(*s);
+    else
+        r = Halt(*s);
     s->queue.ReturnAll();
     s->frames.store(0);
     s->paused.store(false);

@@ -123,15 +123,20 @@ uint64_t TMMSharedCapture::Overrun() const
 
 void TMMSharedCapture::Lose()
 {
+    // Like a Write: a Halt or Detach on another thread waits until it ends.
+    // Only the taps still started are taken from the writing side; one that
+    // was halted belongs to the halting thread, which returns its headers.
+    mSeq.fetch_add(1);
+    const TMMSharedCapture* saved = tlWriting;
+    tlWriting = this;
     for (auto& slot : mTaps) {
         TMMPairTap* t = slot.load();
         if (!t) continue;
         t->gone.store(true);
-        t->state.store(TMMPairTap::Idle);
+        if (t->state.exchange(TMMPairTap::Idle) != TMMPairTap::Idle) t->queue.ReturnAll();
     }
-    Quiesce();
-    for (auto& slot : mTaps)
-        if (TMMPairTap* t = slot.load()) t->queue.ReturnAll();
+    tlWriting = saved;
+    mSeq.fetch_add(1);
 }
 
 void TMMSharedCapture::Restart()
@@ -147,13 +152,16 @@ void TMMSharedCapture::Restart()
 
 void TMMSharedCapture::Write(const int16_t* in, size_t frames, int channels)
 {
-    mSeq.fetch_add(1, std::memory_order_acq_rel);
+    // Sequentially consistent, as Halt's store of the state and load of the
+    // sequence: either Halt sees this Write under way, or this Write sees the
+    // tap halted.
+    mSeq.fetch_add(1);
     const TMMSharedCapture* saved = tlWriting;
     tlWriting = this;
     for (auto& slot : mTaps) {
         TMMPairTap* t = slot.load(std::memory_order_acquire);
         if (!t || t->LastChannel() > channels) continue;
-        int st = t->state.load(std::memory_order_acquire);
+        int st = t->state.load();
         size_t from = 0;
         if (st == TMMPairTap::Armed) {
             // Start where the stream position reaches the tap's grid.
@@ -177,5 +185,5 @@ void TMMSharedCapture::Write(const int16_t* in, size_t frames, int channels)
     }
     mFrames += frames;
     tlWriting = saved;
-    mSeq.fetch_add(1, std::memory_order_acq_rel);
+    mSeq.fetch_add(1, std::memory_order_release);
 }

@@ -60,15 +60,18 @@ public:
     // tap at the next grid point.
     void Arm(TMMPairTap* tap);
     // Stops writing into the tap; from another thread than the audio one,
-    // waits for a Write in progress to end.
+    // waits for a Write or Lose in progress to end. The caller owns the
+    // tap's queue afterwards.
     void Halt(TMMPairTap* tap);
     int Taps() const;
     bool AnyStarted() const;
     // The highest 1-based channel of the attached taps (0 without taps).
     int HighestChannel() const;
 
-    // The device went away; the stream no longer runs. Every tap is marked
-    // gone, halted, and returns all its headers.
+    // The device went away; the stream no longer runs (never while Write
+    // does). Every tap is marked gone and halted; the started ones return all
+    // their headers here. A tap halted on another thread meanwhile keeps its
+    // headers for that thread (its Halt waits until Lose has ended).
     void Lose();
     // The stream is about to (re)start from frame 0 and does not run now:
     // running taps drop their partly filled header and start again at 0, so

@@ -110,12 +110,15 @@ void TMMSimulatedWaveIn::Run()
         tick = kLongestTickUs;
         for (auto& sp : mStreams) {
             Stream& s = *sp;
-            if (s.shared || s.state.load() != sStarted) continue;
-            idle = false;
-            tick = std::min(tick, s.tickUs.load());
+            if (s.state.load() != sStarted) continue;
+            // The stream's plain fields (shared, fmt, t0 ...) are the opening
+            // thread's until this thread holds it: busy set, then still started
+            // (Hold stores the state before it waits for busy to clear).
             int free = 0;
             if (!s.busy.compare_exchange_strong(free, 1)) continue;
-            if (s.state.load() == sStarted) {
+            if (s.state.load() == sStarted && !s.shared) {
+                idle = false;
+                tick = std::min(tick, s.tickUs.load());
                 if (const uint64_t n = FramesBehind(now, s.t0, s.fmt.nSamplesPerSec, s.produced))
                     Produce(s, static_cast<size_t>(n));
             }
@@ -128,7 +131,7 @@ void TMMSimulatedWaveIn::Run()
         int free = 0;
         if (mIface.running.load() && mIface.busy.compare_exchange_strong(free, 1)) {
             if (mIface.running.load()) {
-                if (const uint64_t n = FramesBehind(now, mIface.t0, mIface.rate, mIface.produced))
+                if (const uint64_t n = FramesBehind(now, mIface.t0, mIface.rate.load(), mIface.produced))
                     ProduceInterface(static_cast<size_t>(n));
             }
             mIface.busy.store(0);
@@ -153,7 +156,7 @@ void TMMSimulatedWaveIn::StartInterface()
 {
     if (mIface.running.load()) return;
     for (int c = 0; c < InterfaceChannels; ++c)
-        mIface.gen[static_cast<size_t>(c)].Reset(&mIface.signal[static_cast<size_t>(c)].left, mIface.rate, c);
+        mIface.gen[static_cast<size_t>(c)].Reset(&mIface.signal[static_cast<size_t>(c)].left, mIface.rate.load(), c);
     mIface.capture.Restart();
     mIface.produced = 0;
     mIface.t0 = std::chrono::steady_clock::now();
@@ -323,7 +326,7 @@ MMRESULT TMMSimulatedWaveIn::Close(HWAVEIN h)
     if (s->shared) {
         mIface.capture.Detach(&s->tap);
         StopInterfaceIfIdle();
-        if (mIface.capture.Taps() == 0) mIface.rate = 0;
+        if (mIface.capture.Taps() == 0) mIface.rate.store(0);
     }
     s->queue.Clear();
     const bool confirm = !FaultsOf(s->device).noCloseConfirm;
@@ -427,7 +430,8 @@ MMRESULT TMMSimulatedWaveIn::OpenShared(HWAVEIN* h, int id, const WaveFormat& fm
                     (fmt.nChannels == 1 || fmt.nChannels == 2) && fmt.nBlockAlign == fmt.nChannels * 2 &&
                     fmt.nSamplesPerSec >= 8000 && fmt.nSamplesPerSec <= 100000;
     // One stream, one rate.
-    if (!ok || (mIface.rate != 0 && mIface.rate != fmt.nSamplesPerSec)) return WAVERR_BADFORMAT;
+    const uint32_t rate = mIface.rate.load();
+    if (!ok || (rate != 0 && rate != fmt.nSamplesPerSec)) return WAVERR_BADFORMAT;
     if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
     if (!h || !cb) return MMSYSERR_INVALPARAM;
     Stream* s = mStreams.FreeSlot();
@@ -441,7 +445,7 @@ MMRESULT TMMSimulatedWaveIn::OpenShared(HWAVEIN* h, int id, const WaveFormat& fm
     s->tap.gone.store(false);
     s->tap.frames.store(0);
     if (!mIface.capture.Attach(&s->tap)) return MMSYSERR_ALLOCATED;
-    mIface.rate = fmt.nSamplesPerSec;
+    mIface.rate.store(fmt.nSamplesPerSec);
     const HWAVEIN handle = mStreams.NextHandle();
     s->queue.Bind(handle, cb, instance);
     s->shared = true;

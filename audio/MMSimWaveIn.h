@@ -120,7 +120,9 @@ private:
         std::atomic<bool> running{false};
         std::atomic<int> busy{0};
         std::atomic<bool> gone{false};
-        uint32_t rate = 0;  // of the attached taps; 0 without
+        // Of the attached taps; 0 without. Opening another tap stores it again
+        // while the device thread reads it.
+        std::atomic<uint32_t> rate{0};
         uint64_t produced = 0;
         std::chrono::steady_clock::time_point t0;
     };

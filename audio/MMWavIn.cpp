@@ -74,6 +74,8 @@ TMMWaveInDevice& WaveInDevice()
 
 TMMWaveIn::TMMWaveIn() : TMMCustomWaveIn(WaveInDevice()) {}
 
+TMMWaveIn::~TMMWaveIn() { CloseForDestruction(); }
+
 TMMCustomWaveIn::TMMCustomWaveIn(TMMWaveInDevice& device) : mDev(device)
 {
     mDeviceCount = std::max(0, mDev.GetNumDevs());
@@ -84,11 +86,16 @@ TMMCustomWaveIn::TMMCustomWaveIn(TMMWaveInDevice& device) : mDev(device)
 
 TMMCustomWaveIn::~TMMCustomWaveIn()
 {
-    mBeingDestroyed = true;
-    DoClose(true);
+    CloseForDestruction();
     TMMMessagePoster::Unregister(this);
     DetachFromChain();
     mPool.FreeAll();
+}
+
+void TMMCustomWaveIn::CloseForDestruction()
+{
+    mBeingDestroyed = true;
+    DoClose(true);
 }
 
 // ---------------------------------------------------------------------------
@@ -407,11 +414,7 @@ void TMMCustomWaveIn::Poll()
             Lose();
             return;
         }
-        int64_t bytes;
-        {
-            Guard g(mLock, LockedMode());
-            bytes = mBytesDelivered;
-        }
+        const int64_t bytes = mBytesDelivered.load(std::memory_order_relaxed);
         if (bytes != mWatchBytes || pollerAway) {
             mWatchBytes = bytes;
             mWatchSince = now;
@@ -620,7 +623,7 @@ void TMMCustomWaveIn::StartDevice()
     try {
         {
             Guard g(mLock, LockedMode());
-            mBytesDelivered = 0;
+            mBytesDelivered.store(0, std::memory_order_relaxed);
             mHandlersRunning = 0;
             mStopPending = mStopping = mResetting = mStopPosted = false;
             mLimitReached = false;
@@ -863,16 +866,18 @@ int32_t TMMCustomWaveIn::Position()
 
 void TMMCustomWaveIn::Deliver(PWaveHdr hdr)
 {
-    const int64_t before = mBytesDelivered;
-    mBytesDelivered += hdr->dwBytesRecorded;
+    // The handler is the count's only writer while the recorder runs.
+    const int64_t before = mBytesDelivered.load(std::memory_order_relaxed);
+    int64_t delivered = before + hdr->dwBytesRecorded;
     bool hit = false;
-    if (mMaxRecordTime > 0 && mBytesDelivered >= mByteLimit) {
-        const int64_t excess = mBytesDelivered - mByteLimit;
+    if (mMaxRecordTime > 0 && delivered >= mByteLimit) {
+        const int64_t excess = delivered - mByteLimit;
         hdr->dwBytesRecorded = static_cast<uint32_t>(std::max<int64_t>(0, hdr->dwBytesRecorded - excess));
-        mBytesDelivered = mByteLimit;
+        delivered = mByteLimit;
         hit = true;
         mLimitReached = true;
     }
+    mBytesDelivered.store(delivered, std::memory_order_relaxed);
     // Past the limit nothing more goes down the chain.
     if (!hit || before < mByteLimit) BufferReady(hdr);
     if (hit) {

@@ -86,8 +86,9 @@ public:
     bool DevicePaused() const { return (mState.load() & stPaused) != 0; }
     bool StopPending() const { return mStopPending; }
     HWAVEIN Handle() const { return mHandle.load(); }
-    // Bytes handed down the chain since Start.
-    int64_t BytesDelivered() const { return mBytesDelivered; }
+    // Bytes handed down the chain since Start; any thread may read it (the
+    // buffer handler counts it wherever it runs).
+    int64_t BytesDelivered() const { return mBytesDelivered.load(std::memory_order_relaxed); }
     MMRESULT LastError() const { return mLastError; }
     const std::string& LastErrorText() const { return mLastErrorText; }
 
@@ -135,6 +136,11 @@ public:
     void HandleMessage(uint32_t msg, uintptr_t wParam, void* lParam) override;
 
 protected:
+    // Closes for good (no OnStop, OnClose): the device and notification
+    // threads are ended when it returns. A derived destructor calls it first,
+    // since those threads make virtual calls on the recorder until then.
+    void CloseForDestruction();
+
     TMMWaveInDevice& mDev;
 
 private:
@@ -203,7 +209,7 @@ private:
     std::mutex mLock;
     int mQueued = 0;
     int mHandlersRunning = 0;
-    int64_t mBytesDelivered = 0;
+    std::atomic<int64_t> mBytesDelivered{0};
     int64_t mByteLimit = INT32_MAX;
     bool mLimitReached = false;
     uint32_t mLastPosition = 0;
@@ -241,6 +247,7 @@ class TMMWaveIn : public TMMCustomWaveIn {
 public:
     TMMWaveIn();
     explicit TMMWaveIn(TMMWaveInDevice& device) : TMMCustomWaveIn(device) {}
+    ~TMMWaveIn() override;
 };
 
 // The process-wide capture back end used by TMMWaveIn(); the caller keeps

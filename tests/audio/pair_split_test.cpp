@@ -1,11 +1,15 @@
 // The pairs of a multichannel device and the stream they share: names, the
 // channel copy at its edges, alignment of pairs started together or late,
-// halting one pair, the device going away, a restart of the stream.
+// halting one pair, the device going away (also while a pair is stopped on
+// another thread), a restart of the stream.
 #include "audio/MMPairSplit.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -192,6 +196,63 @@ TEST(SharedCapture, LoseReturnsEveryHeaderAndRestartRealigns)
     s.Detach(&b.tap);
     EXPECT_EQ(s.Taps(), 0);
     EXPECT_EQ(s.HighestChannel(), 0);
+}
+
+// A tap whose headers count how often each came back (from any thread).
+struct CountedTap {
+    TMMPairTap tap;
+    std::array<WaveHdr, 3> hdrs;
+    std::array<std::vector<char>, 3> mem;
+    std::array<std::atomic<int>, 3> returned{};
+
+    explicit CountedTap(int first)
+    {
+        tap.first = first;
+        tap.gridFrames = 16;
+        tap.queue.Bind(1, &Notify, this);
+        for (size_t i = 0; i < hdrs.size(); ++i) {
+            mem[i].resize(16 * 4);
+            hdrs[i].lpData = mem[i].data();
+            hdrs[i].dwBufferLength = 16 * 4;
+            hdrs[i].dwUser = i;
+            tap.queue.Add(&hdrs[i]);
+        }
+    }
+    static void Notify(HWAVEIN, uint32_t msg, void* self, PWaveHdr h)
+    {
+        if (msg == WIM_DATA) ++static_cast<CountedTap*>(self)->returned[h->dwUser];
+    }
+};
+
+// The device goes away on the audio thread while the GUI thread stops and
+// resets one recorder: every header comes back exactly once, from one side
+// or the other, and the queue is never worked on by both at a time.
+TEST(SharedCapture, LoseWhileAPairIsStoppedReturnsEachHeaderOnce)
+{
+    for (int round = 0; round < 200; ++round) {
+        TMMSharedCapture s;
+        CountedTap stopped(0), running(2);
+        s.Attach(&stopped.tap);
+        s.Attach(&running.tap);
+        s.Arm(&stopped.tap);
+        s.Arm(&running.tap);
+        uint64_t pos = 0;
+        Feed(s, pos, 24);  // one full header each, 8 frames in the next
+        std::atomic<bool> go{false};
+        std::thread audio([&] {
+            while (!go.load()) {
+            }
+            s.Lose();
+        });
+        go.store(true);
+        s.Halt(&stopped.tap);
+        stopped.tap.queue.ReturnAll();
+        audio.join();
+        for (CountedTap* t : {&stopped, &running})
+            for (size_t i = 0; i < t->hdrs.size(); ++i) ASSERT_EQ(t->returned[i].load(), 1) << round << " " << i;
+        EXPECT_TRUE(stopped.tap.gone.load());
+        EXPECT_FALSE(s.AnyStarted());
+    }
 }
 
 TEST(SharedCapture, FullTableAndOverrun)
