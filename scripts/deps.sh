@@ -11,6 +11,7 @@ if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins python3)
   pkgs+=(jackd2 meterbridge xvfb)  # JACK tests start a dummy server; scripts/measure.sh and its test
   pkgs+=(desktop-file-utils appstream man-db)  # validators of the install tree
+  pkgs+=(faketime)  # scripts/soak.sh steps the instances' wall clock
 fi
 [ "$what" = deb ] && pkgs+=(dpkg-dev file)   # scripts/build-deb.sh: cpack with dpkg-shlibdeps
 missing=()
