@@ -1711,6 +1711,96 @@ def main_thread_stack(path, limit=14):
     return out
 
 
+def self_test():
+    """Feeds the checks a made-up run of known faults and asserts each is
+    found, and that a clean instance passes. No server, no program."""
+    from types import SimpleNamespace as NS
+    global log
+    log = lambda msg: None
+    tmp = tempfile.mkdtemp(prefix="tv-soak-check.")
+    wall0 = 1_800_000_000.0   # harness time 0 on the wall clock (UTC)
+
+    def stamp(t):
+        w = wall0 + t
+        return time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(w)) + f".{int(w * 1000) % 1000:03d}+0000"
+
+    truth, events, journal = Truth(), {"win": [], "head": []}, {"win": [], "head": []}
+
+    def silence(inst, strip, t0, t1, alarm=None, restore=None, told=None, logged=True):
+        x = truth.add(inst, [strip], t0, "long silence" if t1 - t0 > 3 else "short pause")[0]
+        x.t1_lo, x.t1_hi = t1, t1 + 0.6
+        for kind, t in (("alarm", alarm), ("restored", restore)):
+            if t is None:
+                continue
+            silent = (told if told is not None and kind == "restored" else t - t0 - 1.5)
+            e = {"event": kind, "strip": strip, "label": "", "level_db": None, "silent_seconds": round(silent, 1),
+                 "time": stamp(t)}
+            events[inst].append((t, e))
+            if logged:
+                journal[inst].append(f"{stamp(t)} {kind} strip={strip} label=\"\" level_db=-inf "
+                                     f"silent_s={silent:.1f}")
+
+    for inst in ("win", "head"):
+        silence(inst, 5, 100, 110, 105, 110.3)                  # as it should be
+        silence(inst, 6, 150, 151)                              # a pause, no alarm
+    silence("head", 6, 200, 210)                                # missed
+    silence("head", 7, 300, 301, 304)                           # a pause that alarmed
+    silence("head", 8, 400, 410, 405, 410.2, told=3609.0)       # silent_s off by the clock step
+    events["head"].append((500, {"event": "alarm", "strip": 9, "silent_seconds": 4.0, "time": stamp(500)}))
+    journal["head"].append(f"{stamp(500)} alarm strip=9 label=\"\" level_db=-inf silent_s=4.0")
+    silence("head", 10, 600, 610, 605, 610.2)
+    events["head"].append((607, {"event": "alarm", "strip": 10, "silent_seconds": 5.0, "time": stamp(607)}))
+    silence("head", 11, 700, 711, 705, 711.1, logged=False)     # lost while the disk was full: allowed
+    silence("head", 12, 800, 810, 805, 810.2, logged=False)     # lost
+    journal["head"].append(f"{stamp(900)} restored strip=13 label=\"\" level_db=-12.00 ")  # torn
+    for inst in events:
+        events[inst].sort(key=lambda e: e[0])
+    insts, pollers = {}, {}
+    for inst in ("win", "head"):
+        folder = os.path.join(tmp, inst, "journal")
+        os.makedirs(folder)
+        for line in journal[inst]:
+            day = line[:10]
+            if inst == "head" and "strip=5 " in line and "alarm" in line:
+                day = "2001-01-01"                              # in another day's file
+            with open(os.path.join(folder, day + ".log"), "a") as f:
+                f.write(line + "\n")
+        err = os.path.join(tmp, inst, "stderr.txt")
+        open(err, "w").close()
+        stats = {"recorders_running": 12, "reopens": [0] * PAIRS, "seconds_lost": [0.0] * PAIRS,
+                 "dropped_buffers": 0, "max_rss_kb": 60000}
+        insts[inst] = NS(name=inst, exit=(0, "stopped with SIGTERM"), hung_at=None, backtrace=None, journal=folder,
+                         out=os.path.join(tmp, inst), stderr=err, stats=lambda st=stats: st,
+                         stderr_since=lambda *a, **k: [])
+        pollers[inst] = NS(ok=1000, too_many=0, failed=0, metrics_ok=100, metrics_bad=0, metrics_fault=None, gaps=[],
+                           last_sounding=[1190.0] * STRIPS)
+    final = {n: ({"recorders": [{"recorder": k, "device": f"d{k}", "running": True, "reopens": 0, "buffers": 9}
+                                for k in range(1, PAIRS + 1)]}, 1190.0) for n in insts}
+    rss = {"win": [(t, 60000 + (t % 20)) for t in range(0, 1200, 10)],
+           "head": [(t, 50000 + int(t * 5 * 1024 / 3600)) for t in range(0, 1200, 10)]}   # +5 MB/h
+    soak = NS(args=NS(hours=1200 / 3600, seed=0, fault_every=(60, 60), rss_limit=1.0, rss_min_span=10.0),
+              notes=[], faults=[], kinds=[], insts=insts, pollers=pollers, truth=truth,
+              webhook=NS(of=lambda n: list(events[n])), disk_full_windows=[(699.0, 712.0)], wall0=wall0,
+              clock=NS(offsets_at=lambda t: {0}), rss=rss, metering_from=0.0, warmup=lambda: 300.0,
+              final=final, sounding_at_end={n: list(range(1, STRIPS + 1)) for n in insts})
+    c = Checker(soak)
+    ok = c.run()
+    shutil.rmtree(tmp)
+    found = "\n".join(c.failures)
+    expect = ["head: 1 missed", "head: 1 short pauses alarmed", "head: 1 bad length", "head: 1 duplicate",
+              "head: 2 unexpected", "head: 3 journal lines lost", "head: 1 malformed journal lines",
+              "head: 1 journal lines in another day's file", "head: resident memory grows 5.0"]
+    missing = [e for e in expect if e not in found]
+    extra = [f for f in c.failures if not any(f.startswith(e) for e in expect)]
+    lost_full = [l for l in c.lines if "lost while the disk was full: alarm strip=11" in l]
+    if ok or missing or extra or not lost_full:
+        print("\n".join(c.lines))
+        print("missing findings:", missing, "\nunexpected findings:", extra, "\nlost while full:", lost_full)
+        return 1
+    print(f"the checks found all {len(expect)} planted faults and passed the clean instance")
+    return 0
+
+
 def parse_every(text):
     parts = text.split("-")
     lo = float(parts[0])
@@ -1721,6 +1811,8 @@ def parse_every(text):
 
 
 def main():
+    if sys.argv[1:] == ["--self-test"]:
+        return self_test()
     ap = argparse.ArgumentParser(description="Soak harness of the meter (see docs/soak.md).")
     ap.add_argument("hours", type=float, help="length of the run in hours (0.05 = 3 minutes)")
     ap.add_argument("--build", required=True, help="build folder with tarvolin and tv-jack-source")
