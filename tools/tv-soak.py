@@ -396,8 +396,8 @@ class Instance:
         self.logout = os.path.join(self.out, "log-out.txt")
         self.proc = None
         self.exit = None          # (return code, how it ended)
-        self.hung_at = None       # harness time the status endpoint stopped answering for good
-        self.backtrace = None
+        self.hangs = []           # [from, to or None]: /status unanswered for 15 s or more
+        self.backtraces = []      # gdb's stacks: one taken 15 s into each hang, one if it ignored SIGTERM
         self.devices = {}
 
     def env(self, base):
@@ -441,6 +441,21 @@ class Instance:
         self.proc = subprocess.Popen(prefix + args, env=env, stdout=open(self.stdout, "w"),
                                      stderr=open(self.stderr, "w"), stdin=subprocess.DEVNULL)
 
+    @property
+    def hung_at(self):
+        """Start of the hang going on now, or None."""
+        return self.hangs[-1][0] if self.hangs and self.hangs[-1][1] is None else None
+
+    def take_backtrace(self, name):
+        if not shutil.which("gdb") or not self.alive():
+            return
+        rc, out = run_quiet(["gdb", "-p", str(self.proc.pid), "-batch", "-ex", "thread apply all bt 30"],
+                            os.environ, 90)
+        path = os.path.join(self.out, name)
+        with open(path, "w") as f:
+            f.write(out)
+        self.backtraces.append(path)
+
     def alive(self):
         return self.proc is not None and self.proc.poll() is None
 
@@ -483,12 +498,7 @@ class Instance:
             return
         except subprocess.TimeoutExpired:
             pass
-        if shutil.which("gdb"):
-            rc, out = run_quiet(["gdb", "-p", str(self.proc.pid), "-batch", "-ex", "thread apply all bt 30"],
-                                os.environ, 90)
-            self.backtrace = os.path.join(self.out, "hung-backtrace.txt")
-            with open(self.backtrace, "w") as f:
-                f.write(out)
+        self.take_backtrace("stop-backtrace.txt")
         self.proc.kill()
         self.proc.wait()
         self.exit = (self.proc.returncode, f"did not end {grace:.0f} s after SIGTERM; killed")
@@ -520,7 +530,7 @@ class Poller(threading.Thread):
         self.metrics_ok = self.metrics_bad = 0
         self.metrics_fault = None
         self.gap_since = None       # harness time of the first failure of the current gap
-        self.gaps = []              # (from, to) without an answer, longer than 3 s
+        self.gaps = []              # (from, to) without an answer, longer than 10 s
         self.sounding_since = [None] * STRIPS
         self.last_sounding = [None] * STRIPS
         self.states = [None] * STRIPS
@@ -566,7 +576,7 @@ class Poller(threading.Thread):
     def answered(self, t):
         with self.lock:
             if self.gap_since is not None:
-                if t - self.gap_since > 3:
+                if t - self.gap_since > 10:
                     self.gaps.append((self.gap_since, t))
                     log(f"{self.inst.name}: /status answers again after {t - self.gap_since:.1f} s")
                 self.gap_since = None
@@ -1180,8 +1190,13 @@ class Soak:
                 log(f"{n} ended by itself with status {i.proc.returncode}")
             gap = self.pollers[n].gap_now()
             if gap is not None and gap > 15 and i.hung_at is None and i.alive():
-                i.hung_at = now() - gap
+                i.hangs.append([now() - gap, None])
                 log(f"{n}: /status has not answered for {gap:.0f} s: the instance seems hung")
+                threading.Thread(target=i.take_backtrace, args=(f"hung-backtrace-{len(i.hangs)}.txt",),
+                                 daemon=True).start()
+            elif gap is None and i.hung_at is not None:
+                i.hangs[-1][1] = now()
+                log(f"{n}: answers again after {now() - i.hangs[-1][0]:.0f} s")
         keep = []
         for inst, strips, sil in self.dead_watch:
             poller = self.pollers[inst]
@@ -1253,7 +1268,10 @@ class Soak:
         for p in self.pollers.values():
             wait_for(lambda p=p: p.last_t is not None and p.last_t > t_end + 1.5, 10, 0.2)
         self.sample_rss()
-        self.final = {n: (p.last, p.last_t) for n, p in self.pollers.items()}
+        self.watch_instances()
+        # No answer after the silences ended: the state at the end is not known.
+        self.final = {n: (p.last, p.last_t) if p.last_t is not None and p.last_t > t_end else (None, None)
+                      for n, p in self.pollers.items()}
         self.sounding_at_end = {n: [s for s in range(1, STRIPS + 1) if p.sounding_after([s], t_end - 3)]
                                 for n, p in self.pollers.items()}
 
@@ -1277,6 +1295,12 @@ class Soak:
                     pass
         if getattr(self, "webhook", None):
             self.webhook.close()
+        if self.rss["win"] or self.rss["head"]:
+            with open(os.path.join(self.out, "rss.csv"), "w") as f:
+                f.write("instance,seconds,rss_kb\n")
+                for n, samples in self.rss.items():
+                    for t, kb in samples:
+                        f.write(f"{n},{t:.1f},{kb}\n")
         # Keep the journals with the report.
         for i in getattr(self, "insts", {}).values():
             if os.path.isdir(i.journal):
@@ -1344,20 +1368,22 @@ class Checker:
     def fault_name(self, f):
         return f"fault {self.s.faults.index(f) + 1} ({f['kind']} at {clock_text(f['start'])})" if f else "the start"
 
-    def unverifiable_from(self, inst):
+    def blind(self, inst):
+        """Windows in which the instance could not act: its hangs, and the time
+        after it ended during the run."""
         i = self.s.insts[inst]
-        t = i.hung_at
+        out = [(a, b if b is not None else math.inf) for a, b in i.hangs]
         if i.exit and "during the run" in i.exit[1]:
             m = re.search(r"at (\d+) s", i.exit[1])
             if m:
-                t = min(t or math.inf, float(m.group(1)))
-        return t
+                out.append((float(m.group(1)), math.inf))
+        return out
 
     # -- silences against the events ----------------------------------------
 
     def silences(self, inst):
         events = self.s.webhook.of(inst)
-        stop_t = self.unverifiable_from(inst)
+        blind = self.blind(inst)
         per_strip = {}
         for t, e in events:
             if isinstance(e.get("strip"), int):
@@ -1371,7 +1397,8 @@ class Checker:
             used = set()
             for x in self.s.truth.of(inst, strip):
                 exp = x.expect()
-                if stop_t is not None and x.t0 + LONG_MIN > stop_t:
+                end = (x.t1_hi if x.t1_hi is not None else math.inf) + SLACK
+                if any(x.t0 <= b + SLACK and end >= a for a, b in blind):
                     counts["unverifiable"] += 1
                     continue
                 hi = (x.t1_hi if x.t1_hi is not None else math.inf) + SLACK
@@ -1419,7 +1446,7 @@ class Checker:
                     problems.append(f"{where}: restore says silent_s={told:.1f}, the silence lasted "
                                     f"{true_len:.1f} s")
             for k, (t, e) in enumerate(evs):
-                if k in used or (stop_t is not None and t > stop_t):
+                if k in used or any(a <= t <= b + SLACK for a, b in blind):
                     continue
                 counts["unexpected"] += 1
                 f = self.fault_at(t)
@@ -1565,21 +1592,22 @@ class Checker:
                 self.say(f"  process: exit status {i.exit[0]}, {i.exit[1]}")
                 if i.exit[0] != 0 or "stopped with SIGTERM" not in i.exit[1]:
                     self.fail(f"{inst}: {i.exit[1]} (exit status {i.exit[0]})")
-            if i.hung_at is not None:
-                f = self.fault_at(i.hung_at)
-                self.say(f"  status endpoint stopped answering at {clock_text(i.hung_at)}, after "
-                         f"{self.fault_name(f)}")
-                self.fail(f"{inst}: hung from {clock_text(i.hung_at)} (after {self.fault_name(f)})")
-                if i.backtrace:
-                    self.say(f"  main thread's stack when killed ({i.backtrace}):")
-                    for line in main_thread_stack(i.backtrace):
-                        self.say(f"    {line}")
+            for a, b in i.hangs:
+                f = self.fault_at(a)
+                span = f"from {clock_text(a)} to {clock_text(b)} ({b - a:.0f} s)" if b else \
+                    f"from {clock_text(a)} to the end"
+                self.say(f"  hung: /status unanswered {span}, after {self.fault_name(f)}")
+                self.fail(f"{inst}: hung {span}, after {self.fault_name(f)}")
+            for path in i.backtraces:
+                self.say(f"  main thread's stack ({os.path.basename(path)}):")
+                for line in main_thread_stack(path):
+                    self.say(f"    {line}")
             p = s.pollers[inst]
             self.say(f"  status polls: {p.ok} answered, {p.too_many} answered 429, {p.failed} failed; "
                      f"metrics {p.metrics_ok} ok, {p.metrics_bad} bad")
             for g0, g1 in p.gaps:
                 self.say(f"  no /status answer {clock_text(g0)}-{clock_text(g1)} ({g1 - g0:.0f} s)")
-                if i.hung_at is None:
+                if not any(a <= g1 and (b is None or g0 <= b) for a, b in i.hangs):
                     self.fail(f"{inst}: /status did not answer for {g1 - g0:.0f} s from {clock_text(g0)}")
             if p.metrics_bad:
                 self.fail(f"{inst}: /metrics failed {p.metrics_bad} times ({p.metrics_fault})")
@@ -1647,14 +1675,14 @@ class Checker:
             final, t_final = s.final.get(inst, (None, None))
             stats = i.stats()
             dead = []
-            if final is not None and i.hung_at is None:
+            if final is not None:
                 quiet = [n for n in range(1, STRIPS + 1) if n not in s.sounding_at_end[inst]]
                 for k, r in enumerate(final["recorders"][:PAIRS], 1):
                     strips = [2 * k - 1, 2 * k]
                     if not r["running"] or any(n in quiet for n in strips):
                         dead.append((k, r, [n for n in strips if n in quiet]))
-            elif i.hung_at is not None:
-                self.say("  recorders: not known at the end (the instance was hung)")
+            else:
+                self.say("  recorders: not known at the end (no /status answer after the last silence)")
             if stats:
                 self.say(f"  --stats: recorders_running {stats['recorders_running']}, reopens "
                          f"{compact_counts(stats['reopens'])}, seconds_lost {compact_counts(stats['seconds_lost'])},"
@@ -1679,7 +1707,7 @@ class Checker:
                     self.say(f"    stderr after {self.fault_name(f)}:")
                     for line in i.stderr_since(f["stderr"][inst]):
                         self.say(f"      {line}")
-            elif final is not None and i.hung_at is None:
+            elif final is not None:
                 self.say("  recorders: all 12 running, all 24 strips sounding at the end")
             self.say()
 
@@ -1769,7 +1797,8 @@ def self_test():
         open(err, "w").close()
         stats = {"recorders_running": 12, "reopens": [0] * PAIRS, "seconds_lost": [0.0] * PAIRS,
                  "dropped_buffers": 0, "max_rss_kb": 60000}
-        insts[inst] = NS(name=inst, exit=(0, "stopped with SIGTERM"), hung_at=None, backtrace=None, journal=folder,
+        insts[inst] = NS(name=inst, exit=(0, "stopped with SIGTERM"), hangs=[], hung_at=None, backtraces=[],
+                         journal=folder,
                          out=os.path.join(tmp, inst), stderr=err, stats=lambda st=stats: st,
                          stderr_since=lambda *a, **k: [])
         pollers[inst] = NS(ok=1000, too_many=0, failed=0, metrics_ok=100, metrics_bad=0, metrics_fault=None, gaps=[],
