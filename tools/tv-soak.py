@@ -995,7 +995,7 @@ class Soak:
         if self.rng.random() > 0.5:
             return
         long = self.rng.random() < 0.6
-        seconds = self.rng.uniform(LONG_MIN + 2.5, LONG_MIN + 5) if long else self.rng.uniform(0.4, SHORT_MAX)
+        seconds = self.rng.uniform(LONG_MIN + 2.5, LONG_MIN + 5) if long else self.rng.uniform(0.4, SHORT_MAX - 0.4)
         if self.audio_fault_near(inst, seconds + 8) or now() + seconds > self.quiet_from:
             return
         poller = self.pollers[inst]
