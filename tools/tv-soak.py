@@ -1726,7 +1726,7 @@ class Checker:
                 first = min((s.pollers[inst].last_sounding[2 * k - 2] or 0) for k, _, _ in dead)
                 f = self.fault_at(first)
                 if f:
-                    self.say(f"    stderr after {self.fault_name(f)}:")
+                    self.say(f"    stderr from {self.fault_name(f)} on (later faults included):")
                     for line in i.stderr_since(f["stderr"][inst]):
                         self.say(f"      {line}")
             elif final is not None:
