@@ -12,6 +12,7 @@ if [ "$what" = test ]; then
   pkgs+=(jackd2 meterbridge xvfb)  # JACK tests start a dummy server; scripts/measure.sh and its test
   pkgs+=(pipewire pipewire-bin wireplumber pipewire-pulse pipewire-jack dbus)  # scripts/pipewire-server.sh
   pkgs+=(desktop-file-utils appstream man-db)  # validators of the install tree
+  pkgs+=(faketime)  # scripts/soak.sh steps the instances' wall clock
 fi
 [ "$what" = deb ] && pkgs+=(dpkg-dev file)   # scripts/build-deb.sh: cpack with dpkg-shlibdeps
 missing=()
