@@ -1,5 +1,7 @@
 #include "audio/MMPaBackend.h"
 
+#include "audio/MMJackCapture.h"
+
 #include <portaudio.h>
 
 #include <chrono>
@@ -54,22 +56,9 @@ TMMPaBackend::TMMPaBackend()
     }
 }
 
-// A JACK client that only lists ports; reopened after the server went away.
+// The device watch's answers, per JACK client name, reused for a second: the
+// pairs of one client cost one query (~40 us) of the server a second.
 struct TMMPaBackend::TJackWatch {
-#ifdef TARVOLIN_HAVE_JACK
-    jack_client_t* client = nullptr;
-    std::atomic<bool> down{false};
-
-    ~TJackWatch() { Drop(); }
-    void Drop()
-    {
-        if (client) jack_client_close(client);
-        client = nullptr;
-        down.store(false);
-    }
-    static void Shutdown(void* arg) { static_cast<TJackWatch*>(arg)->down.store(true); }
-    // The last answer per client, reused for a second: the pairs of one
-    // client cost one query (~40 us) of the server a second.
     struct TAnswer {
         std::string name;
         std::chrono::steady_clock::time_point at;
@@ -83,7 +72,7 @@ struct TMMPaBackend::TJackWatch {
         const auto now = std::chrono::steady_clock::now();
         for (const TAnswer& a : answers)
             if (a.name == name && now - a.at < std::chrono::seconds(1)) return a.present;
-        const int present = Ask(name);
+        const int present = TMMJackCapture::HasOutputs(name);
         for (TAnswer& a : answers)
             if (a.name == name) {
                 a = {name, now, present};
@@ -92,31 +81,6 @@ struct TMMPaBackend::TJackWatch {
         answers.push_back({name, now, present});
         return present;
     }
-
-    int Ask(const std::string& name)
-    {
-        if (down.load()) Drop();
-        if (!client) {
-            jack_status_t status;
-            client = jack_client_open("tarvolin-watch", static_cast<jack_options_t>(JackNoStartServer | JackUseExactName),
-                                      &status);
-            if (!client)
-                client = jack_client_open("tarvolin-watch", JackNoStartServer, &status);
-            if (!client) return -1;
-            jack_on_shutdown(client, Shutdown, this);
-        }
-        std::string pattern = "^";
-        for (char c : name) {
-            if (std::strchr("\\^$.|?*+()[]{}", c)) pattern += '\\';
-            pattern += c;
-        }
-        pattern += ":";
-        const char** ports = jack_get_ports(client, pattern.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
-        const bool any = ports && ports[0];
-        if (ports) jack_free(ports);
-        return any ? 1 : 0;
-    }
-#endif
 };
 
 TMMPaBackend::~TMMPaBackend() = default;

@@ -43,12 +43,12 @@ protected:
     static MMRESULT ErrorText(MMRESULT err, std::string& text);
     // Whether the device of PortAudio index pa is still there. PortAudio
     // lists a JACK client's ports as a device once, at initialisation, and a
-    // stream on them keeps running unconnected when the client exits: a
-    // client of that name must have output ports now. (A client that comes
-    // back under its name is connected again when the stream reopens: its
-    // ports are looked up by the client's name at each open.) Every other
+    // capture of them keeps running unconnected when the client exits: a
+    // client of that name must have output ports now (asked through the
+    // process's JACK client, MMJackCapture.h; a client that comes back under
+    // its name is connected again when the capture reopens). Every other
     // device is present; its loss shows as a stream that stops or stalls.
-    // GUI thread; one query of the JACK server per call.
+    // GUI thread; at most one query of the JACK server per client a second.
     bool DevicePresent(int pa);
     // Marks the stream as stopping on purpose and closes its PortAudio
     // stream (PaStream is void); MMSYSERR_NOERROR or PortAudio's code.

@@ -1,5 +1,7 @@
 #include "audio/MMPaWaveIn.h"
 
+#include "audio/MMJackCapture.h"
+
 #include <portaudio.h>
 
 #include <algorithm>
@@ -29,6 +31,11 @@ struct TMMPortAudioWaveIn::Shared {
     uint32_t rate = 0;  // of the attached pairs; 0 without
     std::atomic<bool> expectStop{false};
     std::atomic<bool> dead{false};  // the stream ended by itself
+    // A JACK client's ports: captured through a client of ours, not PortAudio.
+    bool jack = false;
+    std::string client;
+    TMMJackCapture jackCapture;
+    bool Running() const { return pa || jackCapture.IsOpen(); }
 };
 
 namespace {
@@ -94,6 +101,7 @@ TMMPortAudioWaveIn::~TMMPortAudioWaveIn()
     CloseOpenStreams(mStreams);
     for (auto& sh : mShared)
         if (sh) CloseShared(*sh);
+    TMMJackCapture::CloseClient();
 }
 
 int TMMPortAudioWaveIn::PaIndex(int id) const
@@ -335,6 +343,10 @@ MMRESULT TMMPortAudioWaveIn::OpenPair(HWAVEIN* h, const Input& in, int id, const
     if (!slot) {
         slot = std::make_unique<Shared>();
         slot->device = in.pa;
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(in.pa);
+        const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+        slot->jack = TMMJackCapture::Available() && api && api->type == paJACK && info->name;
+        if (slot->jack) slot->client = info->name;
     }
     Shared& sh = *slot;
     if (sh.dead.load() && sh.capture.Taps() == 0) {
@@ -349,10 +361,15 @@ MMRESULT TMMPortAudioWaveIn::OpenPair(HWAVEIN* h, const Input& in, int id, const
     const int width = PairWidth(in.channels, in.pair);
     PaStreamParameters q{};
     q.device = in.pa;
-    q.channelCount = std::max(first + width, sh.pa ? sh.channels : 0);
+    q.channelCount = std::max(first + width, sh.Running() ? sh.channels : 0);
     q.sampleFormat = paInt16;
     q.suggestedLatency = Pa_GetDeviceInfo(in.pa)->defaultHighInputLatency;
-    if (!sh.pa && Pa_IsFormatSupported(&q, nullptr, fmt.nSamplesPerSec) != paFormatIsSupported) {
+    if (sh.jack && !sh.Running()) {
+        // PortAudio's JACK client may belong to a server that has gone: ask the server itself.
+        const uint32_t rate = TMMJackCapture::ServerRate();
+        if (rate == 0) return kPaDeviceGone;
+        if (rate != fmt.nSamplesPerSec) return WAVERR_BADFORMAT;
+    } else if (!sh.Running() && Pa_IsFormatSupported(&q, nullptr, fmt.nSamplesPerSec) != paFormatIsSupported) {
         q.channelCount = in.channels;  // devices that open only whole
         if (Pa_IsFormatSupported(&q, nullptr, fmt.nSamplesPerSec) != paFormatIsSupported) return WAVERR_BADFORMAT;
     }
@@ -394,6 +411,15 @@ MMRESULT TMMPortAudioWaveIn::StartShared(Shared& sh)
 {
     if (sh.dead.load()) return kPaDeviceGone;
     const int needed = sh.capture.HighestChannel();
+    if (sh.jack) {
+        if (sh.jackCapture.IsOpen() && sh.channels >= needed) return MMSYSERR_NOERROR;
+        CloseShared(sh);
+        sh.capture.Restart();
+        sh.expectStop.store(false);
+        const MMRESULT r = sh.jackCapture.Open(sh.client, needed, sh.rate, &sh.capture, &sh.dead);
+        if (r == MMSYSERR_NOERROR) sh.channels = needed;
+        return r;
+    }
     if (sh.pa && sh.channels >= needed) {
         if (Pa_IsStreamStopped(sh.pa) == 1) {
             sh.capture.Restart();
@@ -431,6 +457,11 @@ MMRESULT TMMPortAudioWaveIn::StartShared(Shared& sh)
 
 void TMMPortAudioWaveIn::CloseShared(Shared& sh)
 {
+    if (sh.jackCapture.IsOpen()) {
+        sh.expectStop.store(true);
+        sh.jackCapture.Close();
+        sh.channels = 0;
+    }
     if (!sh.pa) return;
     sh.expectStop.store(true);
     Pa_CloseStream(sh.pa);

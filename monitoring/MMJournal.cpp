@@ -346,13 +346,22 @@ void TMMJournal::Write(TLine& line)
         if (!OpenFor(line.Date)) return;
         PruneBefore(mOldestKept);
     }
+    // Where the line starts: a line the disk took only part of is cut off
+    // again, so that the file holds whole lines only.
+    const off_t start = lseek(mFd, 0, SEEK_END);
     const char* p = line.Text.data();
     size_t left = line.Text.size();
     while (left > 0) {
         const ssize_t n = write(mFd, p, left);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            Fail("Journal: cannot write " + path + ": " + std::strerror(n < 0 ? errno : ENOSPC));
+            const int err = n < 0 ? errno : ENOSPC;
+            if (left < line.Text.size() && start >= 0 && ftruncate(mFd, start) != 0) {
+                // The torn line stays; the next one starts on a line of its own.
+                const ssize_t nl = write(mFd, "\n", 1);
+                (void)nl;
+            }
+            Fail("Journal: cannot write " + path + ": " + std::strerror(err));
             // Reopen at the next line: the file may have been removed or the disk freed.
             close(mFd);
             mFd = -1;

@@ -51,9 +51,16 @@ void TMMSilenceDetector::Emit(TSilenceEventKind kind, int n, int level, std::str
 {
     if (mListeners.empty()) return;
     const int64_t now = mHost.NowMs();
-    const int64_t since = mSilentSince[n - 1];
-    const TSilenceEvent e{kind, n, mHost.LabelText(n), level, now, std::move(line), since >= 0 ? now - since : 0};
+    const TSilenceEvent e{kind, n, mHost.LabelText(n), level, now, std::move(line), SilentForMs(n)};
     for (const TListener& l : mListeners) l(e);
+}
+
+int64_t TMMSilenceDetector::SilentForMs(int n) const
+{
+    const int64_t since = mSilentSince[n - 1];
+    if (since < 0) return 0;
+    const int64_t now = mHost.SteadyMs();
+    return now > since ? now - since : 0;
 }
 
 void TMMSilenceDetector::TimerOffTick()
@@ -70,7 +77,7 @@ void TMMSilenceDetector::TimerOffTick()
         if (level < threshold) {
             // A flicker shorter than the recovery time: the alarm goes on.
             mAboveChecks[n - 1] = 0;
-            if (mSilentSince[n - 1] < 0) mSilentSince[n - 1] = mHost.NowMs();
+            if (mSilentSince[n - 1] < 0) mSilentSince[n - 1] = mHost.SteadyMs();
             if (strip(n) && !strip(n)->Active()) strip(n)->Start();
             continue;
         }

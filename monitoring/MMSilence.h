@@ -70,6 +70,9 @@ public:
     virtual void ReapplyStandard() = 0;     // redraws every scale picture
     virtual void ReportError(const std::string& text) = 0;
     virtual int64_t NowMs() = 0;            // local wall clock for the log line
+    // A clock that only moves forward, for lengths of silence: a wall clock
+    // set back or forward must not shorten or stretch them.
+    virtual int64_t SteadyMs() { return NowMs(); }
     virtual std::string DateTimeText(int64_t ms) = 0;  // short date + long time
     virtual char DecimalSeparator() = 0;
 };
@@ -152,6 +155,8 @@ public:
     // NowMs of the check that first found strip n below the threshold in
     // the current silence; -1 while it sounds.
     int64_t SilentSinceMs(int n) const { return mSilentSince[n - 1]; }
+    // Length of strip n's current silence (0 while none), by SteadyMs.
+    int64_t SilentForMs(int n) const;
     // NowMs when strip n last went into alarm; -1 before its first alarm.
     int64_t LastAlarmMs(int n) const { return mLastAlarm[n - 1]; }
     // Strip n is in alarm and sounds, not yet for the recovery time.

@@ -49,13 +49,12 @@ std::string PromLabel(const std::string& v)
 
 }  // namespace
 
-void FillDetectorStatus(TStripStatus& s, const TMMSilenceDetector& d, int64_t nowMs)
+void FillDetectorStatus(TStripStatus& s, const TMMSilenceDetector& d)
 {
     const int n = s.Strip;
     s.State = d.State(n);
     s.Recovering = d.Recovering(n);
-    const int64_t since = d.SilentSinceMs(n);
-    s.SilentMs = s.State != TSilenceState::Sounding && since >= 0 && nowMs > since ? nowMs - since : 0;
+    s.SilentMs = s.State != TSilenceState::Sounding ? d.SilentForMs(n) : 0;
     s.Episodes = d.Stats(n).Silences;
     s.AlarmTicks = d.Stats(n).Alarms;
     s.LastAlarmMs = d.LastAlarmMs(n);

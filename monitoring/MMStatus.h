@@ -58,7 +58,7 @@ public:
 
 // State, recovery, silence length, episodes, alarm ticks and last alarm of
 // strip s.Strip from the detector (watched strips only).
-void FillDetectorStatus(TStripStatus& s, const TMMSilenceDetector& d, int64_t nowMs);
+void FillDetectorStatus(TStripStatus& s, const TMMSilenceDetector& d);
 
 // "sounding", "silent", "alarm"; "unwatched" for a strip the mode leaves out.
 const char* StripStateName(const TStripStatus& s);

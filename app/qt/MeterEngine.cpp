@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <iostream>
 
 // The level settings' view of the strips: the analysers and the label
@@ -396,6 +397,11 @@ void TMeterEngine::ReportError(const std::string& text)
 }
 
 int64_t TMeterEngine::NowMs() { return SilenceNowMs(); }
+int64_t TMeterEngine::SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 std::string TMeterEngine::DateTimeText(int64_t ms) { return SilenceDateTimeText(ms); }
 char TMeterEngine::DecimalSeparator() { return SilenceDecimalSeparator(); }
 
@@ -447,7 +453,7 @@ TStatusSnapshot TMeterEngine::Snapshot() const
         t.Label = mLabels[n - 1];
         t.Level = mBars[n - 1]->SilenceLevel();
         t.Peak = mBars[n - 1]->LastBlockPeak();
-        if (t.Watched) FillDetectorStatus(t, *mDetector, s.TimeMs);
+        if (t.Watched) FillDetectorStatus(t, *mDetector);
         s.Strips.push_back(t);
     }
     for (int k = 1; k <= tv::kPairs; ++k)

@@ -140,6 +140,7 @@ public:
     void ReapplyStandard() override;
     void ReportError(const std::string& text) override;
     int64_t NowMs() override;
+    int64_t SteadyMs() override;
     std::string DateTimeText(int64_t ms) override;
     char DecimalSeparator() override;
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -225,6 +226,49 @@ TEST_F(JournalTest, AlarmLineSurvivesAKilledProcess)
         EXPECT_EQ(n, 21);
     }
     EXPECT_EQ(files, 1);
+}
+
+// A full disk (a file size limit here) that takes only the start of a line:
+// the file keeps whole lines only, the failure is reported, and the lines
+// after it land once there is room again.
+TEST_F(JournalTest, ALineTheDiskTookPartOfIsCutOff)
+{
+    const std::string folder = (dir / "full").string();
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        int failed = 0;
+        {
+            TMMJournal j(folder, [this] { return now; });
+            j.OnError = [&](const std::string&) { ++failed; };
+            j.DeviceEvent(1, "lost", "In 1");
+            j.Flush();
+            const rlimit small{static_cast<rlim_t>(fs::file_size(j.FileFor(now)) + 20), RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &small);
+            j.DeviceEvent(2, "lost", "In 2");
+            j.Flush();
+            const rlimit room{RLIM_INFINITY, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &room);
+            j.DeviceEvent(3, "lost", "In 3");
+            j.Flush();
+            if (j.LinesWritten() != 2 || j.Failures() != 1) _exit(4);
+        }
+        _exit(failed == 1 ? 0 : 5);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string text = Read(fs::path(folder) / "2026-03-14.log");
+    std::istringstream lines(text);
+    std::string line;
+    std::vector<std::string> got;
+    while (std::getline(lines, line)) got.push_back(line);
+    ASSERT_EQ(got.size(), 2u) << text;
+    EXPECT_NE(got[0].find("recorder=1 event=lost"), std::string::npos) << got[0];
+    EXPECT_NE(got[1].find("recorder=3 event=lost"), std::string::npos) << got[1];
+    EXPECT_EQ(text.back(), '\n');
 }
 
 // A disk that stalls: the caller never waits, the queue keeps its first

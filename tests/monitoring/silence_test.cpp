@@ -78,7 +78,9 @@ struct Host : IMMSilenceHost {
     void DrawAlarm(int n) override { ++alarmFills[n - 1]; }
     void ReapplyStandard() override { ++reapplied; }
     void ReportError(const std::string& t) override { errors.push_back(t); }
-    int64_t NowMs() override { return clock->now; }
+    int64_t wallOffset = 0;  // the wall clock set forward or back
+    int64_t NowMs() override { return clock->now + wallOffset; }
+    int64_t SteadyMs() override { return clock->now; }
     std::string DateTimeText(int64_t ms) override { return "T" + std::to_string(ms / 1000); }
     char DecimalSeparator() override { return ','; }
 };
@@ -414,6 +416,36 @@ TEST(SilenceDetector, WithoutRecoveryTimeAFlickerEndsTheEpisode)
         if (e.Kind == TSilenceEventKind::Alarm) {
             EXPECT_EQ(e.SilentMs, 6000);
         }
+}
+
+TEST(SilenceDetector, LengthsOfSilenceIgnoreWallClockSteps)
+{
+    // The wall clock goes back an hour during one silence and forward an
+    // hour during the next: times follow it, lengths do not.
+    Rig r;
+    r.clock.Run(1500);
+    r.host.level[2] = 0;
+    r.clock.Run(3000);  // found silent at 2 s
+    r.host.wallOffset = -3600000;
+    r.clock.Run(5000);  // alarm at 8 s
+    r.host.level[2] = 20000;
+    r.clock.Run(1000);
+    r.host.level[2] = 0;
+    r.clock.Run(2000);  // found silent at 11 s (the check at 10 s restored the first)
+    r.host.wallOffset = 0;
+    r.clock.Run(6000);  // alarm at 17 s
+    r.host.level[2] = 20000;
+    r.clock.Run(1000);
+    std::vector<TSilenceEvent> got;
+    for (const auto& e : r.events)
+        if (e.Kind == TSilenceEventKind::Alarm || e.Kind == TSilenceEventKind::SoundRestored) got.push_back(e);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0].SilentMs, 6000);
+    EXPECT_EQ(got[0].TimeMs, 8000 - 3600000);
+    EXPECT_EQ(got[1].SilentMs, 8000);  // restored at the check at 10 s
+    EXPECT_EQ(got[2].SilentMs, 6000);
+    EXPECT_EQ(got[2].TimeMs, 17000);
+    EXPECT_EQ(got[3].SilentMs, 8000);
 }
 
 TEST(SilenceDetector, RecoveryTimeLeavesASilentStripBeforeItsAlarmAlone)

@@ -2,8 +2,10 @@
 # A JACK source metered headless by two recorders (private dummy server,
 # 48 kHz): when the client exits, its recorders are lost (stderr, journal,
 # --stats); when a client of that name comes back (with other ports), they are
-# connected again and meter it. A recorder asked for 44100 Hz on the 48000 Hz
-# server says once why it does not open, with the server's rate.
+# connected again and meter it. The server killed and started again: the
+# recorders are lost and back within seconds, and the program answers
+# meanwhile. A recorder asked for 44100 Hz on the 48000 Hz server says once why
+# it does not open, with the server's rate.
 # Skipped without jackd. Usage: jack_recovery.sh BUILD_DIR
 set -euo pipefail
 build=${1:?build folder}
@@ -25,14 +27,18 @@ cleanup() {  # the clients before the server
   rm -rf "$tmp"
 }
 trap cleanup EXIT
-jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 512 -C 2 -P 2 >"$tmp/jackd.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do jack_lsp >/dev/null 2>&1 && break; sleep 0.05; done
-jack_lsp >/dev/null 2>&1 || { echo "the JACK server did not start"; cat "$tmp/jackd.log"; exit 77; }
-"$src" -c tvsrc &
-spid=$!
-pids+=($spid)
-for _ in $(seq 100); do jack_lsp | grep -q '^tvsrc:out_24$' && break; sleep 0.05; done
+server() {  # starts the server and the source client tvsrc
+  jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 512 -C 2 -P 2 >>"$tmp/jackd.log" 2>&1 &
+  jpid=$!
+  pids+=($jpid)
+  for _ in $(seq 100); do jack_lsp >/dev/null 2>&1 && break; sleep 0.05; done
+  jack_lsp >/dev/null 2>&1 || { echo "the JACK server did not start"; cat "$tmp/jackd.log"; exit 77; }
+  "$src" -c tvsrc &
+  spid=$!
+  pids+=($spid)
+  for _ in $(seq 100); do jack_lsp | grep -q '^tvsrc:out_24$' && break; sleep 0.05; done
+}
+server
 
 # PortAudio's ids of the source's first two pairs.
 list=$("$exe" --audio portaudio --list-devices 2>/dev/null)
@@ -40,9 +46,11 @@ pair() { awk -v want="tvsrc ($1)" '/^Input/{i=1} /^Output/{i=0} i && index($0, w
 d1=$(pair 1-2); d2=$(pair 3-4)
 [ -n "$d1" ] && [ -n "$d2" ] || { echo "PortAudio lists no pairs of the JACK client tvsrc:"; echo "$list"; exit 77; }
 
-run() {  # SECONDS RATE_INDEX: headless, recorders 1 and 2 on the source's pairs 1 and 2
+run() {  # SECONDS RATE_INDEX [ARGS]: headless, recorders 1 and 2 on the source's pairs 1 and 2
+  local seconds=$1 rate=$2
+  shift 2
   "$exe" --headless --audio portaudio --settings "$tmp/t.reg" --set "is Sound=1" --set "rg Mode=1" \
-    --set "Samplerate=$2" --set "multi_1=$d1" --set "multi_2=$d2" --run-for "$1" --stats
+    --set "Samplerate=$rate" --set "multi_1=$d1" --set "multi_2=$d2" --run-for "$seconds" --stats "$@"
 }
 
 # 1. The client goes for 3 s and comes back under its name with other ports (-z: port 24 silent).
@@ -53,13 +61,30 @@ sleep 4
 kill "$spid"; wait "$spid" 2>/dev/null || true
 sleep 3
 "$src" -z -c tvsrc &
+spid=$!
 pids+=($!)
 wait "$tpid" || { cat "$tmp/err.txt"; exit 1; }
 
-# 2. The rate the server does not run.
+# 2. The server killed and started again; the status page answers throughout.
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+run 16 1 --status-port "$port" >"$tmp/stats_k.json" 2>"$tmp/err_k.txt" &
+tpid=$!
+pids+=($tpid)
+sleep 4
+kill -9 "$jpid" "$spid"; wait "$jpid" "$spid" 2>/dev/null || true
+slow=0
+for _ in 1 2 3 4; do  # while the server is away
+  sleep 0.5
+  curl -s -m 2 -o /dev/null "http://127.0.0.1:$port/status" || slow=$((slow + 1))
+done
+server
+wait "$tpid" || { cat "$tmp/err_k.txt"; exit 1; }
+
+# 3. The rate the server does not run.
 run 3 0 >"$tmp/stats44.json" 2>"$tmp/err44.txt" || { cat "$tmp/err44.txt"; exit 1; }
 
 journal=$(cat "$tmp"/data/Tarvolin/journal/*.log)
+SLOW=$slow ERRK=$(cat "$tmp/err_k.txt") STATSK=$(tail -1 "$tmp/stats_k.json") \
 ERR=$(cat "$tmp/err.txt") ERR44=$(cat "$tmp/err44.txt") JOURNAL=$journal \
 STATS=$(tail -1 "$tmp/stats.json") STATS44=$(tail -1 "$tmp/stats44.json") python3 - <<'EOF'
 import json, os, sys
@@ -76,10 +101,19 @@ want(s["recorders_running"] == 2, "recorders running at the end: %d" % s["record
 lv = s["level_dbfs"]
 want(lv[0] is not None and lv[0] > -10, "strip 1 after the client came back: %s dBFS" % lv[0])
 want(s["seconds_lost"][0] < 8, "recorder 1 lost for %.1f s" % s["seconds_lost"][0])
+sk = json.loads(os.environ["STATSK"])
+errk = os.environ["ERRK"]
+want(os.environ["SLOW"] == "0", "the status page did not answer %s times while the server was away" % os.environ["SLOW"])
+want("lost" in errk and "is back; metering again" in errk, "server killed: no lost and back lines:\n" + errk)
+want(sk["recorders_running"] == 2, "server restarted: %d recorders running at the end:\n%s" % (sk["recorders_running"], errk))
+want(sk["seconds_lost"][0] < 8, "server restarted: recorder 1 lost for %.1f s" % sk["seconds_lost"][0])
+lk = sk["level_dbfs"]
+want(lk[0] is not None and lk[0] > -10, "strip 1 after the server came back: %s dBFS" % lk[0])
 want("does not open" in err44 and "the device runs at 48000 Hz" in err44, "no failed-open line with the rate:\n" + err44)
 want(err44.count("Input 1&2: device") == 1, "the failed open of recorder 1 told %d times" % err44.count("Input 1&2: device"))
 want(s44["failed_opens"][0] == 1 and s44["recorders_running"] == 0, "stats at 44100: %s running, failed %s" % (s44["recorders_running"], s44["failed_opens"][:2]))
 want("event=failed" in journal and "48000 Hz" in journal, "journal lacks event=failed with the rate")
 if errors: sys.exit("\n".join(errors))
-print("JACK client gone and back: lost %.1f s, reopened; at 44100 Hz: told once, %s" % (s["seconds_lost"][0], err44.strip().splitlines()[0]))
+print("JACK client gone and back: lost %.1f s, reopened; server killed and restarted: lost %.1f s;"
+      " at 44100 Hz: told once, %s" % (s["seconds_lost"][0], sk["seconds_lost"][0], err44.strip().splitlines()[0]))
 EOF
