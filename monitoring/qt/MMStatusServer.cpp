@@ -10,6 +10,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <sys/socket.h>
+
 #include <deque>
 #include <memory>
 #include <ostream>
@@ -72,6 +74,10 @@ private:
         s->setProperty("tv_dropped", true);
         ++Dropped;
         s->readAll();  // nothing more reaches the HTTP layer
+        // A reset, not an orderly close: answers cut short must not look complete.
+        const linger hard{1, 0};
+        if (s->socketDescriptor() >= 0)
+            setsockopt(static_cast<int>(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         s->abort();
         s->deleteLater();
     }
