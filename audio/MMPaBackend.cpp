@@ -159,6 +159,42 @@ MMRESULT TMMPaBackend::ErrorText(MMRESULT err, std::string& text)
     return StandardErrorText(err, text);
 }
 
+bool ParseAlsaHwName(const std::string& name, int& card, int& device)
+{
+    const size_t at = name.rfind("(hw:");
+    if (at == std::string::npos || name.back() != ')') return false;
+    const std::string inner = name.substr(at + 4, name.size() - at - 5);
+    const size_t comma = inner.find(',');
+    if (comma == std::string::npos || comma == 0 || comma + 1 == inner.size()) return false;
+    for (size_t i = 0; i < inner.size(); ++i)
+        if (i != comma && (inner[i] < '0' || inner[i] > '9')) return false;
+    if (comma > 3 || inner.size() - comma - 1 > 3) return false;
+    card = std::stoi(inner.substr(0, comma));
+    device = std::stoi(inner.substr(comma + 1));
+    return true;
+}
+
+std::string TMMPaBackend::AlsaStableName(const std::string& paName)
+{
+    int card = 0, device = 0;
+    if (!ParseAlsaHwName(paName, card, device)) return {};
+#ifdef TARVOLIN_HAVE_ALSA
+    snd_ctl_t* ctl = nullptr;
+    if (snd_ctl_open(&ctl, ("hw:" + std::to_string(card)).c_str(), 0) < 0) return {};
+    snd_ctl_card_info_t* info = nullptr;
+    std::string id;
+    if (snd_ctl_card_info_malloc(&info) == 0) {
+        if (snd_ctl_card_info(ctl, info) == 0 && snd_ctl_card_info_get_id(info)) id = snd_ctl_card_info_get_id(info);
+        snd_ctl_card_info_free(info);
+    }
+    snd_ctl_close(ctl);
+    if (id.empty()) return {};
+    return "hw:CARD=" + id + ",DEV=" + std::to_string(device);
+#else
+    return {};
+#endif
+}
+
 MMRESULT TMMPaBackend::ClosePa(void* stream)
 {
     const PaError err = Pa_CloseStream(stream);

@@ -25,6 +25,11 @@ public:
     ~TMMPaBackend();
     TMMPaBackend(const TMMPaBackend&) = delete;
     TMMPaBackend& operator=(const TMMPaBackend&) = delete;
+    // ALSA names a card by its number ("NAME: DESC (hw:1,0)" in PortAudio's
+    // list), and a USB interface that comes back may get another number;
+    // its id stays. For a PortAudio device name of that form: the name by
+    // id, "hw:CARD=<id>,DEV=<n>"; else empty. One control open of the card.
+    static std::string AlsaStableName(const std::string& paName);
 
 protected:
     TMMPaBackend();
@@ -104,6 +109,9 @@ private:
     // The stream whose finished callback runs on this thread.
     static inline thread_local const void* tlFinishing = nullptr;
 };
+
+// "NAME (hw:C,D)": card C and device D (up to three digits each).
+bool ParseAlsaHwName(const std::string& name, int& card, int& device);
 
 // Silences ALSA's and JACK's diagnostics on stderr (idempotent); call before
 // PortAudio is initialised.

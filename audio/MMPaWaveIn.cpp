@@ -2,6 +2,7 @@
 
 #include "audio/MMJackCapture.h"
 
+#include <pa_linux_alsa.h>
 #include <portaudio.h>
 
 #include <algorithm>
@@ -73,6 +74,17 @@ int sharedCallback(const void* input, void*, unsigned long frames, const PaStrea
     return paContinue;
 }
 
+// An ALSA card's device is opened by its card's id, so that it is found
+// again under another card number. `alsa` must outlive q.
+void byStableName(PaStreamParameters& q, PaAlsaStreamInfo& alsa, const std::string& stable)
+{
+    if (stable.empty()) return;
+    PaAlsa_InitializeStreamInfo(&alsa);
+    alsa.deviceString = stable.c_str();
+    q.device = paUseHostApiSpecificDeviceSpecification;
+    q.hostApiSpecificStreamInfo = &alsa;
+}
+
 void sharedFinished(void* user)
 {
     auto* sh = static_cast<TMMPortAudioWaveIn::Shared*>(user);
@@ -90,6 +102,11 @@ TMMPortAudioWaveIn::TMMPortAudioWaveIn()
     for (int i = 0; i < n; ++i) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
         if (!info || info->maxInputChannels <= 0) continue;
+        const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+        if (api && api->type == paALSA && info->name) {
+            mStable.resize(static_cast<size_t>(n));
+            mStable[static_cast<size_t>(i)] = AlsaStableName(info->name);
+        }
         mInputs.push_back({i, -1, info->maxInputChannels});
         for (int p = 0; p < PairCount(info->maxInputChannels); ++p) mInputs.push_back({i, p, info->maxInputChannels});
     }
@@ -158,6 +175,8 @@ MMRESULT TMMPortAudioWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWa
     in.channelCount = fmt.nChannels;
     in.sampleFormat = fmt.wBitsPerSample == 16 ? paInt16 : paUInt8;
     in.suggestedLatency = info->defaultHighInputLatency;
+    PaAlsaStreamInfo alsa{};
+    byStableName(in, alsa, Stable(pa));
     if (Pa_IsFormatSupported(&in, nullptr, fmt.nSamplesPerSec) != paFormatIsSupported) return WAVERR_BADFORMAT;
     if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
     if (!h || !cb) return MMSYSERR_INVALPARAM;
@@ -364,6 +383,8 @@ MMRESULT TMMPortAudioWaveIn::OpenPair(HWAVEIN* h, const Input& in, int id, const
     q.channelCount = std::max(first + width, sh.Running() ? sh.channels : 0);
     q.sampleFormat = paInt16;
     q.suggestedLatency = Pa_GetDeviceInfo(in.pa)->defaultHighInputLatency;
+    PaAlsaStreamInfo alsa{};
+    byStableName(q, alsa, Stable(in.pa));
     if (sh.jack && !sh.Running()) {
         // PortAudio's JACK client may belong to a server that has gone: ask the server itself.
         const uint32_t rate = TMMJackCapture::ServerRate();
@@ -437,6 +458,8 @@ MMRESULT TMMPortAudioWaveIn::StartShared(Shared& sh)
     q.channelCount = needed;
     q.sampleFormat = paInt16;
     q.suggestedLatency = info->defaultHighInputLatency;
+    PaAlsaStreamInfo alsa{};
+    byStableName(q, alsa, Stable(sh.device));
     if (Pa_IsFormatSupported(&q, nullptr, sh.rate) != paFormatIsSupported) q.channelCount = info->maxInputChannels;
     PaStream* stream = nullptr;
     PaError err =

@@ -64,6 +64,11 @@ private:
         int channels = 0;  // the device's input channels
     };
     Stream* Find(HWAVEIN h);
+    const std::string& Stable(int pa) const
+    {
+        static const std::string none;
+        return pa >= 0 && pa < static_cast<int>(mStable.size()) ? mStable[static_cast<size_t>(pa)] : none;
+    }
     MMRESULT Halt(Stream& s);
     MMRESULT OpenPair(HWAVEIN* h, const Input& in, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
                       uint32_t flags);
@@ -73,6 +78,7 @@ private:
     void StopSharedIfIdle(Shared& sh);
 
     std::vector<Input> mInputs;  // the input devices and their pairs, by id
+    std::vector<std::string> mStable;  // per PortAudio index: AlsaStableName, if any
     std::vector<std::unique_ptr<Shared>> mShared;  // per PortAudio device, made on first use
     TMMStreamTable<Stream, MaxStreams> mStreams;
 };

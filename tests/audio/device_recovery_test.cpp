@@ -3,6 +3,7 @@
 // interval, metering resumed once the device is back, the other recorders
 // undisturbed; the same for the pairs of a multichannel device and for a
 // device that goes quiet without saying so.
+#include "audio/MMPaBackend.h"
 #include "audio/MMSimWaveIn.h"
 #include "audio/MMWavIn.h"
 
@@ -321,3 +322,21 @@ TEST(DeviceRecovery, AFailedStartIsToldOnceWithItsReasonAndRetried)
 }
 
 }  // namespace
+
+// ALSA cards by number in PortAudio's names: the card and device are read
+// back only from a trailing "(hw:C,D)"; anything else opens by index.
+TEST(AlsaNames, CardAndDeviceOnlyFromATrailingHwPair)
+{
+    int card = -1, dev = -1;
+    ASSERT_TRUE(ParseAlsaHwName("Scarlett 18i20 USB: Audio (hw:2,0)", card, dev));
+    EXPECT_EQ(card, 2);
+    EXPECT_EQ(dev, 0);
+    ASSERT_TRUE(ParseAlsaHwName("HDA Intel PCH: ALC3246 Analog (hw:10,12)", card, dev));
+    EXPECT_EQ(card, 10);
+    EXPECT_EQ(dev, 12);
+    for (const char* other : {"pulse", "default", "x (hw:1,0) y", "x (hw:,0)", "x (hw:1,)", "x (hw:a,0)",
+                              "x (hw:1,0", "x (hw:12345,0)", "x (hw:1-0)", "(hw:1,0,0)"})
+        EXPECT_FALSE(ParseAlsaHwName(other, card, dev)) << other;
+    // Without that card (none on a build machine) there is no stable name: the index is used.
+    EXPECT_EQ(TMMPaBackend::AlsaStableName("pulse"), "");
+}
