@@ -27,7 +27,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -201,17 +203,31 @@ public:
         reset = false;
         mText = request;
         const std::uint64_t accepted = mServer->Connections();
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(mServer->Port());
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         const linger hard{1, 0};
-        if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard) != 0 ||
-            connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            std::abort();
         QElapsedTimer clock;
         clock.start();
+        // A loaded machine can run short of local ports for a moment (the
+        // server's own closes leave TIME_WAIT): try again rather than fail.
+        int fd = -1;
+        for (;;) {
+            fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard) != 0) std::abort();
+            if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) break;
+            const int err = errno;
+            close(fd);
+            if ((err != EADDRNOTAVAIL && err != EAGAIN && err != ECONNREFUSED && err != EINTR) ||
+                clock.elapsed() > 5000) {
+                std::fprintf(stderr, "status fuzz: connect: %s\n", std::strerror(err));
+                std::abort();
+            }
+            usleep(20 * 1000);
+            QCoreApplication::processEvents();
+        }
+        clock.restart();
         std::string reply;
         bool open = true;
         auto turn = [&] {
