@@ -372,8 +372,12 @@ class WallClock:
     def env(self):
         if not self.lib:
             return {}
-        return {"LD_PRELOAD": self.lib, "FAKETIME_TIMESTAMP_FILE": self.path, "FAKETIME_CACHE_DURATION": "1",
-                "FAKETIME_DONT_FAKE_MONOTONIC": "1"}
+        env = {"LD_PRELOAD": self.lib, "FAKETIME_TIMESTAMP_FILE": self.path, "FAKETIME_CACHE_DURATION": "1",
+               "FAKETIME_DONT_FAKE_MONOTONIC": "1"}
+        # A sanitizer build refuses to start with a library preloaded before its runtime.
+        asan = os.environ.get("ASAN_OPTIONS", "")
+        env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
+        return env
 
 
 # ---------------------------------------------------------------------------
@@ -951,6 +955,11 @@ class Soak:
                 quiet = [s for s in range(1, STRIPS + 1) if not p.sounding_after([s], 0)]
                 if quiet:
                     self.notes.append(f"{n}: strips never sounded after the start: {quiet}")
+            for n, i in self.insts.items():
+                if not i.alive():
+                    with open(i.stderr, errors="replace") as f:
+                        first = f.readline().strip()
+                    self.notes.append(f"{n}: exited with status {i.proc.returncode} at the start: {first}")
             raise RuntimeError("the instances did not meter all 24 channels within 60 s of the start")
         self.metering_from = now()
         log("both instances meter all 24 channels")
