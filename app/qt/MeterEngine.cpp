@@ -2,10 +2,13 @@
 
 #include "app/CommandLine.h"
 #include "app/InputModes.h"
+#include "app/MainLayout.h"
+#include "app/ScaleImages.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/StopSignals.h"
 #include "audio/MMConnectorSinks.h"
 #include "correlation/MMCorrelationSettings.h"
+#include "metering/MMPresets.h"
 #include "metering/MainBar.h"
 #include "monitoring/qt/MMMonitorService.h"
 #include "monitoring/qt/MMSilenceLocale.h"
@@ -97,7 +100,8 @@ private:
 
 TMeterEngine::TMeterEngine(TSettingsAccess& store)
     : mStore(store), mService(std::make_unique<TMMMonitorService>()),
-      mStatusSource(std::make_unique<TMMStatusFunction>()), mAudio(std::make_unique<TMainAudio>()),
+      mStatusSource(std::make_unique<TMMStatusFunction>()), mLiveSource(std::make_unique<TMMLiveFunction>()),
+      mAudio(std::make_unique<TMainAudio>()),
       mStrips(std::make_unique<TStrips>(*this)), mLevelSettings(mStrips.get(), &store),
       mConnections(std::make_unique<QObject>())
 {
@@ -112,6 +116,7 @@ TMeterEngine::TMeterEngine(TSettingsAccess& store)
         if (!line.empty()) logLine(line, true);
     });
     mStatusSource->OnSnapshot = [this] { return Snapshot(); };
+    mLiveSource->OnFrame = [this] { return LiveFrame(); };
 
     for (int n = 1; n <= tv::kStrips; ++n) {
         mBars[n - 1] = std::make_unique<TMMCustomLevel>();
@@ -148,7 +153,10 @@ TMeterEngine::TMeterEngine(TSettingsAccess& store)
     };
     mDetector->AddListener([this](const TSilenceEvent& e) {
         mService->SilenceEvent(e);
-        if (e.Kind == TSilenceEventKind::LogLine && mLogOut.is_open()) mLogOut << e.Line << std::endl;
+        if (e.Kind == TSilenceEventKind::LogLine) {
+            keepLine(e.Line);
+            if (mLogOut.is_open()) mLogOut << e.Line << std::endl;
+        }
         eachView([&](TMeterView& v) { v.SilenceEvent(e); });
     });
     connectTimers();
@@ -202,7 +210,14 @@ void TMeterEngine::RemoveView(TMeterView& view) { mViews.erase(std::remove(mView
 void TMeterEngine::logLine(const std::string& line, bool toStderr)
 {
     if (toStderr) std::cerr << "tarvolin: " << line << "\n";
+    keepLine(line);
     eachView([&](TMeterView& v) { v.OperatorLine(line); });
+}
+
+void TMeterEngine::keepLine(const std::string& line)
+{
+    mRecentLines.push_back(line);
+    if (mRecentLines.size() > kRecentLines) mRecentLines.pop_front();
 }
 
 // ---- the stored values and the input setup ----------------------------------
@@ -460,6 +475,42 @@ TStatusSnapshot TMeterEngine::Snapshot() const
         s.Recorders.push_back({k, mAudio->RecorderDeviceName(k), mAudio->Running(k), mAudio->Reopens(k),
                                mAudio->Buffers(k), mAudio->Failure(k)});
     return s;
+}
+
+TLiveFrame TMeterEngine::LiveFrame() const
+{
+    const TStatusSnapshot snapshot = Snapshot();
+    TLiveFrame f;
+    f.Channels = snapshot.Channels;
+    f.Detector = snapshot.Detector;
+    const TMMPreset& preset = PresetOf(mLevelSettings.MeterItem());
+    f.Standard = preset.Caption;
+    if (preset.Scale == spScaleWidget) {
+        f.Scale = ScaleWidgetLabels(ScaleWidgetSensitivy, StripScaleTicks);
+    } else {
+        // The picture at the main window's design height; labels keep their place relative to it.
+        TScaleCanvas picture(ScaleImageWidth, StripGeometryFor(DesignClientHeight).imageHeight);
+        if (DrawStandardScale(picture, preset.Scale)) f.Scale = ScaleLabelsOfPicture(picture);
+    }
+    for (int n = 1; n <= tv::kStrips; ++n) {
+        const TMMCustomLevel& b = *mBars[n - 1];
+        TLiveStrip s;
+        s.Status = snapshot.Strips[n - 1];
+        s.Segments = b.NumSpots();
+        s.Zone1 = b.Zone1Spots();
+        s.Zone2 = b.Zone2Spots();
+        s.Active[0] = b.Bar1Color(), s.Active[1] = b.Bar2Color(), s.Active[2] = b.Bar3Color();
+        s.Inactive[0] = b.Inactive1Color(), s.Inactive[1] = b.Inactive2Color(), s.Inactive[2] = b.Inactive3Color();
+        s.LabelColor = mLedColor[n - 1];
+        s.Bar = b.BarSpots();
+        s.Peak = b.NumPeaks() > 0 ? b.PeakSpot() : 0;
+        f.Strips.push_back(s);
+    }
+    for (int k = 1; k <= tv::kPairs; ++k)
+        f.Recorders.push_back({k, mAudio->RecorderDeviceName(k),
+                               RecorderStateName(mAudio->Running(k), mAudio->NotConnected(k), mAudio->Failure(k))});
+    f.LogLines.assign(mRecentLines.begin(), mRecentLines.end());
+    return f;
 }
 
 void TMeterEngine::CollectStats(TRunStats& s) const

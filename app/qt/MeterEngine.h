@@ -13,12 +13,14 @@
 #include "app/RunStats.h"
 #include "metering/MMLevel.h"
 #include "metering/uSet_Level_core.h"
+#include "monitoring/MMLiveFrame.h"
 #include "monitoring/MMMonitorSettings.h"
 #include "monitoring/MMSilence.h"
 #include "monitoring/MMStatus.h"
 #include "monitoring/qt/MMSilenceTimer.h"
 
 #include <array>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <iosfwd>
@@ -95,6 +97,12 @@ public:
     // From the "Actions" dialog or the store.
     void ApplyMonitorSettings(const TMonitorSettings& m);
     TStatusSnapshot Snapshot() const;
+    // What the live page shows: the snapshot's strips with each bar's
+    // segments, zone colours and peak, the standard's scale labels, the
+    // recorders' states and the last log lines.
+    TLiveFrame LiveFrame() const;
+    // Log lines the live page shows (the silence log and operator lines).
+    static constexpr size_t kRecentLines = 8;
     // Audio counters, each strip's level and the detector's counts.
     void CollectStats(TRunStats& s) const;
     TMMMonitorService& Service() { return *mService; }
@@ -154,6 +162,7 @@ public:
 private:
     class TStrips;
     void logLine(const std::string& line, bool toStderr);
+    void keepLine(const std::string& line);
     template <class F>
     void eachView(F f)
     {
@@ -165,6 +174,8 @@ private:
     std::unique_ptr<TMMMonitorService> mService;
     std::unique_ptr<TStopSignals> mStopSignals;
     std::unique_ptr<TMMStatusFunction> mStatusSource;
+    std::unique_ptr<TMMLiveFunction> mLiveSource;
+    std::deque<std::string> mRecentLines;
     std::unique_ptr<TMMStatusServer> mStatus;
     std::ofstream mLogOut;
     int64_t mStartMs = 0;
