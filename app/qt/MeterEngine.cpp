@@ -430,6 +430,24 @@ bool TMeterEngine::PlaySound() const
 
 // ---- the monitoring side ----------------------------------------------------------
 
+namespace {
+
+// The first line of `path`, blanks around it dropped; false after one line on err.
+bool ReadTokenFile(const std::string& path, std::string& token, std::ostream& err)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!in || !std::getline(in, line)) {
+        err << "tarvolin: cannot read the access token from " << path << "\n";
+        return false;
+    }
+    const auto a = line.find_first_not_of(" \t\r");
+    token = a == std::string::npos ? std::string() : line.substr(a, line.find_last_not_of(" \t\r") - a + 1);
+    return true;
+}
+
+}  // namespace
+
 bool TMeterEngine::Start(const CommandLine& cl, std::ostream& err)
 {
     mStopSignals = std::make_unique<TStopSignals>();
@@ -441,9 +459,15 @@ bool TMeterEngine::Start(const CommandLine& cl, std::ostream& err)
         mLogOut.open(cl.logOut, std::ios::app | std::ios::binary);
         if (!mLogOut) err << "tarvolin: cannot open " << cl.logOut << " for the log lines\n";
     }
-    if (cl.statusPort > 0 && !(mStatus = TMMStatusServer::Start(*mStatusSource, cl.statusBind, cl.statusPort, err)))
+    if (cl.statusPort <= 0) return true;
+    std::string token = kStatusToken.Read(mStore);
+    if (!cl.statusTokenFile.empty() && !ReadTokenFile(cl.statusTokenFile, token, err)) return false;
+    if (!token.empty() && token.size() < kMinTokenLength) {
+        err << "tarvolin: the status access token is shorter than " << kMinTokenLength << " characters\n";
         return false;
-    return true;
+    }
+    mStatus = TMMStatusServer::Start(*mStatusSource, mLiveSource.get(), cl.statusBind, cl.statusPort, token, err);
+    return mStatus != nullptr;
 }
 
 void TMeterEngine::ApplyMonitorSettings(const TMonitorSettings& m)
@@ -485,13 +509,18 @@ TLiveFrame TMeterEngine::LiveFrame() const
     f.Detector = snapshot.Detector;
     const TMMPreset& preset = PresetOf(mLevelSettings.MeterItem());
     f.Standard = preset.Caption;
-    if (preset.Scale == spScaleWidget) {
-        f.Scale = ScaleWidgetLabels(ScaleWidgetSensitivy, StripScaleTicks);
-    } else {
-        // The picture at the main window's design height; labels keep their place relative to it.
-        TScaleCanvas picture(ScaleImageWidth, StripGeometryFor(DesignClientHeight).imageHeight);
-        if (DrawStandardScale(picture, preset.Scale)) f.Scale = ScaleLabelsOfPicture(picture);
+    if (mLiveScaleOf != mLevelSettings.MeterItem()) {
+        mLiveScaleOf = mLevelSettings.MeterItem();
+        mLiveScale.clear();
+        if (preset.Scale == spScaleWidget) {
+            mLiveScale = ScaleWidgetLabels(ScaleWidgetSensitivy, StripScaleTicks);
+        } else {
+            // The picture at the main window's design height; labels keep their place relative to it.
+            TScaleCanvas picture(ScaleImageWidth, StripGeometryFor(DesignClientHeight).imageHeight);
+            if (DrawStandardScale(picture, preset.Scale)) mLiveScale = ScaleLabelsOfPicture(picture);
+        }
     }
+    f.Scale = mLiveScale;
     for (int n = 1; n <= tv::kStrips; ++n) {
         const TMMCustomLevel& b = *mBars[n - 1];
         TLiveStrip s;

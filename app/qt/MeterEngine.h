@@ -176,6 +176,8 @@ private:
     std::unique_ptr<TMMStatusFunction> mStatusSource;
     std::unique_ptr<TMMLiveFunction> mLiveSource;
     std::deque<std::string> mRecentLines;
+    mutable int mLiveScaleOf = -1;  // the standard whose scale labels mLiveScale holds
+    mutable std::vector<TLiveScaleLabel> mLiveScale;
     std::unique_ptr<TMMStatusServer> mStatus;
     std::ofstream mLogOut;
     int64_t mStartMs = 0;

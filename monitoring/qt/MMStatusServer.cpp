@@ -1,5 +1,9 @@
 #include "monitoring/qt/MMStatusServer.h"
 
+#include "monitoring/MMMonitorSettings.h"
+#include "monitoring/qt/MMLivePage.h"
+
+#include <QFile>
 #include <QHostAddress>
 #include <QHttpServer>
 #include <QHttpServerRequest>
@@ -12,6 +16,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <ostream>
@@ -51,7 +56,9 @@ protected:
         auto* idle = new QTimer(s);
         idle->setSingleShot(true);
         idle->start(mLimits.IdleMs);
-        QTimer::singleShot(mLimits.LifetimeMs, s, [this, s] { drop(s); });
+        QTimer::singleShot(mLimits.LifetimeMs, s, [this, s] {
+            if (!s->property("tv_live").toBool()) drop(s);
+        });
         connect(idle, &QTimer::timeout, s, [this, s] { drop(s); });
         auto received = std::make_shared<qint64>(0);
         // Connected before the HTTP layer's own handler, so it runs first.
@@ -62,12 +69,39 @@ protected:
                 return;
             }
             idle->start(mLimits.IdleMs);
+            if (s->isOpen() && !s->property("tv_live").toBool() && IsUpgrade(s->peek(mLimits.MaxRequestBytes)))
+                live(s, idle);
         });
         connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
         addPendingConnection(s);
     }
 
 private:
+    // A WebSocket upgrade: the HTTP layer hands the connection to the live
+    // page, whose own limits hold it from then on.
+    static bool IsUpgrade(const QByteArray& head)
+    {
+        const QByteArray h = head.left(std::max<qsizetype>(head.indexOf("\r\n\r\n"), 0)).toLower();
+        const qsizetype at = h.indexOf("\r\nupgrade:");
+        return at >= 0 && h.mid(at + 10, h.indexOf("\r\n", at + 2) - at - 10).contains("websocket");
+    }
+
+    void live(QTcpSocket* s, QTimer* idle)
+    {
+        prune();
+        const auto n = std::count_if(mLive.begin(), mLive.end(), [](const QPointer<QTcpSocket>& p) { return !p.isNull(); });
+        if (n >= mLimits.MaxLiveConnections) {
+            drop(s);
+            return;
+        }
+        s->setProperty("tv_live", true);
+        idle->stop();
+        mOpen.erase(std::remove(mOpen.begin(), mOpen.end(), QPointer<QTcpSocket>(s)), mOpen.end());
+        mLive.erase(std::remove_if(mLive.begin(), mLive.end(), [](const QPointer<QTcpSocket>& p) { return p.isNull(); }),
+                    mLive.end());
+        mLive.emplace_back(s);
+    }
+
     void drop(QTcpSocket* s)
     {
         if (s->property("tv_dropped").toBool()) return;
@@ -91,27 +125,114 @@ private:
 
     const TMMStatusServer::TLimits& mLimits;
     std::deque<QPointer<QTcpSocket>> mOpen;
+    std::deque<QPointer<QTcpSocket>> mLive;
 };
+
+namespace {
+
+QByteArray Resource(const char* path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The page and its script and style: nothing from elsewhere, no framing,
+// no inline script, no referrer.
+QHttpServerResponse PagePart(const QByteArray& body, const char* type)
+{
+    QHttpServerResponse r(type, body);
+    r.setHeader("Content-Security-Policy",
+                "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src 'self'; "
+                "base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
+    r.setHeader("X-Content-Type-Options", "nosniff");
+    r.setHeader("X-Frame-Options", "DENY");
+    r.setHeader("Referrer-Policy", "no-referrer");
+    r.setHeader("Cache-Control", "no-store");
+    return r;
+}
+
+QHttpServerResponse Unauthorized()
+{
+    QHttpServerResponse r("text/plain; charset=utf-8", QByteArray("access token required\n"),
+                          QHttpServerResponder::StatusCode::Unauthorized);
+    r.setHeader("WWW-Authenticate", "Bearer realm=\"tarvolin\"");
+    r.setHeader("Cache-Control", "no-store");
+    return r;
+}
+
+}  // namespace
 
 TMMStatusServer::TMMStatusServer(IMMStatusSource& source, QObject* parent)
     : QObject(parent), mSource(source), mHttp(std::make_unique<QHttpServer>())
 {
+    Q_INIT_RESOURCE(MMLivePage);
     mRateClock.start();
-    mHttp->route("/status", QHttpServerRequest::Method::Get, [this] {
+    mHttp->route("/status", QHttpServerRequest::Method::Get, [this](const QHttpServerRequest& request) {
         if (!admit()) return QHttpServerResponse(QHttpServerResponder::StatusCode::TooManyRequests);
-        return QHttpServerResponse("application/json",
-                                   QByteArray::fromStdString(StatusJson(mSource.StatusSnapshot())));
+        if (!authorized(request)) return Unauthorized();
+        QHttpServerResponse r("application/json", QByteArray::fromStdString(StatusJson(mSource.StatusSnapshot())));
+        r.setHeader("Cache-Control", "no-store");
+        return r;
     });
-    mHttp->route("/metrics", QHttpServerRequest::Method::Get, [this] {
+    mHttp->route("/metrics", QHttpServerRequest::Method::Get, [this](const QHttpServerRequest& request) {
         if (!admit()) return QHttpServerResponse(QHttpServerResponder::StatusCode::TooManyRequests);
+        if (!authorized(request)) return Unauthorized();
         return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8",
                                    QByteArray::fromStdString(StatusPrometheus(mSource.StatusSnapshot())));
     });
+    // The live page: public (it asks for the token itself), served only with a live source.
+    auto part = [this](const char* path, const char* resource, const char* type) {
+        mHttp->route(path, QHttpServerRequest::Method::Get, [this, body = Resource(resource), type] {
+            if (!mLive) return QHttpServerResponse(QHttpServerResponder::StatusCode::NotFound);
+            if (!admit()) return QHttpServerResponse(QHttpServerResponder::StatusCode::TooManyRequests);
+            return PagePart(body, type);
+        });
+    };
+    // The HTTP layer hands a WebSocket request on only when a route takes its
+    // path without answering it; a plain GET /live is told to upgrade.
+    mHttp->route("/live", QHttpServerRequest::Method::Get,
+                 [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+                     if (mLive && request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0) return;
+                     responder.write(mLive ? QHttpServerResponder::StatusCode::UpgradeRequired
+                                           : QHttpServerResponder::StatusCode::NotFound);
+                 });
+    part("/", ":/web/live.html", "text/html; charset=utf-8");
+    part("/live.js", ":/web/live.js", "text/javascript; charset=utf-8");
+    part("/live.css", ":/web/live.css", "text/css; charset=utf-8");
+}
+
+void TMMStatusServer::setLiveSource(IMMLiveSource& live)
+{
+    if (mLive) return;
+    mLive = std::make_unique<TMMLivePage>(live);
+    mLive->setToken(mToken);
+    mLive->Attach(*mHttp);
+}
+
+void TMMStatusServer::setToken(const std::string& token)
+{
+    mToken = token;
+    if (mLive) mLive->setToken(token);
+}
+
+bool TMMStatusServer::authorized(const QHttpServerRequest& request) const
+{
+    if (mToken.empty()) return true;
+    const QByteArray given = request.value("Authorization");
+    return given.startsWith("Bearer ") && SameToken(given.mid(7).trimmed().toStdString(), mToken);
+}
+
+bool TMMStatusServer::NeedsToken(const std::string& address)
+{
+    if (QString::fromStdString(address).compare("localhost", Qt::CaseInsensitive) == 0) return false;
+    QHostAddress host;
+    return !host.setAddress(QString::fromStdString(address)) || !host.isLoopback();
 }
 
 TMMStatusServer::~TMMStatusServer()
 {
-    // The HTTP layer goes before the sockets it watches.
+    // The HTTP layer goes before the sockets it watches, the live page before it.
+    mLive.reset();
     mHttp.reset();
     delete mTcp.data();
 }
@@ -142,7 +263,22 @@ void TMMStatusServer::setLimits(const TLimits& l)
 std::unique_ptr<TMMStatusServer> TMMStatusServer::Start(IMMStatusSource& source, const std::string& address, int port,
                                                         std::ostream& err)
 {
+    return Start(source, nullptr, address, port, "", err);
+}
+
+std::unique_ptr<TMMStatusServer> TMMStatusServer::Start(IMMStatusSource& source, IMMLiveSource* live,
+                                                        const std::string& address, int port,
+                                                        const std::string& token, std::ostream& err)
+{
+    if (token.empty() && NeedsToken(address)) {
+        err << "tarvolin: not serving the status on " << address << ":" << port
+            << ": an address other than loopback needs an access token (--status-token-file FILE or the setting \""
+            << kStatusToken.Name << "\")\n";
+        return nullptr;
+    }
     auto server = std::make_unique<TMMStatusServer>(source);
+    server->setToken(token);
+    if (live) server->setLiveSource(*live);
     std::string error;
     if (server->Listen(QString::fromStdString(address), static_cast<quint16>(port), &error)) return server;
     err << "tarvolin: cannot serve the status on " << address << ":" << port << ": " << error << "\n";
