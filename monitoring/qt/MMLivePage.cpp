@@ -128,12 +128,18 @@ void TMMLivePage::schedule()
 void TMMLivePage::frame()
 {
     const TLiveFrame f = mSource.LiveFrame();
-    ++mFrames;
-    const QByteArray info = QByteArray::fromStdString(LiveInfoJson(f));
-    const QByteArray levels = QByteArray::fromStdString(LiveLevelsJson(f));
-    const bool newInfo = info != mInfo, newLevels = levels != mLevels;
-    mInfo = info;
-    mLevels = levels;
+    // The slow part (labels, recorders, log) is rendered every InfoFrames
+    // frames, or at once for a client that has not seen it.
+    const bool fresh = std::any_of(mClients.begin(), mClients.end(), [](const TClient& c) { return c.Fresh; });
+    bool newInfo = false;
+    if (mFrames++ % kInfoFrames == 0 || fresh || mInfo.isEmpty()) {
+        QByteArray info = QByteArray::fromStdString(LiveInfoJson(f));
+        newInfo = info != mInfo;
+        if (newInfo) mInfo = std::move(info);
+    }
+    QByteArray levels = QByteArray::fromStdString(LiveLevelsJson(f));
+    const bool newLevels = levels != mLevels;
+    if (newLevels) mLevels = std::move(levels);
     for (size_t i = 0; i < mClients.size();) {
         TClient& c = mClients[i];
         if (!c.Authorized || c.Hidden) {
@@ -157,6 +163,7 @@ bool TMMLivePage::send(TClient& c, const QByteArray& message)
     const qint64 queued = c.Socket->bytesToWrite();
     if (queued > 0 && queued + message.size() > mLimits.MaxQueueBytes) return false;
     c.Socket->sendBinaryMessage(message);
+    c.Socket->flush();  // written now, not at a later wake-up of the socket's notifier
     return true;
 }
 

@@ -38,6 +38,7 @@ public:
         int FrameMs = 40;     // 25 frames/s at most
         int AuthMs = 5000;
     };
+    static constexpr uint64_t kInfoFrames = 5;
 
     explicit TMMLivePage(IMMLiveSource& source, QObject* parent = nullptr);
     ~TMMLivePage() override;

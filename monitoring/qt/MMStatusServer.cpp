@@ -96,6 +96,10 @@ private:
         }
         s->setProperty("tv_live", true);
         idle->stop();
+        // A small kernel queue: a page that stops reading shows in the live page's own bound soon.
+        const int sendBuffer = 65536;
+        if (s->socketDescriptor() >= 0)
+            setsockopt(static_cast<int>(s->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
         mOpen.erase(std::remove(mOpen.begin(), mOpen.end(), QPointer<QTcpSocket>(s)), mOpen.end());
         mLive.erase(std::remove_if(mLive.begin(), mLive.end(), [](const QPointer<QTcpSocket>& p) { return p.isNull(); }),
                     mLive.end());

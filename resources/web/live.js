@@ -117,11 +117,11 @@
         grid.append(cell);
         return { cell, label, value };
       });
-      grid.style.gridTemplateColumns = 'repeat(' + strips.length + ', 1fr)';
+      grid.style.gridTemplateColumns = 'repeat(' + strips.length + ', minmax(0, 1fr))';
     }
     strips.forEach((s, i) => {
       cells[i].label.textContent = s.label;
-      cells[i].label.style.color = s.label_colour;
+      cells[i].label.style.color = s.label_colour === '#000000' ? '' : s.label_colour;  // black: unset
       cells[i].cell.dataset.strip = s.strip;
     });
     const recorders = $('recorders');
