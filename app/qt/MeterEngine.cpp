@@ -466,7 +466,14 @@ bool TMeterEngine::Start(const CommandLine& cl, std::ostream& err)
         err << "tarvolin: the status access token is shorter than " << kMinTokenLength << " characters\n";
         return false;
     }
-    mStatus = TMMStatusServer::Start(*mStatusSource, mLiveSource.get(), cl.statusBind, cl.statusPort, token, err);
+    TMMStatusServer::TStartOptions o;
+    o.Address = cl.statusBind;
+    o.Port = cl.statusPort;
+    o.Token = token;
+    o.CertFile = cl.statusCert;
+    o.KeyFile = cl.statusKey;
+    o.Live = mLiveSource.get();
+    mStatus = TMMStatusServer::Start(*mStatusSource, o, err);
     return mStatus != nullptr;
 }
 

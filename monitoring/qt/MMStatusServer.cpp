@@ -10,6 +10,10 @@
 #include <QHttpServerResponder>
 #include <QHttpServerResponse>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -19,6 +23,7 @@
 #include <algorithm>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <ostream>
 
 // The listening socket under the HTTP server: enforces the connection limits
@@ -26,6 +31,9 @@
 class TStatusTcpServer : public QTcpServer {
 public:
     TStatusTcpServer(const TMMStatusServer::TLimits& limits, QObject* parent) : QTcpServer(parent), mLimits(limits) {}
+
+    // Every connection speaks TLS with this configuration (certificate and key).
+    std::optional<QSslConfiguration> Tls;
 
     uint64_t Accepted = 0;
     uint64_t Dropped = 0;
@@ -39,7 +47,8 @@ public:
 protected:
     void incomingConnection(qintptr fd) override
     {
-        auto* s = new QTcpSocket(this);
+        QTcpSocket* s = Tls ? new QSslSocket(this) : new QTcpSocket(this);
+        if (Tls) static_cast<QSslSocket*>(s)->setSslConfiguration(*Tls);
         if (!s->setSocketDescriptor(fd)) {
             delete s;
             return;
@@ -73,6 +82,8 @@ protected:
                 live(s, idle);
         });
         connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        // The HTTP layer reads the decrypted stream; a failed handshake ends at the idle limit.
+        if (Tls) static_cast<QSslSocket*>(s)->startServerEncryption();
         addPendingConnection(s);
     }
 
@@ -274,19 +285,58 @@ std::unique_ptr<TMMStatusServer> TMMStatusServer::Start(IMMStatusSource& source,
                                                         const std::string& address, int port,
                                                         const std::string& token, std::ostream& err)
 {
-    if (token.empty() && NeedsToken(address)) {
-        err << "tarvolin: not serving the status on " << address << ":" << port
+    TStartOptions o;
+    o.Address = address;
+    o.Port = port;
+    o.Token = token;
+    o.Live = live;
+    return Start(source, o, err);
+}
+
+std::unique_ptr<TMMStatusServer> TMMStatusServer::Start(IMMStatusSource& source, const TStartOptions& o,
+                                                        std::ostream& err)
+{
+    const std::string where = o.Address + ":" + std::to_string(o.Port);
+    if (o.Token.empty() && NeedsToken(o.Address)) {
+        err << "tarvolin: not serving the status on " << where
             << ": an address other than loopback needs an access token (--status-token-file FILE or the setting \""
             << kStatusToken.Name << "\")\n";
         return nullptr;
     }
     auto server = std::make_unique<TMMStatusServer>(source);
-    server->setToken(token);
-    if (live) server->setLiveSource(*live);
+    server->setToken(o.Token);
+    if (o.Live) server->setLiveSource(*o.Live);
     std::string error;
-    if (server->Listen(QString::fromStdString(address), static_cast<quint16>(port), &error)) return server;
-    err << "tarvolin: cannot serve the status on " << address << ":" << port << ": " << error << "\n";
+    if ((o.CertFile.empty() && o.KeyFile.empty()) || server->setTls(o.CertFile, o.KeyFile, &error)) {
+        if (server->Listen(QString::fromStdString(o.Address), static_cast<quint16>(o.Port), &error)) return server;
+    }
+    err << "tarvolin: cannot serve the status on " << where << ": " << error << "\n";
     return nullptr;
+}
+
+bool TMMStatusServer::setTls(const std::string& certFile, const std::string& keyFile, std::string* error)
+{
+    auto fail = [error](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    if (!QSslSocket::supportsSsl()) return fail("TLS is not available (no TLS back end)");
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(QString::fromStdString(certFile));
+    if (chain.isEmpty()) return fail("no PEM certificate in " + certFile);
+    QFile f(QString::fromStdString(keyFile));
+    if (!f.open(QIODevice::ReadOnly)) return fail("cannot read the key " + keyFile);
+    const QByteArray pem = f.readAll();
+    QSslKey key;
+    for (QSsl::KeyAlgorithm a : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa})
+        if (key = QSslKey(pem, a); !key.isNull()) break;
+    if (key.isNull()) return fail("no unencrypted PEM private key in " + keyFile);
+    QSslConfiguration c = QSslConfiguration::defaultConfiguration();
+    c.setLocalCertificateChain(chain);
+    c.setPrivateKey(key);
+    c.setProtocol(QSsl::TlsV1_2OrLater);
+    c.setPeerVerifyMode(QSslSocket::VerifyNone);
+    mTls = std::make_unique<QSslConfiguration>(c);
+    return true;
 }
 
 bool TMMStatusServer::Listen(const QString& address, quint16 port, std::string* error)
@@ -303,6 +353,7 @@ bool TMMStatusServer::Listen(const QString& address, quint16 port, std::string* 
         return false;
     }
     auto* tcp = new TStatusTcpServer(mLimits, nullptr);
+    if (mTls) tcp->Tls = *mTls;
     if (!tcp->listen(host, port)) {
         if (error) *error = tcp->errorString().toStdString();
         delete tcp;

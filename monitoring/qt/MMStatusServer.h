@@ -28,6 +28,7 @@
 #include <string>
 
 class QHttpServer;
+class QSslConfiguration;
 class QHttpServerRequest;
 class TMMLivePage;
 class TStatusTcpServer;
@@ -64,6 +65,18 @@ public:
     static std::unique_ptr<TMMStatusServer> Start(IMMStatusSource& source, IMMLiveSource* live,
                                                   const std::string& address, int port, const std::string& token,
                                                   std::ostream& err);
+    struct TStartOptions {
+        std::string Address = "127.0.0.1";
+        int Port = 0;
+        std::string Token;
+        std::string CertFile, KeyFile;  // PEM; both given: HTTPS and WSS only
+        IMMLiveSource* Live = nullptr;
+    };
+    static std::unique_ptr<TMMStatusServer> Start(IMMStatusSource& source, const TStartOptions& options,
+                                                  std::ostream& err);
+    // TLS with the PEM certificate (chain) and unencrypted key in these files;
+    // before Listen. False with the reason in `error`.
+    bool setTls(const std::string& certFile, const std::string& keyFile, std::string* error = nullptr);
     // True for an address other than loopback (or not an address at all).
     static bool NeedsToken(const std::string& address);
 
@@ -82,6 +95,7 @@ private:
     TLimits mLimits;
     std::unique_ptr<QHttpServer> mHttp;
     std::unique_ptr<TMMLivePage> mLive;
+    std::unique_ptr<QSslConfiguration> mTls;
     std::string mToken;
     QPointer<TStatusTcpServer> mTcp;
     uint64_t mRequests = 0;

@@ -218,3 +218,34 @@ TEST(LivePage, TokenGuardsEveryDoorOverLoopback)
     EXPECT_TRUE(QTest::qWaitFor([&] { return viewer.messages.size() > before + 5; }, 2000));
     close(fd);
 }
+
+// With a certificate and key: the page's socket over wss:// carries the
+// frames after the token; plain HTTP on the same port gets no answer.
+TEST(LivePage, TlsCarriesTheSocketAndRefusesPlainHttp)
+{
+    Fixture fx;
+    std::ostringstream err;
+    TMMStatusServer::TStartOptions o;
+    o.Address = "127.0.0.1";
+    o.Port = kPort;
+    o.Token = kToken;
+    o.Live = &fx.live;
+    o.CertFile = TARVOLIN_SOURCE_DIR "/tests/data/live_tls/cert.pem";
+    o.KeyFile = TARVOLIN_SOURCE_DIR "/tests/data/live_tls/missing.pem";
+    EXPECT_EQ(TMMStatusServer::Start(fx.status, o, err), nullptr);
+    EXPECT_NE(err.str().find("cannot read the key"), std::string::npos) << err.str();
+    o.KeyFile = TARVOLIN_SOURCE_DIR "/tests/data/live_tls/key.pem";
+    auto server = TMMStatusServer::Start(fx.status, o, err);
+    ASSERT_NE(server, nullptr) << err.str();
+
+    EXPECT_EQ(Get("/status", "Bearer " + kToken).find("HTTP/1.1 200"), std::string::npos);
+
+    TClient viewer("https://127.0.0.1:18437");
+    QObject::connect(&viewer.socket, &QWebSocket::sslErrors, [&viewer] { viewer.socket.ignoreSslErrors(); });
+    viewer.socket.open(QUrl("wss://127.0.0.1:18437/live"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewer.socket.state() == QAbstractSocket::ConnectedState; }, 5000))
+        << viewer.socket.errorString().toStdString();
+    viewer.Send("{\"token\":\"" + kToken + "\"}");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewer.messages.size() >= 2; }, 3000));
+    EXPECT_TRUE(viewer.messages[0].startsWith("{\"type\":\"info\""));
+}
