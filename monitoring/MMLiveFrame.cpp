@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -42,6 +43,29 @@ std::string Trimmed(const std::string& s)
 constexpr int kHalfCell = 7;
 
 }  // namespace
+
+void TLiveCorrelation::Add(const int16_t* frames, size_t count, int rate)
+{
+    if (count == 0 || rate <= 0) return;
+    double lr = 0, ll = 0, rr = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const double l = frames[2 * i], r = frames[2 * i + 1];
+        lr += l * r, ll += l * l, rr += r * r;
+    }
+    const double n = static_cast<double>(count);
+    const double a = 1.0 - std::exp(-n / (kTimeConstantSeconds * rate));
+    mLR += a * (lr / n - mLR);
+    mLL += a * (ll / n - mLL);
+    mRR += a * (rr / n - mRR);
+    ++mBlocks;
+}
+
+double TLiveCorrelation::Value() const
+{
+    constexpr double kSilent = 1.0;  // mean square of about -90 dBFS
+    if (mLL < kSilent || mRR < kSilent) return std::numeric_limits<double>::quiet_NaN();
+    return std::clamp(mLR / std::sqrt(mLL * mRR), -1.0, 1.0);
+}
 
 const char* RecorderStateName(bool running, bool notConnected, const std::string& failure)
 {

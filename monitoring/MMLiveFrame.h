@@ -11,6 +11,8 @@
 #include "metering/MMScale.h"
 #include "monitoring/MMStatus.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -52,6 +54,23 @@ struct TLiveFrame {
     bool HasLoudness = false;      // the loudness window measures
     double Momentary = 0, ShortTerm = 0, Integrated = 0;  // LUFS; not finite: not yet
     double LoudnessRange = 0;      // LU
+};
+
+// The correlation of a stereo pair for the live page: exponential means of
+// L*R, L*L and R*R over about 150 ms of audio, fed with interleaved 16-bit
+// frames on the GUI thread (the pair's level blocks). No allocation.
+class TLiveCorrelation {
+public:
+    static constexpr double kTimeConstantSeconds = 0.15;
+    void Add(const int16_t* frames, size_t count, int rate);
+    // -1 ... +1; NaN while the pair is silent on either side.
+    double Value() const;
+    void Reset() { mLR = mLL = mRR = 0; }
+    uint64_t Blocks() const { return mBlocks; }
+
+private:
+    double mLR = 0, mLL = 0, mRR = 0;
+    uint64_t mBlocks = 0;
 };
 
 // "running", "not connected" (its device is missing at start), "lost" (its

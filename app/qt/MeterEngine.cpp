@@ -98,6 +98,33 @@ private:
     TMeterEngine& mE;
 };
 
+// The left strip's sink of pair k: the bar's blocks (interleaved frames of
+// both channels), summed for the live page's correlation while k is the
+// chosen pair. GUI thread, once per block.
+class TMeterEngine::TCorrelationSink : public TMMLevelSink {
+public:
+    TCorrelationSink(TMMCustomLevel& bar, int pair, TMeterEngine& e) : mBar(bar), mPair(pair), mE(e) {}
+    void SetWaveFormat(const WaveFormat* f) override
+    {
+        mBar.SetWaveFormat(f);
+        mRate = f && f->nChannels == 2 && f->wBitsPerSample == 16 ? static_cast<int>(f->nSamplesPerSec) : 0;
+    }
+    int BlockBytes() const override { return mBar.BlockBytes(); }
+    void ProcessBlock(const void* block) override
+    {
+        mBar.ProcessBlock(block);
+        if (mRate > 0 && mE.mCorrelationPair == mPair)
+            mE.mCorrelation.Add(static_cast<const int16_t*>(block), static_cast<size_t>(mBar.BlockBytes()) / 4, mRate);
+    }
+    void ResetData() override { mBar.ResetData(); }
+
+private:
+    TMMCustomLevel& mBar;
+    const int mPair;
+    TMeterEngine& mE;
+    int mRate = 0;  // 0: not 16-bit stereo, nothing summed
+};
+
 TMeterEngine::TMeterEngine(TSettingsAccess& store)
     : mStore(store), mService(std::make_unique<TMMMonitorService>()),
       mStatusSource(std::make_unique<TMMStatusFunction>()), mLiveSource(std::make_unique<TMMLiveFunction>()),
@@ -121,7 +148,10 @@ TMeterEngine::TMeterEngine(TSettingsAccess& store)
     for (int n = 1; n <= tv::kStrips; ++n) {
         mBars[n - 1] = std::make_unique<TMMCustomLevel>();
         ApplyMainBarDesign(*mBars[n - 1], n);
-        mSinks[n - 1] = std::make_unique<TMMLevelSinkFor<TMMCustomLevel>>(*mBars[n - 1]);
+        if (n % 2 == 1)
+            mSinks[n - 1] = std::make_unique<TCorrelationSink>(*mBars[n - 1], (n + 1) / 2, *this);
+        else
+            mSinks[n - 1] = std::make_unique<TMMLevelSinkFor<TMMCustomLevel>>(*mBars[n - 1]);
         mLabels[n - 1] = std::to_string(n);
     }
     for (int k = 1; k <= tv::kPairs; ++k) mAudio->SetLevelSinks(k, mSinks[2 * k - 2].get(), mSinks[2 * k - 1].get());
@@ -508,7 +538,7 @@ TStatusSnapshot TMeterEngine::Snapshot() const
     return s;
 }
 
-TLiveFrame TMeterEngine::LiveFrame() const
+TLiveFrame TMeterEngine::LiveFrame()
 {
     const TStatusSnapshot snapshot = Snapshot();
     TLiveFrame f;
@@ -546,6 +576,19 @@ TLiveFrame TMeterEngine::LiveFrame() const
         f.Recorders.push_back({k, mAudio->RecorderDeviceName(k),
                                RecorderStateName(mAudio->Running(k), mAudio->NotConnected(k), mAudio->Failure(k))});
     f.LogLines.assign(mRecentLines.begin(), mRecentLines.end());
+    // The correlation window's pair (1 ... 6); shown while its blocks come.
+    const int pair = std::clamp(CorreValues().Channel + 1, 1, 6);
+    if (pair != mCorrelationPair) {
+        mCorrelationPair = pair;
+        mCorrelation.Reset();
+    }
+    if (mCorrelation.Blocks() != mCorrelationBlocks) {
+        mCorrelationBlocks = mCorrelation.Blocks();
+        mCorrelationMs = SteadyMs();
+    }
+    f.HasCorrelation = mCorrelationBlocks > 0 && SteadyMs() - mCorrelationMs < 500;
+    f.CorrelationPair = pair;
+    f.Correlation = mCorrelation.Value();
     return f;
 }
 

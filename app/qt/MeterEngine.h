@@ -99,8 +99,9 @@ public:
     TStatusSnapshot Snapshot() const;
     // What the live page shows: the snapshot's strips with each bar's
     // segments, zone colours and peak, the standard's scale labels, the
-    // recorders' states and the last log lines.
-    TLiveFrame LiveFrame() const;
+    // recorders' states, the correlation of the correlation window's pair
+    // (while its blocks come) and the last log lines.
+    TLiveFrame LiveFrame();
     // Log lines the live page shows (the silence log and operator lines).
     static constexpr size_t kRecentLines = 8;
     // Audio counters, each strip's level and the detector's counts.
@@ -161,6 +162,7 @@ public:
 
 private:
     class TStrips;
+    class TCorrelationSink;
     void logLine(const std::string& line, bool toStderr);
     void keepLine(const std::string& line);
     template <class F>
@@ -176,8 +178,12 @@ private:
     std::unique_ptr<TMMStatusFunction> mStatusSource;
     std::unique_ptr<TMMLiveFunction> mLiveSource;
     std::deque<std::string> mRecentLines;
-    mutable int mLiveScaleOf = -1;  // the standard whose scale labels mLiveScale holds
-    mutable std::vector<TLiveScaleLabel> mLiveScale;
+    int mLiveScaleOf = -1;  // the standard whose scale labels mLiveScale holds
+    std::vector<TLiveScaleLabel> mLiveScale;
+    TLiveCorrelation mCorrelation;  // of pair mCorrelationPair, summed by its left strip's sink
+    int mCorrelationPair = 1;
+    uint64_t mCorrelationBlocks = 0;  // blocks summed at the previous frame
+    int64_t mCorrelationMs = 0;       // when they last advanced (steady clock)
     std::unique_ptr<TMMStatusServer> mStatus;
     std::ofstream mLogOut;
     int64_t mStartMs = 0;

@@ -153,7 +153,10 @@
     });
     const c = levels.correlation;
     $('correlation').hidden = !c;
-    if (c) $('correlation').textContent = 'Correlation, pair ' + c.pair + ': ' + (c.value > 0 ? '+' : '') + c.value.toFixed(2);
+    if (c) {
+      const v = c.value === null ? '--' : (c.value > 0 ? '+' : '') + c.value.toFixed(2);
+      $('correlation').textContent = 'Correlation, pair ' + c.pair + ': ' + v;
+    }
     const l = levels.loudness;
     $('loudness').hidden = !l;
     if (l) {

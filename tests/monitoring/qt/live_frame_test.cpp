@@ -14,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -122,4 +124,35 @@ TEST(LiveFrame, ScaleLabelsRunTopToBottomInsideTheBar)
         EXPECT_GT(widget[i].Y, widget[i - 1].Y);
         EXPECT_NE(widget[i].Text, "--");
     }
+}
+
+// The pair's correlation: in phase +1, inverted -1, a quarter period apart 0,
+// one side silent none; a new signal takes over within a few time constants.
+TEST(LiveFrame, CorrelationFollowsThePair)
+{
+    constexpr int kRate = 48000, kBlock = 48;
+    auto feed = [](TLiveCorrelation& c, double phase, double rightGain, double seconds) {
+        static int t = 0;
+        std::vector<int16_t> block(2 * kBlock);
+        for (int b = 0; b < seconds * kRate / kBlock; ++b) {
+            for (int i = 0; i < kBlock; ++i, ++t) {
+                const double w = 2 * 3.14159265358979 * 997.0 * t / kRate;
+                block[2 * i] = static_cast<int16_t>(std::lround(32767 * std::sin(w)));
+                block[2 * i + 1] = static_cast<int16_t>(std::lround(32767 * rightGain * std::sin(w + phase)));
+            }
+            c.Add(block.data(), kBlock, kRate);
+        }
+    };
+    TLiveCorrelation c;
+    EXPECT_TRUE(std::isnan(c.Value()));
+    feed(c, 0, 1.0, 1.0);
+    EXPECT_NEAR(c.Value(), 1.0, 1e-3);
+    feed(c, 3.14159265358979, 1.0, 1.0);  // inverted: -1 after 1 s (6.7 time constants)
+    EXPECT_NEAR(c.Value(), -1.0, 0.01);
+    feed(c, 3.14159265358979 / 2, 0.25, 1.0);
+    EXPECT_NEAR(c.Value(), 0.0, 0.02);
+    feed(c, 0, 0.0, 3.0);                 // right side silent
+    EXPECT_TRUE(std::isnan(c.Value()));
+    c.Reset();
+    EXPECT_TRUE(std::isnan(c.Value()));
 }
