@@ -589,6 +589,7 @@ TLiveFrame TMeterEngine::LiveFrame()
     f.HasCorrelation = mCorrelationBlocks > 0 && SteadyMs() - mCorrelationMs < 500;
     f.CorrelationPair = pair;
     f.Correlation = mCorrelation.Value();
+    if (OnLiveFrame) OnLiveFrame(f);
     return f;
 }
 

@@ -102,6 +102,8 @@ public:
     // recorders' states, the correlation of the correlation window's pair
     // (while its blocks come) and the last log lines.
     TLiveFrame LiveFrame();
+    // A view adds what it alone measures (the loudness window's readouts).
+    std::function<void(TLiveFrame&)> OnLiveFrame;
     // Log lines the live page shows (the silence log and operator lines).
     static constexpr size_t kRecentLines = 8;
     // Audio counters, each strip's level and the detector's counts.
