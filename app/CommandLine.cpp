@@ -96,7 +96,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<s
         else if (a == "--status-bind") {
             cl.statusBind = value(a);
             if (cl.statusBind.empty()) throw ECommandLineError("--status-bind: expected an IP address");
-        } else if (a == "--headless") cl.headless = true;
+        } else if (a == "--status-token-file") {
+            cl.statusTokenFile = value(a);
+            if (cl.statusTokenFile.empty()) throw ECommandLineError("--status-token-file: expected a file");
+        } else if (a == "--status-cert") cl.statusCert = value(a);
+        else if (a == "--status-key") cl.statusKey = value(a);
+        else if (a == "--headless") cl.headless = true;
         else if (a == "--check-skin") {
             cl.checkSkin = value(a);
             if (cl.checkSkin.empty()) throw ECommandLineError("--check-skin: expected a file");
@@ -107,6 +112,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<s
         } else
             throw ECommandLineError("unknown option '" + a + "' (see --help)");
     }
+    if (cl.statusCert.empty() != cl.statusKey.empty())
+        throw ECommandLineError("--status-cert and --status-key: give both or neither");
     if (windowGiven && cl.screenshot.empty())
         throw ECommandLineError("--screenshot-window: needs --screenshot FILE");
     if (windowGiven && (cl.headless || cl.demoChain))
@@ -143,8 +150,17 @@ std::string CommandLineUsage()
            "  --sim-output-capture FILE\n"
            "                         at exit, write what the simulated output played (the alarm\n"
            "                         sound) to FILE as a 16-bit WAVE file\n"
-           "  --status-port N        serve GET /status (JSON) and GET /metrics (Prometheus) on port N\n"
-           "  --status-bind ADDR     address of the status endpoint (default 127.0.0.1)\n"
+           "  --status-port N        serve GET /status (JSON), GET /metrics (Prometheus) and the live\n"
+           "                         page (GET /) on port N\n"
+           "  --status-bind ADDR     address of the status endpoint (default 127.0.0.1); the live\n"
+           "                         page is at http://ADDR:N/; any address but loopback needs\n"
+           "                         an access token\n"
+           "  --status-token-file FILE\n"
+           "                         the access token of the status endpoint and live page: the\n"
+           "                         first line of FILE (else the setting \"Status Token\")\n"
+           "  --status-cert FILE, --status-key FILE\n"
+           "                         serve the status endpoint and live page over TLS only\n"
+           "                         (https://, wss://) with this PEM certificate and key\n"
            "  --headless             run the meter without a window until SIGINT or SIGTERM\n"
            "  --check-skin FILE      check a skin file (.skn): exit 0 when it can be used, else\n"
            "                         name the line and the fault and exit 1\n"

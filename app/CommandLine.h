@@ -26,6 +26,8 @@ struct CommandLine {
     std::string simOutputCapture;          // --sim-output-capture FILE: WAVE written at exit
     int statusPort = 0;                    // --status-port N: the status endpoint (0: none)
     std::string statusBind = "127.0.0.1";  // --status-bind ADDR
+    std::string statusTokenFile;           // --status-token-file FILE: the access token (first line)
+    std::string statusCert, statusKey;     // --status-cert FILE, --status-key FILE: TLS (PEM)
     bool headless = false;                 // --headless: no window, until SIGINT/SIGTERM
     std::string checkSkin;                 // --check-skin FILE: check a skin file and exit
 };

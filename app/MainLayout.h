@@ -6,6 +6,7 @@ constexpr int StripWidth = 57;
 constexpr int BarWidth = 18;
 constexpr int ScaleImageWidth = 37;
 constexpr int ScaleWidgetWidth = 31;
+constexpr int StripScaleTicks = 26;  // divisions of a strip's scale widget
 constexpr int LabelHeight = 26;
 constexpr int BarTop = 11;
 constexpr int ScaleTop = 12;

@@ -13,11 +13,14 @@ inline constexpr TTextSetting kRestoredCommand{"Action Restored Command", ""};
 inline constexpr TTextSetting kAlarmUrl{"Action Alarm URL", ""};
 inline constexpr TTextSetting kRestoredUrl{"Action Restored URL", ""};
 inline constexpr TIntSetting kActionTimeLimit{"Action Time Limit", TActionSettings::DefaultTimeLimitSeconds};  // 1 ... 3600
+// The status endpoint's access token ("" none; --status-token-file overrides it).
+inline constexpr TTextSetting kStatusToken{"Status Token", ""};
+inline constexpr size_t kMinTokenLength = 12;
 
 // The keys above, in the order the table of stored values lists them.
 inline constexpr TSettingDecl kMonitorSettingDecls[] = {
     kJournalDays.Decl(), kRecoverySeconds.Decl(), kAlarmCommand.Decl(), kRestoredCommand.Decl(),
-    kAlarmUrl.Decl(),    kRestoredUrl.Decl(),     kActionTimeLimit.Decl()};
+    kAlarmUrl.Decl(),    kRestoredUrl.Decl(),     kActionTimeLimit.Decl(), kStatusToken.Decl()};
 
 struct TMonitorSettings {
     int JournalDays = kJournalDays.Default;

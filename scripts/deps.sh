@@ -13,6 +13,7 @@ if [ "$what" = test ]; then
   pkgs+=(pipewire pipewire-bin wireplumber pipewire-pulse pipewire-jack dbus)  # scripts/pipewire-server.sh
   pkgs+=(desktop-file-utils appstream man-db)  # validators of the install tree
   pkgs+=(faketime)  # scripts/soak.sh steps the instances' wall clock
+  pkgs+=(chromium chromium-driver python3-selenium)  # tests/scripts/live_page_browser.sh
 fi
 [ "$what" = deb ] && pkgs+=(dpkg-dev file)   # scripts/build-deb.sh: cpack with dpkg-shlibdeps
 missing=()

@@ -22,7 +22,7 @@ TStrip BuildStrip(QWidget* panel, int n)
     s.Scale = new TStripScale(panel);
     s.Scale->setObjectName(QString("MMLevelScale%1").arg(n));
     s.Scale->setKind(lkVertical);
-    s.Scale->setScaleTicks(26);
+    s.Scale->setScaleTicks(StripScaleTicks);
     s.Scale->setGeometry(StripWidth - ScaleWidgetWidth, ScaleTop, ScaleWidgetWidth, 800);
     s.Scale->hide();
 

@@ -2,10 +2,13 @@
 
 #include "app/CommandLine.h"
 #include "app/InputModes.h"
+#include "app/MainLayout.h"
+#include "app/ScaleImages.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/StopSignals.h"
 #include "audio/MMConnectorSinks.h"
 #include "correlation/MMCorrelationSettings.h"
+#include "metering/MMPresets.h"
 #include "metering/MainBar.h"
 #include "monitoring/qt/MMMonitorService.h"
 #include "monitoring/qt/MMSilenceLocale.h"
@@ -95,9 +98,37 @@ private:
     TMeterEngine& mE;
 };
 
+// The left strip's sink of pair k: the bar's blocks (interleaved frames of
+// both channels), summed for the live page's correlation while k is the
+// chosen pair. GUI thread, once per block.
+class TMeterEngine::TCorrelationSink : public TMMLevelSink {
+public:
+    TCorrelationSink(TMMCustomLevel& bar, int pair, TMeterEngine& e) : mBar(bar), mPair(pair), mE(e) {}
+    void SetWaveFormat(const WaveFormat* f) override
+    {
+        mBar.SetWaveFormat(f);
+        mRate = f && f->nChannels == 2 && f->wBitsPerSample == 16 ? static_cast<int>(f->nSamplesPerSec) : 0;
+    }
+    int BlockBytes() const override { return mBar.BlockBytes(); }
+    void ProcessBlock(const void* block) override
+    {
+        mBar.ProcessBlock(block);
+        if (mRate > 0 && mE.mCorrelationPair == mPair)
+            mE.mCorrelation.Add(static_cast<const int16_t*>(block), static_cast<size_t>(mBar.BlockBytes()) / 4, mRate);
+    }
+    void ResetData() override { mBar.ResetData(); }
+
+private:
+    TMMCustomLevel& mBar;
+    const int mPair;
+    TMeterEngine& mE;
+    int mRate = 0;  // 0: not 16-bit stereo, nothing summed
+};
+
 TMeterEngine::TMeterEngine(TSettingsAccess& store)
     : mStore(store), mService(std::make_unique<TMMMonitorService>()),
-      mStatusSource(std::make_unique<TMMStatusFunction>()), mAudio(std::make_unique<TMainAudio>()),
+      mStatusSource(std::make_unique<TMMStatusFunction>()), mLiveSource(std::make_unique<TMMLiveFunction>()),
+      mAudio(std::make_unique<TMainAudio>()),
       mStrips(std::make_unique<TStrips>(*this)), mLevelSettings(mStrips.get(), &store),
       mConnections(std::make_unique<QObject>())
 {
@@ -112,11 +143,15 @@ TMeterEngine::TMeterEngine(TSettingsAccess& store)
         if (!line.empty()) logLine(line, true);
     });
     mStatusSource->OnSnapshot = [this] { return Snapshot(); };
+    mLiveSource->OnFrame = [this] { return LiveFrame(); };
 
     for (int n = 1; n <= tv::kStrips; ++n) {
         mBars[n - 1] = std::make_unique<TMMCustomLevel>();
         ApplyMainBarDesign(*mBars[n - 1], n);
-        mSinks[n - 1] = std::make_unique<TMMLevelSinkFor<TMMCustomLevel>>(*mBars[n - 1]);
+        if (n % 2 == 1)
+            mSinks[n - 1] = std::make_unique<TCorrelationSink>(*mBars[n - 1], (n + 1) / 2, *this);
+        else
+            mSinks[n - 1] = std::make_unique<TMMLevelSinkFor<TMMCustomLevel>>(*mBars[n - 1]);
         mLabels[n - 1] = std::to_string(n);
     }
     for (int k = 1; k <= tv::kPairs; ++k) mAudio->SetLevelSinks(k, mSinks[2 * k - 2].get(), mSinks[2 * k - 1].get());
@@ -148,7 +183,10 @@ TMeterEngine::TMeterEngine(TSettingsAccess& store)
     };
     mDetector->AddListener([this](const TSilenceEvent& e) {
         mService->SilenceEvent(e);
-        if (e.Kind == TSilenceEventKind::LogLine && mLogOut.is_open()) mLogOut << e.Line << std::endl;
+        if (e.Kind == TSilenceEventKind::LogLine) {
+            keepLine(e.Line);
+            if (mLogOut.is_open()) mLogOut << e.Line << std::endl;
+        }
         eachView([&](TMeterView& v) { v.SilenceEvent(e); });
     });
     connectTimers();
@@ -202,7 +240,14 @@ void TMeterEngine::RemoveView(TMeterView& view) { mViews.erase(std::remove(mView
 void TMeterEngine::logLine(const std::string& line, bool toStderr)
 {
     if (toStderr) std::cerr << "tarvolin: " << line << "\n";
+    keepLine(line);
     eachView([&](TMeterView& v) { v.OperatorLine(line); });
+}
+
+void TMeterEngine::keepLine(const std::string& line)
+{
+    mRecentLines.push_back(line);
+    if (mRecentLines.size() > kRecentLines) mRecentLines.pop_front();
 }
 
 // ---- the stored values and the input setup ----------------------------------
@@ -415,6 +460,24 @@ bool TMeterEngine::PlaySound() const
 
 // ---- the monitoring side ----------------------------------------------------------
 
+namespace {
+
+// The first line of `path`, blanks around it dropped; false after one line on err.
+bool ReadTokenFile(const std::string& path, std::string& token, std::ostream& err)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!in || !std::getline(in, line)) {
+        err << "tarvolin: cannot read the access token from " << path << "\n";
+        return false;
+    }
+    const auto a = line.find_first_not_of(" \t\r");
+    token = a == std::string::npos ? std::string() : line.substr(a, line.find_last_not_of(" \t\r") - a + 1);
+    return true;
+}
+
+}  // namespace
+
 bool TMeterEngine::Start(const CommandLine& cl, std::ostream& err)
 {
     mStopSignals = std::make_unique<TStopSignals>();
@@ -426,9 +489,22 @@ bool TMeterEngine::Start(const CommandLine& cl, std::ostream& err)
         mLogOut.open(cl.logOut, std::ios::app | std::ios::binary);
         if (!mLogOut) err << "tarvolin: cannot open " << cl.logOut << " for the log lines\n";
     }
-    if (cl.statusPort > 0 && !(mStatus = TMMStatusServer::Start(*mStatusSource, cl.statusBind, cl.statusPort, err)))
+    if (cl.statusPort <= 0) return true;
+    std::string token = kStatusToken.Read(mStore);
+    if (!cl.statusTokenFile.empty() && !ReadTokenFile(cl.statusTokenFile, token, err)) return false;
+    if (!token.empty() && token.size() < kMinTokenLength) {
+        err << "tarvolin: the status access token is shorter than " << kMinTokenLength << " characters\n";
         return false;
-    return true;
+    }
+    TMMStatusServer::TStartOptions o;
+    o.Address = cl.statusBind;
+    o.Port = cl.statusPort;
+    o.Token = token;
+    o.CertFile = cl.statusCert;
+    o.KeyFile = cl.statusKey;
+    o.Live = mLiveSource.get();
+    mStatus = TMMStatusServer::Start(*mStatusSource, o, err);
+    return mStatus != nullptr;
 }
 
 void TMeterEngine::ApplyMonitorSettings(const TMonitorSettings& m)
@@ -460,6 +536,61 @@ TStatusSnapshot TMeterEngine::Snapshot() const
         s.Recorders.push_back({k, mAudio->RecorderDeviceName(k), mAudio->Running(k), mAudio->Reopens(k),
                                mAudio->Buffers(k), mAudio->Failure(k)});
     return s;
+}
+
+TLiveFrame TMeterEngine::LiveFrame()
+{
+    const TStatusSnapshot snapshot = Snapshot();
+    TLiveFrame f;
+    f.Channels = snapshot.Channels;
+    f.Detector = snapshot.Detector;
+    const TMMPreset& preset = PresetOf(mLevelSettings.MeterItem());
+    f.Standard = preset.Caption;
+    if (mLiveScaleOf != mLevelSettings.MeterItem()) {
+        mLiveScaleOf = mLevelSettings.MeterItem();
+        mLiveScale.clear();
+        if (preset.Scale == spScaleWidget) {
+            mLiveScale = ScaleWidgetLabels(ScaleWidgetSensitivy, StripScaleTicks);
+        } else {
+            // The picture at the main window's design height; labels keep their place relative to it.
+            TScaleCanvas picture(ScaleImageWidth, StripGeometryFor(DesignClientHeight).imageHeight);
+            if (DrawStandardScale(picture, preset.Scale)) mLiveScale = ScaleLabelsOfPicture(picture);
+        }
+    }
+    f.Scale = mLiveScale;
+    for (int n = 1; n <= tv::kStrips; ++n) {
+        const TMMCustomLevel& b = *mBars[n - 1];
+        TLiveStrip s;
+        s.Status = snapshot.Strips[n - 1];
+        s.Segments = b.NumSpots();
+        s.Zone1 = b.Zone1Spots();
+        s.Zone2 = b.Zone2Spots();
+        s.Active[0] = b.Bar1Color(), s.Active[1] = b.Bar2Color(), s.Active[2] = b.Bar3Color();
+        s.Inactive[0] = b.Inactive1Color(), s.Inactive[1] = b.Inactive2Color(), s.Inactive[2] = b.Inactive3Color();
+        s.LabelColor = mLedColor[n - 1];
+        s.Bar = b.BarSpots();
+        s.Peak = b.NumPeaks() > 0 ? b.PeakSpot() : 0;
+        f.Strips.push_back(s);
+    }
+    for (int k = 1; k <= tv::kPairs; ++k)
+        f.Recorders.push_back({k, mAudio->RecorderDeviceName(k),
+                               RecorderStateName(mAudio->Running(k), mAudio->NotConnected(k), mAudio->Failure(k))});
+    f.LogLines.assign(mRecentLines.begin(), mRecentLines.end());
+    // The correlation window's pair (1 ... 6); shown while its blocks come.
+    const int pair = std::clamp(CorreValues().Channel + 1, 1, 6);
+    if (pair != mCorrelationPair) {
+        mCorrelationPair = pair;
+        mCorrelation.Reset();
+    }
+    if (mCorrelation.Blocks() != mCorrelationBlocks) {
+        mCorrelationBlocks = mCorrelation.Blocks();
+        mCorrelationMs = SteadyMs();
+    }
+    f.HasCorrelation = mCorrelationBlocks > 0 && SteadyMs() - mCorrelationMs < 500;
+    f.CorrelationPair = pair;
+    f.Correlation = mCorrelation.Value();
+    if (OnLiveFrame) OnLiveFrame(f);
+    return f;
 }
 
 void TMeterEngine::CollectStats(TRunStats& s) const

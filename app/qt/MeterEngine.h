@@ -13,12 +13,14 @@
 #include "app/RunStats.h"
 #include "metering/MMLevel.h"
 #include "metering/uSet_Level_core.h"
+#include "monitoring/MMLiveFrame.h"
 #include "monitoring/MMMonitorSettings.h"
 #include "monitoring/MMSilence.h"
 #include "monitoring/MMStatus.h"
 #include "monitoring/qt/MMSilenceTimer.h"
 
 #include <array>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <iosfwd>
@@ -95,6 +97,15 @@ public:
     // From the "Actions" dialog or the store.
     void ApplyMonitorSettings(const TMonitorSettings& m);
     TStatusSnapshot Snapshot() const;
+    // What the live page shows: the snapshot's strips with each bar's
+    // segments, zone colours and peak, the standard's scale labels, the
+    // recorders' states, the correlation of the correlation window's pair
+    // (while its blocks come) and the last log lines.
+    TLiveFrame LiveFrame();
+    // A view adds what it alone measures (the loudness window's readouts).
+    std::function<void(TLiveFrame&)> OnLiveFrame;
+    // Log lines the live page shows (the silence log and operator lines).
+    static constexpr size_t kRecentLines = 8;
     // Audio counters, each strip's level and the detector's counts.
     void CollectStats(TRunStats& s) const;
     TMMMonitorService& Service() { return *mService; }
@@ -153,7 +164,9 @@ public:
 
 private:
     class TStrips;
+    class TCorrelationSink;
     void logLine(const std::string& line, bool toStderr);
+    void keepLine(const std::string& line);
     template <class F>
     void eachView(F f)
     {
@@ -165,6 +178,14 @@ private:
     std::unique_ptr<TMMMonitorService> mService;
     std::unique_ptr<TStopSignals> mStopSignals;
     std::unique_ptr<TMMStatusFunction> mStatusSource;
+    std::unique_ptr<TMMLiveFunction> mLiveSource;
+    std::deque<std::string> mRecentLines;
+    int mLiveScaleOf = -1;  // the standard whose scale labels mLiveScale holds
+    std::vector<TLiveScaleLabel> mLiveScale;
+    TLiveCorrelation mCorrelation;  // of pair mCorrelationPair, summed by its left strip's sink
+    int mCorrelationPair = 1;
+    uint64_t mCorrelationBlocks = 0;  // blocks summed at the previous frame
+    int64_t mCorrelationMs = 0;       // when they last advanced (steady clock)
     std::unique_ptr<TMMStatusServer> mStatus;
     std::ofstream mLogOut;
     int64_t mStartMs = 0;

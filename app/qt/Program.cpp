@@ -116,6 +116,18 @@ int RunProgram(QApplication& app, const CommandLine& cl)
     TMainLoudness loudness(fLoudness, audio, store, [&fMain] { return RecordersForMode(fMain.InputMode()); });
     fMain.OnShowLoudness = [&loudness] { loudness.Show(); };
     fMain.OnSaveAll = [&loudness] { loudness.Save(); };
+    // The live page shows the loudness readouts while the window measures.
+    engine.OnLiveFrame = [&fLoudness](TLiveFrame& f) {
+        if (!fLoudness.Measuring()) return;
+        const TMMLoudnessMeter& m = fLoudness.Meter();
+        f.HasLoudness = true;
+        f.Momentary = m.Momentary(), f.ShortTerm = m.ShortTerm(), f.Integrated = m.Integrated();
+        f.LoudnessRange = m.Range();
+    };
+    struct LiveFrameReset {
+        TMeterEngine& e;
+        ~LiveFrameReset() { e.OnLiveFrame = nullptr; }
+    } liveFrameReset{engine};
 
     // --screenshot: the window to take opens once the main window has run its
     // restore (or at the latest when the shot is due: a first start's modal
