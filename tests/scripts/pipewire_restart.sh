@@ -200,10 +200,11 @@ if [ "$only" = pulse ]; then
   export JACK_DEFAULT_SERVER=tvpw_$$ JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
   jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 512 -C 2 -P 2 >"$tmp/jackd.log" 2>&1 &
   jackd_pid=$!
-  for _ in $(seq 100); do jack_lsp >/dev/null 2>&1 && break; sleep 0.05; done
+  # A loaded machine may take seconds to start the server and its client.
+  for _ in $(seq 400); do jack_lsp >/dev/null 2>&1 && break; sleep 0.05; done
   "$tool" >>"$tmp/jsrc.log" 2>&1 &
   jsrc=$!
-  for _ in $(seq 100); do [ "$(jack_lsp 2>/dev/null | grep -c '^tv_source:out_')" -ge 24 ] && break; sleep 0.05; done
+  for _ in $(seq 400); do [ "$(jack_lsp 2>/dev/null | grep -c '^tv_source:out_')" -ge 24 ] && break; sleep 0.05; done
   list=$("$exe" --audio portaudio --list-devices 2>/dev/null)
   mapfile -t pids < <(pipewire_ids 'pulse \(\d+-\d+\)' 4 <<<"$list")
   mapfile -t jids < <(pipewire_ids 'tv_source \(\d+-\d+\)' 8 <<<"$list")
