@@ -53,7 +53,8 @@ void TMMLivePage::setLimits(const TLimits& l)
     mLimits.MaxMessageBytes = std::max(l.MaxMessageBytes, 64);
     mLimits.FrameMs = std::max(l.FrameMs, 10);
     mLimits.AuthMs = std::max(l.AuthMs, 1);
-    if (mTimer.isActive()) mTimer.start(mLimits.FrameMs);
+    mLimits.SharedFramesPerSecond = std::max(l.SharedFramesPerSecond, 1);
+    if (mTimer.isActive()) mTimer.start(interval());
 }
 
 void TMMLivePage::Attach(QAbstractHttpServer& http)
@@ -113,6 +114,15 @@ void TMMLivePage::received(QWebSocket* s, const QByteArray& message)
     schedule();
 }
 
+int TMMLivePage::interval() const
+{
+    const auto watching = std::count_if(mClients.begin(), mClients.end(),
+                                        [](const TClient& c) { return c.Authorized && !c.Hidden; });
+    const int budget = std::max(1, mLimits.SharedFramesPerSecond);
+    const int shared = static_cast<int>((watching * 1000 + budget - 1) / budget);
+    return std::max(mLimits.FrameMs, shared);
+}
+
 void TMMLivePage::schedule()
 {
     const bool watched = std::any_of(mClients.begin(), mClients.end(),
@@ -120,8 +130,10 @@ void TMMLivePage::schedule()
     if (!watched)
         mTimer.stop();
     else if (!mTimer.isActive()) {
-        mTimer.start(mLimits.FrameMs);
+        mTimer.start(interval());
         frame();
+    } else if (mTimer.interval() != interval()) {
+        mTimer.setInterval(interval());
     }
 }
 

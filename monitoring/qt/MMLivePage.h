@@ -7,6 +7,7 @@
 // every client that has not seen them; {"hidden":true} pauses a client
 // (a hidden browser tab), {"hidden":false} resumes it. Read-only: nothing a
 // client sends changes the meter.
+// With many clients the frames come less often (SharedFramesPerSecond).
 // Limits: at most MaxClients at once (more are closed at once), a request
 // from a foreign Origin is refused, messages over MaxMessageBytes close the
 // client, and a client whose unsent bytes would pass MaxQueueBytes (it does
@@ -36,6 +37,10 @@ public:
         qint64 MaxQueueBytes = 128 * 1024;
         int MaxMessageBytes = 4096;
         int FrameMs = 40;     // 25 frames/s at most
+        // Frames sent to all clients together per second: many pages share
+        // them (20 pages get 7.5 frames/s each), so that the meter's cost
+        // stays flat however many watch.
+        int SharedFramesPerSecond = 150;
         int AuthMs = 5000;
     };
     static constexpr uint64_t kInfoFrames = 5;
@@ -74,6 +79,8 @@ private:
     static void closeSoon(QWebSocket* socket, QWebSocketProtocol::CloseCode code);
     TClient* find(QWebSocket* socket);
     void schedule();
+    // FrameMs, or longer when the watching clients would pass the shared budget.
+    int interval() const;
 
     IMMLiveSource& mSource;
     TLimits mLimits;

@@ -217,6 +217,15 @@ TEST(LivePage, TokenGuardsEveryDoorOverLoopback)
     const auto before = viewer.messages.size();
     EXPECT_TRUE(QTest::qWaitFor([&] { return viewer.messages.size() > before + 5; }, 2000));
     close(fd);
+
+    // The pages share a budget of frames: at 20 a second one watcher gets
+    // about 20, not the 100 its 10 ms interval would give.
+    limits.SharedFramesPerSecond = 20;
+    page.setLimits(limits);
+    const uint64_t first = page.Frames();
+    QTest::qWait(1000);
+    EXPECT_GE(page.Frames() - first, 10u);
+    EXPECT_LE(page.Frames() - first, 25u);
 }
 
 // With a certificate and key: the page's socket over wss:// carries the
