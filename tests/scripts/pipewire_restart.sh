@@ -205,11 +205,17 @@ if [ "$only" = pulse ]; then
   "$tool" >>"$tmp/jsrc.log" 2>&1 &
   jsrc=$!
   for _ in $(seq 400); do [ "$(jack_lsp 2>/dev/null | grep -c '^tv_source:out_')" -ge 24 ] && break; sleep 0.05; done
-  list=$("$exe" --audio portaudio --list-devices 2>/dev/null)
-  mapfile -t pids < <(pipewire_ids 'pulse \(\d+-\d+\)' 4 <<<"$list")
-  mapfile -t jids < <(pipewire_ids 'tv_source \(\d+-\d+\)' 8 <<<"$list")
+  # PortAudio's JACK client may time out joining a busy server: list again.
+  for _ in 1 2 3; do
+    list=$("$exe" --audio portaudio --list-devices 2>/dev/null)
+    mapfile -t pids < <(pipewire_ids 'pulse \(\d+-\d+\)' 4 <<<"$list")
+    mapfile -t jids < <(pipewire_ids 'tv_source \(\d+-\d+\)' 8 <<<"$list")
+    [ ${#pids[@]} -eq 4 ] && [ ${#jids[@]} -eq 8 ] && break
+    sleep 2
+  done
   if [ ${#pids[@]} -ne 4 ] || [ ${#jids[@]} -ne 8 ]; then
-    echo "FAIL: pulse: ${#pids[@]} 'pulse' pairs and ${#jids[@]} JACK pairs listed"; echo "$list"; rc=1
+    echo "FAIL: pulse: ${#pids[@]} 'pulse' pairs and ${#jids[@]} JACK pairs listed"; echo "$list"
+    echo "JACK server log:"; tail -20 "$tmp/jackd.log"; jack_lsp 2>&1 | head -5; rc=1
   else
     sets=()
     for k in 1 2 3 4; do sets+=(--set "multi_$k=${pids[k - 1]}"); done
