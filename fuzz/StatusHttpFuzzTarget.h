@@ -141,6 +141,18 @@ inline void FuzzStatusTexts(const std::string& text)
     if (!FuzzPrometheusTextValid(StatusPrometheus(s))) std::abort();
 }
 
+// The Content-Length of the response head `headers` (0 without one).
+inline std::size_t FuzzContentLength(std::string_view headers)
+{
+    std::size_t length = 0;
+    for (std::size_t p = 0; (p = headers.find("\r\n", p)) != std::string_view::npos;) {
+        p += 2;
+        if (headers.size() - p >= 16 && QByteArray(headers.data() + p, 15).toLower() == "content-length:")
+            length = std::strtoul(std::string(headers.substr(p + 15, 20)).c_str(), nullptr, 10);
+    }
+    return length;
+}
+
 // Whether `reply` ends with a whole response (its head and Content-Length body),
 // or is empty: a larger answer may still be on its way after a quiet moment.
 inline bool FuzzReplyEndsWhole(std::string_view reply)
@@ -148,13 +160,7 @@ inline bool FuzzReplyEndsWhole(std::string_view reply)
     while (!reply.empty()) {
         const std::size_t head = reply.find("\r\n\r\n");
         if (head == std::string_view::npos) return false;
-        const std::string_view headers = reply.substr(0, head + 2);
-        std::size_t length = 0;
-        for (std::size_t p = 0; (p = headers.find("\r\n", p)) != std::string_view::npos;) {
-            p += 2;
-            if (headers.size() - p >= 16 && QByteArray(headers.data() + p, 15).toLower() == "content-length:")
-                length = std::strtoul(std::string(headers.substr(p + 15, 20)).c_str(), nullptr, 10);
-        }
+        const std::size_t length = FuzzContentLength(reply.substr(0, head + 2));
         if (reply.size() < head + 4 + length) return false;
         reply.remove_prefix(head + 4 + length);
     }
@@ -174,12 +180,7 @@ inline void FuzzCheckReplies(std::string_view reply, bool reset)
             return;
         }
         const std::string_view headers = reply.substr(0, head + 2);
-        std::size_t length = 0;
-        for (std::size_t p = 0; (p = headers.find("\r\n", p)) != std::string_view::npos;) {
-            p += 2;
-            if (headers.size() - p >= 16 && QByteArray(headers.data() + p, 15).toLower() == "content-length:")
-                length = std::strtoul(std::string(headers.substr(p + 15, 20)).c_str(), nullptr, 10);
-        }
+        const std::size_t length = FuzzContentLength(headers);
         if (reply.size() < head + 4 + length) {
             if (!reset) std::abort();
             return;
