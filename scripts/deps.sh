@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs that are not yet present.
-# Silent when everything is installed. Usage: deps.sh [run|test|deb]
-# (Not installed here, for occasional work: clang and libclang-rt-14-dev for the fuzzer.)
+# Silent when everything is installed. Usage: deps.sh [run|test|deb|fuzz]
 set -euo pipefail
 what=${1:-run}
 pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev portaudio19-dev libasound2-dev
@@ -15,6 +14,7 @@ if [ "$what" = test ]; then
   pkgs+=(faketime)  # scripts/soak.sh steps the instances' wall clock
   pkgs+=(chromium chromium-driver python3-selenium)  # tests/scripts/live_page_browser.sh
 fi
+[ "$what" = fuzz ] && pkgs+=(clang libclang-rt-14-dev)  # scripts/fuzz.sh: libFuzzer
 [ "$what" = deb ] && pkgs+=(dpkg-dev file)   # scripts/build-deb.sh: cpack with dpkg-shlibdeps
 missing=()
 for p in "${pkgs[@]}"; do

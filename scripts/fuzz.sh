@@ -30,20 +30,8 @@ if [ ! -f "$root/fuzz/${name}_fuzz.cpp" ]; then
   exit 2
 fi
 
-# Compiler and runtime, then the build's own packages.
-missing=()
-for p in clang libclang-rt-14-dev; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "Installing: ${missing[*]}" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq >/dev/null
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
-"$root/scripts/deps.sh" run
+# The build's packages with clang and its fuzzing runtime.
+"$root/scripts/deps.sh" fuzz
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   launcher=()
