@@ -380,7 +380,7 @@ std::string SkinStyleSheet(const TSkinModel& m, const std::string& markProperty)
         {TSkinKind::Radio, {"QRadioButton"}},
         {TSkinKind::Progress, {"QProgressBar"}},
         {TSkinKind::Scroll, {"QScrollBar"}},
-        {TSkinKind::Edit, {"QLineEdit", "QTextEdit", "QPlainTextEdit"}},
+        {TSkinKind::Edit, {"QLineEdit", "QTextEdit", "QPlainTextEdit", "QListView"}},
         {TSkinKind::Button, {"QPushButton"}},
         {TSkinKind::ToolButton, {"QToolButton"}},
         {TSkinKind::Spin, {"QAbstractSpinBox"}},
@@ -405,7 +405,7 @@ std::string SkinStyleSheet(const TSkinModel& m, const std::string& markProperty)
     if (!m.fontFamily.empty() || m.fontPixelSize > 0 || m.fontBold) {
         bool first = true;
         for (const char* k : {"QMenuBar", "QMenu", "QToolBar", "QComboBox", "QCheckBox", "QRadioButton",
-                              "QProgressBar", "QLineEdit", "QTextEdit", "QPlainTextEdit", "QPushButton",
+                              "QProgressBar", "QLineEdit", "QTextEdit", "QPlainTextEdit", "QListView", "QPushButton",
                               "QToolButton", "QAbstractSpinBox", "QGroupBox", "QStatusBar", "QTabBar"}) {
             s << (first ? "" : ", ") << k << mark;
             first = false;

@@ -2,12 +2,42 @@
 
 #include "monitoring/qt/MMErrorReport.h"
 
+#include <QAbstractListModel>
+#include <QAction>
+#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLabel>
-#include <QPlainTextEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollBar>
+
+#include <algorithm>
+
+// The window's lines as a list model; rows are only ever added at the end or
+// all removed.
+class TLogLinesModel : public QAbstractListModel {
+public:
+    TLogLinesModel(const QStringList& lines, QObject* parent) : QAbstractListModel(parent), mLines(lines) {}
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(mLines.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= mLines.size()) return {};
+        return mLines.at(index.row());
+    }
+    void Appending() { beginInsertRows(QModelIndex(), static_cast<int>(mLines.size()), static_cast<int>(mLines.size())); }
+    void Appended() { endInsertRows(); }
+    void Clearing() { beginResetModel(); }
+    void Cleared() { endResetModel(); }
+
+private:
+    const QStringList& mLines;
+};
 
 TfLogFile::TfLogFile(QWidget* parent)
     : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
@@ -27,12 +57,26 @@ TfLogFile::TfLogFile(QWidget* parent)
     Label1->move(40, 24);
     Label1->adjustSize();
 
-    logMemo = new QPlainTextEdit(this);
+    mModel = new TLogLinesModel(mLines, this);
+    logMemo = new QListView(this);
     logMemo->setObjectName("logMemo");
-    logMemo->setReadOnly(true);
+    logMemo->setModel(mModel);
+    logMemo->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    logMemo->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    logMemo->setUniformItemSizes(true);
     logMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    logMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
     logMemo->setGeometry(32, 56, 385, 313);
+    auto* copy = new QAction(logMemo);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    logMemo->addAction(copy);
+    connect(copy, &QAction::triggered, this, [this] {
+        QModelIndexList rows = logMemo->selectionModel()->selectedRows();
+        std::sort(rows.begin(), rows.end());
+        QStringList text;
+        for (const QModelIndex& i : rows) text << mLines.at(i.row());
+        if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text.join('\n'));
+    });
 
     auto button = [this](const char* name, const char* text, int x, int y, int w) {
         auto* b = new QPushButton(text, this);
@@ -61,16 +105,21 @@ TfLogFile::TfLogFile(QWidget* parent)
 
 void TfLogFile::Append(const std::string& line)
 {
-    const QString text = QString::fromStdString(line);
-    mLines.append(text);
-    logMemo->appendPlainText(text);
+    // Follows the new line when the view showed the last one.
+    const QScrollBar* bar = logMemo->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    mModel->Appending();
+    mLines.append(QString::fromStdString(line));
+    mModel->Appended();
+    if (atEnd) logMemo->scrollToBottom();
 }
 
 void TfLogFile::Clear()
 {
     if (mLines.isEmpty()) return;
+    mModel->Clearing();
     mLines.clear();
-    logMemo->clear();
+    mModel->Cleared();
 }
 
 QFileDialog* TfLogFile::SaveDialog1()

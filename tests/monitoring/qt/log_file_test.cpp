@@ -1,11 +1,15 @@
 // The log window, offscreen: list kept while hidden, buttons, saving.
 #include "monitoring/qt/uLogFile.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QPlainTextEdit>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QListView>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -18,7 +22,7 @@ TEST(LogFile, ListButtonsAndVisibility)
     TfLogFile w;
     EXPECT_EQ(w.windowTitle(), "Logfile");
     EXPECT_EQ(w.size(), QSize(438, 460));
-    EXPECT_TRUE(w.logMemo->isReadOnly());
+    EXPECT_EQ(w.logMemo->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(w.btn_clear->geometry(), QRect(184, 400, 65, 25));
     w.btn_clear->click();  // empty: nothing happens
     EXPECT_TRUE(w.Lines().isEmpty());
@@ -27,13 +31,13 @@ TEST(LogFile, ListButtonsAndVisibility)
     w.Append("Level 2 : - Mus-   -48.95 dB  --> Time: y");
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(w.Lines().size(), 2);
-    EXPECT_EQ(w.logMemo->document()->blockCount(), 2);
+    EXPECT_EQ(w.logMemo->model()->rowCount(), 2);
 
     w.show();
     w.btn_close->click();
     EXPECT_FALSE(w.isVisible());
     w.show();
-    EXPECT_EQ(w.logMemo->toPlainText().split('\n').size(), 2);
+    EXPECT_EQ(w.logMemo->model()->index(1, 0).data().toString(), "Level 2 : - Mus-   -48.95 dB  --> Time: y");
 
     int stops = 0, starts = 0;
     w.OnStopLog = [&] { ++stops; };
@@ -45,7 +49,31 @@ TEST(LogFile, ListButtonsAndVisibility)
 
     w.btn_clear->click();
     EXPECT_TRUE(w.Lines().isEmpty());
-    EXPECT_TRUE(w.logMemo->toPlainText().isEmpty());
+    EXPECT_EQ(w.logMemo->model()->rowCount(), 0);
+}
+
+TEST(LogFile, FollowsNewLinesAtTheEndOnlyAndCopiesTheSelection)
+{
+    TfLogFile w;
+    w.show();
+    for (int i = 1; i <= 200; ++i) w.Append("line " + std::to_string(i));
+    QApplication::processEvents();
+    QScrollBar* bar = w.logMemo->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());  // the newest line in view
+
+    bar->setValue(0);  // reading older lines: they stay in view
+    w.Append("line 201");
+    QApplication::processEvents();
+    EXPECT_EQ(bar->value(), 0);
+
+    auto* m = w.logMemo->model();
+    w.logMemo->selectionModel()->select(m->index(4, 0), QItemSelectionModel::Select);
+    w.logMemo->selectionModel()->select(m->index(2, 0), QItemSelectionModel::Select);
+    w.logMemo->setFocus();
+    for (QAction* a : w.logMemo->actions())
+        if (a->shortcut() == QKeySequence(QKeySequence::Copy)) a->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "line 3\nline 5");
 }
 
 TEST(LogFile, SaveWritesCrLfUtf8AndReportsUnwritableFiles)
