@@ -383,11 +383,11 @@ void TMMCustomWaveIn::DeviceEvent(const char* what)
     if (OnDeviceEvent) OnDeviceEvent(what, mProductName);
 }
 
-void TMMCustomWaveIn::Lose()
+void TMMCustomWaveIn::Lose(const char* reason)
 {
     DoClose(false);
     if (mLost) return;
-    mFailureReason = "the device stopped delivering or went away";
+    mFailureReason = reason;
     mLost = true;
     mLostSince = mLastAttempt = NowMs();
     DeviceEvent("lost");
@@ -420,6 +420,22 @@ void TMMCustomWaveIn::Poll()
             mWatchSince = now;
         } else if (now - mWatchSince >= mStallTimeout) {
             Lose();
+            return;
+        }
+        // Rate check: a device that delivers only a trickle (under a quarter
+        // of its format's byte rate over a stall timeout, counted from its
+        // first buffer) leaves bars and detector reading scraps of the
+        // programme; it is lost as well and opened again.
+        if (pollerAway || (mRateBytes < 0 && bytes > 0)) {
+            mRateBytes = bytes > 0 ? bytes : -1;
+            mRateSince = now;
+        } else if (mRateBytes >= 0 && now - mRateSince >= mStallTimeout) {
+            const WaveFormat* f = GetFormat();
+            const int64_t expected = f ? static_cast<int64_t>(f->nAvgBytesPerSec) * (now - mRateSince) / 1000 : 0;
+            const bool trickle = expected > 0 && (bytes - mRateBytes) * 4 < expected;
+            mRateBytes = bytes;
+            mRateSince = now;
+            if (trickle) Lose("the device delivered under a quarter of its rate");
         }
         return;
     }
@@ -635,6 +651,7 @@ void TMMCustomWaveIn::StartDevice()
         mDeviceFailed.store(false);
         mWatchBytes = 0;
         mWatchSince = NowMs();
+        mRateBytes = -1;
         for (PWaveHdr hdr : mHeaders) QueueHeader(hdr);
         mState.fetch_or(stStarted);
         if (!DevicePaused()) Check("WaveInStart:\n\r", mDev.Start(mHandle.load()));

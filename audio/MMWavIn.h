@@ -181,7 +181,7 @@ private:
     // device under (the same id when it is not listed).
     void FindDeviceAgain();
     // The device is gone: close quietly and start the reopen attempts.
-    void Lose();
+    void Lose(const char* reason = "the device stopped delivering or went away");
 
     // Properties.
     TMMDeviceId mDeviceID = 0;
@@ -237,6 +237,7 @@ private:
     int64_t mLostSince = 0, mLostTotal = 0, mLastAttempt = 0;
     std::string mFailureReason;
     int64_t mWatchBytes = -1, mWatchSince = 0;
+    int64_t mRateBytes = -1, mRateSince = 0;  // start of the rate check's window (-1: no buffer yet)
     int64_t mLastPoll = -1;  // time of the last Poll
     std::function<int64_t()> mClock;
 };

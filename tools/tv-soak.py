@@ -1067,6 +1067,13 @@ class Soak:
                        f"reopens {compact_counts([x['reopens'] for x in r])}, strips "
                        f"{compact([x['strip'] for x in st['strips'][:STRIPS] if x['state'] == 'alarm']) or 'none'} "
                        f"in alarm")
+                # What the silent strips and their recorders show: levels, states and the buffer counts.
+                pairs = sorted({(d - 1) // 2 for d in dead})
+                rec += "; " + ", ".join(
+                    f"strip {x['strip']} {x['state']} level {x.get('level_dbfs')} peak {x.get('peak_dbfs')}"
+                    for x in st["strips"][:STRIPS] if x["strip"] in dead)
+                rec += f"; buffers of recorders 1-{len(r)} {[x.get('buffers') for x in r]}; " + ", ".join(
+                    f"recorder {r[p]['recorder']} failure {r[p].get('failure')!r}" for p in pairs)
             f["problems"].append(f"strips {compact(dead)} did not sound within {self.recover_max} s after the "
                                  f"restart; {rec}")
             log(f"{inst}: strips {compact(dead)} silent {self.recover_max} s after {f['kind']}")
