@@ -13,6 +13,7 @@ if [ "$what" = test ]; then
   pkgs+=(desktop-file-utils appstream man-db)  # validators of the install tree
   pkgs+=(faketime)  # scripts/soak.sh steps the instances' wall clock
   pkgs+=(chromium chromium-driver python3-selenium)  # tests/scripts/live_page_browser.sh
+  pkgs+=(firefox-esr python3-websocket)  # tests/scripts/live_page_firefox.sh
 fi
 [ "$what" = fuzz ] && pkgs+=(clang libclang-rt-14-dev)  # scripts/fuzz.sh: libFuzzer
 [ "$what" = deb ] && pkgs+=(dpkg-dev file)   # scripts/build-deb.sh: cpack with dpkg-shlibdeps

@@ -38,9 +38,9 @@ public:
         int MaxMessageBytes = 4096;
         int FrameMs = 40;     // 25 frames/s at most
         // Frames sent to all clients together per second: many pages share
-        // them (20 pages get 7.5 frames/s each), so that the meter's cost
+        // them (20 pages get 5 frames/s each), so that the meter's cost
         // stays flat however many watch.
-        int SharedFramesPerSecond = 150;
+        int SharedFramesPerSecond = 100;
         int AuthMs = 5000;
     };
     static constexpr uint64_t kInfoFrames = 5;
