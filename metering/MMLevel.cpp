@@ -384,6 +384,7 @@ void TMMCustomLevel::updateFromDetector(const void* data)
     const float peak = mDetector->TakePeak();
     mLastBlockPeak = TruncSat(peak);
     mSilenceHeld = std::max(mSilenceHeld, mLastBlockPeak);
+    mScrapeHeld = std::max(mScrapeHeld, mLastBlockPeak);
     if (mLastBlockPeak >= MaxValue && OnPcmOverflow) OnPcmOverflow(this);
     const int std = mMeterStandard;
     long double h = reading;
@@ -415,6 +416,7 @@ void TMMCustomLevel::updateFromPeak(int32_t peak)
 {
     mLastBlockPeak = peak;
     mSilenceHeld = std::max(mSilenceHeld, peak);
+    mScrapeHeld = std::max(mScrapeHeld, peak);
     if (peak >= MaxValue && OnPcmOverflow) OnPcmOverflow(this);
 
     // Reference scaling; without it h stays the whole number `peak`.

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class EMMLevelError : public EMMError {
 public:
@@ -159,6 +160,9 @@ public:
     // check that lands on a quiet block of a low tone does not read silence.
     int SilenceHeld() const { return mSilenceHeld; }
     void RestartSilenceHold() { mSilenceHeld = 0; }
+    // The highest SilenceLevel since the previous call (0 when no block
+    // came), and a fresh hold: the peak a scrape of /metrics reports.
+    int TakeScrapePeak() { return std::exchange(mScrapeHeld, 0); }
 
     // The update step (also used by Value).
     void UpdateLevel(int32_t a);
@@ -287,6 +291,7 @@ private:
     int mCurrentLevel = 0;
     int mLastBlockPeak = 0;
     int mSilenceHeld = 0;
+    int mScrapeHeld = 0;
     int mBlockBytes = 50;
     int mSampleRate = 48000;
     std::unique_ptr<TMMBallistics> mDetector;

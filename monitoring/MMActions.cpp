@@ -229,6 +229,7 @@ void TMMCommandRunner::SpawnLoop()
 
 void TMMCommandRunner::report(const std::string& text)
 {
+    ++mFailures;
     if (OnError) OnError(text);
 }
 

@@ -95,6 +95,7 @@ public:
     bool RunningFor(int strip, TActionKind k) const;
     uint64_t Started() const { return mStarted; }
     uint64_t Skipped() const { return mSkipped; }
+    uint64_t Failures() const { return mFailures; }  // each one reported to OnError
 
     // A command that could not start, ended with a non-zero status or was
     // stopped at its time limit.
@@ -130,4 +131,5 @@ private:
     std::vector<TChild> mChildren;
     uint64_t mStarted = 0;
     uint64_t mSkipped = 0;
+    uint64_t mFailures = 0;
 };

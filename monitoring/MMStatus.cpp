@@ -3,6 +3,7 @@
 #include "monitoring/MMActions.h"
 #include "monitoring/MMJournal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -22,6 +23,15 @@ std::string Seconds(double s)
 {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f", s < 0 || !std::isfinite(s) ? 0.0 : s);
+    return buf;
+}
+
+// Seconds with millisecond decimals, from milliseconds; 0 for a negative time.
+std::string Millis(int64_t ms)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%lld.%03lld", static_cast<long long>(std::max<int64_t>(0, ms) / 1000),
+                  static_cast<long long>(std::max<int64_t>(0, ms) % 1000));
     return buf;
 }
 
@@ -58,6 +68,38 @@ void FillDetectorStatus(TStripStatus& s, const TMMSilenceDetector& d)
     s.Episodes = d.Stats(n).Silences;
     s.AlarmTicks = d.Stats(n).Alarms;
     s.LastAlarmMs = d.LastAlarmMs(n);
+}
+
+void TMMAlarmTime::Event(TSilenceEventKind kind, int strip, int64_t steadyMs)
+{
+    if (strip < 1 || strip > tv::kStrips) return;
+    TStrip& s = mStrips[static_cast<size_t>(strip - 1)];
+    if (kind == TSilenceEventKind::Alarm && s.SinceMs < 0) {
+        ++s.Alarms;
+        s.SinceMs = steadyMs;
+    } else if (kind == TSilenceEventKind::SoundRestored && s.SinceMs >= 0) {
+        s.DoneMs += std::max<int64_t>(0, steadyMs - s.SinceMs);
+        s.SinceMs = -1;
+    }
+}
+
+uint64_t TMMAlarmTime::Alarms(int strip) const
+{
+    return strip >= 1 && strip <= tv::kStrips ? mStrips[static_cast<size_t>(strip - 1)].Alarms : 0;
+}
+
+int64_t TMMAlarmTime::AlarmMs(int strip, int64_t steadyMs) const
+{
+    if (strip < 1 || strip > tv::kStrips) return 0;
+    const TStrip& s = mStrips[static_cast<size_t>(strip - 1)];
+    return s.DoneMs + (s.SinceMs >= 0 ? std::max<int64_t>(0, steadyMs - s.SinceMs) : 0);
+}
+
+const char* RecorderMetricState(const TRecorderStatus& r)
+{
+    if (r.Running) return "running";
+    if (r.NotConnected) return "not_connected";
+    return r.Failure.empty() ? "stopped" : "lost";
 }
 
 const char* StripStateName(const TStripStatus& s)
@@ -100,50 +142,103 @@ std::string StatusJson(const TStatusSnapshot& s)
 
 std::string StatusPrometheus(const TStatusSnapshot& s)
 {
-    std::ostringstream o;
+    std::string o;
+    o.reserve(32768);
     auto head = [&o](const char* name, const char* type, const char* help) {
-        o << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
+        ((((o += "# HELP ") += name) += ' ') += help) += "\n# TYPE ";
+        (((o += name) += ' ') += type) += '\n';
     };
-    auto strips = [&](const char* name, auto value) {
-        for (const TStripStatus& t : s.Strips)
-            if (t.Watched)
-                o << name << "{strip=\"" << t.Strip << "\",label=\"" << PromLabel(t.Label) << "\"} " << value(t)
-                  << "\n";
+    auto sample = [&o](const char* name, const std::string& labels, const std::string& value) {
+        o += name;
+        if (!labels.empty()) ((o += '{') += labels) += '}';
+        ((o += ' ') += value) += '\n';
     };
-    auto recorders = [&](const char* name, auto value) {
-        for (const TRecorderStatus& r : s.Recorders)
-            o << name << "{recorder=\"" << r.Recorder << "\",device=\"" << PromLabel(r.Device) << "\"} " << value(r)
-              << "\n";
+    auto metric = [&](const char* name, const char* type, const char* help, const std::string& value) {
+        head(name, type, help);
+        sample(name, {}, value);
     };
+    std::vector<std::string> stripLabels, recorderLabels;
+    for (const TStripStatus& t : s.Strips)
+        stripLabels.push_back(t.Watched ? "strip=\"" + std::to_string(t.Strip) + "\",label=\"" + PromLabel(t.Label) + "\""
+                                        : std::string());
+    for (const TRecorderStatus& r : s.Recorders)
+        recorderLabels.push_back("recorder=\"" + std::to_string(r.Recorder) + "\",device=\"" + PromLabel(r.Device) + "\"");
+    auto strips = [&](const char* name, const char* type, const char* help, auto value) {
+        head(name, type, help);
+        for (size_t i = 0; i < s.Strips.size(); ++i)
+            if (s.Strips[i].Watched) sample(name, stripLabels[i], value(s.Strips[i]));
+    };
+    auto recorders = [&](const char* name, const char* type, const char* help, auto value) {
+        head(name, type, help);
+        for (size_t i = 0; i < s.Recorders.size(); ++i) sample(name, recorderLabels[i], value(s.Recorders[i]));
+    };
+    auto num = [](auto v) { return std::to_string(v); };
 
-    head("tarvolin_up", "gauge", "1 while the meter runs.");
-    o << "tarvolin_up 1\n";
-    head("tarvolin_uptime_seconds", "gauge", "Seconds since the meter started.");
-    o << "tarvolin_uptime_seconds " << Seconds(s.UptimeSeconds) << "\n";
-    head("tarvolin_detector_enabled", "gauge", "1 while the silence check runs.");
-    o << "tarvolin_detector_enabled " << (s.Detector ? 1 : 0) << "\n";
-    head("tarvolin_channels", "gauge", "Active channel count of the input mode.");
-    o << "tarvolin_channels " << s.Channels << "\n";
-    head("tarvolin_level_dbfs", "gauge", "Level the silence detector compares, in dBFS.");
-    strips("tarvolin_level_dbfs", [](const TStripStatus& t) { return Db(t.Level, "-Inf"); });
-    head("tarvolin_peak_dbfs", "gauge", "Sample peak of the last block, in dBFS.");
-    strips("tarvolin_peak_dbfs", [](const TStripStatus& t) { return Db(t.Peak, "-Inf"); });
-    head("tarvolin_silence_state", "gauge", "0 sounding, 1 silent, 2 alarm.");
-    strips("tarvolin_silence_state", [](const TStripStatus& t) { return static_cast<int>(t.State); });
-    head("tarvolin_alarm", "gauge", "1 while the strip is in alarm.");
-    strips("tarvolin_alarm", [](const TStripStatus& t) { return t.State == TSilenceState::Alarm ? 1 : 0; });
-    head("tarvolin_silent_seconds", "gauge", "Length of the current silence.");
-    strips("tarvolin_silent_seconds", [](const TStripStatus& t) { return Seconds(t.SilentMs / 1000.0); });
-    head("tarvolin_silence_episodes_total", "counter", "Silence episodes since start.");
-    strips("tarvolin_silence_episodes_total", [](const TStripStatus& t) { return t.Episodes; });
-    head("tarvolin_last_alarm_timestamp_seconds", "gauge", "Time of the last alarm, 0 for none.");
-    strips("tarvolin_last_alarm_timestamp_seconds",
-           [](const TStripStatus& t) { return t.LastAlarmMs >= 0 ? t.LastAlarmMs / 1000 : 0; });
-    head("tarvolin_recorder_running", "gauge", "1 while the recorder runs.");
-    recorders("tarvolin_recorder_running", [](const TRecorderStatus& r) { return r.Running ? 1 : 0; });
-    head("tarvolin_recorder_reopens_total", "counter", "Times the recorder's device was reopened.");
-    recorders("tarvolin_recorder_reopens_total", [](const TRecorderStatus& r) { return r.Reopens; });
-    head("tarvolin_recorder_buffers_total", "counter", "Buffers the recorder delivered.");
-    recorders("tarvolin_recorder_buffers_total", [](const TRecorderStatus& r) { return r.Buffers; });
-    return o.str();
+    metric("tarvolin_up", "gauge", "1 while the meter runs.", "1");
+    head("tarvolin_build_info", "gauge", "The meter's version, always 1.");
+    sample("tarvolin_build_info", "version=\"" + PromLabel(TARVOLIN_VERSION) + "\"", "1");
+    metric("tarvolin_start_time_seconds", "gauge", "Start of the meter, seconds since the epoch.",
+           Millis(s.StartMs));
+    metric("tarvolin_uptime_seconds", "gauge", "Seconds since the meter started.", Seconds(s.UptimeSeconds));
+    metric("tarvolin_detector_enabled", "gauge", "1 while the silence check runs.", s.Detector ? "1" : "0");
+    metric("tarvolin_channels", "gauge", "Active channel count of the input mode.", num(s.Channels));
+
+    strips("tarvolin_level_dbfs", "gauge", "Level the silence detector compares, in dBFS.",
+           [](const TStripStatus& t) { return Db(t.Level, "-Inf"); });
+    strips("tarvolin_peak_dbfs", "gauge", "Sample peak of the last block, in dBFS.",
+           [](const TStripStatus& t) { return Db(t.Peak, "-Inf"); });
+    strips("tarvolin_peak_since_scrape_dbfs", "gauge", "Highest sample peak since the previous scrape, in dBFS.",
+           [](const TStripStatus& t) { return Db(t.PeakHeld >= 0 ? t.PeakHeld : t.Peak, "-Inf"); });
+    strips("tarvolin_silence_state", "gauge", "0 sounding, 1 silent, 2 alarm.",
+           [&](const TStripStatus& t) { return num(static_cast<int>(t.State)); });
+    strips("tarvolin_alarm", "gauge", "1 while the silence detector holds the strip in alarm.",
+           [](const TStripStatus& t) { return std::string(t.State == TSilenceState::Alarm ? "1" : "0"); });
+    strips("tarvolin_silent_seconds", "gauge", "Length of the current silence.",
+           [](const TStripStatus& t) { return Seconds(t.SilentMs / 1000.0); });
+    strips("tarvolin_silence_episodes_total", "counter", "Silence episodes since start.",
+           [&](const TStripStatus& t) { return num(t.Episodes); });
+    strips("tarvolin_alarms_total", "counter", "Silences that reached their alarm, since start.",
+           [&](const TStripStatus& t) { return num(t.AlarmEpisodes); });
+    strips("tarvolin_alarm_seconds_total", "counter", "Time spent in alarm since start.",
+           [](const TStripStatus& t) { return Millis(t.AlarmMs); });
+    strips("tarvolin_last_alarm_timestamp_seconds", "gauge", "Time of the last alarm, 0 for none.",
+           [&](const TStripStatus& t) { return num(t.LastAlarmMs >= 0 ? t.LastAlarmMs / 1000 : 0); });
+
+    recorders("tarvolin_recorder_running", "gauge", "1 while the recorder runs.",
+              [](const TRecorderStatus& r) { return std::string(r.Running ? "1" : "0"); });
+    head("tarvolin_recorder_state", "gauge",
+         "1 for the state of each recorder the input mode uses: running, stopped, lost, not_connected.");
+    for (size_t i = 0; i < s.Recorders.size(); ++i) {
+        if (!s.Recorders[i].Used) continue;
+        const std::string state = RecorderMetricState(s.Recorders[i]);
+        for (const char* st : {"running", "stopped", "lost", "not_connected"})
+            sample("tarvolin_recorder_state", recorderLabels[i] + ",state=\"" + st + "\"", state == st ? "1" : "0");
+    }
+    recorders("tarvolin_recorder_reopens_total", "counter", "Times the recorder's device was reopened.",
+              [&](const TRecorderStatus& r) { return num(r.Reopens); });
+    recorders("tarvolin_recorder_lost_seconds_total", "counter", "Time the recorder's device was gone.",
+              [](const TRecorderStatus& r) { return Seconds(r.SecondsLost); });
+    recorders("tarvolin_recorder_buffers_total", "counter", "Buffers the recorder delivered.",
+              [&](const TRecorderStatus& r) { return num(r.Buffers); });
+    metric("tarvolin_dropped_buffers_total", "counter", "Buffers of audio lost because none was queued.",
+           num(s.DroppedBuffers));
+
+    const TMonitorCounters& m = s.Monitor;
+    metric("tarvolin_journal_lines_total", "counter", "Journal lines written.", num(m.JournalLines));
+    metric("tarvolin_journal_write_errors_total", "counter", "Journal lines that could not be written.",
+           num(m.JournalErrors));
+    metric("tarvolin_journal_dropped_lines_total", "counter", "Journal lines dropped by a full queue.",
+           num(m.JournalDropped));
+    metric("tarvolin_action_commands_total", "counter", "Alarm and restore commands started.", num(m.Commands));
+    metric("tarvolin_action_command_failures_total", "counter",
+           "Commands that could not start, failed or were stopped at their time limit.", num(m.CommandFailures));
+    metric("tarvolin_action_commands_skipped_total", "counter",
+           "Commands not started because the previous one of the strip and event still ran.",
+           num(m.CommandsSkipped));
+    metric("tarvolin_webhook_deliveries_total", "counter", "Webhook events delivered.", num(m.WebhookDelivered));
+    metric("tarvolin_webhook_failures_total", "counter", "Webhook events given up after their last retry.",
+           num(m.WebhookFailed));
+    metric("tarvolin_webhook_dropped_total", "counter", "Webhook events dropped by a full queue.",
+           num(m.WebhookDropped));
+    return o;
 }

@@ -14,6 +14,7 @@ if [ "$what" = test ]; then
   pkgs+=(faketime)  # scripts/soak.sh steps the instances' wall clock
   pkgs+=(chromium chromium-driver python3-selenium)  # tests/scripts/live_page_browser.sh
   pkgs+=(firefox-esr python3-websocket)  # tests/scripts/live_page_firefox.sh
+  pkgs+=(prometheus prometheus-alertmanager)  # tests/scripts/fleet_alerting.sh, prometheus_rules.sh
 fi
 [ "$what" = fuzz ] && pkgs+=(clang libclang-rt-14-dev)  # scripts/fuzz.sh: libFuzzer
 [ "$what" = deb ] && pkgs+=(dpkg-dev file)   # scripts/build-deb.sh: cpack with dpkg-shlibdeps

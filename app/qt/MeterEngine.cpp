@@ -143,6 +143,7 @@ TMeterEngine::TMeterEngine(TSettingsAccess& store)
         if (!line.empty()) logLine(line, true);
     });
     mStatusSource->OnSnapshot = [this] { return Snapshot(); };
+    mStatusSource->OnMetrics = [this] { return ScrapeSnapshot(); };
     mLiveSource->OnFrame = [this] { return LiveFrame(); };
 
     for (int n = 1; n <= tv::kStrips; ++n) {
@@ -518,6 +519,7 @@ TStatusSnapshot TMeterEngine::Snapshot() const
 {
     TStatusSnapshot s;
     s.TimeMs = QDateTime::currentMSecsSinceEpoch();
+    s.StartMs = mStartMs;
     s.UptimeSeconds = (s.TimeMs - mStartMs) / 1000.0;
     s.Detector = mLevelSettings.Detect();
     s.Channels = mChannels;
@@ -530,11 +532,27 @@ TStatusSnapshot TMeterEngine::Snapshot() const
         t.Level = mBars[n - 1]->SilenceLevel();
         t.Peak = mBars[n - 1]->LastBlockPeak();
         if (t.Watched) FillDetectorStatus(t, *mDetector);
+        t.AlarmEpisodes = mService->Alarms(n);
+        t.AlarmMs = mService->AlarmMs(n);
         s.Strips.push_back(t);
     }
-    for (int k = 1; k <= tv::kPairs; ++k)
-        s.Recorders.push_back({k, mAudio->RecorderDeviceName(k), mAudio->Running(k), mAudio->Reopens(k),
-                               mAudio->Buffers(k), mAudio->Failure(k)});
+    for (int k = 1; k <= tv::kPairs; ++k) {
+        TRecorderStatus r{k, mAudio->RecorderDeviceName(k), mAudio->Running(k), mAudio->Reopens(k),
+                          mAudio->Buffers(k), mAudio->Failure(k)};
+        r.Used = k <= RecordersForMode(mMode);
+        r.NotConnected = mAudio->NotConnected(k);
+        r.SecondsLost = mAudio->SecondsLost(k);
+        s.Recorders.push_back(r);
+    }
+    s.DroppedBuffers = mAudio->DroppedBuffers();
+    s.Monitor = mService->Counters();
+    return s;
+}
+
+TStatusSnapshot TMeterEngine::ScrapeSnapshot()
+{
+    TStatusSnapshot s = Snapshot();
+    for (TStripStatus& t : s.Strips) t.PeakHeld = mBars[static_cast<size_t>(t.Strip - 1)]->TakeScrapePeak();
     return s;
 }
 

@@ -97,6 +97,9 @@ public:
     // From the "Actions" dialog or the store.
     void ApplyMonitorSettings(const TMonitorSettings& m);
     TStatusSnapshot Snapshot() const;
+    // The snapshot of a scrape of /metrics: with each strip's peak since the
+    // previous scrape (the holds start afresh).
+    TStatusSnapshot ScrapeSnapshot();
     // What the live page shows: the snapshot's strips with each bar's
     // segments, zone colours and peak, the standard's scale labels, the
     // recorders' states, the correlation of the correlation window's pair

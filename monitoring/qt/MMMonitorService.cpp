@@ -4,6 +4,18 @@
 
 #include <QUrl>
 
+#include <chrono>
+
+namespace {
+
+int64_t SteadyNowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
 TMMMonitorService::TMMMonitorService(const std::string& journalFolder, QObject* parent)
     : QObject(parent), mJournal(journalFolder), mWebhook(this)
 {
@@ -35,8 +47,26 @@ void TMMMonitorService::setActions(const TActionSettings& s)
     mCommands.setTimeLimitMs(mActions.TimeLimitSeconds * 1000);
 }
 
+TMonitorCounters TMMMonitorService::Counters() const
+{
+    TMonitorCounters c;
+    c.JournalLines = mJournal.LinesWritten();
+    c.JournalErrors = mJournal.Failures();
+    c.JournalDropped = mJournal.Dropped();
+    c.Commands = mCommands.Started();
+    c.CommandFailures = mCommands.Failures();
+    c.CommandsSkipped = mCommands.Skipped();
+    c.WebhookDelivered = mWebhook.Delivered();
+    c.WebhookFailed = mWebhook.Failed();
+    c.WebhookDropped = mWebhook.Dropped();
+    return c;
+}
+
+int64_t TMMMonitorService::AlarmMs(int strip) const { return mAlarmTime.AlarmMs(strip, SteadyNowMs()); }
+
 void TMMMonitorService::SilenceEvent(const TSilenceEvent& e)
 {
+    mAlarmTime.Event(e.Kind, e.Strip, SteadyNowMs());
     TActionEvent a;
     if (!ActionEventFrom(e, a)) return;
     mJournal.SilenceEvent(e);

@@ -6,6 +6,7 @@
 
 #include "monitoring/MMActions.h"
 #include "monitoring/MMJournal.h"
+#include "monitoring/MMStatus.h"
 #include "monitoring/qt/MMWebhook.h"
 
 #include <QObject>
@@ -37,6 +38,11 @@ public:
     TMMJournal& Journal() { return mJournal; }
     TMMCommandRunner& Commands() { return mCommands; }
     TMMWebhook& Webhook() { return mWebhook; }
+    // The journal's, commands' and webhook's counters since start.
+    TMonitorCounters Counters() const;
+    // Alarms and time in alarm per strip, from the detector's events (steady clock).
+    uint64_t Alarms(int strip) const { return mAlarmTime.Alarms(strip); }
+    int64_t AlarmMs(int strip) const;
 
     // A journal, command or webhook failure, as one line for the log window
     // (each source reports a run of failures once). A journal failure comes
@@ -50,5 +56,6 @@ private:
     TMMJournal mJournal;
     TMMCommandRunner mCommands;
     TMMWebhook mWebhook;
+    TMMAlarmTime mAlarmTime;
     QTimer mPoll;  // reaps commands and reports journal failures while any are pending
 };

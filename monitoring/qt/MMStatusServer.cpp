@@ -193,7 +193,7 @@ TMMStatusServer::TMMStatusServer(IMMStatusSource& source, QObject* parent)
         if (!admit()) return QHttpServerResponse(QHttpServerResponder::StatusCode::TooManyRequests);
         if (!authorized(request)) return Unauthorized();
         return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8",
-                                   QByteArray::fromStdString(StatusPrometheus(mSource.StatusSnapshot())));
+                                   QByteArray::fromStdString(StatusPrometheus(mSource.MetricsSnapshot())));
     });
     // The live page: public (it asks for the token itself), served only with a live source.
     auto part = [this](const char* path, const char* resource, const char* type) {

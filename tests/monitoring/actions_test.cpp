@@ -194,6 +194,7 @@ TEST_F(ActionsTest, FailuresAreReported)
     EXPECT_NE(errors[0].find("cannot start /nonexistent/page-ops"), std::string::npos) << errors[0];
     EXPECT_NE(errors[1].find("unterminated single quote"), std::string::npos);
     EXPECT_EQ(errors[2], "Action alarm of strip 3: exit status 4");
+    EXPECT_EQ(runner.Failures(), 3u);  // what /metrics counts
 }
 
 }  // namespace
