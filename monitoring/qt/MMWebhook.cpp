@@ -15,6 +15,10 @@ TMMWebhook::TMMWebhook(QObject* parent) : QObject(parent), mNet(new QNetworkAcce
 
 TMMWebhook::~TMMWebhook()
 {
+    // Aborting finishes the reply at once, and the manager says so: neither
+    // may reach this half-destroyed object (or its owner's error report).
+    mNet->disconnect(this);
+    mRetry.stop();
     if (mReply) {
         mReply->disconnect(this);
         mReply->abort();

@@ -1,6 +1,7 @@
 // The webhook against a small HTTP server on 127.0.0.1 in this process: one
 // POST per event in order, retries while the server is down or answers 5xx,
-// no retry for 4xx, and a queue that never grows past its capacity.
+// no retry for 4xx, a queue that never grows past its capacity, and a quiet
+// end with a POST still in flight.
 #include "monitoring/qt/MMWebhook.h"
 #include "monitoring/MMSilence.h"
 #include "monitoring/qt/MMMonitorService.h"
@@ -119,6 +120,24 @@ TEST(Webhook, RetriesWhileTheServerIsDown)
     ASSERT_EQ(srv.requests.size(), 1u);
     EXPECT_EQ(srv.requests[0].Body, "{\"event\":\"alarm\"}");
     EXPECT_EQ(hook.Failed(), 0u);
+}
+
+// The program ends while a receiver holds a POST unanswered: the webhook goes
+// without calling back into its owner, which is being destroyed around it.
+TEST(Webhook, DestroyedWithAPostInFlightCallsNothingBack)
+{
+    TestServer srv;
+    srv.statuses = {0};  // takes the request, never answers
+    ASSERT_TRUE(srv.Listen());
+    int errors = 0;
+    {
+        TMMWebhook hook;
+        hook.OnError = [&](const std::string&) { ++errors; };
+        hook.Post(srv.Url(), "{\"event\":\"alarm\"}");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return srv.requests.size() == 1; }, 5000));
+        EXPECT_TRUE(hook.Busy());
+    }
+    EXPECT_EQ(errors, 0);
 }
 
 TEST(Webhook, ServerErrorsAreRetriedClientErrorsAreNot)
