@@ -375,8 +375,12 @@ class WallClock:
         env = {"LD_PRELOAD": self.lib, "FAKETIME_TIMESTAMP_FILE": self.path, "FAKETIME_CACHE_DURATION": "1",
                "FAKETIME_DONT_FAKE_MONOTONIC": "1"}
         # A sanitizer build refuses to start with a library preloaded before its runtime.
+        # Leaks are the unit tests' business: an instance ended by SIGTERM beside
+        # libfaketime can leave Qt's HTTP thread object unfreed (about 1 kB, Qt
+        # hands it to a deleteLater after its stop wait runs out), which says
+        # nothing about the meter. Memory errors still stop the instance.
         asan = os.environ.get("ASAN_OPTIONS", "")
-        env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
+        env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0:detect_leaks=0"
         return env
 
 
