@@ -123,6 +123,9 @@ private:
         s->setProperty("tv_dropped", true);
         ++Dropped;
         s->readAll();  // nothing more reaches the HTTP layer
+        // Nor does this readyRead: its handler would read the closed socket
+        // (a warning on stderr per hostile request).
+        QObject::disconnect(s, &QIODevice::readyRead, nullptr, nullptr);
         // A reset, not an orderly close: answers cut short must not look complete.
         const linger hard{1, 0};
         if (s->socketDescriptor() >= 0)
