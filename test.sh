@@ -23,6 +23,7 @@ export QT_QPA_PLATFORM=offscreen
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}; chmod 700 "$XDG_RUNTIME_DIR"
 # A private sound server for the real-audio tests; they skip themselves when it is absent.
 source scripts/audio-server.sh
+jack_leftovers_clear
 audio_server_start || echo "note: sound server did not start; real-audio tests will be skipped" >&2
 trap audio_server_stop EXIT
 ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300 "${select[@]}"

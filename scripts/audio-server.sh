@@ -40,3 +40,15 @@ audio_server_stop() {
   fi
   unset TARVOLIN_AUDIO_SERVER
 }
+
+# JACK keeps a registry of its servers in /dev/shm, and a server that was
+# killed keeps its entry (and its shared memory) until a server of the same
+# name starts again; the tests kill servers of their own names, and eight
+# stale entries make every new server fail ("Too many servers already
+# active"). With no JACK server running at all they are only leftovers.
+jack_leftovers_clear() {
+  pgrep -x jackd >/dev/null 2>&1 && return 0
+  pgrep -x jackdbus >/dev/null 2>&1 && return 0
+  [ -w /dev/shm ] || return 0
+  rm -f /dev/shm/jack-shm-registry /dev/shm/jack-[0-9]*-[0-9]* /dev/shm/jack_sem.* 2>/dev/null || true
+}
