@@ -3,24 +3,40 @@
 #ifdef TARVOLIN_HAVE_JACK
 #include <jack/jack.h>
 
+#include "base/TvConstants.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
 constexpr size_t kBlockFrames = 256;
 constexpr int kMaxCaptures = 64;
 constexpr int kMaxChannels = 64;
+// Ports registered before the client is activated: all the meter's channels.
+constexpr int kFirstPorts = tv::kStrips;
 
 // The process's JACK client and the captures it runs.
+//
+// Its input ports are registered once and lent to the captures, which only
+// connect and disconnect them. libjack's notification thread walks the
+// client's port list unlocked (latency recalculation after every graph
+// change) while jack_port_register/unregister change that list on the
+// calling thread: registering and unregistering at every reopen crashed
+// there. The first ports come before jack_activate, when no notification
+// runs; more are registered only when captures need over kFirstPorts.
 struct TJackHub {
     jack_client_t* client = nullptr;
     uint64_t generation = 0;  // counts the clients opened
     std::atomic<bool> down{false};
     std::array<std::atomic<TMMJackCapture*>, kMaxCaptures> captures{};
     std::atomic<uint64_t> seq{0};  // odd while the process callback runs
+    std::vector<jack_port_t*> ports;  // ours, "in_1" ...; GUI thread
+    std::vector<bool> lent;
 
     // GUI thread: the live client, opened when needed; nullptr without server.
     jack_client_t* Client()
@@ -34,6 +50,8 @@ struct TJackHub {
         jack_set_process_callback(client, Process, this);
         // Only an active client hears of the server's death.
         jack_on_shutdown(client, Shutdown, this);
+        while (static_cast<int>(ports.size()) < kFirstPorts && Register()) {
+        }
         if (jack_activate(client) != 0) Drop();
         return client;
     }
@@ -41,7 +59,42 @@ struct TJackHub {
     {
         if (client) jack_client_close(client);
         client = nullptr;
+        ports.clear();  // they went with the client
+        lent.clear();
         down.store(false);
+    }
+    bool Register()
+    {
+        const std::string name = "in_" + std::to_string(ports.size() + 1);
+        jack_port_t* p = jack_port_register(client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        if (!p) return false;
+        ports.push_back(p);
+        lent.push_back(false);
+        return true;
+    }
+    // n ports not lent to another capture (registering more when needed), or
+    // none when the server refuses more.
+    std::vector<jack_port_t*> Lend(int n)
+    {
+        std::vector<size_t> free;
+        for (size_t i = 0; i < ports.size() && static_cast<int>(free.size()) < n; ++i)
+            if (!lent[i]) free.push_back(i);
+        while (static_cast<int>(free.size()) < n && Register()) free.push_back(ports.size() - 1);
+        if (static_cast<int>(free.size()) < n) return {};
+        std::vector<jack_port_t*> out;
+        for (size_t i : free) {
+            lent[i] = true;
+            out.push_back(ports[i]);
+        }
+        return out;
+    }
+    // Disconnected and free for the next capture.
+    void GiveBack(jack_port_t* p)
+    {
+        const auto it = std::find(ports.begin(), ports.end(), p);
+        if (it == ports.end()) return;
+        jack_port_disconnect(client, p);
+        lent[static_cast<size_t>(it - ports.begin())] = false;
     }
     int Attach(TMMJackCapture* c)
     {
@@ -140,19 +193,8 @@ MMRESULT TMMJackCapture::Open(const std::string& source, int channels, uint32_t 
     mDead = dead;
     mBlock.assign(kBlockFrames * static_cast<size_t>(channels), 0);
     MMRESULT r = MMSYSERR_NOERROR;
-    for (int i = 0; i < channels && r == MMSYSERR_NOERROR; ++i) {
-        // Unique among our ports: the first free name of the form in_N.
-        jack_port_t* p = nullptr;
-        for (int n = 1; !p && n < 100000; ++n) {
-            const std::string name = "in_" + std::to_string(n);
-            if (!jack_port_by_name(c, (std::string(jack_get_client_name(c)) + ":" + name).c_str()))
-                p = jack_port_register(c, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        }
-        if (p)
-            mPorts.push_back(p);
-        else
-            r = MMSYSERR_NOMEM;
-    }
+    for (jack_port_t* p : h.Lend(channels)) mPorts.push_back(p);
+    if (static_cast<int>(mPorts.size()) < channels) r = MMSYSERR_NOMEM;
     if (r == MMSYSERR_NOERROR) {
         mSlot = h.Attach(this);
         if (mSlot < 0) r = MMSYSERR_ALLOCATED;
@@ -175,7 +217,7 @@ void TMMJackCapture::Close()
     mSlot = -1;
     // Ports of a client that died went with it.
     if (h.client && !h.down.load() && h.generation == mGeneration)
-        for (void* p : mPorts) jack_port_unregister(h.client, static_cast<jack_port_t*>(p));
+        for (void* p : mPorts) h.GiveBack(static_cast<jack_port_t*>(p));
     mPorts.clear();
     mChannels = 0;
 }
