@@ -1,6 +1,7 @@
 #include "audio/MMWavIn.h"
 
 #include "audio/MMSimWaveIn.h"
+#include "base/SteadyClock.h"
 
 #include <algorithm>
 #include <climits>
@@ -374,8 +375,7 @@ void TMMCustomWaveIn::HandleMessage(uint32_t msg, uintptr_t wParam, void* lParam
 int64_t TMMCustomWaveIn::NowMs() const
 {
     if (mClock) return mClock();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return SteadyNowMs();
 }
 
 void TMMCustomWaveIn::DeviceEvent(const char* what)

@@ -1,5 +1,6 @@
 #include "monitoring/MMActions.h"
 
+#include "base/SteadyClock.h"
 #include "monitoring/MMJournal.h"
 #include "monitoring/MMSilence.h"
 
@@ -10,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <system_error>
 #include <cstdio>
@@ -19,12 +19,6 @@
 extern char** environ;
 
 namespace {
-
-int64_t SteadyMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 std::string Seconds(int64_t ms)
 {
@@ -285,7 +279,7 @@ bool TMMCommandRunner::Run(const TActionEvent& e)
         }
     }
     mWake.notify_one();
-    mChildren.push_back({0, e.Strip, e.Kind, SteadyMs()});
+    mChildren.push_back({0, e.Strip, e.Kind, SteadyNowMs()});
     ++mStarted;
     return true;
 }
@@ -309,7 +303,7 @@ void TMMCommandRunner::Poll()
             report(What(s.Strip, s.Kind) + ": cannot start " + s.Args[0] + ": " + std::strerror(s.Rc));
         }
     }
-    const int64_t now = SteadyMs();
+    const int64_t now = SteadyNowMs();
     for (size_t i = 0; i < mChildren.size();) {
         TChild& c = mChildren[i];
         if (c.Pid == 0) {  // still being spawned

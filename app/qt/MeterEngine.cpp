@@ -7,6 +7,7 @@
 #include "app/qt/MainAudio.h"
 #include "app/qt/StopSignals.h"
 #include "audio/MMConnectorSinks.h"
+#include "base/SteadyClock.h"
 #include "correlation/MMCorrelationSettings.h"
 #include "metering/MMPresets.h"
 #include "metering/MainBar.h"
@@ -19,7 +20,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <iostream>
 
 // The level settings' view of the strips: the analysers and the label
@@ -443,11 +443,7 @@ void TMeterEngine::ReportError(const std::string& text)
 }
 
 int64_t TMeterEngine::NowMs() { return SilenceNowMs(); }
-int64_t TMeterEngine::SteadyMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+int64_t TMeterEngine::SteadyMs() { return SteadyNowMs(); }
 std::string TMeterEngine::DateTimeText(int64_t ms) { return SilenceDateTimeText(ms); }
 char TMeterEngine::DecimalSeparator() { return SilenceDecimalSeparator(); }
 

@@ -1,20 +1,9 @@
 #include "monitoring/qt/MMMonitorService.h"
 
+#include "base/SteadyClock.h"
 #include "monitoring/MMSilence.h"
 
 #include <QUrl>
-
-#include <chrono>
-
-namespace {
-
-int64_t SteadyNowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-}  // namespace
 
 TMMMonitorService::TMMMonitorService(const std::string& journalFolder, QObject* parent)
     : QObject(parent), mJournal(journalFolder), mWebhook(this)
