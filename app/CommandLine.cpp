@@ -66,6 +66,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<s
             cl.audio = value(a);
             if (cl.audio != "portaudio" && cl.audio != "simulated")
                 throw ECommandLineError("--audio: expected 'portaudio' or 'simulated', got '" + cl.audio + "'");
+        } else if (a == "--sdp") {
+            cl.sdpFiles.push_back(value(a));
+            if (cl.sdpFiles.back().empty()) throw ECommandLineError("--sdp: expected an SDP file");
+        } else if (a == "--net-interface") {
+            cl.netInterface = value(a);
+            if (cl.netInterface->empty()) throw ECommandLineError("--net-interface: expected an interface name or 'none'");
         } else if (a == "--settings") cl.settingsFile = value(a);
         else if (a == "--set") {
             const std::string v = value(a);
@@ -131,6 +137,12 @@ std::string CommandLineUsage()
            "  --audio portaudio|simulated\n"
            "                         choose the audio back end (default: PortAudio when it has\n"
            "                         an input device, else simulated)\n"
+           "  --sdp FILE             meter the network stream (RTP L16/L24) the SDP file describes,\n"
+           "                         beside the back end's devices (repeatable; also the setting\n"
+           "                         \"SDP Files\", file names separated by ';')\n"
+           "  --net-interface NAME   the network interface to receive streams and SAP announcements\n"
+           "                         on (default: the setting \"Network Interface\", else the\n"
+           "                         system's choice); 'none' listens for no announcements\n"
            "  --sim-input K=SIGNAL   signal of simulated input K (1-12), left/right separated by '/':\n"
            "                         sine:HZ:DBFS[:PHASE_DEG], noise:DBFS[:SEED], silence,\n"
            "                         gated:HZ:DBFS:ON_MS:OFF_MS, file:PATH; a leading '-' inverts\n"

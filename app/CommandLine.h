@@ -15,6 +15,8 @@ struct CommandLine {
     bool demoChain = false;
     bool stats = false;
     std::string audio;                     // "", "portaudio" or "simulated"
+    std::vector<std::string> sdpFiles;     // --sdp FILE (repeatable)
+    std::optional<std::string> netInterface;  // --net-interface NAME ("none": no SAP listening)
     std::string settingsFile;              // --settings FILE
     std::vector<std::pair<std::string, std::string>> sets;  // --set NAME=VALUE, in order
     std::map<int, std::string> simInputs;  // --sim-input K=SIGNAL, K = 1 ... 12

@@ -154,6 +154,8 @@ std::vector<TSettingEntry> build()
     v.push_back(outRank);
     TSettingEntry isSound = declared(kIsSoundSetting.Decl(), G::InputSetup, TSettingWriter::InputSetupOk);
     v.push_back(isSound);
+    v.push_back(declared(kNetInterfaceSetting.Decl(), G::InputSetup, TSettingWriter::InputSetupOk));
+    v.push_back(declared(kSdpFilesSetting.Decl(), G::InputSetup, TSettingWriter::InputSetupOk));
 
     for (const TSettingDecl& d : kCorrelationSettingDecls) v.push_back(declared(d, G::Correlation, TSettingWriter::Exit));
     for (const TSettingDecl& d : kMonitorSettingDecls)

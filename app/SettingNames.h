@@ -38,6 +38,10 @@ struct TSettingEntry {
 // Written by the input setup's "OK" (the rest of its values are numbered, below).
 inline constexpr TIntSetting kSampleRateSetting{"Samplerate", 0};  // 0 44100 Hz, 1 48000 Hz
 inline constexpr TBoolSetting kIsSoundSetting{"is Sound", false};  // the input setup was confirmed once
+// Network streams: the interface to receive on ("" the system's choice, "none"
+// no SAP listening) and SDP files of streams not announced, separated by ';'.
+inline constexpr TTextSetting kNetInterfaceSetting{"Network Interface", ""};
+inline constexpr TTextSetting kSdpFilesSetting{"SDP Files", ""};
 
 constexpr int kExitSaveCount = 289;  // 11 per strip and 25 others
 

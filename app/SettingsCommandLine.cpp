@@ -77,3 +77,25 @@ bool ApplySettingsOptions(const CommandLine& cl, std::ostream& err)
     for (const auto& [name, value] : writes) WriteSetting(TSettingsRoot::CurrentUser, kTarvolinKey, name, value);
     return true;
 }
+
+TMMNetWaveIn::TOptions NetworkOptions(const CommandLine& cl, TSettingsAccess& store)
+{
+    TMMNetWaveIn::TOptions o;
+    o.interfaceName = cl.netInterface ? *cl.netInterface : kNetInterfaceSetting.Read(store);
+    if (o.interfaceName == "none") {
+        o.interfaceName.clear();
+        o.discover = false;
+    }
+    const std::string files = kSdpFilesSetting.Read(store);
+    for (size_t start = 0; start <= files.size();) {
+        size_t end = files.find(';', start);
+        if (end == std::string::npos) end = files.size();
+        std::string f = files.substr(start, end - start);
+        f.erase(0, f.find_first_not_of(" \t"));
+        f.erase(f.find_last_not_of(" \t") + 1);
+        if (!f.empty()) o.sdpFiles.push_back(f);
+        start = end + 1;
+    }
+    o.sdpFiles.insert(o.sdpFiles.end(), cl.sdpFiles.begin(), cl.sdpFiles.end());
+    return o;
+}

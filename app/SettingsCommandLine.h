@@ -4,6 +4,8 @@
 
 #include "app/CommandLine.h"
 #include "app/Settings.h"
+#include "audio/MMNetWaveIn.h"
+#include "base/SettingsAccess.h"
 
 #include <ostream>
 #include <string>
@@ -19,3 +21,7 @@ bool SettingFromCommandLine(const std::string& name, const std::string& value, T
 // applies the --set writes in order, under the name spelling the program writes. False, with
 // a line on `err`, when a --set value is refused; nothing is written then.
 bool ApplySettingsOptions(const CommandLine& cl, std::ostream& err);
+
+// The network streams' options: --net-interface, else the stored "Network
+// Interface"; the stored "SDP Files" (';'-separated) and then every --sdp.
+TMMNetWaveIn::TOptions NetworkOptions(const CommandLine& cl, TSettingsAccess& store);

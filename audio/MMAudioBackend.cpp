@@ -1,5 +1,6 @@
 #include "audio/MMAudioBackend.h"
 
+#include "audio/MMCombinedWaveIn.h"
 #include "audio/MMPaWaveIn.h"
 #include "audio/MMSimWaveIn.h"
 
@@ -27,9 +28,10 @@ std::unique_ptr<TMMWaveInDevice> simulated(const std::map<int, std::string>& sim
 
 }  // namespace
 
-std::unique_ptr<TMMWaveInDevice> CreateWaveInBackend(const std::string& choice,
-                                                     const std::map<int, std::string>& simInputs,
-                                                     std::ostream& notes)
+namespace {
+
+std::unique_ptr<TMMWaveInDevice> firstBackend(const std::string& choice, const std::map<int, std::string>& simInputs,
+                                              std::ostream& notes)
 {
     if (choice == "simulated") return simulated(simInputs, false);
     if (choice != "" && choice != "portaudio")
@@ -47,6 +49,35 @@ std::unique_ptr<TMMWaveInDevice> CreateWaveInBackend(const std::string& choice,
     notes << "tarvolin: PortAudio lists no input device; using the simulated inputs\n";
     pa.reset();
     return simulated(simInputs, true);
+}
+
+}  // namespace
+
+std::unique_ptr<TMMWaveInDevice> CreateWaveInBackend(const std::string& choice,
+                                                     const std::map<int, std::string>& simInputs,
+                                                     std::ostream& notes, const TMMNetWaveIn::TOptions* net)
+{
+    auto first = firstBackend(choice, simInputs, notes);
+    if (!net) return first;
+    std::string why;
+    if (!TMMNetWaveIn::Available(&why)) {
+        if (!net->sdpFiles.empty()) throw EMMBackendError("--sdp: network streams cannot be received: " + why);
+        notes << "tarvolin: no network streams: " << why << "\n";
+        return first;
+    }
+    std::unique_ptr<TMMNetWaveIn> streams;
+    try {
+        streams = std::make_unique<TMMNetWaveIn>(*net);
+    } catch (const ENetStreamError& e) {
+        throw EMMBackendError(std::string("--sdp: ") + e.what());
+    }
+    return std::make_unique<TMMCombinedWaveIn>(std::move(first), std::move(streams));
+}
+
+TMMNetWaveIn* NetworkStreams(TMMWaveInDevice& device)
+{
+    auto* combined = dynamic_cast<TMMCombinedWaveIn*>(&device);
+    return combined ? &combined->Net() : nullptr;
 }
 
 int DefaultRecorderDevice(const TMMWaveInDevice& device, int k)
@@ -82,11 +113,13 @@ void PrintDeviceList(TMMWaveInDevice& device, std::ostream& out)
         if (!extra.empty()) out << "  " << extra;
         out << "\n";
     };
-    auto* sim = dynamic_cast<TMMSimulatedWaveIn*>(&device);
+    auto* combined = dynamic_cast<TMMCombinedWaveIn*>(&device);
+    auto* sim = dynamic_cast<TMMSimulatedWaveIn*>(combined ? &combined->First() : &device);
     out << "Input devices (" << device.BackendName() << "):\n";
     const auto inputs = device.InputDevices();
     if (inputs.empty()) out << "  (none)\n";
-    for (const auto& d : inputs) line(d, sim && d.id >= 0 ? sim->Signal(d.id) : "");
+    for (const auto& d : inputs)
+        line(d, sim && d.id >= 0 && d.id < TMMSimulatedWaveIn::DeviceCount ? sim->Signal(d.id) : "");
     out << "Output devices (" << device.BackendName() << "):\n";
     const auto outputs = device.BackendOutputDevices();
     if (outputs.empty()) out << "  (none)\n";

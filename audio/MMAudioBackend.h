@@ -1,6 +1,7 @@
 // Choosing the program's capture back end and listing its devices.
 #pragma once
 
+#include "audio/MMNetWaveIn.h"
 #include "audio/MMWaveInDevice.h"
 
 #include <map>
@@ -21,9 +22,16 @@ public:
 // tones (DefaultSimSignalText); as the fallback for a machine without input
 // devices it plays programme-like material (ProgrammeSimSignalText) on every
 // input simInputs leaves out. Throws EMMBackendError for a bad signal.
+// With `net`, the network streams come beside that back end's devices
+// (TMMCombinedWaveIn): those of its SDP files, and those announced on its
+// interface (interface "none": no listening). Without GStreamer they are
+// left out with a note, unless SDP files ask for them (EMMBackendError).
 std::unique_ptr<TMMWaveInDevice> CreateWaveInBackend(const std::string& choice,
                                                      const std::map<int, std::string>& simInputs,
-                                                     std::ostream& notes);
+                                                     std::ostream& notes,
+                                                     const TMMNetWaveIn::TOptions* net = nullptr);
+// The network streams of a back end CreateWaveInBackend made, or null.
+TMMNetWaveIn* NetworkStreams(TMMWaveInDevice& device);
 
 // The device recorder k (1 ... 12) records while no choice is stored: on the
 // simulated back end simulated input k, so every pair shows its own signal;

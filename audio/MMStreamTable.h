@@ -13,7 +13,8 @@
 template <class Stream, size_t N>
 class TMMStreamTable {
 public:
-    TMMStreamTable()
+    // Handles start at `firstHandle`: back ends side by side give out disjoint ones.
+    explicit TMMStreamTable(uintptr_t firstHandle = 1) : mNextHandle(firstHandle)
     {
         for (auto& s : mSlots) s = std::make_unique<Stream>();
     }
@@ -43,5 +44,5 @@ public:
 
 private:
     std::array<std::unique_ptr<Stream>, N> mSlots;
-    std::atomic<uintptr_t> mNextHandle{1};
+    std::atomic<uintptr_t> mNextHandle;
 };

@@ -1,6 +1,8 @@
 // Program entry.
 #include "app/CommandLine.h"
+#include "app/SettingNames.h"
 #include "app/SettingsCommandLine.h"
+#include "app/StoreRegistry.h"
 #include "app/qt/DemoChain.h"
 #include "app/qt/Headless.h"
 #include "app/qt/Program.h"
@@ -18,6 +20,9 @@
 #include <iomanip>
 #include <iostream>
 #include <sstream>
+
+// How long --list-devices listens for SAP announcements.
+constexpr int kListenForAnnouncementsMs = 2000;
 
 static bool haveDisplay()
 {
@@ -77,7 +82,9 @@ int main(int argc, char** argv)
     // The capture back end, before any recorder exists.
     std::unique_ptr<TMMWaveInDevice> audio;
     try {
-        audio = CreateWaveInBackend(cl.audio, cl.simInputs, std::cerr);
+        TRegistryStore store;
+        const TMMNetWaveIn::TOptions net = NetworkOptions(cl, store);
+        audio = CreateWaveInBackend(cl.audio, cl.simInputs, std::cerr, &net);
     } catch (const EMMError& e) {
         std::cerr << "tarvolin: " << e.what() << "\n";
         return 2;
@@ -96,6 +103,8 @@ int main(int argc, char** argv)
         // The inputs as the capture back end lists them; the outputs are
         // those of the output back end the alarm sound plays on.
         std::ostringstream list;
+        // Announcements come every few seconds or more: listen a while first.
+        if (TMMNetWaveIn* streams = NetworkStreams(*audio)) streams->AwaitAnnouncements(kListenForAnnouncementsMs);
         PrintDeviceList(*audio, list);
         const std::string text = list.str();
         std::cout << text.substr(0, text.find("Output devices ("));
