@@ -41,6 +41,9 @@ struct TNetStreamDesc {
     bool operator==(const TNetStreamDesc& o) const;
 };
 
+// The longest SDP text read (a file or a SAP payload); longer ones are refused.
+constexpr size_t kMaxSdpBytes = 64 * 1024;
+
 // The SDP text's first audio medium that the meter can receive. Throws
 // ENetStreamError saying what is missing or out of range: not SDP, no audio
 // medium, an encoding other than L16/L24, a rate other than 44.1/48 kHz,
@@ -61,17 +64,25 @@ struct TSapPacket {
 };
 // False (and `why` set) for anything but a well-formed announcement or deletion.
 bool ParseSapPacket(const uint8_t* data, size_t size, TSapPacket& out, std::string* why = nullptr);
-// An announcement (or deletion) carrying `sdp`, for tests and tools.
+// An announcement (or deletion) carrying `sdp`, for tests and tools: no
+// authentication, payload type "application/sdp"; sourceIPv4 in host order.
 std::vector<uint8_t> BuildSapPacket(const std::string& sdp, uint16_t hash, uint32_t sourceIPv4,
                                     bool deletion = false);
 
 // The streams heard announced. Each announcement (source, hash) is kept until
 // a deletion for it arrives or it is not heard again within ten of its
 // intervals (the interval measured between its announcements), at least
-// 60 s, at most one hour. Not thread-safe; the receiver's thread owns it.
+// 60 s, at most one hour. Repeats within a second (one announcement heard on
+// both SAP groups) do not count as an interval. A deletion with hash 0, or
+// one whose (source, hash) is unknown, removes the session of its o= line.
+// An announcement of a known origin under a new hash replaces that entry;
+// one whose text now describes nothing receivable removes it (Removed).
+// Entries without a hash are keyed by source and origin. At most 512 entries.
+// Not thread-safe; the receiver's thread owns it.
 class TSapDirectory {
 public:
-    // What one packet changed.
+    // What one packet changed. Updated: the description read from the SDP
+    // text changed (not merely its version).
     enum class TChange { None, Added, Updated, Removed, Refused };
     // One SAP packet received at nowMs. Refused: not SAP, or its SDP
     // describes nothing the meter can receive (counted in Refused()).
