@@ -1,5 +1,7 @@
 #include "app/RunStats.h"
 
+#include "monitoring/MMStatus.h"
+
 #include <sys/resource.h>
 
 #include <cmath>
@@ -66,7 +68,7 @@ std::string RunStatsJson(const TRunStats& s)
       << ",\"correlation\":{\"pair\":" << s.correlation.pair << ",\"steps\":" << s.correlation.steps
       << ",\"mean\":" << Number(s.correlation.mean) << ",\"min\":" << Number(s.correlation.min)
       << ",\"max\":" << Number(s.correlation.max) << ",\"positive_percent\":" << s.correlation.positive_percent
-      << "}}";
+      << "},\"streams\":" << StreamsJson(s.streams) << "}";
     return o.str();
 }
 

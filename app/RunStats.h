@@ -1,11 +1,13 @@
 // Statistics of one run of the program, printed as one JSON object at exit.
 #pragma once
 
+#include "audio/MMNetRtp.h"
 #include "base/TvConstants.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct TRunStats {
     double seconds = 0;
@@ -27,6 +29,7 @@ struct TRunStats {
     uint64_t trigger_cycles = 0;
     uint64_t dropped_buffers = 0;
     long max_rss_kb = 0;
+    std::vector<TNetStreamStatus> streams;  // network streams: counters at exit
     // The correlation window: the pair it taps (1 ... 6, 0 for none), its
     // steps, the averaged correlation and its extremes, the share of
     // non-negative 200 ms ticks in percent.

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // One RTP packet's fixed header and payload (RFC 3550), in place.
@@ -46,6 +47,17 @@ struct TNetStreamHealth {
     uint64_t duplicates = 0;  // a sequence number received again
     uint64_t malformed = 0;   // refused by the header or payload check
     double jitterMs = 0;      // interarrival jitter (RFC 3550 A.8)
+};
+
+// A stream's state for --stats, /status and /metrics.
+struct TNetStreamStatus {
+    std::string name;  // device name
+    std::string address;  // group:port
+    std::string format;   // "L24/48000/8"
+    bool announced = false;  // heard over SAP (else from a file)
+    bool receiving = false;  // packets within the last second
+    TNetStreamHealth health;
+    uint64_t silentFrames = 0;  // written as silence for lost packets
 };
 
 // Counts packets as they arrive, before any reordering. Its arrival clock is

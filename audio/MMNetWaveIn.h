@@ -29,16 +29,6 @@
 #include <thread>
 #include <vector>
 
-// A stream's state for --stats, /status and /metrics.
-struct TNetStreamStatus {
-    std::string name;  // device name
-    std::string address;  // group:port
-    std::string format;   // "L24/48000/8"
-    bool announced = false;  // heard over SAP (else from a file)
-    bool receiving = false;  // packets within the last second
-    TNetStreamHealth health;
-    uint64_t silentFrames = 0;  // written as silence for lost packets
-};
 
 class TMMNetWaveIn : public TMMWaveInDevice {
 public:

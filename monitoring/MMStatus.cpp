@@ -136,7 +136,27 @@ std::string StatusJson(const TStatusSnapshot& s)
           << ",\"buffers\":" << r.Buffers
           << ",\"failure\":" << (r.Failure.empty() ? std::string("null") : JsonString(r.Failure)) << "}";
     }
-    o << "]}";
+    o << "],\"streams\":" << StreamsJson(s.Streams) << "}";
+    return o.str();
+}
+
+std::string StreamsJson(const std::vector<TNetStreamStatus>& streams)
+{
+    std::ostringstream o;
+    o << "[";
+    for (size_t i = 0; i < streams.size(); ++i) {
+        const TNetStreamStatus& n = streams[i];
+        const TNetStreamHealth& h = n.health;
+        char jitter[32];
+        std::snprintf(jitter, sizeof jitter, "%.3f", std::isfinite(h.jitterMs) ? h.jitterMs : 0.0);
+        o << (i ? "," : "") << "{\"stream\":" << JsonString(n.name) << ",\"address\":" << JsonString(n.address)
+          << ",\"format\":" << JsonString(n.format) << ",\"announced\":" << (n.announced ? "true" : "false")
+          << ",\"receiving\":" << (n.receiving ? "true" : "false") << ",\"packets\":" << h.received
+          << ",\"lost\":" << h.lost << ",\"late\":" << h.late << ",\"duplicates\":" << h.duplicates
+          << ",\"malformed\":" << h.malformed << ",\"jitter_ms\":" << jitter
+          << ",\"silent_frames\":" << n.silentFrames << "}";
+    }
+    o << "]";
     return o.str();
 }
 
@@ -222,6 +242,30 @@ std::string StatusPrometheus(const TStatusSnapshot& s)
               [&](const TRecorderStatus& r) { return num(r.Buffers); });
     metric("tarvolin_dropped_buffers_total", "counter", "Buffers of audio lost because none was queued.",
            num(s.DroppedBuffers));
+
+    // Network streams: at most 64, labelled by device name.
+    auto streams = [&](const char* name, const char* type, const char* help, auto value) {
+        head(name, type, help);
+        for (const TNetStreamStatus& n : s.Streams) sample(name, "stream=\"" + PromLabel(n.name) + "\"", value(n));
+    };
+    streams("tarvolin_stream_receiving", "gauge", "1 while packets of the network stream arrive.",
+            [](const TNetStreamStatus& n) { return std::string(n.receiving ? "1" : "0"); });
+    streams("tarvolin_stream_packets_total", "counter", "Packets of the network stream received.",
+            [&](const TNetStreamStatus& n) { return num(n.health.received); });
+    streams("tarvolin_stream_packets_lost_total", "counter", "Packets of the network stream never received.",
+            [&](const TNetStreamStatus& n) { return num(n.health.lost); });
+    streams("tarvolin_stream_packets_late_total", "counter", "Packets that arrived after a later one.",
+            [&](const TNetStreamStatus& n) { return num(n.health.late); });
+    streams("tarvolin_stream_packets_duplicate_total", "counter", "Packets received more than once.",
+            [&](const TNetStreamStatus& n) { return num(n.health.duplicates); });
+    streams("tarvolin_stream_packets_malformed_total", "counter", "Packets dropped as malformed.",
+            [&](const TNetStreamStatus& n) { return num(n.health.malformed); });
+    streams("tarvolin_stream_jitter_seconds", "gauge", "Interarrival jitter of the network stream.",
+            [](const TNetStreamStatus& n) {
+                char v[32];
+                std::snprintf(v, sizeof v, "%.6f", std::isfinite(n.health.jitterMs) ? n.health.jitterMs / 1000.0 : 0.0);
+                return std::string(v);
+            });
 
     const TMonitorCounters& m = s.Monitor;
     metric("tarvolin_journal_lines_total", "counter", "Journal lines written.", num(m.JournalLines));

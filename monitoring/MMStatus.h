@@ -10,6 +10,7 @@
 // is ever NaN (digital silence reads -Inf dBFS).
 #pragma once
 
+#include "audio/MMNetRtp.h"
 #include "monitoring/MMSilence.h"
 
 #include <array>
@@ -72,7 +73,11 @@ struct TStatusSnapshot {
     std::vector<TRecorderStatus> Recorders;
     uint64_t DroppedBuffers = 0;   // audio lost because no buffer was queued, all recorders
     TMonitorCounters Monitor;
+    std::vector<TNetStreamStatus> Streams;  // network streams listed or received
 };
+
+// The network streams as a JSON array (the status and --stats).
+std::string StreamsJson(const std::vector<TNetStreamStatus>& streams);
 
 class IMMStatusSource {
 public:

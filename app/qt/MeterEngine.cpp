@@ -6,7 +6,9 @@
 #include "app/ScaleImages.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/StopSignals.h"
+#include "audio/MMAudioBackend.h"
 #include "audio/MMConnectorSinks.h"
+#include "audio/MMWavIn.h"
 #include "base/SteadyClock.h"
 #include "correlation/MMCorrelationSettings.h"
 #include "metering/MMPresets.h"
@@ -542,6 +544,7 @@ TStatusSnapshot TMeterEngine::Snapshot() const
     }
     s.DroppedBuffers = mAudio->DroppedBuffers();
     s.Monitor = mService->Counters();
+    if (TMMNetWaveIn* net = NetworkStreams(WaveInDevice())) s.Streams = net->Streams();
     return s;
 }
 
@@ -616,4 +619,5 @@ void TMeterEngine::CollectStats(TRunStats& s) const
         s.silences[n - 1] = mDetector->Stats(n).Silences;
     }
     s.log_lines = mDetector->LogLineCount();
+    if (TMMNetWaveIn* net = NetworkStreams(WaveInDevice())) s.streams = net->Streams();
 }
