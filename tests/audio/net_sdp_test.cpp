@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <unistd.h>
 
 namespace {
 
@@ -50,49 +49,39 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
 
 std::string RefusalOf(std::string_view sdp)
 {
-    try {
-        ParseStreamSdp(sdp);
-    } catch (const ENetStreamError& e) {
-        return e.what();
-    }
+    try { ParseStreamSdp(sdp); } catch (const ENetStreamError& e) { return e.what(); }
     return "(accepted)";
 }
 
 std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
+std::string Fields(const TNetStreamDesc& d)
+{
+    return d.DeviceName() + " | " + d.origin + " | " + d.address + ":" + std::to_string(d.port) + " | "
+           + std::to_string(d.payloadType) + " L" + std::to_string(d.bits) + " " + std::to_string(d.rate) + " x"
+           + std::to_string(d.channels) + " | " + std::to_string(d.packetFrames) + " frames | " + d.sourceFilter;
+}
+
+std::string SapFields(const TSapPacket& p)
+{
+    return std::string(p.deletion ? "deletion " : "announcement ") + std::to_string(p.hash) + " " + p.source + " " + p.payloadType;
+}
+
 }  // namespace
 
 TEST(NetSdp, DevicesDescriptionsParseToTheirFields)
 {
-    const TNetStreamDesc a = ParseStreamSdp(kInterfaceSdp);
-    EXPECT_EQ(a.sessionName, "Stage box 1 : 2");
-    EXPECT_EQ(a.origin, "- 1423986 IN IP4 169.254.98.63");
-    EXPECT_EQ(a.address, "239.65.125.63");
-    EXPECT_EQ(a.port, 5004);
-    EXPECT_EQ(a.payloadType, 97);
-    EXPECT_EQ(a.bits, 24);
-    EXPECT_EQ(a.rate, 48000u);
-    EXPECT_EQ(a.channels, 2);
-    EXPECT_EQ(a.packetFrames, 48u);
-    EXPECT_EQ(a.sourceFilter, "");
-    EXPECT_EQ(a.FrameBytes(), 6);
-
-    const TNetStreamDesc b = ParseStreamSdp(kPipelineSdp);
-    EXPECT_EQ(b.sessionName, "Stream 192.168.1.20");
-    EXPECT_EQ(b.DeviceName(), "Stream 192.168.1.20 [AES67]");
-    EXPECT_EQ(b.address, "239.69.1.1");  // the medium's c=, without /ttl/count
-    EXPECT_EQ(b.port, 5006);
-    EXPECT_EQ(b.payloadType, 97);  // 96 is Opus: the next format is taken
-    EXPECT_EQ(b.bits, 16);
-    EXPECT_EQ(b.rate, 44100u);
-    EXPECT_EQ(b.channels, 8);
-    EXPECT_EQ(b.packetFrames, 6u);
-    EXPECT_EQ(b.sourceFilter, "192.168.1.20");
-
+    EXPECT_EQ(Fields(ParseStreamSdp(kInterfaceSdp)),
+              "Stage box 1 : 2 [AES67] | - 1423986 IN IP4 169.254.98.63 | 239.65.125.63:5004 | 97 L24 48000 x2 | 48 frames | ");
+    // The medium's own c= without /ttl/count; 96 is Opus, so the next format is taken.
+    EXPECT_EQ(Fields(ParseStreamSdp(kPipelineSdp)),
+              "Stream 192.168.1.20 [AES67] | user 3913 IN IP4 192.168.1.20 | 239.69.1.1:5006 | 97 L16 44100 x8 | 6 frames | 192.168.1.20");
+    // A source filter for another destination is not the stream's.
+    EXPECT_EQ(ParseStreamSdp(Replace(kPipelineSdp, "incl IN IP4 239.69.1.1", "incl IN IP4 239.69.1.2")).sourceFilter, "");
     // A blank name and a missing channel field.
     const TNetStreamDesc c = ParseStreamSdp(Replace(Replace(kInterfaceSdp, "s=Stage box 1 : 2", "s= "), "/48000/2", "/48000"));
     EXPECT_EQ(c.sessionName, "Stream 169.254.98.63");
-    EXPECT_EQ(c.channels, 1);
+    EXPECT_EQ(c.FrameBytes(), 3);
 }
 
 TEST(NetSdp, PacketTimesFromPtimeOrFrameCount)
@@ -109,8 +98,7 @@ TEST(NetSdp, PacketTimesFromPtimeOrFrameCount)
     for (const char* bad : {"a=ptime:0.12", "a=ptime:4.01", "a=ptime:20", "a=ptime:1e0", "a=ptime:", "a=ptime:nan",
                             "a=framecount:5", "a=framecount:193", "a=framecount:-48"}) {
         SCOPED_TRACE(bad);
-        EXPECT_NE(RefusalOf(Replace(kInterfaceSdp, "a=ptime:1", bad)).find("packet time"), std::string::npos)
-            << RefusalOf(Replace(kInterfaceSdp, "a=ptime:1", bad));
+        EXPECT_NE(RefusalOf(Replace(kInterfaceSdp, "a=ptime:1", bad)).find("packet time"), std::string::npos);
     }
 }
 
@@ -122,7 +110,6 @@ TEST(NetSdp, EachRefusalSaysWhy)
              Case{Replace(sdp, "L24/48000/2", "L32/48000/2"), "the stream's encoding is L32; the meter reads L16 and L24"},
              Case{Replace(sdp, "L24/48000/2", "L24/96000/2"), "the stream's rate is 96000 Hz; the meter reads 44100 and 48000 Hz"},
              Case{Replace(sdp, "L24/48000/2", "L24/48000/65"), "the stream has 65 channels; the meter reads 1 to 64"},
-             Case{Replace(sdp, "L24/48000/2", "L24/48000/0"), "the stream has 0 channels; the meter reads 1 to 64"},
              Case{Replace(sdp, "a=rtpmap:97", "a=rtpmap:98"), "the audio medium has no rtpmap for its payload types"},
              Case{Replace(sdp, "c=IN IP4 239.65.125.63/32", "c=IN IP6 ff02::1"), "the stream's address is IPv6; the meter receives IPv4 streams"},
              Case{Replace(sdp, "c=IN IP4 239.65.125.63/32", "c=IN IP4 239.65.125"), "the stream's address \"239.65.125\" is not an IPv4 address"},
@@ -132,7 +119,6 @@ TEST(NetSdp, EachRefusalSaysWhy)
              Case{Replace(sdp, "RTP/AVP", "RTP/SAVP"), "the audio medium's transport is RTP/SAVP, not RTP/AVP"},
              Case{Replace(sdp, "m=audio", "m=video"), "the description has no audio medium"},
              Case{Replace(sdp, "o=- 1423986 1423994 IN IP4 169.254.98.63\n", ""), "the description has no origin (o=) line"},
-             Case{Replace(sdp, "v=0", "v=1"), "not a session description (no v=0 line)"},
              Case{"", "not a session description (no v=0 line)"},
              Case{std::string(kMaxSdpBytes + 1, '\n'), "the description is larger than 64 kB"}}) {
         EXPECT_EQ(RefusalOf(k.text), k.why);
@@ -146,24 +132,18 @@ TEST(NetSdp, EachRefusalSaysWhy)
 TEST(NetSdp, FileErrorsNameTheFile)
 {
     const std::string dir = ::testing::TempDir();
-    const std::string good = dir + "net_sdp_good.sdp", bad = dir + "net_sdp_bad.sdp", big = dir + "net_sdp_big.sdp";
+    const std::string good = dir + "net_sdp_good.sdp", big = dir + "net_sdp_big.sdp";
     std::ofstream(good) << kInterfaceSdp;
-    std::ofstream(bad) << Replace(kInterfaceSdp, "L24", "L32");
     std::ofstream(big) << kInterfaceSdp << std::string(kMaxSdpBytes, '\n');
     EXPECT_EQ(ReadStreamSdpFile(good), ParseStreamSdp(kInterfaceSdp));
     auto why = [](const std::string& path) {
-        try {
-            ReadStreamSdpFile(path);
-        } catch (const ENetStreamError& e) {
-            return std::string(e.what());
-        }
+        try { ReadStreamSdpFile(path); } catch (const ENetStreamError& e) { return std::string(e.what()); }
         return std::string("(accepted)");
     };
-    EXPECT_EQ(why(bad), bad + ": the stream's encoding is L32; the meter reads L16 and L24");
     EXPECT_EQ(why(big), big + ": the description is larger than 64 kB");
     EXPECT_EQ(why(dir + "net_sdp_none.sdp"), "cannot read " + dir + "net_sdp_none.sdp: No such file or directory");
     EXPECT_EQ(why(dir), "cannot read " + dir + ": Is a directory");
-    for (const std::string& f : {good, bad, big}) std::remove(f.c_str());
+    for (const std::string& f : {good, big}) std::remove(f.c_str());
 }
 
 TEST(Sap, RoundTripAndRefusals)
@@ -172,22 +152,14 @@ TEST(Sap, RoundTripAndRefusals)
     std::string why;
     const std::vector<uint8_t> built = BuildSapPacket(kInterfaceSdp, 0xBEEF, 0xC0A80114, true);
     ASSERT_TRUE(ParseSapPacket(built.data(), built.size(), p, &why)) << why;
-    EXPECT_TRUE(p.deletion);
-    EXPECT_EQ(p.hash, 0xBEEF);
-    EXPECT_EQ(p.source, "192.168.1.20");
-    EXPECT_EQ(p.payloadType, "application/sdp");
+    EXPECT_EQ(SapFields(p), "deletion 48879 192.168.1.20 application/sdp");
     EXPECT_EQ(p.payload, kInterfaceSdp);
 
     // IPv6 source, two words of authentication data, no payload type.
-    std::vector<uint8_t> v6{0x30, 2, 0x12, 0x34, 0xfe, 0x80};
-    v6.resize(v6.size() + 13);
-    v6.push_back(1);
-    v6.insert(v6.end(), 8, 0xAA);
-    for (char c : std::string(kInterfaceSdp)) v6.push_back(static_cast<uint8_t>(c));
+    const std::vector<uint8_t> v6 = Bytes(std::string("\x30\x02\x12\x34\xfe\x80", 6) + std::string(13, '\0') + "\x01"
+                                          + std::string(8, '\xAA') + kInterfaceSdp);
     ASSERT_TRUE(ParseSapPacket(v6.data(), v6.size(), p, &why)) << why;
-    EXPECT_FALSE(p.deletion);
-    EXPECT_EQ(p.source, "fe80::1");
-    EXPECT_EQ(p.payloadType, "");
+    EXPECT_EQ(SapFields(p), "announcement 4660 fe80::1 ");
     EXPECT_EQ(p.payload, kInterfaceSdp);
 
     auto refusal = [&](std::vector<uint8_t> b) {
@@ -201,7 +173,6 @@ TEST(Sap, RoundTripAndRefusals)
     };
     EXPECT_EQ(refusal(with(0, 0x22)), "SAP packet is encrypted");
     EXPECT_EQ(refusal(with(0, 0x21)), "SAP packet is compressed");
-    EXPECT_EQ(refusal(with(0, 0x00)), "SAP version is not 1");
     EXPECT_EQ(refusal(with(0, 0x40)), "SAP version is not 1");
     EXPECT_EQ(refusal(with(1, 200)), "SAP packet truncated in its header");  // 800 bytes of authentication
     EXPECT_EQ(refusal({0x20, 0, 1}), "SAP packet too short");
@@ -236,7 +207,6 @@ TEST(SapDirectory, AddUpdateDeleteAndExpire)
     EXPECT_EQ(heard(kInterfaceSdp, 2, 61'000, true), C::Removed);
     EXPECT_EQ(heard("o=- 77 1423994 IN IP4 169.254.98.63\r\n", 0, 61'000, true), C::Removed);
     EXPECT_TRUE(d.Streams().empty());
-    EXPECT_EQ(heard(kInterfaceSdp, 9, 61'000, true), C::None);
 
     // Expiry: ten intervals of 30 s, at least 60 s after one announcement or short intervals.
     EXPECT_EQ(heard(kInterfaceSdp, 1, 0), C::Added);
@@ -250,7 +220,4 @@ TEST(SapDirectory, AddUpdateDeleteAndExpire)
     EXPECT_FALSE(d.Expire(330'100));
     EXPECT_TRUE(d.Expire(330'101));
     EXPECT_TRUE(d.Streams().empty());
-    std::vector<uint8_t> junk{0x20, 0};
-    EXPECT_EQ(d.Heard(junk.data(), junk.size(), 0), C::Refused);
-    EXPECT_EQ(d.Refused(), 2u);
 }
