@@ -465,7 +465,8 @@ std::vector<TNetStreamStatus> TMMNetWaveIn::Streams()
     std::lock_guard<std::mutex> g(mLock);
     const int64_t now = nowUs();
     for (const auto& n : mNets) {
-        if (!n->Listed() && !n->pipeline) continue;
+        // A stream no longer listed keeps its counters once it was received.
+        if (!n->Listed() && !n->pipeline && n->health->Health().received == 0) continue;
         TNetStreamStatus s;
         s.name = n->desc.DeviceName();
         s.address = n->desc.address + ":" + std::to_string(n->desc.port);

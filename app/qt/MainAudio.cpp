@@ -1,6 +1,8 @@
 #include "base/TvConstants.h"
 #include "app/qt/MainAudio.h"
 
+#include "audio/MMAudioBackend.h"
+
 #include "app/DeviceNames.h"
 #include "audio/MMConnector.h"
 #include "audio/MMConnectorSinks.h"
@@ -116,6 +118,7 @@ TMainAudio::TMainAudio()
     mPoll->setInterval(250);
     QObject::connect(mPoll.get(), &QTimer::timeout, [this] {
         for (auto& r : mRecorders) r->Poll();
+        ConnectAnnounced();
     });
     mPoll->start();
 }
@@ -163,6 +166,33 @@ void TMainAudio::SetDevice(int k, int deviceId)
 {
     mRecorders[k - 1]->setDeviceID(deviceId);
     mMissing[k - 1].clear();
+}
+
+// A remembered network stream announced after the start: its recorders are
+// connected to it now, and those whose pair would run start.
+void TMainAudio::ConnectAnnounced()
+{
+    TMMNetWaveIn* net = NetworkStreams(WaveInDevice());
+    if (!net || net->ListGeneration() == mNetGeneration) return;
+    mNetGeneration = net->ListGeneration();
+    std::vector<std::string> names;
+    for (int k = 1; k <= tv::kPairs; ++k) {
+        if (!NotConnected(k)) continue;
+        if (names.empty()) names = InputDeviceNames(WaveInDevice());
+        const auto it = std::find(names.begin(), names.end(), mMissing[k - 1]);
+        if (it == names.end()) continue;
+        const std::string name = mMissing[k - 1];
+        const bool wanted = mMissingReported[k - 1];
+        SetDevice(k, static_cast<int>(it - names.begin()));
+        if (!wanted) continue;
+        try {
+            mRecorders[k - 1]->Start();
+        } catch (const std::exception&) {
+            // told by the recorder's own failure event; it tries again
+        }
+        if (Running(k))
+            for (const auto& l : mDeviceListeners) l(k, "reopened", name, std::string());
+    }
 }
 
 void TMainAudio::SetNotConnected(int k, const std::string& name)

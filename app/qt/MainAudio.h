@@ -105,6 +105,8 @@ private:
     std::vector<TDeviceListener> mDeviceListeners;
     std::array<std::string, tv::kPairs> mMissing;  // names of devices not connected
     std::array<bool, tv::kPairs> mMissingReported{};
+    uint64_t mNetGeneration = 0;  // of the network streams' list last matched
+    void ConnectAnnounced();
     std::array<uint64_t, tv::kPairs> mFailedOpens{};
     TBufferTap mTap;
     std::unique_ptr<QTimer> mPoll;  // the recorders' stall checks and reopen attempts
