@@ -38,8 +38,9 @@ struct TSettingEntry {
 // Written by the input setup's "OK" (the rest of its values are numbered, below).
 inline constexpr TIntSetting kSampleRateSetting{"Samplerate", 0};  // 0 44100 Hz, 1 48000 Hz
 inline constexpr TBoolSetting kIsSoundSetting{"is Sound", false};  // the input setup was confirmed once
-// Network streams: the interface to receive on ("" the system's choice, "none"
-// no SAP listening) and SDP files of streams not announced, separated by ';'.
+// Network streams: the interface to receive on and listen for SAP
+// announcements on ("": none chosen, no listening) and SDP files of streams
+// not announced, separated by ';'.
 inline constexpr TTextSetting kNetInterfaceSetting{"Network Interface", ""};
 inline constexpr TTextSetting kSdpFilesSetting{"SDP Files", ""};
 

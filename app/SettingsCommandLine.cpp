@@ -82,10 +82,10 @@ TMMNetWaveIn::TOptions NetworkOptions(const CommandLine& cl, TSettingsAccess& st
 {
     TMMNetWaveIn::TOptions o;
     o.interfaceName = cl.netInterface ? *cl.netInterface : kNetInterfaceSetting.Read(store);
-    if (o.interfaceName == "none") {
-        o.interfaceName.clear();
-        o.discover = false;
-    }
+    // No interface chosen: no group is joined until a stream is opened (an SDP
+    // file's, received on the system's choice of interface).
+    if (o.interfaceName == "none") o.interfaceName.clear();
+    o.discover = !o.interfaceName.empty();
     const std::string files = kSdpFilesSetting.Read(store);
     for (size_t start = 0; start <= files.size();) {
         size_t end = files.find(';', start);

@@ -23,5 +23,6 @@ bool SettingFromCommandLine(const std::string& name, const std::string& value, T
 bool ApplySettingsOptions(const CommandLine& cl, std::ostream& err);
 
 // The network streams' options: --net-interface, else the stored "Network
-// Interface"; the stored "SDP Files" (';'-separated) and then every --sdp.
+// Interface" (SAP is listened for only on a named interface; "" and "none":
+// not at all); the stored "SDP Files" (';'-separated) and then every --sdp.
 TMMNetWaveIn::TOptions NetworkOptions(const CommandLine& cl, TSettingsAccess& store);

@@ -505,7 +505,12 @@ void TMMNetWaveIn::Listen()
         close(fd);
         return;
     }
-    const unsigned ifindex = mOptions.interfaceName.empty() ? 0 : if_nametoindex(mOptions.interfaceName.c_str());
+    // An interface not up yet (a meter started at boot) is waited for.
+    unsigned ifindex = 0;
+    while (!mStop.load() && (ifindex = if_nametoindex(mOptions.interfaceName.c_str())) == 0) {
+        pollfd w{mWake, POLLIN, 0};
+        poll(&w, 1, 1000);
+    }
     for (const char* group : kSapGroups) {
         ip_mreqn m{};
         inet_pton(AF_INET, group, &m.imr_multiaddr);
