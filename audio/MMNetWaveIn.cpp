@@ -2,7 +2,6 @@
 
 #include "base/SteadyClock.h"
 
-#include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
 #include <arpa/inet.h>
@@ -10,10 +9,12 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -22,7 +23,7 @@
 namespace {
 
 constexpr int64_t kAbsentUs = 1000000;  // no packet for a second: the stream is absent
-constexpr int64_t kGraceUs = 2000000;   // a pipeline just started has not heard one yet
+constexpr int64_t kGraceUs = 2000000;   // a socket just opened has not heard one yet
 constexpr uint16_t kSapPort = 9875;
 const char* const kSapGroups[] = {"239.255.255.255", "224.2.127.254"};
 
@@ -41,15 +42,6 @@ bool gstReady(std::string* why)
         if (!gst_init_check(nullptr, nullptr, &err)) {
             failure = std::string("GStreamer did not start: ") + (err ? err->message : "unknown error");
             if (err) g_error_free(err);
-            return;
-        }
-        for (const char* name : {"udpsrc", "rtpjitterbuffer", "appsink"}) {
-            GstElementFactory* f = gst_element_factory_find(name);
-            if (!f) {
-                failure = std::string("the GStreamer element ") + name + " is missing (gstreamer1.0-plugins-good, -base)";
-                return;
-            }
-            gst_object_unref(f);
         }
     });
     if (why) *why = failure;
@@ -58,7 +50,7 @@ bool gstReady(std::string* why)
 
 }  // namespace
 
-// One network stream: its description, receiver pipeline and shared capture.
+// One network stream: its description, socket, counters and shared capture.
 struct TMMNetWaveIn::Net {
     TNetStreamDesc desc;
     bool announced = false;  // heard over SAP now
@@ -66,11 +58,9 @@ struct TMMNetWaveIn::Net {
     std::unique_ptr<TRtpHealthCounter> health;
     std::unique_ptr<TRtpAudioReader> reader;
     TMMSharedCapture capture;
-    GstElement* pipeline = nullptr;
+    int fd = -1;  // the socket while received
     int64_t startedUs = 0;
     std::atomic<int64_t> lastPacketUs{-1};
-    std::mutex errorLock;
-    std::string error;  // the pipeline's last error
 
     bool Listed() const { return announced || fromFile; }
     void Describe(const TNetStreamDesc& d)
@@ -79,7 +69,7 @@ struct TMMNetWaveIn::Net {
         health = std::make_unique<TRtpHealthCounter>(d);
         reader = std::make_unique<TRtpAudioReader>(d, &Net::Write, this);
     }
-    // Appsink's streaming thread.
+    // The receiver thread.
     static void Write(void* user, const int16_t* frames, size_t count)
     {
         auto* n = static_cast<Net*>(user);
@@ -88,7 +78,7 @@ struct TMMNetWaveIn::Net {
     bool Present(int64_t now) const
     {
         if (!Listed()) return false;
-        if (!pipeline || now - startedUs < kGraceUs) return true;
+        if (fd < 0 || now - startedUs < kGraceUs) return true;
         const int64_t last = lastPacketUs.load(std::memory_order_relaxed);
         return last >= 0 && now - last < kAbsentUs;
     }
@@ -103,54 +93,6 @@ struct TMMNetWaveIn::Stream {
     int id = 0;
 };
 
-namespace {
-
-// Behind the socket: every packet is counted as it arrives; malformed ones go no further.
-GstPadProbeReturn arrivalProbe(GstPad*, GstPadProbeInfo* info, gpointer user)
-{
-    auto* n = static_cast<TMMNetWaveIn::Net*>(user);
-    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    GstMapInfo map;
-    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return GST_PAD_PROBE_DROP;
-    const int64_t now = nowUs();
-    const bool ok = n->health->Packet(map.data, map.size, now);
-    gst_buffer_unmap(buffer, &map);
-    if (!ok) return GST_PAD_PROBE_DROP;
-    n->lastPacketUs.store(now, std::memory_order_relaxed);
-    return GST_PAD_PROBE_OK;
-}
-
-GstFlowReturn newSample(GstAppSink* sink, gpointer user)
-{
-    auto* n = static_cast<TMMNetWaveIn::Net*>(user);
-    GstSample* sample = gst_app_sink_pull_sample(sink);
-    if (!sample) return GST_FLOW_EOS;
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
-    GstMapInfo map;
-    if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        n->reader->Packet(map.data, map.size);
-        gst_buffer_unmap(buffer, &map);
-    }
-    gst_sample_unref(sample);
-    return GST_FLOW_OK;
-}
-
-// Messages are not queued (nobody runs a main loop); errors are kept.
-GstBusSyncReply busMessage(GstBus*, GstMessage* msg, gpointer user)
-{
-    if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
-        auto* n = static_cast<TMMNetWaveIn::Net*>(user);
-        GError* err = nullptr;
-        gst_message_parse_error(msg, &err, nullptr);
-        std::lock_guard<std::mutex> g(n->errorLock);
-        n->error = err ? err->message : "pipeline error";
-        if (err) g_error_free(err);
-    }
-    return GST_BUS_DROP;
-}
-
-}  // namespace
-
 bool TMMNetWaveIn::Available(std::string* why) { return gstReady(why); }
 
 TMMNetWaveIn::Stream* TMMNetWaveIn::Find(HWAVEIN h) { return mStreams.Find(h); }
@@ -158,6 +100,7 @@ TMMNetWaveIn::Stream* TMMNetWaveIn::Find(HWAVEIN h) { return mStreams.Find(h); }
 TMMNetWaveIn::TMMNetWaveIn(const TOptions& options) : mOptions(options), mStreams(FirstHandle)
 {
     mNets.reserve(MaxStreams);
+    mReceiverWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     for (const std::string& file : options.sdpFiles) {
         const TNetStreamDesc d = ReadStreamSdpFile(file);
         const int k = AddStream(d, false);
@@ -171,16 +114,18 @@ TMMNetWaveIn::TMMNetWaveIn(const TOptions& options) : mOptions(options), mStream
 
 TMMNetWaveIn::~TMMNetWaveIn()
 {
-    mStop.store(true);
-    if (mWake >= 0) {
-        const uint64_t one = 1;
-        (void)!write(mWake, &one, sizeof one);
-    }
-    if (mListener.joinable()) mListener.join();
-    if (mWake >= 0) close(mWake);
     for (auto& s : mStreams)
         if (s->IsOpen() && s->net) s->net->capture.Detach(&s->tap);
-    for (auto& n : mNets) Halt(*n);
+    mStop.store(true);
+    const uint64_t one = 1;
+    if (mWake >= 0) (void)!write(mWake, &one, sizeof one);
+    WakeReceiver();
+    if (mListener.joinable()) mListener.join();
+    if (mReceiver.joinable()) mReceiver.join();
+    for (auto& n : mNets)
+        if (n->fd >= 0) close(n->fd);
+    if (mWake >= 0) close(mWake);
+    if (mReceiverWake >= 0) close(mReceiverWake);
 }
 
 int TMMNetWaveIn::AddStream(const TNetStreamDesc& desc, bool announced)
@@ -191,7 +136,7 @@ int TMMNetWaveIn::AddStream(const TNetStreamDesc& desc, bool announced)
         if (n.desc.Key() != desc.Key()) continue;
         const bool changed = !(n.desc == desc);
         // A running receiver keeps the description it was started with.
-        if (changed && !n.pipeline) n.Describe(desc);
+        if (changed && n.fd < 0) n.Describe(desc);
         if (announced && !n.announced) {
             n.announced = true;
             mGeneration.fetch_add(1);
@@ -274,75 +219,177 @@ bool TMMNetWaveIn::DevicePresent(HWAVEIN h)
     return s->net->Present(nowUs());
 }
 
-// Starts the stream's receiver unless it runs (GUI thread).
+// Starts receiving the stream unless it is received (GUI thread): a socket
+// bound to its group and port, joined on the chosen interface, handed to the
+// receiver thread.
 MMRESULT TMMNetWaveIn::Run(Net& n)
 {
-    if (n.pipeline) return MMSYSERR_NOERROR;
-    if (!gstReady(nullptr)) return MMSYSERR_NODRIVER;
+    if (n.fd >= 0) return MMSYSERR_NOERROR;
     const TNetStreamDesc& d = n.desc;
-    GstElement* pipeline = gst_pipeline_new(nullptr);
-    GstElement* src = gst_element_factory_make("udpsrc", nullptr);
-    GstElement* jitter = gst_element_factory_make("rtpjitterbuffer", nullptr);
-    GstElement* sink = gst_element_factory_make("appsink", nullptr);
-    if (!pipeline || !src || !jitter || !sink) {
-        for (GstElement* e : {pipeline, src, jitter, sink})
-            if (e) gst_object_unref(e);
-        return MMSYSERR_NODRIVER;
+    in_addr group{};
+    if (inet_pton(AF_INET, d.address.c_str(), &group) != 1) return MMSYSERR_BADDEVICEID;
+    const bool multicast = IN_MULTICAST(ntohl(group.s_addr));
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return MMSYSERR_NOMEM;
+    const int on = 1, window = 1 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);  // arrival times for the jitter
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(d.port);
+    a.sin_addr = multicast ? group : in_addr{htonl(INADDR_ANY)};
+    bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const unsigned ifindex = mOptions.interfaceName.empty() ? 0 : if_nametoindex(mOptions.interfaceName.c_str());
+    if (ok && multicast) {
+        if (d.sourceFilter.empty()) {
+            ip_mreqn m{};
+            m.imr_multiaddr = group;
+            m.imr_ifindex = static_cast<int>(ifindex);
+            ok = setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
+        } else {
+            // Source-specific: the interface by its address (0: the system's choice).
+            ip_mreq_source m{};
+            m.imr_multiaddr = group;
+            inet_pton(AF_INET, d.sourceFilter.c_str(), &m.imr_sourceaddr);
+            m.imr_interface.s_addr = htonl(INADDR_ANY);
+            ok = setsockopt(fd, IPPROTO_IP, IP_ADD_SOURCE_MEMBERSHIP, &m, sizeof m) == 0;
+        }
     }
-    GstCaps* caps = gst_caps_new_simple("application/x-rtp", "media", G_TYPE_STRING, "audio", "clock-rate", G_TYPE_INT,
-                                        static_cast<int>(d.rate), "encoding-name", G_TYPE_STRING,
-                                        d.bits == 24 ? "L24" : "L16", "channels", G_TYPE_INT, d.channels, "payload",
-                                        G_TYPE_INT, d.payloadType, nullptr);
-    g_object_set(src, "address", d.address.c_str(), "port", static_cast<int>(d.port), "caps", caps, "reuse", TRUE,
-                 nullptr);
-    gst_caps_unref(caps);
-    if (!mOptions.interfaceName.empty()) g_object_set(src, "multicast-iface", mOptions.interfaceName.c_str(), nullptr);
-    if (!d.sourceFilter.empty())
-        g_object_set(src, "multicast-source", ("+" + d.sourceFilter).c_str(), nullptr);
-    // Packets in order, duplicates out; a missing one is waited for 20 ms.
-    // Its timestamps are not used: no clock to follow, no PTP lock to wait for.
-    g_object_set(jitter, "latency", 20u, nullptr);
-    gst_util_set_object_arg(G_OBJECT(jitter), "mode", "none");
-    g_object_set(sink, "sync", FALSE, "max-buffers", 200u, "drop", TRUE, nullptr);
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_sample = newSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, &n, nullptr);
-    gst_bin_add_many(GST_BIN(pipeline), src, jitter, sink, nullptr);
-    if (!gst_element_link_many(src, jitter, sink, nullptr)) {
-        gst_object_unref(pipeline);
-        return MMSYSERR_NODRIVER;
+    if (!ok) {
+        close(fd);
+        return kNoPackets;
     }
-    GstPad* pad = gst_element_get_static_pad(src, "src");
-    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, arrivalProbe, &n, nullptr);
-    gst_object_unref(pad);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    gst_bus_set_sync_handler(bus, busMessage, &n, nullptr);
-    gst_object_unref(bus);
     n.reader->Restart();
     n.capture.Restart();
     n.lastPacketUs.store(-1);
     n.startedUs = nowUs();
-    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        gst_element_set_state(pipeline, GST_STATE_NULL);
-        gst_object_unref(pipeline);
-        return kNoPackets;
+    {
+        std::lock_guard<std::mutex> g(mLock);
+        n.fd = fd;
+        ++mActiveChange;
     }
-    std::lock_guard<std::mutex> g(mLock);
-    n.pipeline = pipeline;
+    if (!mReceiver.joinable()) mReceiver = std::thread([this] { Receive(); });
+    WakeReceiver();
     return MMSYSERR_NOERROR;
 }
 
-// Stops the receiver; its streaming threads have ended when this returns.
+void TMMNetWaveIn::WakeReceiver()
+{
+    const uint64_t one = 1;
+    (void)!write(mReceiverWake, &one, sizeof one);
+}
+
+// Stops receiving; the receiver thread no longer touches the stream when this returns.
 void TMMNetWaveIn::Halt(Net& n)
 {
-    GstElement* pipeline = nullptr;
-    {
-        std::lock_guard<std::mutex> g(mLock);
-        std::swap(pipeline, n.pipeline);
+    std::unique_lock<std::mutex> g(mLock);
+    if (n.fd < 0) return;
+    const int fd = n.fd;
+    n.fd = -1;
+    const uint64_t change = ++mActiveChange;
+    g.unlock();
+    WakeReceiver();
+    g.lock();
+    mActiveTaken.wait(g, [&] { return !mReceiver.joinable() || mReceiverSeen >= change; });
+    g.unlock();
+    close(fd);
+}
+
+// The receiver thread: every received stream's socket. After a wake-up by a
+// packet it waits 2 ms more, so that each stream is drained in batches
+// (recvmmsg) a few hundred times a second rather than once per packet. Each
+// packet is counted as it arrived (its kernel timestamp); a batch goes to
+// the audio reader in sequence order, which puts packets reordered within
+// it back in place.
+void TMMNetWaveIn::Receive()
+{
+    constexpr int kBatch = 64;
+    constexpr size_t kPacketBytes = 9216;  // a jumbo frame; longer packets arrive cut and count as malformed
+    std::vector<uint8_t> storage(kBatch * kPacketBytes);
+    std::array<mmsghdr, kBatch> msgs{};
+    std::array<iovec, kBatch> iov{};
+    std::array<std::array<char, CMSG_SPACE(sizeof(timespec))>, kBatch> control{};
+    std::array<int, kBatch> order{};
+    std::array<int64_t, kBatch> rank{};
+    std::array<pollfd, MaxStreams + 1> fds{};
+    std::array<Net*, MaxStreams> nets{};
+    int count = 0;
+    uint64_t seen = ~uint64_t{0};
+    while (!mStop.load()) {
+        {
+            std::lock_guard<std::mutex> g(mLock);
+            if (mActiveChange != seen) {
+                seen = mActiveChange;
+                count = 0;
+                for (auto& n : mNets)
+                    if (n->fd >= 0 && count < MaxStreams) {
+                        nets[static_cast<size_t>(count)] = n.get();
+                        fds[static_cast<size_t>(count)] = {n->fd, POLLIN, 0};
+                        ++count;
+                    }
+                mReceiverSeen = seen;
+                mActiveTaken.notify_all();
+            }
+        }
+        fds[static_cast<size_t>(count)] = {mReceiverWake, POLLIN, 0};
+        if (poll(fds.data(), static_cast<nfds_t>(count + 1), 1000) <= 0) continue;
+        if (fds[static_cast<size_t>(count)].revents & POLLIN) {
+            uint64_t v;
+            (void)!read(mReceiverWake, &v, sizeof v);
+            continue;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        for (int k = 0; k < count; ++k) {
+            Net& n = *nets[static_cast<size_t>(k)];
+            for (;;) {
+                for (int i = 0; i < kBatch; ++i) {
+                    iov[i] = {storage.data() + static_cast<size_t>(i) * kPacketBytes, kPacketBytes};
+                    msgs[i].msg_hdr = {};
+                    msgs[i].msg_hdr.msg_iov = &iov[i];
+                    msgs[i].msg_hdr.msg_iovlen = 1;
+                    msgs[i].msg_hdr.msg_control = control[i].data();
+                    msgs[i].msg_hdr.msg_controllen = control[i].size();
+                }
+                const int got = recvmmsg(n.fd, msgs.data(), kBatch, MSG_DONTWAIT, nullptr);
+                if (got <= 0) break;
+                const int64_t now = nowUs();
+                int kept = 0;
+                for (int i = 0; i < got; ++i) {
+                    const uint8_t* data = static_cast<const uint8_t*>(iov[i].iov_base);
+                    size_t size = msgs[i].msg_len;
+                    if (msgs[i].msg_hdr.msg_flags & MSG_TRUNC) size = 0;  // malformed
+                    int64_t arrival = now;
+                    for (cmsghdr* c = CMSG_FIRSTHDR(&msgs[i].msg_hdr); c; c = CMSG_NXTHDR(&msgs[i].msg_hdr, c))
+                        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                            timespec ts;
+                            std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+                            arrival = static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+                        }
+                    if (!n.health->Packet(data, size, arrival)) continue;
+                    order[static_cast<size_t>(kept)] = i;
+                    rank[static_cast<size_t>(kept)] = data[2] << 8 | data[3];
+                    ++kept;
+                }
+                // Sequence order, counted from the batch's first packet (wraps included).
+                const uint16_t first = static_cast<uint16_t>(rank[0]);
+                for (int q = 0; q < kept; ++q)
+                    rank[static_cast<size_t>(q)] =
+                        static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint16_t>(rank[static_cast<size_t>(q)]) - first));
+                for (int q = 1; q < kept; ++q)
+                    for (int j = q; j > 0 && rank[static_cast<size_t>(j - 1)] > rank[static_cast<size_t>(j)]; --j) {
+                        std::swap(rank[static_cast<size_t>(j - 1)], rank[static_cast<size_t>(j)]);
+                        std::swap(order[static_cast<size_t>(j - 1)], order[static_cast<size_t>(j)]);
+                    }
+                if (kept > 0) n.lastPacketUs.store(now, std::memory_order_relaxed);
+                for (int q = 0; q < kept; ++q) {
+                    const int i = order[static_cast<size_t>(q)];
+                    n.reader->Packet(static_cast<const uint8_t*>(iov[i].iov_base), msgs[i].msg_len);
+                }
+                if (got < kBatch) break;
+            }
+        }
     }
-    if (!pipeline) return;
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
 }
 
 MMRESULT TMMNetWaveIn::Open(HWAVEIN* h, int id, const WaveFormat& fmt, TWaveInNotify cb, void* instance,
@@ -466,7 +513,7 @@ std::vector<TNetStreamStatus> TMMNetWaveIn::Streams()
     const int64_t now = nowUs();
     for (const auto& n : mNets) {
         // A stream no longer listed keeps its counters once it was received.
-        if (!n->Listed() && !n->pipeline && n->health->Health().received == 0) continue;
+        if (!n->Listed() && n->fd < 0 && n->health->Health().received == 0) continue;
         TNetStreamStatus s;
         s.name = n->desc.DeviceName();
         s.address = n->desc.address + ":" + std::to_string(n->desc.port);
@@ -474,7 +521,7 @@ std::vector<TNetStreamStatus> TMMNetWaveIn::Streams()
                    std::to_string(n->desc.channels);
         s.announced = n->announced;
         const int64_t last = n->lastPacketUs.load(std::memory_order_relaxed);
-        s.receiving = n->pipeline && last >= 0 && now - last < kAbsentUs;
+        s.receiving = n->fd >= 0 && last >= 0 && now - last < kAbsentUs;
         s.health = n->health->Health();
         s.silentFrames = n->reader->SilentFrames();
         list.push_back(std::move(s));

@@ -4,16 +4,16 @@
 // interface. Streams come from SDP files and from SAP announcements heard on
 // 239.255.255.255 and 224.2.127.254, port 9875, on the chosen interface.
 //
-// Each stream used is received by its own GStreamer pipeline (udpsrc ->
-// rtpjitterbuffer -> appsink): a pad probe behind the socket counts and
-// checks every packet as it arrives (TRtpHealthCounter, malformed ones
-// dropped there), the jitter buffer puts them in order and drops duplicates,
-// and the appsink's streaming thread turns them into 16-bit frames
-// (TRtpAudioReader) that the shared capture hands to the recorders' taps. A
-// stream that sends nothing for a second is absent: its recorders are lost
-// and reopen once packets come again. The pipeline of a stream runs from its
-// first open until it is no longer announced or the back end closes, so its
-// counters go on while its recorders are lost.
+// Every stream used has a socket joined to its group; one receiver thread
+// drains them all in batches (recvmmsg), counts and checks each packet as it
+// arrived (TRtpHealthCounter, with the kernel's arrival time; malformed ones
+// go no further), puts each batch in sequence order and turns it into 16-bit
+// frames (TRtpAudioReader) that the shared capture hands to the recorders'
+// taps. A stream that sends nothing for a second is absent: its recorders
+// are lost and reopen once packets come again. A stream is received from its
+// first open until it is no longer listed or the back end closes, so its
+// counters go on while its recorders are lost. SDP texts are read with
+// GStreamer's parser.
 #pragma once
 
 #include "audio/MMNetRtp.h"
@@ -23,6 +23,7 @@
 #include "audio/MMWaveInDevice.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,7 +46,7 @@ public:
         std::vector<std::string> sdpFiles;
     };
 
-    // Whether GStreamer and the elements needed are there (`why` says what is missing).
+    // Whether GStreamer (its SDP parser) starts (`why` says why not).
     static bool Available(std::string* why = nullptr);
 
     // Throws ENetStreamError for an unreadable or unusable SDP file.
@@ -90,6 +91,8 @@ private:
     MMRESULT Run(Net& n);
     void Halt(Net& n);
     void Listen();
+    void Receive();
+    void WakeReceiver();
 
     TOptions mOptions;
     std::mutex mLock;  // the list of streams (not the audio path)
@@ -100,5 +103,10 @@ private:
     std::atomic<int64_t> mHeardSince{-1};
     int mWake = -1;  // eventfd that ends the listener
     std::thread mListener;
+    int mReceiverWake = -1;  // eventfd: the received streams changed, or the end
+    std::thread mReceiver;
+    uint64_t mActiveChange = 0;  // under mLock: bumped when a stream starts or stops being received
+    uint64_t mReceiverSeen = 0;  // under mLock: the change the receiver works with
+    std::condition_variable mActiveTaken;
     TMMStreamTable<Stream, MaxOpen> mStreams;
 };
