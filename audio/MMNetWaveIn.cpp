@@ -24,6 +24,10 @@ namespace {
 
 constexpr int64_t kAbsentUs = 1000000;  // no packet for a second: the stream is absent
 constexpr int64_t kGraceUs = 2000000;   // a socket just opened has not heard one yet
+// After a packet wakes the receiver it waits this long for more: every stream is
+// drained about 200 times a second, however many packets it sends (latency: at
+// most this, plus a packet time).
+constexpr int64_t kBatchUs = 5000;
 constexpr uint16_t kSapPort = 9875;
 const char* const kSapGroups[] = {"239.255.255.255", "224.2.127.254"};
 
@@ -297,8 +301,8 @@ void TMMNetWaveIn::Halt(Net& n)
 }
 
 // The receiver thread: every received stream's socket. After a wake-up by a
-// packet it waits 2 ms more, so that each stream is drained in batches
-// (recvmmsg) a few hundred times a second rather than once per packet. Each
+// packet it waits kBatchUs more, so that each stream is drained in batches
+// (recvmmsg) about 200 times a second rather than once per packet. Each
 // packet is counted as it arrived (its kernel timestamp); a batch goes to
 // the audio reader in sequence order, which puts packets reordered within
 // it back in place.
@@ -339,7 +343,7 @@ void TMMNetWaveIn::Receive()
             (void)!read(mReceiverWake, &v, sizeof v);
             continue;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::microseconds(kBatchUs));
         for (int k = 0; k < count; ++k) {
             Net& n = *nets[static_cast<size_t>(k)];
             for (;;) {

@@ -6,7 +6,7 @@ what=${1:-run}
 pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev portaudio19-dev libasound2-dev
       libjack-jackd2-dev libsndfile1-dev libebur128-dev fonts-liberation
       qt6-httpserver-dev qt6-websockets-dev
-      libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-good)
+      libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev)
 if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils libasound2-plugins python3)
   pkgs+=(jackd2 meterbridge xvfb)  # JACK tests start a dummy server; scripts/measure.sh and its test
@@ -16,7 +16,7 @@ if [ "$what" = test ]; then
   pkgs+=(chromium chromium-driver python3-selenium)  # tests/scripts/live_page_browser.sh
   pkgs+=(firefox-esr python3-websocket)  # tests/scripts/live_page_firefox.sh
   pkgs+=(prometheus prometheus-alertmanager)  # tests/scripts/fleet_alerting.sh, prometheus_rules.sh
-  pkgs+=(gstreamer1.0-tools iproute2)  # tests/scripts/network_streams.sh: a sender in a namespace
+  pkgs+=(gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good iproute2)  # tests/scripts/network_streams.sh
 fi
 [ "$what" = fuzz ] && pkgs+=(clang libclang-rt-14-dev)  # scripts/fuzz.sh: libFuzzer
 [ "$what" = deb ] && pkgs+=(dpkg-dev file)   # scripts/build-deb.sh: cpack with dpkg-shlibdeps

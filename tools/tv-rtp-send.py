@@ -11,7 +11,8 @@ Channel c carries a 997 Hz sine at levels[c] dBFS (the last level repeats).
 --ppm runs the sender's sample clock that far off nominal; --drop-every K
 leaves out every K-th packet (its sequence number and timestamp pass by)
 from --drop-after seconds on;
---pause-at/--pause-for stop sending for a while. With --sap-sdp the SDP
+--pause-at/--pause-for stop sending for a while; --silent-until sends
+digital silence until then (the report gives the wall time of the step). With --sap-sdp the SDP
 file is announced over SAP to 239.255.255.255:9875 every --sap-every
 seconds (deleted at the end). --report writes the packets sent and dropped
 as JSON at exit.
@@ -52,6 +53,7 @@ def main():
     ap.add_argument("--sap-every", type=float, default=2.0)
     ap.add_argument("--sap-start", type=float, default=0.0)
     ap.add_argument("--iface-addr", default="127.0.0.1")
+    ap.add_argument("--silent-until", type=float, default=0.0)
     ap.add_argument("--report")
     a = ap.parse_args()
 
@@ -85,6 +87,7 @@ def main():
     interval = frames / (a.rate * (1 + a.ppm * 1e-6))
     start = time.monotonic()
     next_sap = start + a.sap_start
+    stats = {}
     sent = dropped = paused_packets = 0
     last_dropped = False
     pos = 0
@@ -102,7 +105,12 @@ def main():
             continue
         paused = a.pause_at >= 0 and a.pause_at <= due - start < a.pause_at + a.pause_for
         k += 1
-        payload = b"".join(table[(pos + f) % period] for f in range(frames))
+        if due - start < a.silent_until:
+            payload = bytes(frames * a.channels * width)
+        else:
+            if "step_wall" not in stats:
+                stats["step_wall"] = time.time()
+            payload = b"".join(table[(pos + f) % period] for f in range(frames))
         header = struct.pack("!BBHII", 0x80, a.pt, seq & 0xFFFF, ts & 0xFFFFFFFF, ssrc)
         last_dropped = False
         if paused:
@@ -120,8 +128,8 @@ def main():
         s.sendto(sap_packet(sdp, hash_, a.iface_addr, deletion=True), ("239.255.255.255", 9875))
     if a.report:
         with open(a.report, "w") as f:
-            json.dump({"sent": sent, "dropped": dropped, "paused": paused_packets, "packets": k,
-                       "frames_per_packet": frames}, f)
+            json.dump(dict(stats, sent=sent, dropped=dropped, paused=paused_packets, packets=k,
+                           frames_per_packet=frames), f)
 
 
 if __name__ == "__main__":
