@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -37,7 +38,7 @@ Tfmulti::Tfmulti(TMultiHost& host, TSettingsAccess& store, QWidget* parent)
 {
     setObjectName("fmulti");
     setWindowTitle("Multi Mode Input Setup");
-    setFixedSize(1020, 497);
+    setFixedSize(1020, 557);
 
     auto* root = new QVBoxLayout(this);
 
@@ -92,6 +93,23 @@ Tfmulti::Tfmulti(TMultiHost& host, TSettingsAccess& store, QWidget* parent)
     mOut->setObjectName("cb_out");
     pv->addWidget(mOut);
     bottom->addWidget(gbPlayback);
+
+    // Network streams: read at the next start (the back ends are made then).
+    auto* gbNet = new QGroupBox(" Network Streams (AES67; used from the next start) ", this);
+    gbNet->setObjectName("gb_network");
+    auto* nv = new QHBoxLayout(gbNet);
+    nv->addWidget(new QLabel("Interface:", gbNet));
+    mNetInterface = new QLineEdit(gbNet);
+    mNetInterface->setObjectName("le_net_interface");
+    mNetInterface->setPlaceholderText("e.g. eth1; empty: none");
+    mNetInterface->setFixedWidth(230);
+    nv->addWidget(mNetInterface);
+    nv->addWidget(new QLabel("SDP files:", gbNet));
+    mSdpFiles = new QLineEdit(gbNet);
+    mSdpFiles->setObjectName("le_sdp_files");
+    mSdpFiles->setPlaceholderText("streams not announced: FILE.sdp;FILE.sdp");
+    nv->addWidget(mSdpFiles, 1);
+    root->addWidget(gbNet);
 
     mOk = new QPushButton("OK", this);
     mOk->setObjectName("btnOk");
@@ -187,6 +205,8 @@ void Tfmulti::fillLists()
             select(cb, c.Id);
         }
     }
+    mNetInterface->setText(QString::fromStdString(kNetInterfaceSetting.Read(mStore)));
+    mSdpFiles->setText(QString::fromStdString(kSdpFilesSetting.Read(mStore)));
     // The alarm plays on the default output meanwhile; the dialog still
     // shows the remembered one, so OK does not forget it.
     if (StoredOutDevice(mStore, mOutputNames).Missing) {
@@ -209,6 +229,8 @@ void Tfmulti::okClicked()
     if (mMissingOut.empty() || mOut->currentIndex() != mOut->count() - 1)
         WriteOutDevice(mStore, mOut->currentIndex() - 1, mOutputNames);
     kSampleRateSetting.Write(mStore, mRate);
+    kNetInterfaceSetting.Write(mStore, mNetInterface->text().trimmed().toStdString());
+    kSdpFilesSetting.Write(mStore, mSdpFiles->text().trimmed().toStdString());
     for (int k = 1; k <= tv::kPairs; ++k) {
         try {
             if (missingChosen(k))

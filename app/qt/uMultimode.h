@@ -15,6 +15,7 @@
 
 class QButtonGroup;
 class QComboBox;
+class QLineEdit;
 class QGroupBox;
 class QPushButton;
 
@@ -72,6 +73,8 @@ private:
     std::string mMissingOut;                         // the same for the alarm output
     std::vector<std::string> mInputNames, mOutputNames;
     QComboBox* mOut = nullptr;
+    QLineEdit* mNetInterface = nullptr;
+    QLineEdit* mSdpFiles = nullptr;
     QPushButton* mOk = nullptr;
     int mMode = 2;
     int mRate = 0;

@@ -46,6 +46,7 @@ TEST(InputSetup, ListsMapperFirstAndStoredChoices)
     TMemoryStore store;
     store.WriteInt("multi_2", 1);
     store.WriteInt("multi_3", 5);  // beyond the list: no selection
+    store.WriteText("SDP Files", "/srv/a.sdp;/srv/b.sdp");
     Tfmulti dlg(host, store);
     dlg.fillLists();
     dlg.fillLists();  // refilling never duplicates
@@ -67,9 +68,12 @@ TEST(InputSetup, ListsMapperFirstAndStoredChoices)
     EXPECT_EQ(store.ReadInt("out", 99), 0);
     EXPECT_EQ(store.ReadInt("Samplerate", 99), 0);
     EXPECT_TRUE(store.ReadBool("is Sound", false));
+    // The network settings are kept as they were.
+    EXPECT_EQ(store.ReadText("SDP Files", ""), "/srv/a.sdp;/srv/b.sdp");
+    EXPECT_EQ(store.ReadText("Network Interface", "?"), "");
     // Position, name and rank of 12 inputs and the output; pair 3, with no
-    // choice, only its position.
-    EXPECT_EQ(store.Writes(), 2 + 13 * 3 - 2 + 1 + 1);
+    // choice, only its position; the two network settings.
+    EXPECT_EQ(store.Writes(), 3 + 13 * 3 - 2 + 1 + 1 + 2);
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
 }
 
