@@ -107,8 +107,7 @@ TMMNetWaveIn::TMMNetWaveIn(const TOptions& options) : mOptions(options), mStream
     mReceiverWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     for (const std::string& file : options.sdpFiles) {
         const TNetStreamDesc d = ReadStreamSdpFile(file);
-        const int k = AddStream(d, false);
-        if (k >= 0) mNets[static_cast<size_t>(k)]->fromFile = true;
+        AddStream(d, false);
     }
     if (!options.discover) return;
     mWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -141,8 +140,8 @@ int TMMNetWaveIn::AddStream(const TNetStreamDesc& desc, bool announced)
         const bool changed = !(n.desc == desc);
         // A running receiver keeps the description it was started with.
         if (changed && n.fd < 0) n.Describe(desc);
-        if (announced && !n.announced) {
-            n.announced = true;
+        if (announced ? !n.announced : !n.fromFile) {
+            (announced ? n.announced : n.fromFile) = true;
             mGeneration.fetch_add(1);
         } else if (changed) {
             mGeneration.fetch_add(1);
@@ -153,6 +152,7 @@ int TMMNetWaveIn::AddStream(const TNetStreamDesc& desc, bool announced)
     auto n = std::make_unique<Net>();
     n->Describe(desc);
     n->announced = announced;
+    n->fromFile = !announced;
     mNets.push_back(std::move(n));
     mGeneration.fetch_add(1);
     return static_cast<int>(mNets.size() - 1);

@@ -69,7 +69,8 @@ public:
     int64_t LostBytes(HWAVEIN h) override;
     std::vector<TMMDeviceInfo> InputDevices() override;
 
-    // Adds (or refreshes) a stream; its index, or -1 when the table is full.
+    // Adds (or refreshes) a stream, announced over SAP or else configured (an
+    // SDP file: listed for good); its index, or -1 when the table is full.
     int AddStream(const TNetStreamDesc& desc, bool announced);
     // Waits up to `ms` for SAP announcements (for listing devices at start).
     void AwaitAnnouncements(int ms);
