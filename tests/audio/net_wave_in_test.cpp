@@ -148,11 +148,15 @@ TEST(NetWaveIn, APairOfALoopbackStreamIsRecordedWithItsGapsInPlace)
     HWAVEIN again = 0;
     EXPECT_EQ(dev.Open(&again, pair2, fmt, Returned::Notify, &r, 0), TMMNetWaveIn::kNoPackets);
 
-    // Opened again while packets come; the back end goes with it open.
+    // Opened again while packets come: recorded again.
     std::thread sender([&] { send(d.port, 200, 400); });
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(dev.Open(&again, pair2, fmt, Returned::Notify, &r, 0), MMSYSERR_NOERROR);
+    ASSERT_EQ(dev.Open(&again, pair2, fmt, Returned::Notify, &r, 0), MMSYSERR_NOERROR);
     for (auto& hdr : hdrs) dev.AddBuffer(again, &hdr);
     EXPECT_EQ(dev.Start(again), MMSYSERR_NOERROR);
     sender.join();
+    EXPECT_EQ(r.data.load(), 8);
+    // The buffers are ours again once the stream is reset.
+    EXPECT_EQ(dev.Reset(again), MMSYSERR_NOERROR);
+    EXPECT_EQ(dev.Close(again), MMSYSERR_NOERROR);
 }
