@@ -117,7 +117,13 @@ bool TRtpHealthCounter::Packet(const uint8_t* data, size_t size, int64_t arrival
         mExpected.store(mPriorExpected + (mHighest - mBase + 1), std::memory_order_relaxed);
     }
     // Interarrival jitter in timestamp units (RFC 3550 A.8).
-    const int64_t arrival = arrivalUs * static_cast<int64_t>(mDesc.rate) / 1000000;
+    // Arrival in timestamp units, from the first packet's (a wall-clock stamp in
+    // microseconds times the rate would overflow).
+    if (!mHaveArrivalBase) {
+        mArrivalBase = arrivalUs;
+        mHaveArrivalBase = true;
+    }
+    const int64_t arrival = (arrivalUs - mArrivalBase) * static_cast<int64_t>(mDesc.rate) / 1000000;
     const int64_t transit = arrival - static_cast<int64_t>(p.timestamp);
     if (mHaveTransit) {
         const int32_t d = static_cast<int32_t>(static_cast<uint32_t>(transit - mLastTransit));

@@ -81,6 +81,8 @@ private:
     double mJitter = 0;        // in timestamp units
     int64_t mLastTransit = 0;
     bool mHaveTransit = false;
+    int64_t mArrivalBase = 0;
+    bool mHaveArrivalBase = false;
     std::atomic<uint64_t> mReceived{0}, mUnique{0}, mLate{0}, mDuplicates{0}, mMalformed{0};
     std::atomic<int64_t> mExpected{0};
     std::atomic<uint64_t> mJitterUs{0};

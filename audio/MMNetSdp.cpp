@@ -103,8 +103,7 @@ const char* MediaAttribute(const GstSDPMedia* m, const GstSDPMessage* msg, const
 
 // rtpmap of payload type `pt` in the medium: "<pt> <encoding>/<rate>[/<channels>]".
 struct TRtpMap {
-    std::string encoding;
-    std::string_view rate, channels;
+    std::string encoding, rate, channels;  // owned: a map is moved about
     std::string value;
 };
 std::optional<TRtpMap> FindRtpMap(const GstSDPMedia* m, uint32_t pt)
@@ -116,8 +115,8 @@ std::optional<TRtpMap> FindRtpMap(const GstSDPMedia* m, uint32_t pt)
         map.value = std::string(w[1]);
         const std::vector<std::string_view> f = Split(map.value, '/');
         map.encoding = std::string(f[0]);
-        if (f.size() > 1) map.rate = f[1];
-        if (f.size() > 2) map.channels = f[2];
+        if (f.size() > 1) map.rate = std::string(f[1]);
+        if (f.size() > 2) map.channels = std::string(f[2]);
         if (f.size() > 3) map.rate = {};  // malformed: refused as a rate
         return map;
     }

@@ -42,7 +42,7 @@ inline void FuzzRtpOnce(const std::uint8_t* data, std::size_t size)
     TRtpHealthCounter health(d);
     TRtpAudioReader reader(d, TFuzzRtpSink::Write, &sink);
     uint64_t packets = 0;
-    int64_t arrival = 0;
+    int64_t arrival = 1700000000000000;  // a wall-clock stamp in microseconds, as the kernel gives
     while (size >= 2) {
         const size_t n = static_cast<size_t>(data[0] << 8 | data[1]) % 4096;
         data += 2, size -= 2;
