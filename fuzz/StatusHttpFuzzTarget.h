@@ -245,6 +245,10 @@ public:
         for (;;) {
             fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard) != 0) std::abort();
+            // A window that takes a whole /metrics answer at once: with the default one the
+            // server writes it in pieces a few event-loop turns apart (4.5 times slower).
+            const int window = 1 << 20;
+            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
             if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) break;
             const int err = errno;
             close(fd);

@@ -8,7 +8,9 @@
 #   scripts/fuzz.sh list              the target names
 #   scripts/fuzz.sh NAME RUNS [ARGS]  ARGS go to libFuzzer (e.g. -max_len=8192)
 #
-# One process, one core. Installs clang and libclang-rt-14-dev when missing.
+# One process, one core; FUZZ_WORKERS=N splits the runs over N processes that
+# share the corpus (each picks up the others' finds). Installs clang and
+# libclang-rt-14-dev when missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD:-$root/build/fuzz}
@@ -69,21 +71,34 @@ export QT_QPA_PLATFORM=offscreen
 # after every run (100 times slower); leaks are still checked once at the end.
 target_args=()
 [ "$name" = status_http ] && target_args=(-detect_leaks=0)
+workers=${FUZZ_WORKERS:-1}
+[[ $workers =~ ^[1-9][0-9]*$ ]] || { echo "fuzz.sh: FUZZ_WORKERS must be a positive number" >&2; exit 2; }
 t0=$(date +%s.%N)
-set +e
-"$build/fuzz/fuzz_$name" -runs="$runs" -timeout=25 -print_final_stats=1 "${target_args[@]}" \
-  -artifact_prefix="$crashes/" "$@" "$work" >"$log" 2>&1
-rc=$?
-set -e
+pids=()
+for ((k = 1; k <= workers; k++)); do
+  wlog=$log
+  [ "$workers" -gt 1 ] && wlog=$log.$k
+  share=$(( runs / workers + (k <= runs % workers ? 1 : 0) ))
+  "$build/fuzz/fuzz_$name" -runs="$share" -timeout=25 -print_final_stats=1 "${target_args[@]}" \
+    -artifact_prefix="$crashes/" "$@" "$work" >"$wlog" 2>&1 &
+  pids+=($!)
+done
+rc=0
+for p in "${pids[@]}"; do wait "$p" || rc=$?; done
 t1=$(date +%s.%N)
+if [ "$workers" -gt 1 ]; then
+  for ((k = 1; k <= workers; k++)); do cat "$log.$k"; done >"$log"
+fi
 
-figure() { sed -n "s/^stat::$1: *//p" "$log" | tail -1; }
-done_runs=$(figure number_of_executed_units)
+# Summed over the workers (the peak RSS is the largest one's).
+total() { sed -n "s/^stat::$1: *//p" "$log" | awk '{ n += $1 } END { if (NR) print n }'; }
+largest() { sed -n "s/^stat::$1: *//p" "$log" | sort -n | tail -1; }
+done_runs=$(total number_of_executed_units)
 echo "fuzz $name: runs ${done_runs:-?}," \
      "$(awk -v a="$t0" -v b="$t1" -v n="${done_runs:-0}" 'BEGIN { printf "%.0f execs/s, %.0f s", n / (b - a), b - a }')," \
-     "peak RSS $(figure peak_rss_mb) MB"
+     "peak RSS $(largest peak_rss_mb) MB"
 echo "corpus at start: $start_size"
-echo "corpus at end:   $(size "$work") ($(figure new_units_added) new units)"
+echo "corpus at end:   $(size "$work") ($(total new_units_added) new units)"
 if [ $rc -ne 0 ]; then
   echo "fuzz $name FAILED (exit $rc); log: $log" >&2
   grep -E "^==[0-9]+==ERROR|runtime error|SUMMARY|Test unit written" "$log" | head -8 >&2 || true
