@@ -17,7 +17,6 @@
 #include <array>
 #include <chrono>
 #include <cstring>
-#include <map>
 #include <mutex>
 
 namespace {
