@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "base/DisplayRate.h"
 #include "labels_skins/SkinFile.h"
 
 #include <cerrno>
@@ -107,7 +108,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, std::vector<s
             if (cl.statusTokenFile.empty()) throw ECommandLineError("--status-token-file: expected a file");
         } else if (a == "--status-cert") cl.statusCert = value(a);
         else if (a == "--status-key") cl.statusKey = value(a);
-        else if (a == "--headless") cl.headless = true;
+        else if (a == "--display-rate") {
+            const std::string v = value(a);
+            cl.displayRate = parseInt(a, v, 1, 1000);
+            if (!tv::IsDisplayRate(cl.displayRate))
+                throw ECommandLineError("--display-rate: expected 60, 50, 30, 25 or 12, got '" + v + "'");
+        } else if (a == "--headless") cl.headless = true;
         else if (a == "--check-skin") {
             cl.checkSkin = value(a);
             if (cl.checkSkin.empty()) throw ECommandLineError("--check-skin: expected a file");
@@ -173,6 +179,9 @@ std::string CommandLineUsage()
            "  --status-cert FILE, --status-key FILE\n"
            "                         serve the status endpoint and live page over TLS only\n"
            "                         (https://, wss://) with this PEM certificate and key\n"
+           "  --display-rate N       paint bars, peak marks, scopes and the correlation strip N times\n"
+           "                         a second: 60, 50, 30, 25 or 12 (default: the setting\n"
+           "                         \"Display Rate\", else 60; never faster than the screen)\n"
            "  --headless             run the meter without a window until SIGINT or SIGTERM\n"
            "  --check-skin FILE      check a skin file (.skn): exit 0 when it can be used, else\n"
            "                         name the line and the fault and exit 1\n"

@@ -30,6 +30,7 @@ struct CommandLine {
     std::string statusBind = "127.0.0.1";  // --status-bind ADDR
     std::string statusTokenFile;           // --status-token-file FILE: the access token (first line)
     std::string statusCert, statusKey;     // --status-cert FILE, --status-key FILE: TLS (PEM)
+    int displayRate = 0;                   // --display-rate N: frames per second (0: the setting)
     bool headless = false;                 // --headless: no window, until SIGINT/SIGTERM
     std::string checkSkin;                 // --check-skin FILE: check a skin file and exit
 };

@@ -157,6 +157,8 @@ std::vector<TSettingEntry> build()
     v.push_back(declared(kNetInterfaceSetting.Decl(), G::InputSetup, TSettingWriter::InputSetupOk));
     v.push_back(declared(kSdpFilesSetting.Decl(), G::InputSetup, TSettingWriter::InputSetupOk));
 
+    v.push_back(declared(kDisplayRateSetting.Decl(), G::MainWindow, TSettingWriter::DisplayRateMenu));
+
     for (const TSettingDecl& d : kCorrelationSettingDecls) v.push_back(declared(d, G::Correlation, TSettingWriter::Exit));
     for (const TSettingDecl& d : kMonitorSettingDecls)
         v.push_back(declared(d, G::Monitoring, TSettingWriter::ActionsDialog));

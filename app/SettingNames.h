@@ -3,6 +3,7 @@
 // directly by the decimal number ("Level Decay7", "Edit 12", "multi_3").
 #pragma once
 
+#include "base/DisplayRate.h"
 #include "base/SettingKey.h"
 #include "base/TvConstants.h"
 
@@ -20,6 +21,7 @@ enum class TSettingWriter {
     InputSetupOk,  // the input setup's "OK"
     ActionsDialog, // the "Actions" dialog's "OK" (monitoring service)
     LoudnessWindow, // closing the program: the loudness window's place and choices
+    DisplayRateMenu, // choosing a rate in Settings > "Display rate"
 };
 
 struct TSettingEntry {
@@ -43,6 +45,10 @@ inline constexpr TBoolSetting kIsSoundSetting{"is Sound", false};  // the input 
 // not announced, separated by ';'.
 inline constexpr TTextSetting kNetInterfaceSetting{"Network Interface", ""};
 inline constexpr TTextSetting kSdpFilesSetting{"SDP Files", ""};
+
+// Frames per second the bars and scopes are painted at (base/DisplayRate.h);
+// any other value reads as the default.
+inline constexpr TIntSetting kDisplayRateSetting{"Display Rate", tv::kDefaultDisplayRate};
 
 constexpr int kExitSaveCount = 289;  // 11 per strip and 25 others
 

@@ -58,7 +58,9 @@ std::unique_ptr<TMMWaveInDevice> CreateWaveInBackend(const std::string& choice,
                                                      std::ostream& notes, const TMMNetWaveIn::TOptions* net)
 {
     auto first = firstBackend(choice, simInputs, notes);
-    if (!net) return first;
+    // Nothing to receive (no SDP file, no interface to hear announcements
+    // on): no receiver, no GStreamer.
+    if (!net || (!net->discover && net->sdpFiles.empty())) return first;
     std::string why;
     if (!TMMNetWaveIn::Available(&why)) {
         if (!net->sdpFiles.empty()) throw EMMBackendError("--sdp: network streams cannot be received: " + why);

@@ -24,8 +24,9 @@ public:
 // input simInputs leaves out. Throws EMMBackendError for a bad signal.
 // With `net`, the network streams come beside that back end's devices
 // (TMMCombinedWaveIn): those of its SDP files, and those announced on its
-// interface (interface "none": no listening). Without GStreamer they are
-// left out with a note, unless SDP files ask for them (EMMBackendError).
+// interface (interface "none": no listening); with neither, none. Without
+// GStreamer they are left out with a note, unless SDP files ask for them
+// (EMMBackendError).
 std::unique_ptr<TMMWaveInDevice> CreateWaveInBackend(const std::string& choice,
                                                      const std::map<int, std::string>& simInputs,
                                                      std::ostream& notes,

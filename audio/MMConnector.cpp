@@ -21,6 +21,7 @@ struct Shared {
     int64_t cycleTime = -1;  // clock time of the cycle under way
     long cyclesRun = 0;
     long cyclesSkipped = 0;
+    bool batch = true;  // level blocks fed once per run of cycles
 };
 
 // A wake-up catches up on at most this much time; cycles beyond it are
@@ -453,20 +454,34 @@ void TMMConnector::FeedLevels(int64_t now, bool flush)
         g.hasData = false;
         return;
     }
-    for (;;) {
-        if (!flush && mSynchronize && now - mArrival.load() < DueMicros(g.readPos)) return;
-        const int pos = g.readPos;
-        g.readPos += step;
+    // Unpaced: one block per cycle.
+    const int most = mSynchronize ? INT_MAX : 1;
+    const int64_t since = now - mArrival.load();
+    const int first = g.readPos;
+    int pos = first, count = 0;
+    bool exhausted = false;
+    while (count < most) {
+        if (!flush && mSynchronize && since < DueMicros(pos)) break;
         if (pos + step > mTapCount) {
-            g.hasData = false;
-            return;
+            exhausted = true;
+            break;
         }
-        const char* block = mTap.data() + pos;
+        pos += step;
+        ++count;
+    }
+    g.readPos = exhausted ? pos + step : pos;
+    if (exhausted) g.hasData = false;
+    if (count == 0) return;
+    g.cycles += count;
+    const char* block = mTap.data() + first;
+    if (S().batch && mLevel[0] != mLevel[1]) {
+        if (mLevel[0]) mLevel[0]->ProcessBlocks(block, count, step);
+        if (mLevel[1]) mLevel[1]->ProcessBlocks(block, count, step);
+        return;
+    }
+    for (int i = 0; i < count; ++i, block += step) {
         if (mLevel[0]) mLevel[0]->ProcessBlock(block);
         if (mLevel[1]) mLevel[1]->ProcessBlock(block);
-        ++g.cycles;
-        // Unpaced: one block per cycle.
-        if (!mSynchronize) return;
     }
 }
 
@@ -503,18 +518,41 @@ void TMMConnector::FeedScopes(int64_t now)
     ++g.cycles;
 }
 
-void TMMConnector::Trigger()
+void TMMConnector::Trigger() { Cycle(true); }
+
+// One trigger cycle; without `levels` the level blocks wait for
+// FeedLoopLevels.
+void TMMConnector::Cycle(bool levels)
 {
     if (!mEnabled || !(mActive || (mRunning && !mRealTime))) return;
     {
         std::lock_guard<std::mutex> g(mTapLock);
         if (mTap.empty()) return;
         const int64_t now = Now();
-        if (mGroup[kLevels].hasData) FeedLevels(now, false);
+        if (levels && mGroup[kLevels].hasData) FeedLevels(now, false);
         if (mGroup[kScopes].hasData) FeedScopes(now);
     }
     if (OnTrigger) OnTrigger(this);
 }
+
+// The level blocks each loop-driven connector owes its bars up to the cycle
+// at `cycleTime`: the blocks the cycles since the last call would have fed
+// one by one, in one call per bar.
+void TMMConnector::FeedLoopLevels(int64_t cycleTime)
+{
+    Shared& s = S();
+    s.cycleTime = cycleTime;
+    for (size_t i = 0; i < s.list.size(); ++i) {
+        TMMConnector* c = s.list[i];
+        if (!c->LoopDriven() || !c->mSynchronize) continue;
+        std::lock_guard<std::mutex> g(c->mTapLock);
+        if (!c->mTap.empty() && c->mGroup[kLevels].hasData) c->FeedLevels(cycleTime, false);
+    }
+    s.cycleTime = -1;
+}
+
+bool TMMConnector::BatchCycles() { return S().batch; }
+void TMMConnector::setBatchCycles(bool batch) { S().batch = batch; }
 
 // --- activation and the loop ---
 
@@ -589,8 +627,15 @@ void TMMConnector::HandleLoopStep()
         s.cyclesSkipped += static_cast<long>(skip);
         s.nextCycle += skip * kCycleUs;
     }
+    // Batched, the level blocks of a run of cycles are fed at its end: before
+    // a message (a buffer, a stop) is dispatched, and at the wake-up's end.
+    int64_t owed = -1;
     try {
         while (s.nextCycle <= now) {
+            if (owed >= 0 && poster.HasDue(s.nextCycle)) {
+                FeedLoopLevels(owed);
+                owed = -1;
+            }
             poster.ProcessUntil(s.nextCycle);
             if (s.activeCount <= 0 || s.list.empty() || loop.Terminating()) break;
             s.cycleTime = s.nextCycle;
@@ -599,10 +644,12 @@ void TMMConnector::HandleLoopStep()
             // Index loop: a handler may create or destroy connectors.
             for (size_t i = 0; i < s.list.size(); ++i) {
                 TMMConnector* c = s.list[i];
-                if (c->mAutoTrigger && c->mTriggerMethod == tmMessage && c->mEnabled && c->mActive) c->Trigger();
+                if (c->LoopDriven()) c->Cycle(!s.batch || !c->mSynchronize);
             }
+            if (s.batch) owed = s.cycleTime;
             s.cycleTime = -1;
         }
+        if (owed >= 0) FeedLoopLevels(owed);
         poster.ProcessUntil(now);
     } catch (const std::exception& e) {
         s.cycleTime = -1;

@@ -99,6 +99,7 @@ public:
     bool IsTapPaused() const { return mTapPaused; }
     const WaveFormat* TapFormat() const { return mTapFormat.get(); }
     int TapCount() const { return mTapCount; }
+    const char* TapData() const { return mTap.data(); }
     bool LevelHasData() const { return mGroup[kLevels].hasData; }
     bool OscopeHasData() const { return mGroup[kScopes].hasData; }
     int LevelReadPos() const { return mGroup[kLevels].readPos; }
@@ -124,6 +125,13 @@ public:
     // The time a tap or cycle works with: the post time of the buffer being
     // dispatched, the time of the cycle under way, else the loop's clock.
     static int64_t Now();
+
+    // True (the default): a loop wake-up hands each bar every level block
+    // due by its last cycle in one call, before the next buffer arrives
+    // and at the wake-up's end; false: block by block at each 1 ms cycle.
+    // The bars see the same blocks in the same order either way.
+    static bool BatchCycles();
+    static void setBatchCycles(bool batch);
 
     // Posted message handlers (GUI thread).
     void HandleActivate();
@@ -153,6 +161,9 @@ private:
     void ResetSinks();
     void Tap(const char* data, int n);
     void FeedLevels(int64_t now, bool flush);
+    void Cycle(bool levels);
+    bool LoopDriven() const { return mAutoTrigger && mTriggerMethod == tmMessage && mEnabled && mActive; }
+    static void FeedLoopLevels(int64_t cycleTime);
     void FeedScopes(int64_t now);
     int64_t DueMicros(int pos) const;
     void TimerTick();

@@ -5,6 +5,7 @@
 
 #include "audio/MMUtils.h"
 
+#include <cstddef>
 #include <vector>
 
 class TMMConnector;
@@ -31,6 +32,12 @@ public:
     virtual int BlockBytes() const = 0;
     // At least BlockBytes() bytes are readable at block.
     virtual void ProcessBlock(const void* block) = 0;
+    // `count` blocks `stride` bytes apart, in order: what as many
+    // ProcessBlock calls do (the connector hands over every due block at once).
+    virtual void ProcessBlocks(const char* first, int count, int stride)
+    {
+        for (int i = 0; i < count; ++i) ProcessBlock(first + static_cast<ptrdiff_t>(i) * stride);
+    }
     virtual void ResetData() = 0;
 };
 
@@ -57,6 +64,7 @@ public:
     void SetWaveFormat(const WaveFormat* fmt) override { mBar.SetWaveFormat(fmt); }
     int BlockBytes() const override { return mBar.BlockBytes(); }
     void ProcessBlock(const void* block) override { mBar.ProcessBlock(block); }
+    void ProcessBlocks(const char* first, int count, int stride) override { mBar.ProcessBlocks(first, count, stride); }
     void ResetData() override { mBar.ResetData(); }
     Bar& bar() const { return mBar; }
 

@@ -50,6 +50,15 @@ bool TMMMessagePoster::Next(TMMMessage& m, int64_t until)
     return true;
 }
 
+bool TMMMessagePoster::HasDue(int64_t timeUs)
+{
+    if (!mHasHeld) {
+        if (!mRing.Pop(mHeld)) return false;
+        mHasHeld = true;
+    }
+    return mHeld.time <= timeUs;
+}
+
 void TMMMessagePoster::Dispatch(const TMMMessage& m)
 {
     const int64_t outer = mDispatchTime;

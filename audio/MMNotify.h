@@ -50,6 +50,9 @@ public:
     // call). The connectors' loop uses it to interleave buffer arrivals with
     // the trigger cycles it catches up on.
     int ProcessUntil(int64_t timeUs);
+    // GUI thread. True when a queued message is stamped at or before `timeUs`
+    // (ProcessUntil would dispatch something).
+    bool HasDue(int64_t timeUs);
     // GUI thread. The stamp of the message being dispatched, -1 outside a
     // dispatch.
     int64_t DispatchTime() const { return mDispatchTime; }

@@ -50,6 +50,11 @@ struct CountingBar : TMMLevelSinkFor<TMMCustomLevel> {
         ++blocks;
         TMMLevelSinkFor<TMMCustomLevel>::ProcessBlock(b);
     }
+    void ProcessBlocks(const char* first, int count, int stride) override
+    {
+        blocks += count;
+        TMMLevelSinkFor<TMMCustomLevel>::ProcessBlocks(first, count, stride);
+    }
 };
 
 struct Rig {

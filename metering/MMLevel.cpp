@@ -376,6 +376,17 @@ void TMMCustomLevel::ProcessBlock(const void* data)
     updateFromPeak(analyse(data));
 }
 
+void TMMCustomLevel::ProcessBlocks(const void* first, int count, int stride)
+{
+    if (!mEnabled || !mVisible || !first) return;
+    const auto* p = static_cast<const uint8_t*>(first);
+    if (mDetector) {
+        for (int i = 0; i < count; ++i, p += stride) updateFromDetector(p);
+        return;
+    }
+    for (int i = 0; i < count; ++i, p += stride) updateFromPeak(analyse(p));
+}
+
 void TMMCustomLevel::updateFromDetector(const void* data)
 {
     const int channels = mMode == mMono ? 1 : mMode + 1;

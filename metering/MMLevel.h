@@ -146,6 +146,8 @@ public:
     int BlockBytes() const { return mBlockBytes; }
     // Analyses `Samples` frames at data; BlockBytes() bytes must be readable.
     void ProcessBlock(const void* data);
+    // `count` blocks `stride` bytes apart, as as many ProcessBlock calls.
+    void ProcessBlocks(const void* first, int count, int stride);
     void ResetData();
     // Amplitude handed to the last update step (units of MaxValue).
     int CurrentLevel() const { return mCurrentLevel; }

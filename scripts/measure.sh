@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Whole-program measurement under Xvfb, 24 strips at 48 kHz, all visible.
-#   scripts/measure.sh [--sim] [--jack] [--peer] [--runs N] [--settle S] [BUILD_DIR] [SECONDS] [SIGNAL]
+#   scripts/measure.sh [--sim] [--jack] [--peer] [--floor] [--headless] [--headless-sim]
+#                      [--rate N[,N...]] [--runs N] [--settle S] [BUILD_DIR] [SECONDS] [SIGNAL]
 # Modes (several may be given; each run measures every chosen mode in turn):
 #   --sim   twelve simulated recorders (the default mode). SIGNAL, when given,
 #           drives all twelve inputs (e.g. noise:-6 or gated:997:-6:300:200, see
@@ -16,6 +17,13 @@
 #           window at the display rate (no audio, no analysis): what painting
 #           alone costs; with --jack or --peer it also loads PortAudio as the
 #           meter does.
+#   --headless      `tarvolin --headless` on the JACK source's twelve pairs
+#                   (no window, no X server), detector on.
+#   --headless-sim  the same on the twelve simulated recorders.
+#   --rate N[,N...] the meter (--display-rate N) and the floor (--fps N) at each
+#           of these frames per second, one after another in every run
+#           (default 60). meterbridge keeps its own rate (about 12 frames/s);
+#           the summary compares it with the meter at the rate nearest it.
 # Each run: a fresh Xvfb, the meter, SETTLE s (default 3) to start, then SECONDS
 # (default 20) measured from /proc: CPU of the meter and of its X server (% of
 # one core), context switches/s (all threads and the main thread), resident
@@ -27,7 +35,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v python3 >/dev/null || { echo "python3 is not installed" >&2; exit 1; }
 exec python3 - "$@" <<'PY'
-import json, os, re, shutil, signal, statistics, subprocess, sys, tempfile, time
+import json, os, re, shutil, signal, socket, statistics, subprocess, sys, tempfile, time
 
 HZ = os.sysconf("SC_CLK_TCK")
 PORTS = 24
@@ -38,13 +46,25 @@ def die(msg):
     sys.exit(1)
 
 
+RATES = (60, 50, 30, 25, 12)
+PEER_FPS = 12  # meterbridge paints about 12 frames a second
+
+
 def parse(argv):
-    opts = {"modes": [], "runs": 1, "settle": 3.0}
+    opts = {"modes": [], "runs": 1, "settle": 3.0, "rates": [60]}
     pos = []
     it = iter(argv)
     for a in it:
-        if a in ("--sim", "--jack", "--peer", "--floor"):
+        if a in ("--sim", "--jack", "--peer", "--floor", "--headless", "--headless-sim"):
             opts["modes"].append(a[2:])
+        elif a == "--rate":
+            v = next(it, None) or ""
+            try:
+                opts["rates"] = list(dict.fromkeys(int(x) for x in v.split(",")))
+            except ValueError:
+                die("--rate needs frames per second: %s" % ", ".join(map(str, RATES)))
+            if not opts["rates"] or any(r not in RATES for r in opts["rates"]):
+                die("--rate: each rate one of %s, got %s" % (", ".join(map(str, RATES)), v))
         elif a in ("--runs", "--settle"):
             v = next(it, None)
             try:
@@ -217,11 +237,12 @@ def measure(proc, xvfb, settle, secs, jack):
         return None
     pid = proc.pid
     t0 = time.monotonic()
-    c0, x0, s0 = ticks(pid), ticks(xvfb.proc.pid), switches(pid)
+    xpid = xvfb.proc.pid if xvfb else None
+    c0, x0, s0 = ticks(pid), ticks(xpid) if xpid else 0, switches(pid)
     j0 = jack.xruns() if jack else 0
     time.sleep(secs)
     dt = time.monotonic() - t0
-    c1, x1, s1 = ticks(pid), ticks(xvfb.proc.pid), switches(pid)
+    c1, x1, s1 = ticks(pid), ticks(xpid) if xpid else 0, switches(pid)
     mem = memory(pid)
     if None in (c0, c1, s0, s1):
         return None
@@ -232,21 +253,35 @@ def measure(proc, xvfb, settle, secs, jack):
             "xruns": (jack.xruns() - j0) if jack else 0}
 
 
-def run_tarvolin(o, mode, tmp, env, devices, jack):
-    xv = Xvfb(tmp)
+def free_port():
+    with socket.socket() as so:
+        so.bind(("127.0.0.1", 0))
+        return so.getsockname()[1]
+
+
+def run_tarvolin(o, mode, tmp, env, devices, jack, rate):
+    headless = mode.startswith("headless")
+    sim = mode in ("sim", "headless-sim")
+    xv = None if headless else Xvfb(tmp)
     reg = os.path.join(tmp, "measure.reg")
     if os.path.exists(reg):
         os.remove(reg)
-    argv = [os.path.join(o["build"], "tarvolin"), "--audio", "simulated" if mode == "sim" else "portaudio",
+    argv = [os.path.join(o["build"], "tarvolin"), "--audio", "simulated" if sim else "portaudio",
             "--settings", reg, "--set", "is Sound=1", "--set", "rg Mode=4", "--set", "Samplerate=1"]
+    if headless:
+        # A monitor: the silence detector and the status server on.
+        argv += ["--headless", "--set", "cb detect=1", "--status-port", str(free_port())]
+    else:
+        argv += ["--display-rate", str(rate)]
     for k, d in enumerate(devices, 1):
         argv += ["--set", "multi_%d=%d" % (k, d)]
-        if mode == "sim" and o["signal"]:
+        if sim and o["signal"]:
             argv += ["--sim-input", "%d=%s" % (k, o["signal"])]
     # Ends itself a second after the window, so its statistics cover the whole run.
     argv += ["--run-for", "%g" % (o["settle"] + o["seconds"] + 1), "--stats"]
     err = os.path.join(tmp, "tarvolin.err")
-    p = subprocess.Popen(argv, env={**env, "DISPLAY": xv.display}, stdin=subprocess.DEVNULL,
+    penv = dict(env, QT_QPA_PLATFORM="offscreen") if headless else {**env, "DISPLAY": xv.display}
+    p = subprocess.Popen(argv, env=penv, stdin=subprocess.DEVNULL,
                          stdout=subprocess.PIPE, stderr=open(err, "w"), text=True)
     try:
         r = measure(p, xv, o["settle"], o["seconds"], jack)
@@ -255,7 +290,8 @@ def run_tarvolin(o, mode, tmp, env, devices, jack):
         stop(p)
         out = ""
     finally:
-        xv.stop()
+        if xv:
+            xv.stop()
     if r is None or p.returncode != 0 or not out.strip():
         die("tarvolin failed (exit %s):\n%s" % (p.returncode, open(err).read()))
     try:
@@ -296,11 +332,11 @@ def run_peer(o, tmp, env, jack):
     die("meterbridge failed:\n" + open(log).read())
 
 
-def run_floor(o, tmp, env, jack):
+def run_floor(o, tmp, env, jack, rate):
     # Each bar moves in 60 % of the frames: about the meter's mean paints per
     # bar on the moving JACK source (36/s at 60 Hz). With a JACK server up the
     # audio library is loaded as the meter loads it.
-    argv = [os.path.join(o["build"], "tv-paint-floor"), "--windows", "2", "--moving", "60"]
+    argv = [os.path.join(o["build"], "tv-paint-floor"), "--windows", "2", "--moving", "60", "--fps", str(rate)]
     if jack:
         argv.append("--portaudio")
     log = os.path.join(tmp, "floor.log")
@@ -321,7 +357,7 @@ def main():
         die("build %s first" % exe)
     if not shutil.which("Xvfb"):
         die("Xvfb is not installed (apt-get install xvfb)")
-    needs_jack = "jack" in o["modes"] or "peer" in o["modes"]
+    needs_jack = any(m in o["modes"] for m in ("jack", "peer", "headless"))
     if needs_jack:
         for tool in ("jackd", "jack_lsp"):
             if not shutil.which(tool):
@@ -333,76 +369,113 @@ def main():
     if "peer" in o["modes"] and not shutil.which("meterbridge"):
         die("meterbridge is not installed (apt-get install meterbridge)")
 
+    # What is measured at each display rate, and what once per run.
+    painted = ("sim", "jack", "floor")
+    jobs = [(m, r) for m in o["modes"] for r in (o["rates"] if m in painted else [None])]
     tmp = tempfile.mkdtemp(prefix="tvmeasure.")
     os.chmod(tmp, 0o700)
     env = {k: v for k, v in os.environ.items() if k != "QT_QPA_PLATFORM"}
-    env.update(XDG_RUNTIME_DIR=tmp, XDG_CONFIG_HOME=os.path.join(tmp, "config"))
+    env.update(XDG_RUNTIME_DIR=tmp, XDG_CONFIG_HOME=os.path.join(tmp, "config"), XDG_DATA_HOME=os.path.join(tmp, "data"))
     jack = None
-    results = {m: [] for m in o["modes"]}
+    results = {j: [] for j in jobs}
     try:
         if needs_jack:
             jack = Jack(tmp, o["build"], env)
-        pairs = pair_devices(exe, env) if "jack" in o["modes"] else None
+        pairs = pair_devices(exe, env) if "jack" in o["modes"] or "headless" in o["modes"] else None
+        sims = list(range(PORTS // 2))
         for rep in range(1, o["runs"] + 1):
-            for m in o["modes"]:
+            for m, rate in jobs:
                 if m == "peer":
                     r = run_peer(o, tmp, env, jack)
                 elif m == "floor":
-                    r = run_floor(o, tmp, env, jack)
+                    r = run_floor(o, tmp, env, jack, rate)
                 else:
-                    r = run_tarvolin(o, m, tmp, env, pairs if m == "jack" else list(range(PORTS // 2)),
-                                     jack if m == "jack" else None)
-                results[m].append(r)
+                    on_jack = m in ("jack", "headless")
+                    r = run_tarvolin(o, m, tmp, env, pairs if on_jack else sims, jack if on_jack else None, rate)
+                results[(m, rate)].append(r)
                 if "json" in r:
                     print(json.dumps(r.pop("json")))
-                print("run %d %-4s: meter %.2f %%, X %.2f %%, %.0f switches/s (main %.0f), RSS %.1f MB (%.1f without JACK's graph)"
-                      % (rep, m, r["cpu"], r["x_cpu"], r["cs"], r["cs_main"], r["rss_mb"], r["own_mb"]), flush=True)
+                print("run %d %-12s: meter %.2f %%, X %.2f %%, %.0f switches/s (main %.0f), RSS %.1f MB (%.1f without JACK's graph)"
+                      % (rep, label(m, rate), r["cpu"], r["x_cpu"], r["cs"], r["cs_main"], r["rss_mb"], r["own_mb"]),
+                      flush=True)
     finally:
         if jack:
             jack.stop()
         shutil.rmtree(tmp, ignore_errors=True)
+    summarize(o, jobs, results, jack)
 
-    names = {"sim": "Tarvolin, simulated inputs", "jack": "Tarvolin, PortAudio JACK input",
-             "peer": "meterbridge -t dpm", "floor": "Qt Widgets painting floor (tv-paint-floor)"}
-    plain = ("peer", "floor")
+
+def label(m, rate):
+    return m if rate is None else "%s@%d" % (m, rate)
+
+
+NAMES = {"sim": "Tarvolin, simulated inputs", "jack": "Tarvolin, PortAudio JACK input",
+         "peer": "meterbridge -t dpm", "floor": "Qt Widgets painting floor (tv-paint-floor)",
+         "headless": "Tarvolin --headless, JACK input", "headless-sim": "Tarvolin --headless, simulated inputs"}
+PLAIN = ("peer", "floor")
+
+
+def summarize(o, jobs, results, jack):
     med = lambda rs, k: statistics.median(r[k] for r in rs) if rs and k in rs[0] else None
+    both = lambda j: med(results[j], "cpu") + med(results[j], "x_cpu")
+
+    def name(j):
+        m, rate = j
+        if m == "peer":
+            return "%s (its own ~%d frames/s)" % (NAMES[m], PEER_FPS)
+        return NAMES[m] + ("" if rate is None else " at %d frames/s" % rate)
+
     print()
     print("%d s window, %s of %d run(s); CPU in %% of one core" % (o["seconds"], "median" if o["runs"] > 1 else "figures", o["runs"]))
     print("| meter | meter CPU | X server | together | context switches/s (main thread) | paints/s per bar (max) "
           "| blocks/s per bar (min-max) | dropped buffers | RSS MB | RSS without JACK's graph (anon) MB |")
     print("|---|---|---|---|---|---|---|---|---|---|")
-    for m in o["modes"]:
-        rs = results[m]
-        cpu, x = med(rs, "cpu"), med(rs, "x_cpu")
-        dropped = None if m in plain else max(r["dropped"] for r in rs)
+    for j in jobs:
+        m, rs = j[0], results[j]
+        dropped = None if m in PLAIN else max(r["dropped"] for r in rs)
         print("| %s | %.2f | %.2f | **%.2f** | %.0f (%.0f) | %s | %s | %s | %.1f | %.1f (%.1f) |" % (
-            names[m], cpu, x, cpu + x, med(rs, "cs"), med(rs, "cs_main"),
-            fmt(med(rs, "paints_max"), "%.1f") + ("" if m in plain else " (mean %.1f)" % med(rs, "paints_mean")),
-            "-" if m in plain else "%.1f-%.1f" % (med(rs, "blocks_min"), med(rs, "blocks_max")),
+            name(j), med(rs, "cpu"), med(rs, "x_cpu"), both(j), med(rs, "cs"), med(rs, "cs_main"),
+            fmt(med(rs, "paints_max"), "%.1f") + ("" if m in PLAIN else " (mean %.1f)" % med(rs, "paints_mean")),
+            "-" if m in PLAIN else "%.1f-%.1f" % (med(rs, "blocks_min"), med(rs, "blocks_max")),
             fmt(dropped, "%d"), med(rs, "rss_mb"), med(rs, "own_mb"), med(rs, "anon_mb")))
     if jack:
         print("JACK server xruns during the windows: %d" % sum(r["xruns"] for rs in results.values() for r in rs))
     # Ratios within one run hold better than the percentages, which follow
-    # the machine's speed of the moment.
-    for ref in ("peer", "floor"):
-        if ref not in results or len(results) < 2:
+    # the machine's speed of the moment: each meter against the floor at its
+    # own rate, and against meterbridge at the rate nearest meterbridge's.
+    meters = [j for j in jobs if j[0] in ("sim", "jack")]
+    nearest = min(o["rates"], key=lambda r: abs(r - PEER_FPS))
+    for j in meters:
+        f = ("floor", j[1])
+        if f in results and both(f) > 0:
+            print("%s / the floor at %d frames/s (program + X): %.2f" % (name(j), j[1], both(j) / both(f)))
+        if ("peer", None) in results and j[1] == nearest and both(("peer", None)) > 0:
+            print("%s / %s (program + X): %.2f" % (name(j), name(("peer", None)), both(j) / both(("peer", None))))
+    # The targets: at meterbridge's rate no more than meterbridge; at 60
+    # frames/s no more than 1.2 x the floor; resident size (less JACK's
+    # graph) within the floor's + 10 MB; headless within 0.5 % and 20 MB.
+    verdict = lambda ok: "met" if ok else "NOT met"
+    for j in meters:
+        if j[0] != "jack":
             continue
-        base = med(results[ref], "cpu") + med(results[ref], "x_cpu")
-        for m in results:
-            if m not in plain and base > 0:
-                print("%s / %s (program + X): %.1f" % (names[m], names[ref], (med(results[m], "cpu") + med(results[m], "x_cpu")) / base))
-    # The targets for 24 moving channels: program + X <= 2 % of a core, resident
-    # size (less JACK's graph) <= 40 MB, on JACK input.
-    if "jack" in results:
-        cpu = med(results["jack"], "cpu") + med(results["jack"], "x_cpu")
-        own = med(results["jack"], "own_mb")
-        print("%s against 2 %% / 40 MB: CPU %s (%.2f %%), RSS %s (%.1f MB)" % (
-            names["jack"], "met" if cpu <= 2.0 else "NOT met", cpu, "met" if own <= 40.0 else "NOT met", own))
-    bad = [m for m in results if m not in plain and any(r["dropped"] or r["blocks_min"] < 928.1 or r["blocks_max"] > 946.9
-                                                      for r in results[m])]
+        if j[1] == PEER_FPS and ("peer", None) in results:
+            print("target at %d frames/s, meter + X <= meterbridge + X: %s" % (PEER_FPS, verdict(both(j) <= both(("peer", None)))))
+        f = ("floor", j[1])
+        if f in results:
+            if j[1] == 60:
+                print("target at 60 frames/s, meter + X <= 1.2 x floor + X: %s (%.2f)" % (verdict(both(j) <= 1.2 * both(f)), both(j) / both(f)))
+            own, fown = med(results[j], "own_mb"), med(results[f], "own_mb")
+            print("target at %d frames/s, RSS without JACK's graph <= floor + 10 MB: %s (%.1f MB against %.1f MB)"
+                  % (j[1], verdict(own <= fown + 10), own, fown))
+    for j in jobs:
+        if j[0] == "headless":
+            cpu, own = med(results[j], "cpu"), med(results[j], "own_mb")
+            print("target headless on JACK: CPU <= 0.5 %%: %s (%.2f %%); RSS without JACK's graph <= 20 MB: %s (%.1f MB)"
+                  % (verdict(cpu <= 0.5), cpu, verdict(own <= 20), own))
+    bad = [label(*j) for j in jobs if j[0] not in PLAIN and any(
+        r["dropped"] or r["blocks_min"] < 928.1 or r["blocks_max"] > 946.9 for r in results[j])]
     if bad:
         print("NOT met (937.5 +- 1 %% blocks/s per bar, no dropped buffer): %s" % ", ".join(bad))
-
 
 main()
 PY

@@ -58,6 +58,11 @@ public:
         ++mBlocks;
         mBar->ProcessBlock(block);
     }
+    void ProcessBlocks(const char* first, int count, int stride) override
+    {
+        mBlocks += static_cast<uint64_t>(count);
+        mBar->ProcessBlocks(first, count, stride);
+    }
     void ResetData() override { mBar->ResetData(); }
     uint64_t Blocks() const { return mBlocks; }
 

@@ -118,6 +118,14 @@ public:
         if (mRate > 0 && mE.mCorrelationPair == mPair)
             mE.mCorrelation.Add(static_cast<const int16_t*>(block), static_cast<size_t>(mBar.BlockBytes()) / 4, mRate);
     }
+    void ProcessBlocks(const char* first, int count, int stride) override
+    {
+        mBar.ProcessBlocks(first, count, stride);
+        if (mRate <= 0 || mE.mCorrelationPair != mPair) return;
+        for (int i = 0; i < count; ++i)
+            mE.mCorrelation.Add(reinterpret_cast<const int16_t*>(first + static_cast<ptrdiff_t>(i) * stride),
+                                static_cast<size_t>(mBar.BlockBytes()) / 4, mRate);
+    }
     void ResetData() override { mBar.ResetData(); }
 
 private:

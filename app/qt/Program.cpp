@@ -2,6 +2,7 @@
 
 #include "app/InputModes.h"
 #include "app/RunStats.h"
+#include "app/SettingNames.h"
 #include "app/StoreRegistry.h"
 #include "app/qt/MainAudio.h"
 #include "app/qt/MainLoudness.h"
@@ -110,6 +111,12 @@ int RunProgram(QApplication& app, const CommandLine& cl)
         actions.raise();
     };
     if (!engine.Start(cl, std::cerr)) return 1;
+
+    // Painting rate: --display-rate, else the stored choice.
+    const int rate = cl.displayRate ? cl.displayRate : tv::DisplayRateOrDefault(kDisplayRateSetting.Read(store));
+    loop.setFrameRate(rate);
+    fMain.setDisplayRate(rate);
+    fMain.OnDisplayRate = [&loop](int fps) { loop.setFrameRate(fps); };
 
     // The loudness window (Settings, "Loudness meter").
     TfLoudness fLoudness(&fMain);

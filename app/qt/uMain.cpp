@@ -1,6 +1,8 @@
 #include "app/qt/uMain.h"
 
 #include "app/InputModes.h"
+#include "app/SettingNames.h"
+#include "base/DisplayRate.h"
 #include "app/MainLayout.h"
 #include "app/StripNames.h"
 #include "app/qt/MainAudio.h"
@@ -23,6 +25,7 @@
 #include "labels_skins/SkinChoice.h"
 #include "audio/MMWaveOutBackend.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -164,6 +167,13 @@ void TfMain::SetWindows(const Windows& w)
     }
 }
 
+void TfMain::setDisplayRate(int fps)
+{
+    mDisplayRate = fps;
+    if (!mRateMenu) return;
+    for (QAction* a : mRateMenu->actions()) a->setChecked(a->data().toInt() == fps);
+}
+
 void TfMain::buildMenu()
 {
     QMenu* settings = menuBar()->addMenu("Settings");
@@ -188,6 +198,20 @@ void TfMain::buildMenu()
     settings->addAction("Show Logfile", this, [this] {
         if (mW.LogFile) mW.LogFile->show();
     });
+    // Painting only; the analysis runs every millisecond at any rate.
+    mRateMenu = settings->addMenu("Display rate");
+    auto* rates = new QActionGroup(mRateMenu);
+    for (int fps : tv::kDisplayRates) {
+        QAction* a = mRateMenu->addAction(QString("%1 frames/s").arg(fps));
+        a->setCheckable(true);
+        a->setData(fps);
+        rates->addAction(a);
+        connect(a, &QAction::triggered, this, [this, fps] {
+            kDisplayRateSetting.Write(mStore, fps);
+            setDisplayRate(fps);
+            if (OnDisplayRate) OnDisplayRate(fps);
+        });
+    }
     settings->addSeparator();
     settings->addAction("Exit && Save", this, [this] { close(); });
 

@@ -21,6 +21,7 @@
 #include <string>
 
 class QLabel;
+class QMenu;
 class QTimer;
 class TMMLevel;
 class TMMLEDLABEL;
@@ -102,6 +103,11 @@ public:
     std::function<void()> OnSaveAll;
     // Settings menu, "Loudness meter".
     std::function<void()> OnShowLoudness;
+    // Settings menu, "Display rate": the frames per second chosen (stored
+    // already). setDisplayRate checks the rate that runs.
+    std::function<void(int fps)> OnDisplayRate;
+    void setDisplayRate(int fps);
+    int DisplayRate() const { return mDisplayRate; }
 
     // TMeterView
     TMMMeterWindow* StripDisplay() override;
@@ -169,6 +175,8 @@ private:
     TModeWindowWidth mModeWidths = WindowWidthForMode(InputModeCount - 1);
     bool mRestored = false;
     bool mSaveOnClose = true;
+    int mDisplayRate = 0;
+    QMenu* mRateMenu = nullptr;
     bool mSaved = false;
     TSkinData* SkinData1 = nullptr;
     std::unique_ptr<TMainMeterLink> mLevelLink;

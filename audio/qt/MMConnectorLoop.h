@@ -36,6 +36,7 @@ public:
     TMMDisplayClock& Clock() { return mClock; }
     void setFramePeriodUs(int64_t us) { mClock.setFramePeriodUs(us); }
     int64_t FramePeriodUs() { return mClock.FramePeriodUs(); }
+    void setFrameRate(int fps) { mClock.setFrameRate(fps); }
 
     // Replaces the default error display (a critical log line).
     std::function<void(const QString&)> OnError;

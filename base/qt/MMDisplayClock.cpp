@@ -27,9 +27,16 @@ int64_t TMMDisplayClock::NowMicros()
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+void TMMDisplayClock::setFrameRate(int fps)
+{
+    mFrameRate = std::max(fps, 0);
+    mRatePeriodUs = mFrameRate > 0 ? (1000000 + mFrameRate / 2) / mFrameRate : 0;
+    mShownChecked = -1;
+}
+
 int64_t TMMDisplayClock::FramePeriodUs()
 {
-    if (mFixedPeriodUs > 0) return mFixedPeriodUs;
+    if (mFixedPeriodUs > 0) return std::max(mFixedPeriodUs, mRatePeriodUs);
     const int64_t now = NowMicros();
     if (mShownChecked < 0 || now - mShownChecked >= kShownCheckUs) {
         mShownChecked = now;
@@ -44,7 +51,7 @@ int64_t TMMDisplayClock::FramePeriodUs()
             }
         }
     }
-    return mShownPeriodUs;
+    return std::max(mShownPeriodUs, mRatePeriodUs);
 }
 
 // Absolute deadlines, so the rate does not drift.

@@ -1,7 +1,8 @@
 // The one clock of the GUI thread: one Qt::PreciseTimer on absolute deadlines
 // that wakes the thread at most once per display frame (the screen's refresh
 // period while a window is exposed, else every 25 ms), and only while its
-// owner or a frame client wants a wake-up (an idle program is not woken).
+// owner or a frame client wants a wake-up (an idle program is not woken),
+// never more often than the chosen frame rate.
 // Each wake-up runs OnWake (the connectors' trigger cycles), then the frame
 // clients (base/MMFrameClients.h). Pacing never counts wake-ups.
 #pragma once
@@ -31,6 +32,10 @@ public:
     // A fixed wake-up period in microseconds (0: the display's frame while a
     // window is shown, else 25 ms).
     void setFramePeriodUs(int64_t us) { mFixedPeriodUs = us; }
+    // At most this many wake-ups a second, shown or not (0: no limit but
+    // the screen's).
+    void setFrameRate(int fps);
+    int FrameRate() const { return mFrameRate; }
     // The period the next wake-up is planned with.
     int64_t FramePeriodUs();
 
@@ -49,6 +54,8 @@ private:
     QBasicTimer mTimer;
     int64_t mNextWake = -1;  // clock time the timer is armed for
     int64_t mFixedPeriodUs = 0;
+    int mFrameRate = 0;
+    int64_t mRatePeriodUs = 0;
     int64_t mShownPeriodUs = 0;
     int64_t mShownChecked = -1;
     bool mFrameWanted = false;

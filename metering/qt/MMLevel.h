@@ -49,6 +49,7 @@ public:
     void SetWaveFormat(const WaveFormat* format) { Core().SetWaveFormat(format); }
     int BlockBytes() const { return mCore->BlockBytes(); }
     void ProcessBlock(const void* data) { Core().ProcessBlock(data); }
+    void ProcessBlocks(const void* first, int count, int stride) { Core().ProcessBlocks(first, count, stride); }
     void ResetData() { Core().ResetData(); }
     int CurrentLevel() const { return mCore->CurrentLevel(); }
     int Value() const { return Core().Value(); }

@@ -66,6 +66,10 @@ struct CountingBar : TMMLevelSinkFor<TMMCustomLevel> {
         TMMLevelSinkFor<TMMCustomLevel>::ProcessBlock(b);
         if (afterBlock) afterBlock(b);
     }
+    void ProcessBlocks(const char* first, int count, int stride) override
+    {
+        for (int i = 0; i < count; ++i) ProcessBlock(first + i * stride);
+    }
 };
 
 void RunFor(int ms)
@@ -176,7 +180,7 @@ TEST(ConnectorChain, LevelStepReachesTheBarWithinABufferPlusAFrame)
     c.bar1.onBlock = [&](const void* b) {
         if (stepAt >= 0) return;
         const auto* smp = static_cast<const int16_t*>(b);
-        const int offset = c.conn.LevelReadPos() - c.bar1.BlockBytes();  // already advanced
+        const auto offset = static_cast<const char*>(b) - c.conn.TapData();
         for (int i = 0; i < c.bar1.BlockBytes() / 2; ++i)
             if (smp[i] != 0) {
                 stepAt = posted + (offset + i * 2) * 1000.0 / 192000;
