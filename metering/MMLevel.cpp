@@ -6,6 +6,10 @@
 #include <limits>
 #include <utility>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 using namespace mmlevel;
 
 namespace {
@@ -30,6 +34,50 @@ inline int32_t peakOf(const uint8_t* p, int n, int frameBytes, Pick pick)
     int32_t h = 0;
     for (int i = 0; i < n; ++i, p += frameBytes) h = std::max(h, absSat(pick(p)));
     return h;
+}
+
+// The smallest and largest of n 16-bit samples: mono frames (step 1), or
+// channel `lane` (0 left, 1 right) of stereo frames (step 2) from p on.
+// Reads nothing past the n frames.
+inline void minMax16(const uint8_t* p, int n, int step, int lane, int32_t& lo, int32_t& hi)
+{
+    int i = 0;
+    int32_t mn = std::numeric_limits<int16_t>::max(), mx = std::numeric_limits<int16_t>::min();
+#ifdef __SSE2__
+    // Eight samples a step: mono all lanes, stereo every other lane.
+    const int perVector = 8 / step;
+    if (n >= perVector) {
+        __m128i vmin = _mm_set1_epi16(std::numeric_limits<int16_t>::max());
+        __m128i vmax = _mm_set1_epi16(std::numeric_limits<int16_t>::min());
+        for (; i + perVector <= n; i += perVector) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * step * i));
+            vmin = _mm_min_epi16(vmin, v);
+            vmax = _mm_max_epi16(vmax, v);
+        }
+        alignas(16) int16_t a[8], b[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(a), vmin);
+        _mm_store_si128(reinterpret_cast<__m128i*>(b), vmax);
+        for (int k = lane; k < 8; k += step) {
+            mn = std::min<int32_t>(mn, a[k]);
+            mx = std::max<int32_t>(mx, b[k]);
+        }
+    }
+#endif
+    for (const uint8_t* q = p + 2 * (step * i + lane); i < n; ++i, q += 2 * step) {
+        const int32_t v = load16(q);
+        mn = std::min(mn, v);
+        mx = std::max(mx, v);
+    }
+    lo = mn, hi = mx;
+}
+
+// max |x - dc| over the samples is the larger of max - dc and dc - min.
+inline int32_t peakAround(const uint8_t* p, int n, int step, int lane, int32_t dc)
+{
+    if (n <= 0) return 0;
+    int32_t lo, hi;
+    minMax16(p, n, step, lane, lo, hi);
+    return std::max(hi - dc, dc - lo);
 }
 
 }  // namespace
@@ -340,7 +388,9 @@ int32_t TMMCustomLevel::analyse(const void* data) const
     const int32_t dl = mDCOffsetL, dr = mDCOffsetR;
     if (mBitLength == b16Bit) {
         const int fb = 2 * channels;
-        if (channels == 1) return peakOf(p, n, fb, [dl](const uint8_t* q) { return load16(q) - dl; });
+        if (channels == 1) return peakAround(p, n, 1, 0, dl);
+        if (channels == 2 && mChannel == chLeft) return peakAround(p, n, 2, 0, dl);
+        if (channels == 2 && mChannel == chRight) return peakAround(p, n, 2, 1, dr);
         switch (mChannel) {
         case chLeft:
             return peakOf(p, n, fb, [dl](const uint8_t* q) { return load16(q) - dl; });
