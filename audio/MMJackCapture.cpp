@@ -231,16 +231,10 @@ void TMMJackCapture::Deliver(uint32_t frames)
     int16_t* block = mBlock.data();
     for (uint32_t done = 0; done < frames;) {
         const uint32_t n = std::min<uint32_t>(frames - done, kBlockFrames);
-        int16_t* out = block;
-        for (uint32_t f = done; f < done + n; ++f)
-            for (int ch = 0; ch < mChannels; ++ch) {
-                const float v = in[ch][f] * 32767.0f;
-                *out++ = v >= 32767.0f ? int16_t{32767} : v <= -32768.0f ? int16_t{-32768}
-                         : v == v                         ? static_cast<int16_t>(v)
-                                                          : int16_t{0};
-            }
+        FloatPlanesTo16(in, n, mChannels, block);
         mCapture->Write(block, n, mChannels);
         done += n;
+        for (int ch = 0; ch < mChannels; ++ch) in[ch] += n;
     }
 }
 

@@ -1,8 +1,13 @@
 #include "audio/MMPairSplit.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -43,6 +48,42 @@ void CopyChannels(const int16_t* in, size_t frames, int channels, int first, int
     }
     for (size_t f = 0; f < frames; ++f, p += stride)
         for (int c = 0; c < outChannels; ++c) *out++ = p[c < width ? c : width - 1];
+}
+
+namespace {
+
+inline int16_t floatTo16(float x)
+{
+    const float v = x * 32767.0f;
+    return v >= 32767.0f ? int16_t{32767} : v <= -32768.0f ? int16_t{-32768} : v == v ? static_cast<int16_t>(v) : int16_t{0};
+}
+
+}  // namespace
+
+void FloatPlanesTo16(const float* const* in, size_t frames, int channels, int16_t* out)
+{
+    const auto stride = static_cast<size_t>(channels);
+    for (int c = 0; c < channels; ++c) {
+        const float* src = in[c];
+        int16_t* dst = out + c;
+        size_t f = 0;
+#ifdef __SSE2__
+        // Four samples a step: clip (max/min give the bound for NaN), zero
+        // NaN, truncate: the scalar rule, without its branches.
+        const __m128 scale = _mm_set1_ps(32767.0f), lo = _mm_set1_ps(-32768.0f), hi = _mm_set1_ps(32767.0f);
+        for (; f + 4 <= frames; f += 4) {
+            const __m128 v = _mm_mul_ps(_mm_loadu_ps(src + f), scale);
+            const __m128 clipped = _mm_and_ps(_mm_min_ps(_mm_max_ps(v, lo), hi), _mm_cmpeq_ps(v, v));
+            alignas(16) int32_t q[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(q), _mm_cvttps_epi32(clipped));
+            dst[(f + 0) * stride] = static_cast<int16_t>(q[0]);
+            dst[(f + 1) * stride] = static_cast<int16_t>(q[1]);
+            dst[(f + 2) * stride] = static_cast<int16_t>(q[2]);
+            dst[(f + 3) * stride] = static_cast<int16_t>(q[3]);
+        }
+#endif
+        for (; f < frames; ++f) dst[f * stride] = floatTo16(src[f]);
+    }
 }
 
 void SplitPairs(const int16_t* in, size_t frames, int channels, int16_t* const* outs)

@@ -29,6 +29,10 @@ std::string PairName(const std::string& device, int channels, int pair);
 // c takes source channel min(c, width-1), so a mono source feeds both sides.
 void CopyChannels(const int16_t* in, size_t frames, int channels, int first, int width, int16_t* out,
                   int outChannels);
+// Interleaves `frames` float samples of each of `channels` planes (in[c][0 ...])
+// as 16-bit frames into out: x 32767, clipped to -32768 ... 32767 (infinities
+// too), truncated toward zero; NaN reads 0. What a JACK client delivers.
+void FloatPlanesTo16(const float* const* in, size_t frames, int channels, int16_t* out);
 // Splits interleaved frames of `channels` (even) samples into channels / 2
 // stereo buffers: outs[p] gets channels 2p and 2p+1.
 void SplitPairs(const int16_t* in, size_t frames, int channels, int16_t* const* outs);

@@ -8,6 +8,9 @@
 
 #include <array>
 #include <atomic>
+#include <cmath>
+#include <iterator>
+#include <limits>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -95,6 +98,43 @@ void Feed(TMMSharedCapture& s, uint64_t& pos, size_t frames, int channels = 8)
         for (int c = 0; c < channels; ++c) in[f * static_cast<size_t>(channels) + static_cast<size_t>(c)] = Sample(pos + f, c);
     s.Write(in.data(), frames, channels);
     pos += frames;
+}
+
+// A JACK client's float planes as 16-bit frames: every channel count and
+// ragged frame count, full scale and beyond, infinities and NaN, against the
+// sample-by-sample rule.
+TEST(PairSplit, FloatPlanesClipTruncateAndZeroNaN)
+{
+    const float specials[] = {0.0f, -0.0f, 1.0f, -1.0f, 1.0001f, -1.0001f, 0.99999f, -0.99999f, 1e30f, -1e30f,
+                              std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                              std::numeric_limits<float>::quiet_NaN(), 0.5f / 32767, -1.5f / 32767, 12345.6f / 32767};
+    auto rule = [](float x) -> int16_t {
+        const double v = static_cast<double>(x * 32767.0f);
+        if (x != x) return 0;
+        if (v >= 32767) return 32767;
+        if (v <= -32768) return -32768;
+        return static_cast<int16_t>(std::trunc(v));
+    };
+    uint32_t seed = 7;
+    for (int channels = 1; channels <= 5; ++channels)
+        for (size_t frames = 0; frames <= 11; ++frames) {
+            std::vector<std::vector<float>> planes(static_cast<size_t>(channels), std::vector<float>(frames));
+            std::vector<const float*> in;
+            for (auto& p : planes) {
+                for (auto& x : p) {
+                    seed = seed * 1664525u + 1013904223u;
+                    x = seed % 3 == 0 ? specials[(seed >> 8) % std::size(specials)]
+                                      : static_cast<float>(static_cast<int32_t>(seed) / 2147483648.0 * 1.2);
+                }
+                in.push_back(p.data());
+            }
+            std::vector<int16_t> out(frames * static_cast<size_t>(channels), 77);
+            FloatPlanesTo16(in.data(), frames, channels, out.data());
+            for (size_t f = 0; f < frames; ++f)
+                for (int c = 0; c < channels; ++c)
+                    ASSERT_EQ(out[f * static_cast<size_t>(channels) + static_cast<size_t>(c)], rule(planes[c][f]))
+                        << channels << " channels, frame " << f << " of " << frames << ", sample " << planes[c][f];
+        }
 }
 
 TEST(SharedCapture, PairsStayAlignedAndCarryTheirChannels)
