@@ -37,6 +37,9 @@ TEST(CommandLine, RefusesBadValuesAndUnknownOptions)
     EXPECT_THROW(ParseCommandLine({"--after", "-1"}), ECommandLineError);
     EXPECT_THROW(ParseCommandLine({"--set", "=1"}), ECommandLineError);
     EXPECT_THROW(ParseCommandLine({"--sim-output"}), ECommandLineError);
+    EXPECT_EQ(ParseCommandLine({"--display-rate", "25"}).displayRate, 25);
+    EXPECT_EQ(ParseCommandLine({}).displayRate, 0);  // the stored choice
+    for (const char* bad : {"24", "0", "120", "60fps", ""}) EXPECT_THROW(ParseCommandLine({"--display-rate", bad}), ECommandLineError) << bad;
     std::vector<std::string> rest;
     ParseCommandLine({"-platform", "offscreen"}, &rest);
     EXPECT_EQ(rest, (std::vector<std::string>{"-platform", "offscreen"}));

@@ -30,6 +30,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -134,6 +135,23 @@ TEST(MainWindow, ModeZeroStartsOnlyRecorderOneAndF9ChangesOnlyTheMode)
     ASSERT_NE(entry("Correlation meter"), nullptr);
     entry("Correlation meter")->trigger();
     EXPECT_TRUE(p.fCorre.isVisible());
+
+    // Settings > "Display rate": stored at once, handed on, one rate checked.
+    ASSERT_NE(entry("Display rate"), nullptr);
+    QMenu* rates = entry("Display rate")->menu();
+    ASSERT_NE(rates, nullptr);
+    int chosen = 0;
+    p.fMain.OnDisplayRate = [&](int fps) { chosen = fps; };
+    p.fMain.setDisplayRate(60);
+    QStringList texts, checked;
+    for (QAction* a : rates->actions()) texts << a->text();
+    EXPECT_EQ(texts, (QStringList{"60 frames/s", "50 frames/s", "30 frames/s", "25 frames/s", "12 frames/s"}));
+    rates->actions()[3]->trigger();
+    for (QAction* a : rates->actions())
+        if (a->isChecked()) checked << a->text();
+    EXPECT_EQ(chosen, 25);
+    EXPECT_EQ(store.ReadInt("Display Rate", 0), 25);
+    EXPECT_EQ(checked, QStringList{"25 frames/s"});
 
     // "Help File" where nothing can show a page (offscreen): a message with
     // the manual's path.

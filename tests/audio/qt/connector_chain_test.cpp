@@ -167,11 +167,15 @@ double NowMs()
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-TEST(ConnectorChain, LevelStepReachesTheBarWithinABufferPlusAFrame)
+// At the display rate chosen: 60 frames a second, and the lowest, 12.
+class ConnectorChainAtRate : public ::testing::TestWithParam<int> {};
+
+TEST_P(ConnectorChainAtRate, LevelStepReachesTheBarWithinABufferPlusAFrame)
 {
     TMMConnectorQtLoop loop;
-    constexpr double kFrameMs = 16.667;
+    const double kFrameMs = 1000.0 / GetParam();
     loop.setFramePeriodUs(16667);
+    loop.setFrameRate(GetParam());
     Chain c;
     // The due time of the first sound sample the bar is given: the time the
     // device posted its buffer + its place in the buffer.
@@ -226,6 +230,8 @@ TEST(ConnectorChain, LevelStepReachesTheBarWithinABufferPlusAFrame)
     EXPECT_LE(late[3], kFrameMs + slack) << "lateness " << late[0] << " .. " << late[6] << " ms, load "
                                          << LoadAverage();
 }
+
+INSTANTIATE_TEST_SUITE_P(DisplayRates, ConnectorChainAtRate, ::testing::Values(60, 12));
 
 TEST(ConnectorChain, PauseFeedsSilenceWithinOneRefresherInterval)
 {
