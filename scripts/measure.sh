@@ -51,7 +51,7 @@ PEER_FPS = 12  # meterbridge paints about 12 frames a second
 
 
 def parse(argv):
-    opts = {"modes": [], "runs": 1, "settle": 3.0, "rates": [60]}
+    opts = {"modes": [], "runs": 1, "settle": 3.0, "rates": [60], "rate_given": False}
     pos = []
     it = iter(argv)
     for a in it:
@@ -65,6 +65,7 @@ def parse(argv):
                 die("--rate needs frames per second: %s" % ", ".join(map(str, RATES)))
             if not opts["rates"] or any(r not in RATES for r in opts["rates"]):
                 die("--rate: each rate one of %s, got %s" % (", ".join(map(str, RATES)), v))
+            opts["rate_given"] = True
         elif a in ("--runs", "--settle"):
             v = next(it, None)
             try:
@@ -271,7 +272,9 @@ def run_tarvolin(o, mode, tmp, env, devices, jack, rate):
     if headless:
         # A monitor: the silence detector and the status server on.
         argv += ["--headless", "--set", "cb detect=1", "--status-port", str(free_port())]
-    else:
+    elif o["rate_given"]:
+        # Without --rate the meter runs at its default (a build from before the
+        # option is measured so, too).
         argv += ["--display-rate", str(rate)]
     for k, d in enumerate(devices, 1):
         argv += ["--set", "multi_%d=%d" % (k, d)]

@@ -176,7 +176,6 @@ void TMMLevel::setCore(TMMCustomLevel* core)
     mCore->setEnabled(isEnabled());
     syncBounds();
     mImage = QImage();  // the next frame converts the whole bar
-    mShown.clear();
     scheduleRepaint();
 }
 
@@ -218,11 +217,10 @@ QRect TMMLevel::compose()
     const int inset = mCore->Bevel().TotalWidth();
     const TMMDIBCanvas& c = mCore->WorkCanvas();
     const int w = c.Width(), h = c.Height();
-    const size_t bytes = static_cast<size_t>(c.Stride()) * static_cast<size_t>(std::max(h, 0));
     // Anything but a move of the bar or peak (a property, the size, the
     // frame) converts and repaints the whole bar.
     const bool full = mCore->PropertiesChanged() || mImage.width() != w || mImage.height() != h ||
-                      inset != mInset || c.BitCount() != mShownBits || mShown.size() != bytes;
+                      inset != mInset || c.BitCount() != mShownBits;
     const TMMRect area = full ? TMMRect{0, 0, w, h} : mCore->ChangedArea();
     try {
         if (full)
@@ -232,43 +230,38 @@ QRect TMMLevel::compose()
     } catch (const EMMError& e) {  // from an OnDrawBar handler: the area shows the background colour
         qWarning("TMMLevel: %s", e.what());
         mImage = QImage();
-        mShown.clear();
         return rect();
     }
     if (w <= 0 || h <= 0) {
         mImage = QImage();
-        mShown.clear();
         return rect();
     }
     if (full) {
         if (mImage.width() != w || mImage.height() != h) mImage = QImage(w, h, QImage::Format_RGB32);
-        mShown.assign(bytes, 0);
         mInset = inset;
         mShownBits = c.BitCount();
     }
+    // The image is the one copy of what is shown: a row's pixels are
+    // converted and compared with it, and only the span that differs is
+    // written and repainted.
     const int bpp = c.BitCount() / 8;
-    const size_t rowBytes = static_cast<size_t>(w) * static_cast<size_t>(bpp);
     const auto& table = pixelTable();
+    auto pixel = [&](const uint8_t* row, int x) -> QRgb {
+        if (bpp == 1) return table[row[x]];
+        const uint8_t* p = row + 3 * x;
+        return qRgb(p[2], p[1], p[0]);
+    };
     int top = h, bottom = -1, left = w, right = -1;
     for (int y = std::max(area.Top, 0); y < std::min(area.Bottom, h); ++y) {
         const uint8_t* src = c.Bits() + static_cast<size_t>(y) * c.Stride();
-        uint8_t* shown = mShown.data() + static_cast<size_t>(y) * c.Stride();
-        if (!full && std::memcmp(src, shown, rowBytes) == 0) continue;
+        auto* dst = reinterpret_cast<QRgb*>(mImage.scanLine(y));
         int x0 = 0, x1 = w - 1;
         if (!full) {
-            while (std::memcmp(src + x0 * bpp, shown + x0 * bpp, bpp) == 0) ++x0;
-            while (std::memcmp(src + x1 * bpp, shown + x1 * bpp, bpp) == 0) --x1;
+            while (x0 < w && pixel(src, x0) == dst[x0]) ++x0;
+            if (x0 == w) continue;
+            while (pixel(src, x1) == dst[x1]) --x1;
         }
-        auto* dst = reinterpret_cast<QRgb*>(mImage.scanLine(y));
-        if (bpp == 1) {
-            for (int x = x0; x <= x1; ++x) dst[x] = table[src[x]];
-        } else {
-            for (int x = x0; x <= x1; ++x) {
-                const uint8_t* p = src + 3 * x;
-                dst[x] = qRgb(p[2], p[1], p[0]);
-            }
-        }
-        std::memcpy(shown + x0 * bpp, src + x0 * bpp, static_cast<size_t>(x1 - x0 + 1) * bpp);
+        for (int x = x0; x <= x1; ++x) dst[x] = pixel(src, x);
         top = std::min(top, y);
         bottom = y;
         left = std::min(left, x0);

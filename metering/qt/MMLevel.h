@@ -91,8 +91,7 @@ private:
     TMMCustomLevel* mCore = &mOwnCore;
     TMMLevelSinkFor<TMMLevel> mSink{*this};
     QImage mImage;               // the drawing area as last composed (RGB32)
-    std::vector<uint8_t> mShown;  // the core's bitmap bytes mImage was made from
-    int mInset = -1, mShownBits = 0;
+    int mInset = -1, mShownBits = 0;  // the frame and canvas depth mImage was made for
     bool mDirty = true;   // the core changed since the last compose
     bool mQueued = false;  // waiting for the clock's next frame
     int mFrameMs = 16;
