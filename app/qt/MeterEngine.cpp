@@ -115,20 +115,25 @@ public:
     void ProcessBlock(const void* block) override
     {
         mBar.ProcessBlock(block);
-        if (mRate > 0 && mE.mCorrelationPair == mPair)
-            mE.mCorrelation.Add(static_cast<const int16_t*>(block), static_cast<size_t>(mBar.BlockBytes()) / 4, mRate);
+        sum(static_cast<const char*>(block), 1, 0);
     }
     void ProcessBlocks(const char* first, int count, int stride) override
     {
         mBar.ProcessBlocks(first, count, stride);
+        sum(first, count, stride);
+    }
+    void ResetData() override { mBar.ResetData(); }
+
+private:
+    // The blocks into the live correlation while this pair is the chosen one.
+    void sum(const char* first, int count, int stride)
+    {
         if (mRate <= 0 || mE.mCorrelationPair != mPair) return;
         for (int i = 0; i < count; ++i)
             mE.mCorrelation.Add(reinterpret_cast<const int16_t*>(first + static_cast<ptrdiff_t>(i) * stride),
                                 static_cast<size_t>(mBar.BlockBytes()) / 4, mRate);
     }
-    void ResetData() override { mBar.ResetData(); }
 
-private:
     TMMCustomLevel& mBar;
     const int mPair;
     TMeterEngine& mE;
